@@ -1,0 +1,39 @@
+// Loads the driver plugin the way a host does and prints its identity and defaults.
+#include "driverinterface.h"
+#include "portsettings.h"
+#include "protocolsettings.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QPluginLoader>
+#include <QtCore/QTextStream>
+
+#include <memory>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString path = argc > 1 ? QString::fromLocal8Bit(argv[1])
+                                  : QStringLiteral(LUSTBUS_PLUGIN_PATH);
+    QTextStream out(stdout);
+    QPluginLoader loader(path);
+    auto *driver = qobject_cast<DriverInterface *>(loader.instance());
+    if (!driver) {
+        QTextStream(stderr) << "cannot load driver plugin " << path << ": "
+                            << loader.errorString() << '\n';
+        return 1;
+    }
+    std::unique_ptr<PortSettings> port(driver->defaultPortSettings());
+    std::unique_ptr<ProtocolSettings> protocol(driver->defaultProtocolSettings());
+    out << "plugin:        " << path << '\n'
+        << "interface:     " << loader.metaData().value(QStringLiteral("IID")).toString() << '\n'
+        << "name:          " << driver->name() << '\n'
+        << "manufacturer:  " << driver->manufacturer() << '\n'
+        << "version:       " << driver->version() << '\n'
+        << "driver code:   " << driver->driverCode() << '\n'
+        << "limits:        " << driver->limitA() << ' ' << driver->limitB() << ' '
+        << driver->limitC() << '\n'
+        << "settings text: " << driver->defaultSettingsText() << '\n'
+        << "port:          " << port->debugLine() << '\n'
+        << "protocol:      " << protocol->debugLine() << '\n';
+    return 0;
+}

@@ -1,0 +1,60 @@
+// The LustBus ServoC/CDE driver: a host plugin object that reads and writes servo
+// parameters over the LustBus ASCII protocol, one request at a time.
+//
+// The class is split by layer into several sources:
+//   driverlustbusservoccde.cpp  plugin frame, error state and the request cycle
+//   addressdecoding.cpp         address kinds and address texts
+//   telegrams.cpp               request formats and reply tests (pure, see telegrams.h)
+//   transactions.cpp            one exchange on the link, value reads from a reply
+//   parameteraccess.cpp         data types, typed reads and writes, bit access
+#ifndef DRIVERLUSTBUSSERVOCCDE_H
+#define DRIVERLUSTBUSSERVOCCDE_H
+
+#include "driverinterface.h"
+#include "telegrams.h"
+
+#include <QtCore/QObject>
+
+class DriverLustBusServoCCDE : public QObject, public DriverInterface
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID "com.moravite.drivers.DriverInterface/1.1")
+    Q_INTERFACES(DriverInterface)
+
+public:
+    DriverLustBusServoCCDE();
+    ~DriverLustBusServoCCDE() override;
+
+    // DriverInterface
+    int limitA() const override { return 1024; }
+    int write(LinkDevice &link, const DataAddress &address, const QByteArray &data) override;
+    QByteArray read(LinkDevice &link, const DataAddress &address) override;
+    int optionA() const override { return 1; }
+    int optionB() const override { return 0; }
+    QString name() const override;
+    QString manufacturer() const override;
+    QString version() const override;
+    PortSettings *defaultPortSettings() const override;
+    ProtocolSettings *defaultProtocolSettings() const override;
+    QString defaultSettingsText() const override;
+    int driverCode() const override { return 112; }
+    void setHostFlag(bool on) override { m_hostFlag = on; }
+    int limitB() const override { return 1024; }
+    int limitC() const override { return 1024; }
+    bool hasError() const override { return m_error; }
+    QString errorText() const override { return m_errorText; }
+    QObject *toQObject() override;
+
+    // Error state: a failure sets the flag and replaces the text; each attempt
+    // clears only the flag, so the text keeps the last failure's message.
+    void setError(const QString &message);
+    void clearError() { m_error = false; }
+
+private:
+    bool m_error = false;
+    bool m_hostFlag = false; //!< stored for the host; nothing in the driver reads it
+    QString m_errorText;
+    LustBus::ProtocolBuffers m_buffers;
+};
+
+#endif // DRIVERLUSTBUSSERVOCCDE_H

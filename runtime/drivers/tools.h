@@ -1,0 +1,7 @@
+// The tools module shared by all drivers of the host: free functions by topic.
+#ifndef TOOLS_H
+#define TOOLS_H
+
+#include "tools/bytesandbits.h"
+
+#endif // TOOLS_H
