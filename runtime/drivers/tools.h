@@ -3,5 +3,7 @@
 #define TOOLS_H
 
 #include "tools/bytesandbits.h"
+#include "tools/checksums.h"
+#include "tools/timing.h"
 
 #endif // TOOLS_H
