@@ -50,7 +50,43 @@ public:
     void setError(const QString &message);
     void clearError() { m_error = false; }
 
+    // --- Transactions: one exchange with one servo, one attempt --------------------
+    // Each sets the error state on failure. Reads return true when a valid data reply
+    // is in the receive buffer, writes when the servo acknowledged with ACK.
+    bool queryParameter(LinkDevice &link, quint16 parameter);
+    bool queryArray(LinkDevice &link, quint16 parameter, quint16 first_element,
+                    quint8 element_count);
+    bool storeParameter(LinkDevice &link, quint16 parameter, const QByteArray &value);
+    bool storeParameterText(LinkDevice &link, quint16 parameter, const QByteArray &text);
+    bool storeArray(LinkDevice &link, quint16 parameter, quint16 first_element,
+                    quint8 element_count, const QByteArray &value);
+
+    // Value reads: one exchange, then the value text of the reply.
+    QByteArray queryParameterText(LinkDevice &link, quint16 parameter);
+    QByteArray queryParameterBytes(LinkDevice &link, quint16 parameter);
+    QByteArray queryArrayBytes(LinkDevice &link, quint16 parameter, quint16 first_element,
+                               quint8 element_count);
+    qint32 queryParameterSigned(LinkDevice &link, quint16 parameter, bool &ok);
+    quint32 queryParameterUnsigned(LinkDevice &link, quint16 parameter, bool &ok);
+
+    // Steps of the exchanges.
+    bool sendRequest(LinkDevice &link, const LustBus::Request &request);
+    bool receiveReply(LinkDevice &link);
+    bool receiveAcknowledge(LinkDevice &link);
+    // The run of reply bytes between the first "=" and the ETX, inside the receive buffer.
+    bool replyValueText(const char *&text, int &length) const;
+
+    const LustBus::ProtocolBuffers &buffers() const { return m_buffers; }
+
 private:
+    bool readExchange(LinkDevice &link, const LustBus::Request &request);
+    bool writeExchange(LinkDevice &link, const LustBus::Request &request);
+    void sendEot(LinkDevice &link);
+    void clearReceived();
+    int valueStart() const; //!< index after the reply's first "=", or -1
+    template <typename Integer>
+    Integer queryParameterInteger(LinkDevice &link, quint16 parameter, bool &ok);
+
     bool m_error = false;
     bool m_hostFlag = false; //!< stored for the host; nothing in the driver reads it
     QString m_errorText;

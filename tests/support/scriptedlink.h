@@ -1,0 +1,68 @@
+// A LinkDevice for tests: records every call in order and replays scripted replies.
+#ifndef SCRIPTEDLINK_H
+#define SCRIPTEDLINK_H
+
+#include "driverinterface.h"
+
+#include <QtCore/QByteArray>
+#include <QtCore/QList>
+#include <QtCore/QString>
+#include <QtCore/QVariant>
+
+class ScriptedLink : public LinkDevice
+{
+public:
+    struct Call
+    {
+        enum Type { Control, StationId, Send, Receive, ReceiveExact, RetryCount, DelayMs };
+        explicit Call(Type type) : type(type) {}
+        Type type;
+        int code = 0;        //!< control code
+        QVariant value;      //!< control value
+        QByteArray bytes;    //!< sent bytes, or bytes handed out by a receive
+        int room = 0;        //!< room / count of a receive
+    };
+
+    // Each chunk is handed out by one receive call (split when it exceeds the room);
+    // an empty chunk makes that call return 0. With no chunk left, receives return 0.
+    void queueChunk(const QByteArray &bytes) { m_chunks.append(bytes); }
+    void queueBytewise(const QByteArray &bytes);
+    void queueSilence() { m_chunks.append(QByteArray()); }
+    // Chunks that answer each request telegram: queued when the telegram is sent, so
+    // a stale reply cannot be received before the driver asks.
+    void answerEachRequestWith(const QByteArray &reply) { m_autoReply = reply; }
+
+    int receiveExact(char *data, int count) override;
+    int receive(char *data, int room) override;
+    int send(const char *data, int count) override;
+    QVariant control(int code, const QVariant &value) override;
+    int retryCount() const override;
+    int stationId() const override;
+    int delayMs() const override;
+
+    int retries = 0;
+    int station = 1;
+    int delay = 0;
+
+    QList<Call> calls;
+
+    QList<QByteArray> sent() const;       //!< every send, in order
+    QByteArray sentTelegrams() const;     //!< all sent bytes concatenated
+    int count(Call::Type type) const;
+    // One letter per call: C control, S stationId, > send, < receive, = receiveExact,
+    // R retryCount, D delayMs.
+    QString trace() const;
+
+private:
+    QList<QByteArray> m_chunks;
+    QByteArray m_autoReply;
+};
+
+namespace Reply {
+QByteArray data(int station, const QByteArray &text); //!< station STX text ETX BCC
+QByteArray value(int station, const QByteArray &valueText); //!< data reply "=" valueText
+QByteArray ack(int station);
+QByteArray nak(int station);
+} // namespace Reply
+
+#endif // SCRIPTEDLINK_H
