@@ -76,9 +76,41 @@ public:
     // The run of reply bytes between the first "=" and the ETX, inside the receive buffer.
     bool replyValueText(const char *&text, int &length) const;
 
+    // --- Typed parameter access ---------------------------------------------------
+    // Simple parameters ("20" telegrams) and runs of array elements ("70"), converted
+    // by data type name between host data and telegram data. Reads return empty on
+    // failure, writes false; both set the error state.
+    QByteArray readParameter(LinkDevice &link, const QString &type, quint16 parameter);
+    QByteArray readArrayParameter(LinkDevice &link, const QString &type, quint16 parameter,
+                                  quint16 index, quint8 byte_count);
+    bool writeParameter(LinkDevice &link, const QString &type, quint16 parameter,
+                        const QByteArray &data);
+    bool writeArrayParameter(LinkDevice &link, const QString &type, quint16 parameter,
+                             quint16 index, const QByteArray &data);
+
+    // Runs of bits inside a value: reads cut them out, writes read the whole value,
+    // change the bits and write it all back.
+    QByteArray readParameterBits(LinkDevice &link, const QString &type, quint16 parameter,
+                                 quint8 start_bit, quint8 num_of_bits);
+    QByteArray readArrayParameterBits(LinkDevice &link, const QString &type, quint16 parameter,
+                                      quint16 index, quint8 start_bit, quint8 num_of_bits);
+    bool writeParameterBits(LinkDevice &link, const QString &type, quint16 parameter,
+                            quint8 start_bit, const QByteArray &bits, qint32 num_of_bits);
+    bool writeArrayParameterBits(LinkDevice &link, const QString &type, quint16 parameter,
+                                 quint16 index, quint8 start_bit, const QByteArray &bits,
+                                 qint32 num_of_bits);
+
+    // Array replies of the fixed-point types to host data; "invalid address" when the
+    // bytes do not form whole elements.
+    QByteArray fixPt16FromServo(const QByteArray &raw);
+    QByteArray int32Q16FromServo(const QByteArray &raw);
+
     const LustBus::ProtocolBuffers &buffers() const { return m_buffers; }
 
 private:
+    QByteArray cutBits(QByteArray value, quint8 start_bit, quint8 num_of_bits);
+    bool changeBits(QByteArray &value, quint8 start_bit, const QByteArray &bits,
+                    qint32 num_of_bits);
     bool readExchange(LinkDevice &link, const LustBus::Request &request);
     bool writeExchange(LinkDevice &link, const LustBus::Request &request);
     void sendEot(LinkDevice &link);
