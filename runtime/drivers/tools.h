@@ -5,5 +5,6 @@
 #include "tools/bytesandbits.h"
 #include "tools/checksums.h"
 #include "tools/timing.h"
+#include "tools/addresses.h"
 
 #endif // TOOLS_H

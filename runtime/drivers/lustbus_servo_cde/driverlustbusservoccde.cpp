@@ -1,7 +1,9 @@
 #include "driverlustbusservoccde.h"
 
+#include "errortexts.h"
 #include "portsettings.h"
 #include "protocolsettings.h"
+#include "tools/timing.h"
 
 namespace {
 // Made when the library is loaded, released when it is unloaded.
@@ -55,12 +57,67 @@ void DriverLustBusServoCCDE::setError(const QString &message)
     m_errorText = message;
 }
 
-QByteArray DriverLustBusServoCCDE::read(LinkDevice &, const DataAddress &)
+// The request cycle: before every attempt the link's delay and a cleared error flag;
+// a failed attempt is repeated while the link's retry count allows, so a request makes
+// at most retryCount() + 1 attempts. hasError() is asked as a virtual call.
+QByteArray DriverLustBusServoCCDE::read(LinkDevice &link, const DataAddress &address)
 {
-    return QByteArray();
+    QByteArray result;
+    for (int attempt = 0;; ++attempt) {
+        SleepMs(link.delayMs());
+        clearError();
+        switch (address.kind) {
+        case 0:
+        case 6: result = readBitRange(link, address); break;
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5: result = readValue(link, address); break;
+        default:
+            // An unknown kind reads nothing and reports nothing.
+            return QByteArray();
+        }
+        if (!hasError() || attempt >= link.retryCount())
+            break;
+    }
+    if (hasError())
+        decorateErrorText(QStringLiteral("read %1> %2"), address.text);
+    return result;
 }
 
-int DriverLustBusServoCCDE::write(LinkDevice &, const DataAddress &, const QByteArray &)
+int DriverLustBusServoCCDE::write(LinkDevice &link, const DataAddress &address,
+                                  const QByteArray &data)
 {
-    return 0;
+    int result = 0;
+    for (int attempt = 0;; ++attempt) {
+        SleepMs(link.delayMs());
+        clearError();
+        switch (address.kind) {
+        case 0:
+        case 6:
+            result = writeBitRange(link, address.text, data, qint32(quint32(address.count)));
+            break;
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5: result = writeValue(link, address.text, data); break;
+        default: setError(LustBus::ErrorText::InvalidWritingAddress); break;
+        }
+        if (!hasError() || attempt >= link.retryCount())
+            break;
+    }
+    if (hasError())
+        decorateErrorText(QStringLiteral("write %1> %2"), address.text);
+    return result;
+}
+
+void DriverLustBusServoCCDE::decorateErrorText(const QString &pattern,
+                                               const QString &address_text)
+{
+    if (m_errorText.contains(QLatin1Char('>')))
+        return;
+    // Both markers in one pass, so that a '%' in the address text stays as it is.
+    m_errorText = pattern.arg(address_text, m_errorText);
 }

@@ -50,6 +50,19 @@ public:
     void setError(const QString &message);
     void clearError() { m_error = false; }
 
+    // --- Address decoding: one attempt of a request, by address kind ----------------
+    QByteArray readValue(LinkDevice &link, const DataAddress &address);     //!< kinds 1 to 5
+    QByteArray readBitRange(LinkDevice &link, const DataAddress &address);  //!< kinds 0, 6
+    int writeValue(LinkDevice &link, const QString &address_text, const QByteArray &data);
+    // data must hold the bytes of num_of_bits bits; a shorter array stops the request
+    // before anything is sent.
+    int writeBitRange(LinkDevice &link, const QString &address_text, const QByteArray &bits,
+                      qint32 num_of_bits);
+
+    // Marks the error text once with the operation and the address: a text that
+    // already holds '>' stays as it is.
+    void decorateErrorText(const QString &pattern, const QString &address_text);
+
     // --- Transactions: one exchange with one servo, one attempt --------------------
     // Each sets the error state on failure. Reads return true when a valid data reply
     // is in the receive buffer, writes when the servo acknowledged with ACK.
