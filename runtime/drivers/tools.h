@@ -5,6 +5,7 @@
 #include "tools/bytesandbits.h"
 #include "tools/checksums.h"
 #include "tools/lookups.h"
+#include "tools/packer.h"
 #include "tools/texts.h"
 #include "tools/timing.h"
 
