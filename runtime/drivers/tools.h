@@ -6,6 +6,7 @@
 #include "tools/checksums.h"
 #include "tools/lookups.h"
 #include "tools/packer.h"
+#include "tools/segmentbuffer.h"
 #include "tools/texts.h"
 #include "tools/timing.h"
 
