@@ -4,6 +4,10 @@
 
 #include "tools/bytesandbits.h"
 #include "tools/checksums.h"
+#include "tools/lookups.h"
+#include "tools/packer.h"
+#include "tools/segmentbuffer.h"
+#include "tools/texts.h"
 #include "tools/timing.h"
 #include "tools/addresses.h"
 
