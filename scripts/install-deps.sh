@@ -4,7 +4,8 @@ set -eu
 packages="cmake g++ make pkg-config
   qtbase5-dev libqt5serialport5-dev libqt5sql5-sqlite
   qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite
-  libgtest-dev libgmock-dev libbenchmark-dev"
+  libgtest-dev libgmock-dev libbenchmark-dev
+  ${EXTRA_PACKAGES:-}"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -170,6 +170,10 @@ const LayoutCase layoutCases[] = {
     {"negative value", QByteArray::fromHex("00" "ffffffff"), {1, 4, -1}, false, {}, {}},
     {"most negative entry", QByteArray(8, '\4'), {4, INT_MIN}, false, {}, {}},
     {"beyond a byte array", QByteArray(), {INT_MAX, 1}, false, {}, {}},
+    {"at the size limit", QByteArray(), {SegmentBuffer::MaxLayoutSize - 1, 1}, true,
+     {SegmentBuffer::MaxLayoutSize - 1, 1}, {0, SegmentBuffer::MaxLayoutSize - 1}},
+    {"length field beyond the size limit", QByteArray::fromHex("00" "01000001"), {1, 4, -1},
+     false, {}, {}},
 };
 
 TEST(SegmentBuffer, LayoutsWithLengthFields)

@@ -176,7 +176,7 @@ bool SegmentBuffer::setLayout(const QList<int> &lengths)
 {
     const ResolvedLayout layout = resolve(lengths, m_data);
     const qint64 end = layout.offsets.last();
-    if (end < 0)
+    if (end < 0 || end > MaxLayoutSize)
         return false;
     m_lengths = lengths;
     if (end > m_data.size())

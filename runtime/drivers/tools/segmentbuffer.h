@@ -63,10 +63,15 @@ public:
     bool setData(const QByteArray &bytes);
     bool setData(const char *bytes, int length);
 
+    // The most bytes setLayout grows data to. A length field read from a broken
+    // telegram may hold any value up to 2 GiB; growing to it would exhaust the host,
+    // and no telegram comes near 1 MiB.
+    static constexpr int MaxLayoutSize = 1024 * 1024;
+
     // Replaces the layout and resizes data to the layout's resolved size, keeping the
     // bytes it has; added bytes are zero, for the caller to fill through bytes(). Length
     // fields are read from data as it stands. False, with nothing changed, for a layout
-    // with a rejected reference or larger than a byte array can hold.
+    // with a rejected reference or larger than MaxLayoutSize.
     bool setLayout(const QList<int> &lengths);
 
     void clear(); //!< empties data and layout; total() 0
