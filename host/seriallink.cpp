@@ -1,0 +1,126 @@
+#include "seriallink.h"
+
+#include "portsettings.h"
+
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
+
+SerialLink::SerialLink(const QString &deviceName, const SerialSettings &line,
+                       const ProtocolSettings &protocol)
+    : StreamLink(protocol), m_deviceName(deviceName), m_line(line)
+{
+    setDevice(&m_port);
+}
+
+SerialLink::SerialLink(const QString &deviceName, const QString &settingsText,
+                       const ProtocolSettings &protocol)
+    : StreamLink(protocol), m_deviceName(deviceName)
+{
+    setDevice(&m_port);
+    SerialSettings::parse(settingsText, &m_line, &m_configurationError);
+}
+
+SerialLink::SerialLink(const PortSettings &port, const ProtocolSettings &protocol)
+    : StreamLink(protocol), m_deviceName(port.string)
+{
+    setDevice(&m_port);
+    SerialSettings::fromPortSettings(port, &m_line, &m_configurationError);
+}
+
+SerialLink::~SerialLink()
+{
+    close();
+}
+
+bool SerialLink::open()
+{
+    close();
+    if (!m_configurationError.isEmpty()) {
+        setErrorString(m_configurationError);
+        return false;
+    }
+    m_port.setPortName(m_deviceName);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        setErrorString(QStringLiteral("cannot open serial port \"%1\": %2")
+                           .arg(m_deviceName, m_port.errorString()));
+        return false;
+    }
+    const bool lineSet = m_port.setBaudRate(m_line.baudRate)
+                         && m_port.setDataBits(m_line.dataBits)
+                         && m_port.setParity(m_line.parity)
+                         && m_port.setStopBits(m_line.stopBits)
+                         && m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!lineSet) {
+        setErrorString(QStringLiteral("serial port \"%1\" refuses the line settings %2: %3")
+                           .arg(m_deviceName, m_line.toText(), m_port.errorString()));
+        m_port.close();
+        return false;
+    }
+    if (m_kernelRs485 && !applyKernelRs485Mode()) {
+        m_port.close();
+        return false;
+    }
+    m_port.clear(QSerialPort::AllDirections);
+    setErrorString(QString());
+    return true;
+}
+
+void SerialLink::close()
+{
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool SerialLink::setKernelRs485Mode(bool on)
+{
+    m_kernelRs485 = on;
+    return !m_port.isOpen() || applyKernelRs485Mode();
+}
+
+bool SerialLink::applyKernelRs485Mode()
+{
+#ifdef Q_OS_LINUX
+    serial_rs485 rs485;
+    std::memset(&rs485, 0, sizeof rs485);
+    if (m_kernelRs485)
+        rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    if (ioctl(int(m_port.handle()), TIOCSRS485, &rs485) != 0) {
+        const int code = errno;
+        setErrorString(QStringLiteral("serial port \"%1\" refuses the kernel's RS485 mode "
+                                      "(TIOCSRS485: %2); leave the mode off for adapters that "
+                                      "switch the line direction themselves")
+                           .arg(m_deviceName, QString::fromLocal8Bit(std::strerror(code))));
+        return false;
+    }
+    return true;
+#else
+    if (!m_kernelRs485)
+        return true;
+    setErrorString(QStringLiteral("the kernel's RS485 mode is a Linux feature"));
+    return false;
+#endif
+}
+
+QString SerialLink::deviceFailure() const
+{
+    if (!m_port.isOpen())
+        return QStringLiteral("serial port \"%1\" is closed").arg(m_deviceName);
+    switch (m_port.error()) {
+    case QSerialPort::NoError:
+    case QSerialPort::TimeoutError:
+        return QString();
+    default:
+        return QStringLiteral("serial port \"%1\": %2").arg(m_deviceName, m_port.errorString());
+    }
+}
+
+void SerialLink::discardInput()
+{
+    m_port.clear(QSerialPort::Input);
+    StreamLink::discardInput();
+}

@@ -1,0 +1,56 @@
+// A link on a serial port (QSerialPort): device name and line parameters from a
+// settings text, a SerialSettings value or a host's PortSettings record; time-out,
+// retries, station id and delay from a ProtocolSettings record (time-out and delay in
+// milliseconds). Receive rules and control code 12 as in StreamLink.
+#ifndef LUSTBUS_SERIALLINK_H
+#define LUSTBUS_SERIALLINK_H
+
+#include "serialsettings.h"
+#include "streamlink.h"
+
+#include <QtSerialPort/QSerialPort>
+
+class PortSettings;
+
+class SerialLink : public StreamLink
+{
+public:
+    SerialLink(const QString &deviceName, const SerialSettings &line,
+               const ProtocolSettings &protocol);
+    // A settings text that does not parse makes open() fail with the parser's message.
+    SerialLink(const QString &deviceName, const QString &settingsText,
+               const ProtocolSettings &protocol);
+    // Device name from the record's string; codes mapped as serialsettings.h says. A
+    // code outside that mapping makes open() fail with a message naming it.
+    SerialLink(const PortSettings &port, const ProtocolSettings &protocol);
+    ~SerialLink() override;
+
+    // Opens the device raw, with the line parameters set, and drops stale input.
+    bool open() override;
+    void close() override;
+
+    QString deviceName() const { return m_deviceName; }
+    SerialSettings lineSettings() const { return m_line; }
+
+    // Linux only: switch the port into the kernel's RS485 mode (TIOCSRS485: RTS drives
+    // the transmitter while sending) for adapters whose driver needs it. Applied by
+    // open(), which fails when the device refuses; on an open port it applies at once
+    // and returns false with errorString() when refused.
+    bool setKernelRs485Mode(bool on);
+    bool kernelRs485Mode() const { return m_kernelRs485; }
+
+protected:
+    QString deviceFailure() const override;
+    void discardInput() override;
+
+private:
+    bool applyKernelRs485Mode();
+
+    QString m_deviceName;
+    SerialSettings m_line;
+    QString m_configurationError; //!< from a settings text or record that did not map
+    bool m_kernelRs485 = false;
+    QSerialPort m_port;
+};
+
+#endif // LUSTBUS_SERIALLINK_H

@@ -1,0 +1,60 @@
+#include "tcplink.h"
+
+#include "portsettings.h"
+
+TcpLink::TcpLink(const QString &host, quint16 port, const ProtocolSettings &protocol)
+    : StreamLink(protocol), m_host(host), m_port(port)
+{
+    setDevice(&m_socket);
+}
+
+TcpLink::TcpLink(const PortSettings &port, const ProtocolSettings &protocol)
+    : TcpLink(port.ip(), port.port(), protocol)
+{
+}
+
+TcpLink::~TcpLink()
+{
+    close();
+}
+
+QString TcpLink::endpoint() const
+{
+    return QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+}
+
+bool TcpLink::open()
+{
+    close();
+    if (m_host.isEmpty() || m_port == 0) {
+        setErrorString(QStringLiteral("cannot connect to \"%1\": host and port are needed")
+                           .arg(endpoint()));
+        return false;
+    }
+    m_socket.connectToHost(m_host, m_port);
+    if (!m_socket.waitForConnected(qMax(m_connectTimeoutMs, 0))) {
+        setErrorString(QStringLiteral("cannot connect to %1: %2")
+                           .arg(endpoint(), m_socket.errorString()));
+        m_socket.abort();
+        return false;
+    }
+    // Telegrams are a few bytes each: send them at once instead of gathering.
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    setErrorString(QString());
+    return true;
+}
+
+void TcpLink::close()
+{
+    if (m_socket.state() != QAbstractSocket::UnconnectedState) {
+        m_socket.abort();
+    }
+    m_socket.close();
+}
+
+QString TcpLink::deviceFailure() const
+{
+    if (m_socket.state() == QAbstractSocket::ConnectedState)
+        return QString();
+    return QStringLiteral("connection to %1 lost: %2").arg(endpoint(), m_socket.errorString());
+}

@@ -1,0 +1,43 @@
+// A link over TCP (QTcpSocket) to a serial device server: the bytes go to the bus as
+// they stand. Host and port are given directly or taken from the current entry of a
+// host's PortSettings record; time-out, retries, station id and delay from a
+// ProtocolSettings record. Receive rules and control code 12 as in StreamLink.
+#ifndef LUSTBUS_TCPLINK_H
+#define LUSTBUS_TCPLINK_H
+
+#include "streamlink.h"
+
+#include <QtNetwork/QTcpSocket>
+
+class PortSettings;
+
+class TcpLink : public StreamLink
+{
+public:
+    TcpLink(const QString &host, quint16 port, const ProtocolSettings &protocol);
+    TcpLink(const PortSettings &port, const ProtocolSettings &protocol);
+    ~TcpLink() override;
+
+    // Connects, waiting at most connectTimeoutMs; fails with a message naming the
+    // endpoint and the cause (refused, unknown host, timed out).
+    bool open() override;
+    void close() override;
+
+    QString host() const { return m_host; }
+    quint16 port() const { return m_port; }
+    int connectTimeoutMs() const { return m_connectTimeoutMs; }
+    void setConnectTimeoutMs(int ms) { m_connectTimeoutMs = ms; }
+
+protected:
+    QString deviceFailure() const override;
+
+private:
+    QString endpoint() const;
+
+    QString m_host;
+    quint16 m_port = 0;
+    int m_connectTimeoutMs = 3000;
+    QTcpSocket m_socket;
+};
+
+#endif // LUSTBUS_TCPLINK_H

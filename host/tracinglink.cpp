@@ -1,0 +1,86 @@
+#include "tracinglink.h"
+
+#include <QtCore/QTime>
+
+Q_LOGGING_CATEGORY(lcLustBusTrace, "lustbus.trace")
+
+namespace {
+
+const char *const controlNames[32] = {
+    "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
+    "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
+    "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+
+QString timeText(const QTime &time)
+{
+    return time.toString(QStringLiteral("hh:mm:ss.zzz"));
+}
+
+} // namespace
+
+QString TracingLink::traceText(const QByteArray &bytes)
+{
+    QString text;
+    text.reserve(bytes.size() * 2);
+    for (char c : bytes) {
+        const auto byte = quint8(c);
+        if (byte < 0x20)
+            text += QLatin1Char('<') + QLatin1String(controlNames[byte]) + QLatin1Char('>');
+        else if (byte == 0x7F)
+            text += QLatin1String("<DEL>");
+        else if (byte >= 0x80 || byte == '<')
+            text += QLatin1String("<x")
+                    + QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'))
+                    + QLatin1Char('>');
+        else
+            text += QLatin1Char(c);
+    }
+    return text;
+}
+
+QString TracingLink::traceLine(const QTime &time, char direction, const QByteArray &bytes)
+{
+    return timeText(time) + QLatin1Char(' ') + QLatin1Char(direction) + QLatin1Char(' ')
+           + traceText(bytes);
+}
+
+void TracingLink::logReceived(const char *data, int got)
+{
+    if (got > 0) {
+        qCDebug(lcLustBusTrace).noquote()
+            << traceLine(QTime::currentTime(), '<', QByteArray(data, got));
+    } else {
+        qCDebug(lcLustBusTrace).noquote()
+            << timeText(QTime::currentTime()) + QStringLiteral(" < nothing within the time-out");
+    }
+}
+
+int TracingLink::receive(char *data, int room)
+{
+    const int got = m_inner.receive(data, room);
+    logReceived(data, got);
+    return got;
+}
+
+int TracingLink::receiveExact(char *data, int count)
+{
+    const int got = m_inner.receiveExact(data, count);
+    logReceived(data, got);
+    return got;
+}
+
+int TracingLink::send(const char *data, int count)
+{
+    qCDebug(lcLustBusTrace).noquote()
+        << traceLine(QTime::currentTime(), '>', QByteArray(data, qMax(count, 0)));
+    return m_inner.send(data, count);
+}
+
+QVariant TracingLink::control(int code, const QVariant &value)
+{
+    if (code == LinkControlDiscardInput) {
+        qCDebug(lcLustBusTrace).noquote()
+            << timeText(QTime::currentTime()) + QStringLiteral(" - discard input");
+    }
+    return m_inner.control(code, value);
+}

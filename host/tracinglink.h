@@ -1,0 +1,48 @@
+// A LinkDevice that wraps another and logs every byte sent and received, one line per
+// transfer, through the logging category "lustbus.trace" (debug messages; switch them
+// off with the rule "lustbus.trace.debug=false"):
+//
+//   14:03:07.512 > <EOT>A20100<ENQ>
+//   14:03:07.518 < A<STX>20100=FFFB<ETX>r
+//   14:03:07.519 > <EOT>
+//   14:03:08.020 < nothing within the time-out
+//
+// Control characters appear by their names (<STX>, <NAK>, <DEL>), bytes from 0x80 on and
+// the '<' itself as <xHH>, everything else as the character.
+#ifndef LUSTBUS_TRACINGLINK_H
+#define LUSTBUS_TRACINGLINK_H
+
+#include "driverinterface.h"
+
+#include <QtCore/QLoggingCategory>
+
+class QTime;
+
+Q_DECLARE_LOGGING_CATEGORY(lcLustBusTrace)
+
+class TracingLink : public LinkDevice
+{
+public:
+    // The inner link must outlive the wrapper.
+    explicit TracingLink(LinkDevice &inner) : m_inner(inner) {}
+
+    int receiveExact(char *data, int count) override;
+    int receive(char *data, int room) override;
+    int send(const char *data, int count) override;
+    QVariant control(int code, const QVariant &value) override;
+    int retryCount() const override { return m_inner.retryCount(); }
+    int stationId() const override { return m_inner.stationId(); }
+    int delayMs() const override { return m_inner.delayMs(); }
+
+    // The bytes as a trace shows them.
+    static QString traceText(const QByteArray &bytes);
+    // One trace line: time, direction ('>' sent, '<' received) and the bytes.
+    static QString traceLine(const QTime &time, char direction, const QByteArray &bytes);
+
+private:
+    void logReceived(const char *data, int got);
+
+    LinkDevice &m_inner;
+};
+
+#endif // LUSTBUS_TRACINGLINK_H

@@ -1,0 +1,157 @@
+#include "parameter.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace LustBusSim {
+
+namespace {
+
+const char *const typeNames[] = {"INT8",  "USIGN8",  "INT16",   "USIGN16",  "INT32",
+                                 "USIGN32", "FLOAT32", "FIXPT16", "INT32Q16", "STRING"};
+
+} // namespace
+
+bool dataTypeFromName(const QString &name, DataType *type)
+{
+    for (int i = 0; i <= int(DataType::String); ++i) {
+        if (name.compare(QLatin1String(typeNames[i]), Qt::CaseInsensitive) == 0) {
+            *type = DataType(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+QString dataTypeName(DataType type)
+{
+    return QLatin1String(typeNames[int(type)]);
+}
+
+int elementWidth(DataType type)
+{
+    switch (type) {
+    case DataType::Int8:
+    case DataType::USign8: return 1;
+    case DataType::Int16:
+    case DataType::USign16:
+    case DataType::FixPt16: return 2;
+    case DataType::Int32:
+    case DataType::USign32:
+    case DataType::Float32:
+    case DataType::Int32Q16: return 4;
+    case DataType::String: return 0;
+    }
+    return 0;
+}
+
+bool isSignedType(DataType type)
+{
+    return type == DataType::Int8 || type == DataType::Int16 || type == DataType::Int32
+           || type == DataType::Int32Q16;
+}
+
+Parameter Parameter::simple(quint16 number, DataType type, qint64 raw, bool readOnly)
+{
+    Parameter p;
+    p.number = number;
+    p.type = type;
+    p.readOnly = readOnly;
+    p.data = QByteArray(elementWidth(type), '\0');
+    p.setRaw(0, raw);
+    return p;
+}
+
+Parameter Parameter::array(quint16 number, DataType type, const QVector<qint64> &raw,
+                           bool readOnly)
+{
+    Parameter p;
+    p.number = number;
+    p.type = type;
+    p.readOnly = readOnly;
+    p.isArray = true;
+    p.data = QByteArray(elementWidth(type) * raw.size(), '\0');
+    for (int i = 0; i < raw.size(); ++i)
+        p.setRaw(i, raw.at(i));
+    return p;
+}
+
+Parameter Parameter::text(quint16 number, const QByteArray &text, bool readOnly)
+{
+    Parameter p;
+    p.number = number;
+    p.type = DataType::String;
+    p.readOnly = readOnly;
+    p.data = text;
+    return p;
+}
+
+int Parameter::elementCount() const
+{
+    const int width = elementWidth(type);
+    return width == 0 ? 1 : int(data.size()) / width;
+}
+
+qint64 Parameter::raw(int index) const
+{
+    const int width = elementWidth(type);
+    if (width == 0 || index < 0 || (index + 1) * width > data.size())
+        return 0;
+    quint64 value = 0;
+    for (int i = 0; i < width; ++i)
+        value = (value << 8) | quint8(data.at(index * width + i));
+    if (isSignedType(type) && (value >> (8 * width - 1)) != 0)
+        return qint64(value) - (qint64(1) << (8 * width));
+    return qint64(value);
+}
+
+void Parameter::setRaw(int index, qint64 raw)
+{
+    const int width = elementWidth(type);
+    if (width == 0 || index < 0 || (index + 1) * width > data.size())
+        return;
+    auto value = quint64(raw);
+    for (int i = width - 1; i >= 0; --i) {
+        data[index * width + i] = char(value & 0xFF);
+        value >>= 8;
+    }
+}
+
+double Parameter::real(int index) const
+{
+    const qint64 value = raw(index);
+    switch (type) {
+    case DataType::FixPt16: return double(value) / 20.0;
+    case DataType::Int32Q16: return double(value) / 65536.0;
+    case DataType::Float32: {
+        const auto bits = quint32(value);
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        return double(f);
+    }
+    default: return double(value);
+    }
+}
+
+qint64 Parameter::rawFromReal(DataType type, double value)
+{
+    switch (type) {
+    case DataType::FixPt16: return qint64(std::llround(value * 20.0));
+    case DataType::Int32Q16: return qint64(std::llround(value * 65536.0));
+    case DataType::Float32: {
+        const auto f = float(value);
+        quint32 bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        return qint64(bits);
+    }
+    default: return qint64(std::llround(value));
+    }
+}
+
+bool operator==(const Parameter &a, const Parameter &b)
+{
+    return a.number == b.number && a.type == b.type && a.readOnly == b.readOnly
+           && a.isArray == b.isArray && a.data == b.data;
+}
+
+} // namespace LustBusSim

@@ -1,0 +1,358 @@
+// The simulator heard through the real links: a SerialLink on its pseudo-terminal and a
+// TcpLink on its loopback port, with telegrams written by hand and replies compared
+// byte for byte.
+#include "seriallink.h"
+#include "simulator.h"
+#include "tcplink.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QThread>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using LustBusSim::FaultKind;
+using LustBusSim::Simulator;
+
+namespace {
+
+constexpr int TimeoutMs = 150;
+
+// Some kernels' pseudo-terminals refuse 7 data bits and parity (EINVAL); 8N1 they all take.
+const char *const PtyLine = "RS485,57600,NONE,8,1";
+SerialSettings ptyLine()
+{
+    SerialSettings line;
+    QString error;
+    SerialSettings::parse(QString::fromLatin1(PtyLine), &line, &error);
+    return line;
+}
+
+char xorOf(const QByteArray &bytes)
+{
+    char sum = 0;
+    for (char c : bytes)
+        sum ^= c;
+    return sum;
+}
+
+// station STX text ETX BCC, as a servo sends a data reply.
+QByteArray data(const QByteArray &text, char station = 'A')
+{
+    return QByteArray(1, station) + '\x02' + text + '\x03' + xorOf(text + '\x03');
+}
+
+QByteArray read20(int parameter)
+{
+    return "\x04" "A20" + QByteArray::number(parameter).rightJustified(3, '0') + "\x05";
+}
+
+QByteArray write(const QByteArray &text, char station = 'A')
+{
+    return QByteArray("\x04") + station + '\x02' + text + '\x03' + xorOf(text + '\x03');
+}
+
+// Elements 2 to 101 of parameter 1100, whose element i holds i mod 256.
+QByteArray hundredFrom2()
+{
+    QByteArray text = "701100=";
+    for (int i = 2; i < 102; ++i)
+        text += QByteArray::number(i, 16).toUpper().rightJustified(2, '0');
+    return text;
+}
+
+const QByteArray Ack("A\x06", 2);
+const QByteArray Nak("A\x15", 2);
+
+std::string hex(const QByteArray &bytes)
+{
+    return bytes.toHex(' ').toStdString();
+}
+
+class SimulatorWire : public ::testing::TestWithParam<Simulator::Transport>
+{
+protected:
+    void SetUp() override
+    {
+        sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
+        ASSERT_TRUE(sim.start(GetParam())) << sim.errorString().toStdString();
+        link = openLink(TimeoutMs);
+        ASSERT_TRUE(link);
+    }
+
+    std::unique_ptr<StreamLink> openLink(int timeoutMs)
+    {
+        const ProtocolSettings protocol(timeoutMs, 0, 1, 0);
+        std::unique_ptr<StreamLink> l;
+        if (GetParam() == Simulator::Pty)
+            l.reset(new SerialLink(sim.slaveName(), QString::fromLatin1(PtyLine), protocol));
+        else
+            l.reset(new TcpLink(QStringLiteral("127.0.0.1"), sim.port(), protocol));
+        EXPECT_TRUE(l->open()) << l->errorString().toStdString();
+        return l;
+    }
+
+    // Sends a request and collects what comes until expected bytes are in or the line
+    // stays quiet for the time-out.
+    QByteArray exchange(const QByteArray &request, int expected, int *receives = nullptr)
+    {
+        link->send(request.constData(), int(request.size()));
+        QByteArray got;
+        char buffer[1024];
+        int calls = 0;
+        while (got.size() < expected) {
+            const int n = link->receive(buffer, sizeof buffer);
+            if (n < 1)
+                break;
+            ++calls;
+            got.append(buffer, n);
+        }
+        if (receives)
+            *receives = calls;
+        return got;
+    }
+
+    void setFaults(const char *text)
+    {
+        LustBusSim::FaultPlan plan;
+        QString error;
+        ASSERT_TRUE(LustBusSim::FaultPlan::parse(QString::fromLatin1(text), &plan, &error));
+        sim.setFaultPlan(plan);
+    }
+
+    Simulator sim;
+    std::unique_ptr<StreamLink> link;
+};
+
+TEST_P(SimulatorWire, AnswersByteForByte)
+{
+    const struct
+    {
+        const char *what;
+        QByteArray request;
+        QByteArray reply;
+    } cases[] = {
+        {"INT16 read", read20(12), data("20012=FB2E")},
+        {"USIGN32 read", read20(15), data("20015=DEADBEEF")},
+        {"FIXPT16 read", read20(17), data("20017=0019")},
+        {"STRING read as text", read20(19), data("20019=LUST CDE SIM")},
+        {"four-digit parameter", "\x04" "A201000\x05", data("201000=1234")},
+        {"array read", "\x04" "A70101000010" "3\x05", data("70101=FFFF0002FFFD")},
+        {"array of three-digit count", "\x04" "A70110000002100\x05", data(hundredFrom2())},
+        {"unknown parameter", read20(999), Nak},
+        {"array through 20", read20(100), Nak},
+        {"simple through 70", "\x04" "A7001200000" "01\x05", Nak},
+        {"past the array's end", "\x04" "A7010000015" "02\x05", Nak},
+        {"unknown service", "\x04" "A30012\x05", Nak},
+        {"write to read-only", write("20020=00000001"), Nak},
+        {"write of the wrong width", write("20012=12"), Nak},
+        {"write of a non-hex value", write("20012=12G4"), Nak},
+        {"write with a bad checksum", write("20012=0064").left(14) + '\x00', Nak},
+        {"array write past the end", write("7010000015" "02=0102"), Nak},
+        {"INT16 write", write("20012=0064"), Ack},
+        {"INT16 read back", read20(12), data("20012=0064")},
+        {"text write", write(QByteArray("20019=HI\0", 9)), Ack},
+        {"text read back", read20(19), data("20019=HI")},
+        {"array write", write("7010100002" "02=7FFF8000"), Ack},
+        {"array read back", "\x04" "A70101000010" "3\x05", data("70101=FFFF7FFF8000")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(hex(exchange(c.request, int(c.reply.size()))), hex(c.reply));
+        exchange("\x04", 0);
+    }
+    // The table shows what the writes did.
+    LustBusSim::Parameter p;
+    ASSERT_TRUE(sim.parameter(1, 101, &p));
+    EXPECT_EQ(p.raw(2), 32767);
+    EXPECT_EQ(p.raw(3), -32768);
+    // The refused array write changed nothing.
+    ASSERT_TRUE(sim.parameter(1, 100, &p));
+    EXPECT_EQ(p.raw(15), 15);
+}
+
+TEST_P(SimulatorWire, OnlyTheAddressedStationAnswers)
+{
+    sim.setStation(2, LustBusSim::ParameterTable());
+    EXPECT_EQ(exchange("\x04" "C20012\x05", 1), QByteArray());
+    EXPECT_EQ(hex(exchange("\x04" "B20012\x05", 2)), hex(QByteArray("B\x15", 2)));
+    EXPECT_EQ(hex(exchange(read20(12), 14)), hex(data("20012=FB2E")));
+    // Stray bytes and a broken request cost nothing but themselves.
+    EXPECT_EQ(hex(exchange("xx\x04" "A200" "\x04" "A20013\x05", 14)),
+              hex(data("20013=ABCD")));
+    const LustBusSim::SimulatorCounters counters = sim.counters();
+    EXPECT_EQ(counters.requests, 4u);
+    EXPECT_EQ(counters.foreign, 1u);
+    EXPECT_EQ(counters.answered, 3u);
+    EXPECT_EQ(counters.naks, 1u);
+}
+
+TEST_P(SimulatorWire, EachFaultKindShowsInTheBytes)
+{
+    const QByteArray good = data("20012=FB2E");
+    const struct
+    {
+        const char *plan;
+        FaultKind kind;
+    } cases[] = {
+        {"noreply:1", FaultKind::NoReply}, {"truncate:1", FaultKind::Truncate},
+        {"corrupt:1", FaultKind::Corrupt}, {"wrongstation:1", FaultKind::WrongStation},
+        {"nak:1", FaultKind::Nak},         {"split:1@3", FaultKind::Split},
+        {"delay:1@250", FaultKind::Delay}, {"garbage:1,seed:7", FaultKind::Garbage},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.plan);
+        setFaults(c.plan);
+        sim.resetCounters();
+        int receives = 0;
+        const QByteArray got = exchange(read20(12), int(good.size()), &receives);
+        switch (c.kind) {
+        case FaultKind::NoReply:
+        case FaultKind::Delay:
+            EXPECT_EQ(hex(got), "");
+            break;
+        case FaultKind::Truncate:
+            EXPECT_EQ(hex(got), hex(good.left(good.size() / 2)));
+            break;
+        case FaultKind::Corrupt:
+            ASSERT_EQ(got.size(), good.size());
+            EXPECT_NE(got, good);
+            EXPECT_EQ(got.at(0), 'A');
+            EXPECT_NE(xorOf(got.mid(2, got.size() - 3)), got.back());
+            break;
+        case FaultKind::WrongStation:
+            EXPECT_EQ(hex(got), hex('B' + good.mid(1)));
+            break;
+        case FaultKind::Nak:
+            EXPECT_EQ(hex(got), hex(Nak));
+            break;
+        case FaultKind::Split:
+            EXPECT_EQ(hex(got), hex(good));
+            EXPECT_GT(receives, 1);
+            break;
+        case FaultKind::Garbage:
+            ASSERT_GT(got.size(), good.size());
+            EXPECT_LE(got.size(), good.size() + 8);
+            EXPECT_TRUE(got.endsWith(good));
+            for (char b : got.left(got.size() - good.size()))
+                EXPECT_TRUE(b >= 0x20 && b < 0x40) << int(b);
+            break;
+        }
+        if (c.kind == FaultKind::Delay) {
+            // Late, but whole.
+            QByteArray late = exchange(QByteArray(), int(good.size()));
+            while (!late.isEmpty() && late.size() < good.size())
+                late += exchange(QByteArray(), int(good.size() - late.size()));
+            EXPECT_EQ(hex(late), hex(good));
+        }
+        EXPECT_EQ(sim.counters().faultCount(c.kind), 1u);
+        // A fault counted once: the next request is answered as usual.
+        link->control(LinkControlDiscardInput, 0);
+        EXPECT_EQ(hex(exchange(read20(12), int(good.size()))), hex(good));
+        exchange("\x04", 0);
+    }
+}
+
+TEST_P(SimulatorWire, NoReplyAndNakLeaveTheTableAlone)
+{
+    setFaults("noreply:1,nak:1");
+    EXPECT_EQ(exchange(write("20012=0064"), 2), QByteArray());
+    EXPECT_EQ(hex(exchange(write("20012=0065"), 2)), hex(Nak));
+    LustBusSim::Parameter p;
+    ASSERT_TRUE(sim.parameter(1, 12, &p));
+    EXPECT_EQ(p.raw(), -1234);
+}
+
+TEST_P(SimulatorWire, DiscardInputDropsAStaleReply)
+{
+    link->send(read20(12).constData(), 8);
+    char first[2];
+    ASSERT_EQ(link->receiveExact(first, 2), 2); // the reply is arriving
+    QThread::msleep(30);                          // and now it is all in
+    link->control(LinkControlDiscardInput, 0);
+    EXPECT_EQ(hex(exchange(read20(13), 28)), hex(data("20013=ABCD")));
+}
+
+TEST_P(SimulatorWire, ReceiveReturnsWithTheReplyNotAtTheTimeOut)
+{
+    link.reset(); // the port is locked while open
+    link = openLink(10000);
+    QElapsedTimer timer;
+    timer.start();
+    char buffer[64];
+    link->send(read20(12).constData(), 8);
+    EXPECT_GT(link->receive(buffer, sizeof buffer), 0);
+    EXPECT_LT(timer.elapsed(), 5000);
+}
+
+TEST_P(SimulatorWire, ReceiveExactWaitsForItsCount)
+{
+    setFaults("split:1@5");
+    link->send(read20(12).constData(), 8);
+    char buffer[14];
+    ASSERT_EQ(link->receiveExact(buffer, 14), 14);
+    EXPECT_EQ(hex(QByteArray(buffer, 14)), hex(data("20012=FB2E")));
+    EXPECT_EQ(link->receiveExact(buffer, 2), 0); // nothing more: the time-out
+}
+
+TEST_P(SimulatorWire, LineRatePacesBothDirections)
+{
+    // 9600 baud, 10 bits: 8 request and 14 reply characters take at least 22.9 ms.
+    sim.setLineRate(9600, 10);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(hex(exchange(read20(12), 14)), hex(data("20012=FB2E")));
+    EXPECT_GE(timer.nsecsElapsed(), 22 * 1000000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, SimulatorWire,
+                         ::testing::Values(Simulator::Pty, Simulator::Tcp),
+                         [](const ::testing::TestParamInfo<Simulator::Transport> &info) {
+                             return info.param == Simulator::Pty ? "Pty" : "Tcp";
+                         });
+
+TEST(SerialLinkOnPty, KernelRs485ModeIsRefusedWithAClearMessage)
+{
+    Simulator sim;
+    ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
+    SerialLink link(sim.slaveName(), ptyLine(), ProtocolSettings(100, 0, 1, 0));
+    link.setKernelRs485Mode(true);
+    EXPECT_FALSE(link.open());
+    EXPECT_FALSE(link.isOpen());
+    EXPECT_TRUE(link.errorString().contains(QStringLiteral("refuses the kernel's RS485 mode")))
+        << link.errorString().toStdString();
+    link.setKernelRs485Mode(false);
+    EXPECT_TRUE(link.open()) << link.errorString().toStdString();
+}
+
+TEST(SerialLinkOnPty, BadSettingsAndMissingDevicesFailToOpen)
+{
+    const ProtocolSettings protocol(100, 0, 1, 0);
+    SerialLink badText(QStringLiteral("/dev/null"), QStringLiteral("RS485,57600,EVEN,9,1"),
+                       protocol);
+    EXPECT_FALSE(badText.open());
+    EXPECT_TRUE(badText.errorString().contains(QStringLiteral("data bits \"9\"")));
+    SerialLink missing(QStringLiteral("/dev/lustbus-no-such-port"), SerialSettings(), protocol);
+    EXPECT_FALSE(missing.open());
+    EXPECT_TRUE(missing.errorString().contains(QStringLiteral("cannot open serial port")));
+    char byte;
+    EXPECT_LT(missing.receive(&byte, 1), 1);
+}
+
+TEST(TcpLinkOnLoopback, ConnectionFailureNamesTheEndpoint)
+{
+    quint16 port = 0;
+    {
+        Simulator sim;
+        ASSERT_TRUE(sim.start(Simulator::Tcp));
+        port = sim.port();
+    } // closed again: nobody listens there now
+    TcpLink link(QStringLiteral("127.0.0.1"), port, ProtocolSettings(100, 0, 1, 0));
+    EXPECT_FALSE(link.open());
+    EXPECT_TRUE(link.errorString().startsWith(
+        QStringLiteral("cannot connect to 127.0.0.1:%1").arg(port)))
+        << link.errorString().toStdString();
+}
+
+} // namespace
