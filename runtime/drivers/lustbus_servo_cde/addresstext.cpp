@@ -1,7 +1,6 @@
 #include "addresstext.h"
 
-#include <QtCore/QStringList>
-
+#include <algorithm>
 #include <cctype>
 #include <limits>
 
@@ -9,77 +8,126 @@ namespace LustBus {
 
 namespace {
 
-bool toNumber(const QString &part, int &number)
+// The ':'-separated fields of an address text as views into it, so that decoding an
+// address allocates nothing but the type name. count is the true number of fields,
+// also when only the first MaxFields are kept.
+struct Fields
 {
+    static constexpr int MaxFields = 4;
+    QStringView field[MaxFields];
+    int count = 0;
+};
+
+Fields splitFields(QStringView text)
+{
+    Fields fields;
+    qsizetype start = 0;
+    for (;;) {
+        const qsizetype colon = text.indexOf(QLatin1Char(':'), start);
+        const qsizetype end = colon < 0 ? text.size() : colon;
+        if (fields.count < Fields::MaxFields)
+            fields.field[fields.count] = text.mid(start, end - start);
+        ++fields.count;
+        if (colon < 0)
+            return fields;
+        start = colon + 1;
+    }
+}
+
+// Characters as the C library's isspace and isdigit see them in the "C" locale; every
+// character beyond ASCII is neither.
+bool isAsciiSpace(QChar c)
+{
+    return c.unicode() < 0x80 && std::isspace(c.unicode());
+}
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Decimal as QString::toInt reads it. Up to nine plain digits, the usual case, always
+// fit and are converted here; Qt 5's QStringView::toInt would copy the text first.
+// Anything else (signs, blanks, long numbers) goes to Qt.
+bool toNumber(QStringView part, int &number)
+{
+    constexpr int MaxPlainDigits = 9;
+    if (!part.isEmpty() && part.size() <= MaxPlainDigits
+        && std::all_of(part.begin(), part.end(), isAsciiDigit)) {
+        number = 0;
+        for (QChar c : part)
+            number = number * 10 + (c.unicode() - '0');
+        return true;
+    }
     bool ok = false;
     number = part.toInt(&ok, 10);
     return ok;
 }
 
-// One "%d" of sscanf: blanks, a sign, at least one digit. Out-of-range numbers keep
-// their low 32 bits, as the C library does on LP64 platforms, without overflowing.
-bool scanInteger(const char *&text, int &number)
+// One "%d" of sscanf from position at: blanks, a sign, at least one digit. Out-of-range
+// numbers keep their low 32 bits, as the C library does on LP64 platforms, without
+// overflowing.
+bool scanInteger(QStringView text, qsizetype &at, int &number)
 {
-    const char *p = text;
-    while (std::isspace(static_cast<unsigned char>(*p)))
+    qsizetype p = at;
+    while (p < text.size() && isAsciiSpace(text[p]))
         ++p;
     bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = *p++ == '-';
-    if (!std::isdigit(static_cast<unsigned char>(*p)))
+    if (p < text.size() && (text[p] == QLatin1Char('+') || text[p] == QLatin1Char('-')))
+        negative = text[p++] == QLatin1Char('-');
+    if (p >= text.size() || !isAsciiDigit(text[p]))
         return false;
     quint64 magnitude = 0;
     constexpr quint64 limit = quint64(std::numeric_limits<qint64>::max());
-    for (; std::isdigit(static_cast<unsigned char>(*p)); ++p)
-        magnitude = qMin(limit, magnitude * 10 + quint64(*p - '0'));
+    for (; p < text.size() && isAsciiDigit(text[p]); ++p)
+        magnitude = qMin(limit, magnitude * 10 + quint64(text[p].unicode() - '0'));
     const quint64 value = negative ? 0 - magnitude : magnitude;
     number = int(qint32(quint32(value & 0xFFFFFFFFu)));
-    text = p;
+    at = p;
     return true;
 }
 
 // "%d.%d"
-bool scanNumberDotNumber(const QString &part, int &first, int &second)
+bool scanNumberDotNumber(QStringView part, int &first, int &second)
 {
-    const QByteArray bytes = part.toLatin1();
-    const char *p = bytes.constData();
-    if (!scanInteger(p, first) || *p != '.')
+    qsizetype at = 0;
+    if (!scanInteger(part, at, first) || at >= part.size() || part[at] != QLatin1Char('.'))
         return false;
-    ++p;
-    return scanInteger(p, second);
+    ++at;
+    return scanInteger(part, at, second);
 }
 
 } // namespace
 
 bool parseParameterAddress(const QString &text, ParameterAddress &address)
 {
-    const QStringList parts = text.split(QLatin1Char(':'));
-    if (parts.size() < 2 || parts.size() > 4)
+    const Fields parts = splitFields(text);
+    if (parts.count < 2 || parts.count > 4)
         return false;
     address = ParameterAddress();
-    address.type = parts[0];
-    if (!toNumber(parts[1], address.parameter))
+    address.type = parts.field[0].toString();
+    if (!toNumber(parts.field[1], address.parameter))
         return false;
-    if (parts.size() >= 3 && !toNumber(parts[2], address.index))
+    if (parts.count >= 3 && !toNumber(parts.field[2], address.index))
         return false;
     int extra = -1;
-    if (parts.size() == 4 && !toNumber(parts[3], extra))
+    if (parts.count == 4 && !toNumber(parts.field[3], extra))
         return false;
     return true;
 }
 
 bool parseBitAddress(const QString &text, ParameterAddress &address)
 {
-    const QStringList parts = text.split(QLatin1Char(':'));
+    const Fields parts = splitFields(text);
     address = ParameterAddress();
-    if (parts.size() == 2) {
-        address.type = parts[0];
-        return scanNumberDotNumber(parts[1], address.parameter, address.bit);
+    if (parts.count == 2) {
+        address.type = parts.field[0].toString();
+        return scanNumberDotNumber(parts.field[1], address.parameter, address.bit);
     }
-    if (parts.size() == 3) {
-        address.type = parts[0];
-        return toNumber(parts[1], address.parameter)
-            && scanNumberDotNumber(parts[2], address.index, address.bit);
+    if (parts.count == 3) {
+        address.type = parts.field[0].toString();
+        return toNumber(parts.field[1], address.parameter)
+            && scanNumberDotNumber(parts.field[2], address.index, address.bit);
     }
     return false;
 }

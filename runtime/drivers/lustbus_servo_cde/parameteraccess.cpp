@@ -5,6 +5,8 @@
 #include "errortexts.h"
 #include "tools/bytesandbits.h"
 
+#include <algorithm>
+
 using namespace LustBus;
 using namespace LustBus::ErrorText;
 
@@ -54,7 +56,10 @@ QByteArray DriverLustBusServoCCDE::readParameter(LinkDevice &link, const QString
     default:
         // One value of any width, most significant byte first: reversed as a whole.
         // A simple read rejects no type name, STRING included.
-        return ReverseBytes(queryParameterBytes(link, parameter));
+        // Reversed in place: the decoded array has no other owner, so no copy is made.
+        QByteArray value = queryParameterBytes(link, parameter);
+        std::reverse(value.begin(), value.end());
+        return value;
     }
 }
 

@@ -1,0 +1,233 @@
+// The driver end to end: a serial link on a pseudo-terminal to the simulated servo,
+// unthrottled and with the simulator pacing both directions at the line rate, one
+// link and eight in parallel.
+//
+// Figures: req/s, the bytes of one exchange on the wire (request, reply and the
+// closing EOT), the wire's limit (baud / 10 bits per character / bytes) and the
+// measured rate as a percentage of it.
+#include "countinglink.h"
+#include "driverlustbusservoccde.h"
+#include "seriallink.h"
+#include "simulator.h"
+
+#include <QtCore/QCoreApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int BitsPerCharacter = 10; // 7E1 and 8N1 alike: start, 7 + parity or 8, stop
+constexpr quint16 ArrayParameter = 200;
+
+DataAddress makeAddress(qint32 kind, quint64 count, const char *text)
+{
+    DataAddress address;
+    address.kind = kind;
+    address.count = count;
+    address.text = QString::fromLatin1(text);
+    return address;
+}
+
+const DataAddress simpleRead = makeAddress(2, 1, "INT16:12");
+const DataAddress arrayRead = makeAddress(2, 32, "USIGN16:200:0"); // 32 elements
+
+// One simulated servo on its own pseudo-terminal, a serial link to it and a driver.
+// Everything but the simulator's own thread lives on the thread that made it.
+class ServoOnPty
+{
+public:
+    bool start(int baud, QString *error)
+    {
+        LustBusSim::ParameterTable table = LustBusSim::ParameterTable::defaultTable();
+        QVector<qint64> elements;
+        for (int i = 0; i < 32; ++i)
+            elements.append(0x1000 + i);
+        table.insert(LustBusSim::Parameter::array(ArrayParameter, LustBusSim::DataType::USign16,
+                                                  elements));
+        m_sim.setStation(1, table);
+        m_sim.setLineRate(baud, BitsPerCharacter);
+        if (!m_sim.start(LustBusSim::Simulator::Pty)) {
+            *error = m_sim.errorString();
+            return false;
+        }
+        // Time-out 500 ms, no retries, station 1, no delay. 8N1: the pseudo-terminal
+        // does not pace, and some kernels refuse 7 data bits with parity on one.
+        m_link.reset(new SerialLink(m_sim.slaveName(), QStringLiteral("RS485,115200,NONE,8,1"),
+                                    ProtocolSettings(500, 0, 1, 0)));
+        if (!m_link->open()) {
+            *error = m_link->errorString();
+            return false;
+        }
+        m_counted.reset(new CountingLink(*m_link));
+        return true;
+    }
+
+    // One read through DriverInterface; false with error when it failed.
+    bool read(const DataAddress &address, QString *error)
+    {
+        DriverInterface &host = m_driver;
+        const QByteArray value = host.read(*m_counted, address);
+        if (host.hasError() || value.isEmpty()) {
+            *error = host.errorText();
+            return false;
+        }
+        return true;
+    }
+
+    CountingLink &link() { return *m_counted; }
+
+private:
+    LustBusSim::Simulator m_sim;
+    std::unique_ptr<SerialLink> m_link;
+    std::unique_ptr<CountingLink> m_counted;
+    DriverLustBusServoCCDE m_driver;
+};
+
+// links lines of baud each, side by side.
+void reportAgainstWire(benchmark::State &state, double requestsPerSecond, double bytesPerRequest,
+                       int baud, int links = 1)
+{
+    state.counters["req/s"] = requestsPerSecond;
+    state.counters["bytes/req"] = bytesPerRequest;
+    if (baud > 0) {
+        const double limit = links * (baud / double(BitsPerCharacter) / bytesPerRequest);
+        state.counters["limit req/s"] = limit;
+        state.counters["% of limit"] = 100.0 * requestsPerSecond / limit;
+    }
+}
+
+// (3) and (4): arg 0 the line rate (0: unthrottled), arg 1 the address (0 simple, 1 array).
+void BM_PtyRead(benchmark::State &state)
+{
+    const int baud = int(state.range(0));
+    const DataAddress &address = state.range(1) == 0 ? simpleRead : arrayRead;
+    ServoOnPty servo;
+    QString error;
+    if (!servo.start(baud, &error) || !servo.read(address, &error)) {
+        state.SkipWithError(error.toLocal8Bit().constData());
+        return;
+    }
+    servo.link().reset();
+    const Clock::time_point begin = Clock::now();
+    for (auto _ : state) {
+        if (!servo.read(address, &error)) {
+            state.SkipWithError(error.toLocal8Bit().constData());
+            return;
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    const double requests = double(state.iterations());
+    reportAgainstWire(state, requests / seconds, double(servo.link().bytes()) / requests, baud);
+    state.SetLabel(state.range(1) == 0 ? "INT16 simple read" : "USIGN16 x 32 array read");
+}
+BENCHMARK(BM_PtyRead)
+    ->ArgNames({"baud", "array"})
+    ->Args({0, 0})->Args({0, 1})
+    ->Args({57600, 0})->Args({57600, 1})
+    ->Args({115200, 0})->Args({115200, 1})
+    ->UseRealTime()
+    ->MinTime(2.0);
+
+// Simple reads for a fixed time on each of links threads, every one with its own
+// servo, pseudo-terminal, link and driver made on its thread. The total rate sums the
+// rates of the threads.
+struct ParallelRun
+{
+    double requestsPerSecond = 0;
+    double bytesPerRequest = 0;
+    double seconds = 0;
+    QString error;
+};
+
+ParallelRun runParallel(int links, int baud, double seconds)
+{
+    struct Worker
+    {
+        long long requests = 0;
+        long long bytes = 0;
+        double seconds = 0;
+        QString error;
+    };
+    std::vector<Worker> workers(static_cast<size_t>(links));
+    std::vector<std::thread> threads;
+    const Clock::time_point start = Clock::now() + std::chrono::milliseconds(300);
+    const Clock::time_point end = start + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(seconds));
+    for (Worker &w : workers) {
+        threads.emplace_back([&w, baud, start, end] {
+            ServoOnPty servo;
+            if (!servo.start(baud, &w.error) || !servo.read(simpleRead, &w.error))
+                return;
+            std::this_thread::sleep_until(start);
+            servo.link().reset();
+            const Clock::time_point begin = Clock::now();
+            while (Clock::now() < end) {
+                if (!servo.read(simpleRead, &w.error))
+                    return;
+                ++w.requests;
+            }
+            w.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+            w.bytes = servo.link().bytes();
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    ParallelRun run;
+    long long requests = 0, bytes = 0;
+    for (const Worker &w : workers) {
+        if (!w.error.isEmpty()) {
+            run.error = w.error;
+            return run;
+        }
+        run.requestsPerSecond += double(w.requests) / w.seconds;
+        run.seconds = qMax(run.seconds, w.seconds);
+        requests += w.requests;
+        bytes += w.bytes;
+    }
+    run.bytesPerRequest = double(bytes) / double(requests);
+    return run;
+}
+
+// (5): eight links at 57600 baud against eight times one link, measured right before.
+void BM_ParallelLinks(benchmark::State &state)
+{
+    const int links = int(state.range(0));
+    const int baud = 57600;
+    const double seconds = 3.0;
+    for (auto _ : state) {
+        const ParallelRun one = runParallel(1, baud, seconds);
+        const ParallelRun all = one.error.isEmpty() ? runParallel(links, baud, seconds) : one;
+        if (!all.error.isEmpty()) {
+            state.SkipWithError(all.error.toLocal8Bit().constData());
+            return;
+        }
+        state.SetIterationTime(all.seconds);
+        reportAgainstWire(state, all.requestsPerSecond, all.bytesPerRequest, baud, links);
+        state.counters["1 link req/s"] = one.requestsPerSecond;
+        state.counters["% of links x 1"] =
+            100.0 * all.requestsPerSecond / (links * one.requestsPerSecond);
+    }
+    state.SetLabel("INT16 simple reads, 57600 baud, a servo per link");
+}
+BENCHMARK(BM_ParallelLinks)->ArgName("links")->Arg(8)->Iterations(1)->UseManualTime();
+
+} // namespace
+
+// The serial link's QSerialPort and the simulator expect an application object.
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
