@@ -98,8 +98,7 @@ bool DemoCommand::write(const QString &text, const QString &value)
 int DemoCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
-    if (!readLinkOptions(parser, &status))
-        return status;
+    m_options.pluginPath = parser.value(QStringLiteral("plugin"));
     m_options.trace = true;
     qSetMessagePattern(QStringLiteral("%{message}"));
     const QtMessageHandler previous = qInstallMessageHandler(printTrace);

@@ -41,7 +41,7 @@ bool LinkCommand::openLink(int *status)
         *status = failure(ExitEnvironment, error);
         return false;
     }
-    if (m_options.target == LinkOptions::Simulator)
+    if (m_options.target == LinkOptions::Simulator && name() != QLatin1String("demo"))
         Console::err() << "lustbus " << name() << ": no --port or --tcp given: using the "
                        << "built-in simulator, station " << m_options.protocol.stationid
                        << " on " << m_factory.description() << Qt::endl;

@@ -181,7 +181,7 @@ bool RequestAddress::adoptValue(int valueBytes, int valueBits, QString *error)
 
 bool RequestAddress::isList() const
 {
-    if (bitForm || type == DataType::String)
+    if (bitForm || type == DataType::String || type == DataType::Unknown)
         return false;
     return hasIndex() || dataAddress().byteSize() > quint64(ValueText::hostWidth(type));
 }

@@ -4,6 +4,7 @@
 #include <QtCore/QStringList>
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -109,7 +110,7 @@ QJsonValue jsonElement(DataType type, const char *bytes)
         // nearest to the float; NaN and infinities have no JSON form.
         bool ok = false;
         const double value = floatText(toFloat(raw)).toDouble(&ok);
-        return ok ? QJsonValue(value) : QJsonValue();
+        return ok && std::isfinite(value) ? QJsonValue(value) : QJsonValue();
     }
     case DataType::FixPt16:
     case DataType::Int32Q16: return qint32(raw) / 100.0;

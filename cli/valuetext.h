@@ -5,10 +5,12 @@
 //                      digits, the element's bit pattern ("0xFFFF" is -1 as INT16)
 //   FLOAT32            the shortest decimal that gives the same float ("1.5", "1e-07")
 //   FIXPT16, INT32Q16  the host value in hundredths as a decimal with two places
-//                      ("1.25"); typed values take at most two places. Only the values
-//                      that the servo can hold and give back unchanged are accepted:
-//                      FIXPT16 0.00 to 3276.75 (an unsigned count of twentieths),
-//                      INT32Q16 -32768.00 to 32767.99
+//                      ("1.25"); typed values take at most two places. Only values the
+//                      servo can hold are accepted: FIXPT16 0.00 to 3276.75 (an
+//                      unsigned count of twentieths), INT32Q16 -32768.00 to 32767.99.
+//                      The driver's scalings add 0.5 and cut toward zero, so a value
+//                      between the servo's steps comes back as a neighbouring step
+//                      (FIXPT16 0.07 as 0.05, INT32Q16 -1.50 as -1.49)
 //   STRING             Latin-1 text; a read ends at the first zero byte
 //   elements           a list "a, b, c" (an address with an element index)
 //   bits               0/1 digits, lowest bit first ("1000" is bit 0 set)
