@@ -46,22 +46,22 @@ QString InfoCommand::report(const DriverPlugin &plugin)
     DriverInterface *driver = plugin.driver();
     std::unique_ptr<PortSettings> port(driver->defaultPortSettings());
     std::unique_ptr<ProtocolSettings> protocol(driver->defaultProtocolSettings());
-    return QStringLiteral("plugin:         %1\n"
-                          "interface:      %2\n"
-                          "name:           %3\n"
-                          "manufacturer:   %4\n"
-                          "version:        %5\n"
-                          "driver code:    %6\n"
-                          "limits A B C:   %7 %8 %9\n")
+    return QStringLiteral("plugin:          %1\n"
+                          "interface:       %2\n"
+                          "name:            %3\n"
+                          "manufacturer:    %4\n"
+                          "version:         %5\n"
+                          "driver code:     %6\n"
+                          "limits A B C:    %7 %8 %9\n")
                .arg(plugin.fileName(), plugin.interfaceId(), driver->name(),
                     driver->manufacturer(), driver->version())
                .arg(driver->driverCode())
                .arg(driver->limitA())
                .arg(driver->limitB())
                .arg(driver->limitC())
-           + QStringLiteral("options A B:    %1 %2\n"
-                            "settings text:  %3\n"
-                            "port record:    %4\n"
+           + QStringLiteral("options A B:     %1 %2\n"
+                            "settings text:   %3\n"
+                            "port record:     %4\n"
                             "protocol record: %5\n")
                  .arg(driver->optionA())
                  .arg(driver->optionB())

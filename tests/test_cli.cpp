@@ -271,9 +271,9 @@ TEST(Cli, InfoShowsTheDriverAsAHostSeesIt)
 {
     const Result r = lustbus({QStringLiteral("info")});
     ASSERT_EQ(r.exitCode, 0) << describe(r);
-    for (const char *line : {"name:           LustBus ServoC/CDE Series", "manufacturer:   Lust",
-                             "version:        1.0.0", "settings text:  RS485,57600,EVEN,7,1",
-                             "interface:      com.moravite.drivers.DriverInterface/1.1"})
+    for (const char *line : {"name:            LustBus ServoC/CDE Series", "manufacturer:    Lust",
+                             "version:         1.0.0", "settings text:   RS485,57600,EVEN,7,1",
+                             "interface:       com.moravite.drivers.DriverInterface/1.1"})
         EXPECT_TRUE(r.out.contains(QLatin1String(line))) << line << '\n' << describe(r);
 
     const Result j = lustbus({QStringLiteral("info"), QStringLiteral("--json")});
