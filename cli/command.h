@@ -1,0 +1,35 @@
+// One lustbus command: its options, its help and what it does. The command table
+// parses the command line with the options a command declares and calls run() only
+// with a parser that holds no unknown option and the right number of arguments.
+#ifndef LUSTBUS_COMMAND_H
+#define LUSTBUS_COMMAND_H
+
+#include <QtCore/QCommandLineParser>
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+class Command
+{
+public:
+    virtual ~Command() = default;
+
+    virtual QString name() const = 0;
+    virtual QString summary() const = 0;         //!< one line for the command list
+    virtual QString description() const = 0;     //!< the paragraph under the usage line
+    struct Argument
+    {
+        QString name;        //!< ADDRESS, VALUE
+        QString description;
+    };
+    virtual QList<Argument> arguments() const { return {}; }
+    virtual QString epilogue() const { return QString(); } //!< notes and examples
+    virtual QList<QCommandLineOption> options() const = 0;
+    virtual int run(const QCommandLineParser &parser) = 0;
+
+    // Prints "lustbus NAME: message" and a pointer to --help; returns ExitUsageError.
+    int usageError(const QString &message) const;
+    // Prints "lustbus NAME: message" without the pointer; returns status.
+    int failure(int status, const QString &message) const;
+};
+
+#endif // LUSTBUS_COMMAND_H

@@ -1,0 +1,177 @@
+#include "commandtable.h"
+
+#include "console.h"
+#include "democommand.h"
+#include "exitstatus.h"
+#include "infocommand.h"
+#include "readcommand.h"
+#include "scancommand.h"
+#include "simulatecommand.h"
+#include "writecommand.h"
+
+#include <QtCore/QCoreApplication>
+
+CommandTable::CommandTable()
+{
+    m_commands.push_back(std::make_unique<InfoCommand>());
+    m_commands.push_back(std::make_unique<ReadCommand>());
+    m_commands.push_back(std::make_unique<WriteCommand>());
+    m_commands.push_back(std::make_unique<ScanCommand>());
+    m_commands.push_back(std::make_unique<SimulateCommand>());
+    m_commands.push_back(std::make_unique<DemoCommand>());
+}
+
+CommandTable::~CommandTable() = default;
+
+const Command *CommandTable::find(const QString &name) const
+{
+    for (const auto &command : m_commands) {
+        if (command->name() == name)
+            return command.get();
+    }
+    return nullptr;
+}
+
+QString CommandTable::overview() const
+{
+    QString text = QStringLiteral(
+        "Usage: lustbus COMMAND [options] [arguments]\n"
+        "\n"
+        "Reads and writes parameters of LustBus ServoC/CDE servo drives through the driver\n"
+        "plugin, loaded the way an HMI host loads it, over a serial port, a TCP serial\n"
+        "server or the built-in simulated servo.\n"
+        "\n"
+        "Commands:\n");
+    for (const auto &command : m_commands)
+        text += QStringLiteral("  %1 %2\n").arg(command->name(), -9).arg(command->summary());
+    text += QStringLiteral(
+        "\n"
+        "'lustbus COMMAND --help' explains a command, its options and defaults.\n"
+        "\n"
+        "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
+        "2 a usage error, 3 the plugin did not load or the link did not open.\n");
+    return text;
+}
+
+QString CommandTable::helpText(const Command &command, const QCommandLineParser &parser)
+{
+    // Qt's usage line names the program by the path it was started with and puts the
+    // options first; ours names the command.
+    QString qtText = parser.helpText();
+    const int lineEnd = qtText.indexOf(QLatin1Char('\n'));
+    qtText = lineEnd < 0 ? QString() : qtText.mid(lineEnd + 1);
+    QString usage = QStringLiteral("Usage: lustbus %1 [options]").arg(command.name());
+    for (const Command::Argument &argument : command.arguments())
+        usage += QLatin1Char(' ') + argument.name;
+    QString text = usage + QLatin1Char('\n') + qtText;
+    const QString epilogue = command.epilogue();
+    if (!epilogue.isEmpty())
+        text += QLatin1Char('\n') + epilogue;
+    if (!text.endsWith(QLatin1Char('\n')))
+        text += QLatin1Char('\n');
+    return text;
+}
+
+namespace {
+
+// "lustbus write INT16:12 -5": no option name starts with a digit or a point, so an
+// argument such as -5 or -.5 that is not the value of an option is a negative number.
+// It goes behind "--", where the parser takes it as an argument; the order of the
+// arguments among themselves stays as it was.
+QStringList withNegativeNumbersAsArguments(const QStringList &arguments,
+                                           const QList<QCommandLineOption> &options)
+{
+    auto takesValue = [&options](const QString &argument) {
+        if (!argument.startsWith(QLatin1Char('-')) || argument.contains(QLatin1Char('=')))
+            return false;
+        QString name = argument;
+        while (name.startsWith(QLatin1Char('-')))
+            name.remove(0, 1);
+        for (const QCommandLineOption &option : options) {
+            if (option.names().contains(name))
+                return !option.valueName().isEmpty();
+        }
+        return false;
+    };
+    QStringList kept;
+    QStringList numbers;
+    bool afterDashes = false;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        const bool negativeNumber = argument.size() > 1 && argument[0] == QLatin1Char('-')
+                                    && (argument[1].isDigit() || argument[1] == QLatin1Char('.'));
+        if (argument == QLatin1String("--"))
+            afterDashes = true;
+        if (!afterDashes && negativeNumber && i > 0 && !takesValue(arguments[i - 1]))
+            numbers.append(argument);
+        else
+            kept.append(argument);
+    }
+    if (numbers.isEmpty())
+        return arguments;
+    if (!afterDashes)
+        kept.append(QStringLiteral("--"));
+    return kept + numbers;
+}
+
+} // namespace
+
+int CommandTable::run(const QStringList &arguments)
+{
+    const QString first = arguments.value(1);
+    if (first.isEmpty() || first == QLatin1String("--help") || first == QLatin1String("-h")
+        || first == QLatin1String("help")) {
+        const Command *topic = find(arguments.value(2));
+        if (first == QLatin1String("help") && topic) {
+            return run({arguments.value(0), topic->name(), QStringLiteral("--help")});
+        }
+        (first.isEmpty() ? Console::err() : Console::out()) << overview() << Qt::flush;
+        return first.isEmpty() ? ExitUsageError : ExitSuccess;
+    }
+    if (first == QLatin1String("--version")) {
+        Console::out() << "lustbus " << QCoreApplication::applicationVersion() << Qt::endl;
+        return ExitSuccess;
+    }
+    Command *command = nullptr;
+    for (const auto &candidate : m_commands) {
+        if (candidate->name() == first)
+            command = candidate.get();
+    }
+    if (!command) {
+        Console::err() << "lustbus: unknown command '" << first << "'\n"
+                       << "Try 'lustbus --help' for the list of commands." << Qt::endl;
+        return ExitUsageError;
+    }
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(command->description());
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this help."));
+    parser.addOption(help);
+    const QList<QCommandLineOption> options = command->options();
+    parser.addOptions(options);
+    for (const Command::Argument &argument : command->arguments())
+        parser.addPositionalArgument(argument.name, argument.description);
+
+    QStringList commandArguments = arguments;
+    commandArguments.removeAt(1);
+    if (!parser.parse(withNegativeNumbersAsArguments(commandArguments, options)))
+        return command->usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        Console::out() << helpText(*command, parser) << Qt::flush;
+        return ExitSuccess;
+    }
+    const QList<Command::Argument> expected = command->arguments();
+    const QStringList given = parser.positionalArguments();
+    if (given.size() < expected.size())
+        return command->usageError(
+            QStringLiteral("missing %1").arg(expected.value(given.size()).name));
+    if (given.size() > expected.size())
+        return command->usageError(
+            QStringLiteral("unexpected argument '%1'").arg(given.value(expected.size())));
+    const int status = command->run(parser);
+    Console::out().flush();
+    Console::err().flush();
+    return status;
+}

@@ -1,0 +1,30 @@
+// The commands of lustbus by name: picks the command from the first argument, parses
+// the rest with that command's options, prints help and usage errors.
+#ifndef LUSTBUS_COMMANDTABLE_H
+#define LUSTBUS_COMMANDTABLE_H
+
+#include "command.h"
+
+#include <memory>
+#include <vector>
+
+class CommandTable
+{
+public:
+    CommandTable(); //!< every lustbus command
+    ~CommandTable();
+
+    // arguments as QCoreApplication::arguments() gives them, program name first.
+    int run(const QStringList &arguments);
+
+    const Command *find(const QString &name) const;
+    QString overview() const; //!< "lustbus --help"
+
+    // A command's help: usage line, description, options, arguments and epilogue.
+    static QString helpText(const Command &command, const QCommandLineParser &parser);
+
+private:
+    std::vector<std::unique_ptr<Command>> m_commands;
+};
+
+#endif // LUSTBUS_COMMANDTABLE_H

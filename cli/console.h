@@ -1,0 +1,17 @@
+// The program's two output streams. Values and results go to standard output, so that
+// they can be piped; notes, traces, progress and errors go to standard error.
+#ifndef LUSTBUS_CONSOLE_H
+#define LUSTBUS_CONSOLE_H
+
+#include <QtCore/QTextStream>
+
+namespace Console {
+
+QTextStream &out();
+QTextStream &err();
+// Whether standard error is a terminal (where a progress bar can redraw its line).
+bool errIsTerminal();
+
+} // namespace Console
+
+#endif // LUSTBUS_CONSOLE_H

@@ -1,0 +1,57 @@
+#include "driverplugin.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
+#include <QtCore/QJsonObject>
+
+QStringList DriverPlugin::candidates()
+{
+    const QString fileName = QStringLiteral(LUSTBUS_PLUGIN_FILE_NAME);
+    const QString relative = QStringLiteral(LUSTBUS_PLUGIN_INSTALL_DIR);
+    QStringList files{QStringLiteral(LUSTBUS_BUILT_PLUGIN)};
+    // An installed lustbus lives in PREFIX/bin; the tree may have moved since.
+    files.append(QDir::cleanPath(QCoreApplication::applicationDirPath()
+                                 + QStringLiteral("/../") + relative + QLatin1Char('/')
+                                 + fileName));
+    files.append(QDir::cleanPath(QStringLiteral(LUSTBUS_INSTALL_PREFIX) + QLatin1Char('/')
+                                 + relative + QLatin1Char('/') + fileName));
+    files.removeDuplicates();
+    return files;
+}
+
+bool DriverPlugin::load(const QString &path)
+{
+    QString file = path;
+    if (file.isEmpty()) {
+        const QStringList files = candidates();
+        for (const QString &candidate : files) {
+            if (QFileInfo(candidate).isFile()) {
+                file = candidate;
+                break;
+            }
+        }
+        if (file.isEmpty()) {
+            m_error = QStringLiteral("no driver plugin found (tried %1); give one with --plugin")
+                          .arg(files.join(QLatin1String(", ")));
+            return false;
+        }
+    }
+    m_loader.setFileName(file);
+    QObject *instance = m_loader.instance();
+    m_driver = qobject_cast<DriverInterface *>(instance);
+    if (!m_driver) {
+        m_error = instance ? QStringLiteral("cannot load driver plugin %1: it is not a "
+                                            "LustBus driver (%2)")
+                                 .arg(file, QStringLiteral(DriverInterface_iid))
+                           : QStringLiteral("cannot load driver plugin %1: %2")
+                                 .arg(file, m_loader.errorString());
+        return false;
+    }
+    return true;
+}
+
+QString DriverPlugin::interfaceId() const
+{
+    return m_loader.metaData().value(QStringLiteral("IID")).toString();
+}

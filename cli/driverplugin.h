@@ -1,0 +1,34 @@
+// The driver plugin, loaded with QPluginLoader as a host loads it. Without a path it
+// tries the plugin of the build tree lustbus was built in, then the installed one
+// (LIBDIR/lustbus/drivers next to the installed program, then under the install
+// prefix).
+#ifndef LUSTBUS_DRIVERPLUGIN_H
+#define LUSTBUS_DRIVERPLUGIN_H
+
+#include "driverinterface.h"
+
+#include <QtCore/QPluginLoader>
+#include <QtCore/QStringList>
+
+class DriverPlugin
+{
+public:
+    // The files tried without --plugin, in order.
+    static QStringList candidates();
+
+    // path empty: the first candidate that exists. False with errorString() naming
+    // the file and the cause.
+    bool load(const QString &path);
+
+    DriverInterface *driver() const { return m_driver; } //!< the plugin's shared instance
+    QString fileName() const { return m_loader.fileName(); }
+    QString interfaceId() const;
+    QString errorString() const { return m_error; }
+
+private:
+    QPluginLoader m_loader;
+    DriverInterface *m_driver = nullptr;
+    QString m_error;
+};
+
+#endif // LUSTBUS_DRIVERPLUGIN_H

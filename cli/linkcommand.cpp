@@ -1,0 +1,49 @@
+#include "linkcommand.h"
+
+#include "console.h"
+#include "exitstatus.h"
+#include "protocolsettings.h"
+
+#include <memory>
+
+QString LinkCommand::linkNotes()
+{
+    return QStringLiteral(
+        "Link: --port DEVICE for a serial port, --tcp HOST:PORT for a TCP serial server;\n"
+        "without either, the built-in simulated servo answers (on a pseudo-terminal,\n"
+        "through the serial link), and a note on stderr says so. Station, time-out,\n"
+        "retries, delay and serial line default to the driver's own defaults.\n"
+        "\n"
+        "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
+        "2 a usage error, 3 the plugin did not load or the link did not open.\n");
+}
+
+bool LinkCommand::readLinkOptions(const QCommandLineParser &parser, int *status)
+{
+    QString error;
+    if (!LinkOptions::fromParser(parser, &m_options, &error)) {
+        *status = usageError(error);
+        return false;
+    }
+    return true;
+}
+
+bool LinkCommand::openLink(int *status)
+{
+    if (!m_plugin.load(m_options.pluginPath)) {
+        *status = failure(ExitEnvironment, m_plugin.errorString());
+        return false;
+    }
+    std::unique_ptr<ProtocolSettings> defaults(driver().defaultProtocolSettings());
+    m_options.applyDefaults(*defaults, driver().defaultSettingsText());
+    QString error;
+    if (!m_factory.open(m_options, &error)) {
+        *status = failure(ExitEnvironment, error);
+        return false;
+    }
+    if (m_options.target == LinkOptions::Simulator && name() != QLatin1String("demo"))
+        Console::err() << "lustbus " << name() << ": no --port or --tcp given: using the "
+                       << "built-in simulator, station " << m_options.protocol.stationid
+                       << " on " << m_factory.description() << Qt::endl;
+    return true;
+}

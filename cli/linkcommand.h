@@ -1,0 +1,31 @@
+// A command that talks to servos over a link: read, write and scan. It reads the link
+// options, loads the driver, takes the driver's defaults for what was not given and
+// opens the link.
+#ifndef LUSTBUS_LINKCOMMAND_H
+#define LUSTBUS_LINKCOMMAND_H
+
+#include "command.h"
+#include "driverplugin.h"
+#include "linkfactory.h"
+#include "linkoptions.h"
+
+class LinkCommand : public Command
+{
+protected:
+    // The common part of the help epilogues: link choice, defaults, exit status.
+    static QString linkNotes();
+
+    // Step 1, before anything is loaded: false after a usage error (status set).
+    bool readLinkOptions(const QCommandLineParser &parser, int *status);
+    // Step 2: loads the plugin and opens the link; false with the status to return.
+    bool openLink(int *status);
+
+    DriverInterface &driver() const { return *m_plugin.driver(); }
+    LinkDevice &link() { return m_factory.link(); }
+
+    LinkOptions m_options;
+    DriverPlugin m_plugin;
+    LinkFactory m_factory;
+};
+
+#endif // LUSTBUS_LINKCOMMAND_H

@@ -1,0 +1,85 @@
+#include "linkfactory.h"
+
+#include "console.h"
+#include "parametertable.h"
+#include "seriallink.h"
+#include "serialsettings.h"
+#include "simulator.h"
+#include "tcplink.h"
+#include "tracinglink.h"
+
+namespace {
+
+// A pseudo-terminal has no line: Linux refuses parity and 7 data bits on one. The
+// driver's default line then goes 8N1, at the same baud rate.
+QString ptyLine(const QString &text)
+{
+    SerialSettings line;
+    QString error;
+    if (!SerialSettings::parse(text, &line, &error))
+        return text;
+    line.parity = QSerialPort::NoParity;
+    line.dataBits = QSerialPort::Data8;
+    return line.toText();
+}
+
+bool isPseudoTerminal(const QString &device)
+{
+    return device.startsWith(QLatin1String("/dev/pts/"));
+}
+
+} // namespace
+
+LinkFactory::LinkFactory() = default;
+
+LinkFactory::~LinkFactory()
+{
+    // The link closes before the simulator whose pty it holds goes away.
+    m_tracing.reset();
+    m_link.reset();
+    m_simulator.reset();
+}
+
+bool LinkFactory::open(const LinkOptions &options, QString *error)
+{
+    QString device = options.device;
+    if (options.target == LinkOptions::Simulator) {
+        m_simulator = std::make_unique<LustBusSim::Simulator>();
+        m_simulator->setStation(options.protocol.stationid,
+                                LustBusSim::ParameterTable::defaultTable());
+        if (!m_simulator->start(LustBusSim::Simulator::Pty)) {
+            *error = QStringLiteral("cannot start the built-in simulator: %1")
+                         .arg(m_simulator->errorString());
+            return false;
+        }
+        device = m_simulator->slaveName();
+    }
+    if (options.target == LinkOptions::Tcp) {
+        m_link = std::make_unique<TcpLink>(options.host, options.port, options.protocol);
+        m_description = QStringLiteral("tcp %1:%2").arg(options.host).arg(options.port);
+    } else {
+        QString line = options.settingsText;
+        if (isPseudoTerminal(device) && !options.settingsGiven) {
+            line = ptyLine(line);
+            if (!m_simulator && line != options.settingsText)
+                Console::err() << "lustbus: " << device << " is a pseudo-terminal: line "
+                               << line << " instead of " << options.settingsText << Qt::endl;
+        }
+        m_link = std::make_unique<SerialLink>(device, line, options.protocol);
+        m_description = QStringLiteral("serial %1 (%2)").arg(device, line);
+    }
+    if (!m_link->open()) {
+        *error = QStringLiteral("cannot open %1: %2").arg(m_description, m_link->errorString());
+        return false;
+    }
+    if (options.trace)
+        m_tracing = std::make_unique<TracingLink>(*m_link);
+    return true;
+}
+
+LinkDevice &LinkFactory::link()
+{
+    if (m_tracing)
+        return *m_tracing;
+    return *m_link;
+}

@@ -1,0 +1,44 @@
+// Turns link options into an open link: a serial port, a TCP serial server or, when
+// neither is given, the built-in simulated servo (station as --station says, default
+// parameter table) on a pseudo-terminal, reached through the serial link like a real
+// port. --trace wraps the link in a TracingLink.
+#ifndef LUSTBUS_LINKFACTORY_H
+#define LUSTBUS_LINKFACTORY_H
+
+#include "linkoptions.h"
+
+#include <QtCore/QString>
+
+#include <memory>
+
+class LinkDevice;
+class StreamLink;
+class TracingLink;
+
+namespace LustBusSim {
+class Simulator;
+}
+
+class LinkFactory
+{
+public:
+    LinkFactory();
+    ~LinkFactory();
+
+    // False with error naming the link and the cause.
+    bool open(const LinkOptions &options, QString *error);
+
+    LinkDevice &link(); //!< valid after a successful open()
+    StreamLink *streamLink() const { return m_link.get(); }
+    LustBusSim::Simulator *simulator() const { return m_simulator.get(); }
+    // "serial /dev/ttyUSB0 (RS485,57600,EVEN,7,1)", "tcp 10.0.0.5:4001", ...
+    QString description() const { return m_description; }
+
+private:
+    std::unique_ptr<LustBusSim::Simulator> m_simulator;
+    std::unique_ptr<StreamLink> m_link;
+    std::unique_ptr<TracingLink> m_tracing;
+    QString m_description;
+};
+
+#endif // LUSTBUS_LINKFACTORY_H

@@ -1,0 +1,150 @@
+#include "linkoptions.h"
+
+#include "serialsettings.h"
+
+#include <limits>
+
+namespace {
+
+QCommandLineOption valueOption(const char *name, const char *description, const char *valueName)
+{
+    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
+                              QString::fromLatin1(valueName));
+}
+
+bool parseNumber(const QCommandLineParser &parser, const char *name, qint32 min, qint32 max,
+                 qint32 *value, bool *given, QString *error)
+{
+    const QString option = QString::fromLatin1(name);
+    *given = parser.isSet(option);
+    if (!*given)
+        return true;
+    const QString text = parser.value(option);
+    bool ok = false;
+    const qint64 number = text.trimmed().toLongLong(&ok, 10);
+    if (!ok || number < min || number > max) {
+        *error = QStringLiteral("bad --%1 '%2': expected a whole number from %3 to %4")
+                     .arg(option, text)
+                     .arg(min)
+                     .arg(max);
+        return false;
+    }
+    *value = qint32(number);
+    return true;
+}
+
+} // namespace
+
+QCommandLineOption LinkOptions::pluginOption()
+{
+    return valueOption("plugin",
+                       "The driver plugin file. Default: the plugin of the build tree, then "
+                       "the installed one.",
+                       "PATH");
+}
+
+QList<QCommandLineOption> LinkOptions::options()
+{
+    return {
+        valueOption("port",
+                    "Serial port of the bus, e.g. /dev/ttyUSB0 (the line as --settings "
+                    "says).",
+                    "DEVICE"),
+        valueOption("tcp", "TCP serial device server that passes the bytes to the bus.",
+                    "HOST:PORT"),
+        valueOption("settings",
+                    "Serial line: interface,baud,parity,data bits,stop bits. Default: the "
+                    "driver's \"RS485,57600,EVEN,7,1\".",
+                    "TEXT"),
+        valueOption("station", "Station id of the servo, 0 to 63. Default: the driver's (1).",
+                    "N"),
+        valueOption("timeout", "How long to wait for a reply. Default: the driver's (500).",
+                    "MS"),
+        valueOption("retries",
+                    "How often a failed request is repeated. Default: the driver's (3).", "N"),
+        valueOption("delay", "Pause before every attempt. Default: the driver's (0).", "MS"),
+        QCommandLineOption(QStringLiteral("trace"),
+                           QStringLiteral("Shows every telegram sent and received on stderr.")),
+        pluginOption(),
+    };
+}
+
+bool LinkOptions::parseEndpoint(const QString &text, bool hostOptional, QString *host,
+                                quint16 *port, QString *error)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    QString hostText = colon < 0 ? QString() : text.left(colon);
+    const QString portText = colon < 0 ? text : text.mid(colon + 1);
+    if (hostText.startsWith(QLatin1Char('[')) && hostText.endsWith(QLatin1Char(']')))
+        hostText = hostText.mid(1, hostText.size() - 2); // [::1]:5000
+    bool ok = false;
+    const uint number = portText.toUInt(&ok, 10);
+    if ((colon < 0 && !hostOptional) || (colon >= 0 && hostText.isEmpty()) || !ok
+        || number == 0 || number > 65535) {
+        *error = QStringLiteral("bad endpoint '%1': expected %2 with a port from 1 to 65535")
+                     .arg(text, hostOptional ? QStringLiteral("[HOST:]PORT")
+                                             : QStringLiteral("HOST:PORT"));
+        return false;
+    }
+    *host = hostText.isEmpty() ? QStringLiteral("127.0.0.1") : hostText;
+    *port = quint16(number);
+    return true;
+}
+
+bool LinkOptions::fromParser(const QCommandLineParser &parser, LinkOptions *options,
+                             QString *error)
+{
+    LinkOptions o;
+    const bool serial = parser.isSet(QStringLiteral("port"));
+    const bool tcp = parser.isSet(QStringLiteral("tcp"));
+    if (serial && tcp) {
+        *error = QStringLiteral("--port and --tcp name two links; give one of them");
+        return false;
+    }
+    if (serial) {
+        o.target = Serial;
+        o.device = parser.value(QStringLiteral("port"));
+        if (o.device.isEmpty()) {
+            *error = QStringLiteral("bad --port '': expected a device such as /dev/ttyUSB0");
+            return false;
+        }
+    } else if (tcp) {
+        o.target = Tcp;
+        if (!parseEndpoint(parser.value(QStringLiteral("tcp")), false, &o.host, &o.port, error)) {
+            error->prepend(QStringLiteral("--tcp: "));
+            return false;
+        }
+    }
+    o.settingsGiven = parser.isSet(QStringLiteral("settings"));
+    o.settingsText = parser.value(QStringLiteral("settings"));
+    SerialSettings line;
+    QString settingsError;
+    if (o.settingsGiven && !SerialSettings::parse(o.settingsText, &line, &settingsError)) {
+        *error = QStringLiteral("bad --settings '%1': %2").arg(o.settingsText, settingsError);
+        return false;
+    }
+    const qint32 max = std::numeric_limits<qint32>::max();
+    if (!parseNumber(parser, "station", 0, 63, &o.protocol.stationid, &o.stationGiven, error)
+        || !parseNumber(parser, "timeout", 0, max, &o.protocol.timeout, &o.timeoutGiven, error)
+        || !parseNumber(parser, "retries", 0, 100, &o.protocol.retry, &o.retriesGiven, error)
+        || !parseNumber(parser, "delay", 0, 60000, &o.protocol.delay, &o.delayGiven, error))
+        return false;
+    o.trace = parser.isSet(QStringLiteral("trace"));
+    o.pluginPath = parser.value(QStringLiteral("plugin"));
+    *options = o;
+    return true;
+}
+
+void LinkOptions::applyDefaults(const ProtocolSettings &driverDefaults, const QString &driverText)
+{
+    if (!settingsGiven)
+        settingsText = driverText;
+    if (!stationGiven)
+        protocol.stationid = driverDefaults.stationid;
+    if (!timeoutGiven)
+        protocol.timeout = driverDefaults.timeout;
+    if (!retriesGiven)
+        protocol.retry = driverDefaults.retry;
+    if (!delayGiven)
+        protocol.delay = driverDefaults.delay;
+}

@@ -1,0 +1,196 @@
+#include "requestaddress.h"
+
+#include "valuetext.h"
+
+using LustBus::DataType;
+
+namespace {
+
+int kindWidth(int kind)
+{
+    switch (kind) {
+    case 2: return 2;
+    case 3: return 4;
+    case 4: return 8;
+    default: return 1;
+    }
+}
+
+int defaultKind(DataType type, bool hasIndex)
+{
+    switch (type) {
+    case DataType::Int8:
+    case DataType::USign8: return 1;
+    case DataType::Int16:
+    case DataType::USign16: return 2;
+    case DataType::FixPt16: return hasIndex ? 2 : 3;
+    case DataType::Int32:
+    case DataType::USign32:
+    case DataType::Float32:
+    case DataType::Int32Q16: return 3;
+    case DataType::String: return 5;
+    case DataType::Unknown: break;
+    }
+    return 1;
+}
+
+quint64 defaultCount(DataType type)
+{
+    switch (type) {
+    case DataType::String: return RequestAddress::StringReadCount;
+    case DataType::Unknown: return 4;
+    default: return 1;
+    }
+}
+
+bool parseNumber(const QString &text, quint64 *value)
+{
+    bool ok = false;
+    const QString t = text.trimmed();
+    if (t.isEmpty() || !t[0].isDigit())
+        return false;
+    *value = t.toULongLong(&ok, 10);
+    return ok;
+}
+
+} // namespace
+
+bool RequestAddress::isBitForm(const QString &text)
+{
+    LustBus::ParameterAddress parts;
+    return !LustBus::parseParameterAddress(text, parts) && LustBus::parseBitAddress(text, parts);
+}
+
+bool RequestAddress::resolve(const QString &text, const QString &kindText,
+                             const QString &countText, RequestAddress *address, QString *error)
+{
+    RequestAddress a;
+    a.text = text;
+    quint64 kind = 0;
+    const bool kindGiven = !kindText.isEmpty();
+    if (kindGiven && (!parseNumber(kindText, &kind) || kind > 6)) {
+        *error = QStringLiteral("bad --kind '%1': expected 0 to 6 (0 and 6 bits, 1 and 5 "
+                                "bytes, 2 16-bit, 3 32-bit, 4 64-bit elements)")
+                     .arg(kindText);
+        return false;
+    }
+    const bool valueForm = LustBus::parseParameterAddress(text, a.parts);
+    a.bitForm = !valueForm && LustBus::parseBitAddress(text, a.parts);
+    if (!valueForm && !a.bitForm) {
+        *error = QStringLiteral("bad address '%1': expected TYPE:PARAM, TYPE:PARAM:INDEX, "
+                                "TYPE:PARAM.BIT or TYPE:PARAM:INDEX.BIT, e.g. INT16:12")
+                     .arg(text);
+        return false;
+    }
+    if (a.parts.parameter < 0 || a.parts.parameter > 0xFFFF || a.parts.index > 0xFFFF
+        || (a.bitForm && (a.parts.bit < 0 || a.parts.bit > 255))) {
+        *error = QStringLiteral("bad address '%1': parameter and element index go from 0 to "
+                                "65535, the bit number from 0 to 255")
+                     .arg(text);
+        return false;
+    }
+    a.type = LustBus::dataTypeFromName(a.parts.type);
+    if (kindGiven) {
+        const bool bitKind = kind == 0 || kind == 6;
+        if (bitKind != a.bitForm) {
+            *error = bitKind ? QStringLiteral("--kind %1 needs a bit address such as "
+                                              "USIGN16:20.3, not '%2'")
+                                   .arg(kind)
+                                   .arg(text)
+                             : QStringLiteral("--kind %1 needs a value address such as "
+                                              "INT16:12, not the bit address '%2'")
+                                   .arg(kind)
+                                   .arg(text);
+            return false;
+        }
+        a.kind = int(kind);
+    } else {
+        a.kind = a.bitForm ? 0 : defaultKind(a.type, a.hasIndex());
+    }
+
+    a.countGiven = !countText.isEmpty();
+    if (a.countGiven) {
+        if (!parseNumber(countText, &a.count) || a.count == 0) {
+            *error = QStringLiteral("bad --count '%1': expected a whole number of 1 or more")
+                         .arg(countText);
+            return false;
+        }
+    } else {
+        a.count = a.bitForm ? 1 : defaultCount(a.type);
+    }
+
+    if (a.bitForm && a.count > quint64(MaxBits)) {
+        *error = QStringLiteral("bad --count %1: a bit access takes at most %2 bits")
+                     .arg(a.count)
+                     .arg(MaxBits);
+        return false;
+    }
+    if (!a.bitForm) {
+        // Overflow-safe: no count above these limits gets multiplied.
+        const quint64 maxBytes = a.hasIndex() ? MaxElementBytes : MaxSimpleBytes;
+        const bool textRead = a.type == DataType::String && a.hasIndex();
+        if (!textRead && (a.count > maxBytes || a.count * kindWidth(a.kind) > maxBytes)) {
+            *error = a.hasIndex()
+                         ? QStringLiteral("bad --count %1: an element read carries at most "
+                                          "%2 bytes, and %1 elements of kind %3 are %4")
+                               .arg(a.count)
+                               .arg(maxBytes)
+                               .arg(a.kind)
+                               .arg(a.count * kindWidth(a.kind))
+                         : QStringLiteral("bad --count %1: a parameter value has at most %2 "
+                                          "bytes")
+                               .arg(a.count)
+                               .arg(maxBytes);
+            return false;
+        }
+    }
+    *address = a;
+    return true;
+}
+
+bool RequestAddress::adoptValue(int valueBytes, int valueBits, QString *error)
+{
+    if (bitForm) {
+        if (countGiven && count != quint64(valueBits)) {
+            *error = QStringLiteral("--count %1 does not match the %2 bit digits of the value")
+                         .arg(count)
+                         .arg(valueBits);
+            return false;
+        }
+        if (valueBits > MaxBits) {
+            *error = QStringLiteral("bad bit value: a bit access takes at most %1 bits")
+                         .arg(MaxBits);
+            return false;
+        }
+        count = quint64(valueBits);
+        return true;
+    }
+    if (hasIndex() && type != DataType::String && type != DataType::Unknown
+        && valueBytes > MaxElementBytes * ValueText::hostWidth(type)) {
+        // The driver sends the element count modulo 256.
+        *error = QStringLiteral("value too long: an element write takes at most %1 elements")
+                     .arg(MaxElementBytes);
+        return false;
+    }
+    if (!countGiven) {
+        const int width = kindWidth(kind);
+        count = quint64((valueBytes + width - 1) / width);
+    }
+    return true;
+}
+
+bool RequestAddress::isList() const
+{
+    if (bitForm || type == DataType::String || type == DataType::Unknown)
+        return false;
+    return hasIndex() || dataAddress().byteSize() > quint64(ValueText::hostWidth(type));
+}
+
+DataAddress RequestAddress::dataAddress() const
+{
+    DataAddress address;
+    address.kind = kind;
+    address.count = count;
+    address.text = text;
+    return address;
+}

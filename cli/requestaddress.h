@@ -1,0 +1,65 @@
+// What a read or write asks the driver for: the address text as typed, and the kind
+// and count of the DataAddress, defaulted from the address when not given.
+//
+//   INT8, USIGN8                kind 1
+//   INT16, USIGN16              kind 2
+//   INT32, USIGN32, FLOAT32     kind 3
+//   FIXPT16, INT32Q16           kind 3 (host values are 32-bit hundredths); an element
+//                               read of FIXPT16 takes kind 2, because the driver asks
+//                               the servo for byte size / 2 of its 2-byte elements
+//   STRING                      kind 5, count 800 on a read (the longest text a
+//                               telegram carries), the text's length on a write
+//   bit form TYPE:PARAM.BIT     kind 0, count = bits (read: 1; write: the digits given)
+//   other type names            kind 1, count 4
+//   count                       1, or on a write the elements of the value
+//
+// An element read carries at most 255 bytes (the driver sends the low 8 bits of the
+// byte size), a bit access at most 255 bits and a simple read at most 812 bytes (a
+// telegram buffer); larger counts are refused here instead of wrapping around to small
+// ones.
+#ifndef LUSTBUS_REQUESTADDRESS_H
+#define LUSTBUS_REQUESTADDRESS_H
+
+#include "addresstext.h"
+#include "datatypes.h"
+#include "driverinterface.h"
+
+#include <QtCore/QString>
+
+class RequestAddress
+{
+public:
+    static constexpr int StringReadCount = 800;
+    static constexpr int MaxElementBytes = 255;
+    static constexpr int MaxBits = 255;
+    static constexpr int MaxSimpleBytes = 812;
+
+    // kindText and countText are the options as typed, empty when not given; the
+    // defaults are those of a read. False with error naming the bad part.
+    static bool resolve(const QString &text, const QString &kindText, const QString &countText,
+                        RequestAddress *address, QString *error);
+    // For a write: the count from the value when --count was not given (bits of a bit
+    // form value, else its elements of the kind's width). A given count must match the
+    // bits of a bit form value.
+    bool adoptValue(int valueBytes, int valueBits, QString *error);
+
+    // Which form the text has, before kind and count: bit form when it is not a value
+    // form address but reads as TYPE:PARAM.BIT or TYPE:PARAM:INDEX.BIT.
+    static bool isBitForm(const QString &text);
+
+    QString text;
+    LustBus::ParameterAddress parts;
+    LustBus::DataType type = LustBus::DataType::Unknown;
+    bool bitForm = false;
+    int kind = 1;
+    quint64 count = 1;
+    bool countGiven = false;
+
+    bool hasIndex() const { return parts.index >= 0; }
+    // Whether the value is shown and parsed as a list: element addresses and counts
+    // above one element.
+    bool isList() const;
+    DataAddress dataAddress() const;
+};
+
+#endif // LUSTBUS_REQUESTADDRESS_H

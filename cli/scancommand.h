@@ -1,0 +1,18 @@
+// lustbus scan: which stations answer on a bus.
+#ifndef LUSTBUS_SCANCOMMAND_H
+#define LUSTBUS_SCANCOMMAND_H
+
+#include "linkcommand.h"
+
+class ScanCommand : public LinkCommand
+{
+public:
+    QString name() const override { return QStringLiteral("scan"); }
+    QString summary() const override;
+    QString description() const override;
+    QString epilogue() const override;
+    QList<QCommandLineOption> options() const override;
+    int run(const QCommandLineParser &parser) override;
+};
+
+#endif // LUSTBUS_SCANCOMMAND_H

@@ -1,0 +1,172 @@
+#include "simulatecommand.h"
+
+#include "console.h"
+#include "exitstatus.h"
+#include "linkoptions.h"
+#include "serialsettings.h"
+#include "simulator.h"
+
+#include <csignal>
+
+#include <pthread.h>
+
+QString SimulateCommand::summary() const
+{
+    return QStringLiteral("runs simulated servos until interrupted");
+}
+
+QString SimulateCommand::description() const
+{
+    return QStringLiteral(
+        "Runs simulated LustBus servos and prints where they listen on the first line of\n"
+        "standard output: \"listening on pty DEVICE\" or \"listening on tcp HOST:PORT\".\n"
+        "Every station answers from its own copy of the parameter table; writes change\n"
+        "it. Runs until SIGINT (Ctrl-C) or SIGTERM and then prints its counters on stderr.");
+}
+
+QString SimulateCommand::epilogue() const
+{
+    return QStringLiteral(
+        "Default parameter table (number, type, value):\n"
+        "  10 INT8 -100      11 USIGN8 200        12 INT16 -1234     13 USIGN16 0xABCD\n"
+        "  14 INT32 -123456  15 USIGN32 0xDEADBEEF 16 FLOAT32 1.5    17 FIXPT16 1.25\n"
+        "  18 INT32Q16 -2.5  19 STRING \"LUST CDE SIM\"   20 USIGN32 0x00010203 (read-only)\n"
+        "  21 STRING \"CDE\" (read-only)   100-106 arrays of each type   1000 INT16 4660\n"
+        "  1100 USIGN8 array of 300\n"
+        "--params FILE replaces it with a JSON document:\n"
+        "  {\"parameters\": [{\"number\": 12, \"type\": \"INT16\", \"value\": -1234},\n"
+        "                  {\"number\": 101, \"type\": \"INT16\", \"value\": [1, -2, 3]}]}\n"
+        "\n"
+        "Faults (--fault): comma-separated KIND:AMOUNT[@MS] and seed:N; AMOUNT a count\n"
+        "(the next N requests) or a probability with a point (0.25); kinds noreply,\n"
+        "truncate, corrupt, wrongstation, nak, split, delay, garbage.\n"
+        "\n"
+        "Examples:\n"
+        "  lustbus simulate                                # a pty, station 1\n"
+        "  lustbus simulate --tcp 5020 --station 1 --station 2\n"
+        "  lustbus simulate --line-rate --fault noreply:0.1,corrupt:2,seed:7\n");
+}
+
+QList<QCommandLineOption> SimulateCommand::options() const
+{
+    return {
+        QCommandLineOption(QStringLiteral("pty"),
+                           QStringLiteral("Serves on a new pseudo-terminal (the default).")),
+        QCommandLineOption(QStringLiteral("tcp"),
+                           QStringLiteral("Serves on TCP at 127.0.0.1 (the only host); port 0 "
+                                          "takes a free one."),
+                           QStringLiteral("[HOST:]PORT")),
+        QCommandLineOption(QStringLiteral("station"),
+                           QStringLiteral("A station id to simulate, 0 to 63; repeat for more. "
+                                          "Default: 1."),
+                           QStringLiteral("S")),
+        QCommandLineOption(QStringLiteral("params"),
+                           QStringLiteral("JSON parameter table for every station (see below)."),
+                           QStringLiteral("FILE")),
+        QCommandLineOption(QStringLiteral("line-rate"),
+                           QStringLiteral("Paces replies like a real line at the baud rate and "
+                                          "character size of --settings.")),
+        QCommandLineOption(QStringLiteral("settings"),
+                           QStringLiteral("Serial line for --line-rate. Default: "
+                                          "\"RS485,57600,EVEN,7,1\"."),
+                           QStringLiteral("TEXT")),
+        QCommandLineOption(QStringLiteral("fault"),
+                           QStringLiteral("Faults to inject, e.g. noreply:0.1,nak:3 (see below)."),
+                           QStringLiteral("SPEC")),
+    };
+}
+
+int SimulateCommand::run(const QCommandLineParser &parser)
+{
+    const bool tcp = parser.isSet(QStringLiteral("tcp"));
+    if (tcp && parser.isSet(QStringLiteral("pty")))
+        return usageError(QStringLiteral("--pty and --tcp name two transports; give one"));
+    QString host;
+    quint16 port = 0;
+    QString error;
+    if (tcp) {
+        const QString endpoint = parser.value(QStringLiteral("tcp"));
+        const bool portZero = endpoint == QLatin1String("0") || endpoint.endsWith(QLatin1String(":0"));
+        if (portZero) {
+            host = endpoint.contains(QLatin1Char(':')) ? endpoint.section(QLatin1Char(':'), 0, -2)
+                                                       : QStringLiteral("127.0.0.1");
+        } else if (!LinkOptions::parseEndpoint(endpoint, true, &host, &port, &error)) {
+            return usageError(QStringLiteral("--tcp: ") + error);
+        }
+        if (host != QLatin1String("127.0.0.1") && host != QLatin1String("localhost"))
+            return usageError(QStringLiteral("--tcp %1: the simulator listens on 127.0.0.1 only")
+                                  .arg(endpoint));
+    }
+    QList<int> stations;
+    for (const QString &text : parser.values(QStringLiteral("station"))) {
+        bool ok = false;
+        const int station = text.trimmed().toInt(&ok, 10);
+        if (!ok || station < 0 || station > 63)
+            return usageError(QStringLiteral("bad --station '%1': expected 0 to 63").arg(text));
+        if (!stations.contains(station))
+            stations.append(station);
+    }
+    if (stations.isEmpty())
+        stations.append(1);
+    LustBusSim::ParameterTable table = LustBusSim::ParameterTable::defaultTable();
+    if (parser.isSet(QStringLiteral("params"))
+        && !LustBusSim::ParameterTable::load(parser.value(QStringLiteral("params")), &table, &error))
+        return usageError(QStringLiteral("--params %1: %2")
+                              .arg(parser.value(QStringLiteral("params")), error));
+    LustBusSim::FaultPlan plan;
+    if (parser.isSet(QStringLiteral("fault"))
+        && !LustBusSim::FaultPlan::parse(parser.value(QStringLiteral("fault")), &plan, &error))
+        return usageError(QStringLiteral("bad --fault '%1': %2")
+                              .arg(parser.value(QStringLiteral("fault")), error));
+    SerialSettings line;
+    if (parser.isSet(QStringLiteral("settings"))
+        && !SerialSettings::parse(parser.value(QStringLiteral("settings")), &line, &error))
+        return usageError(QStringLiteral("bad --settings '%1': %2")
+                              .arg(parser.value(QStringLiteral("settings")), error));
+
+    // The simulator serves on a thread of its own, which inherits this mask: the
+    // signals then reach only the sigwait below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    LustBusSim::Simulator simulator;
+    for (int station : stations)
+        simulator.setStation(station, table);
+    simulator.setFaultPlan(plan);
+    if (parser.isSet(QStringLiteral("line-rate")))
+        simulator.setLineRate(line.baudRate, line.bitsPerCharacter());
+    if (!simulator.start(tcp ? LustBusSim::Simulator::Tcp : LustBusSim::Simulator::Pty, port))
+        return failure(ExitEnvironment,
+                       QStringLiteral("cannot start the simulator: %1").arg(simulator.errorString()));
+
+    QStringList names;
+    for (int station : stations)
+        names.append(QString::number(station));
+    if (tcp)
+        Console::out() << "listening on tcp 127.0.0.1:" << simulator.port() << '\n';
+    else
+        Console::out() << "listening on pty " << simulator.slaveName() << '\n';
+    Console::out() << "stations " << names.join(QLatin1String(", ")) << ", " << table.size()
+                   << " parameters each"
+                   << (plan.rules.isEmpty() ? QString()
+                                            : QStringLiteral(", faults ") + plan.toText())
+                   << (parser.isSet(QStringLiteral("line-rate"))
+                           ? QStringLiteral(", paced at %1 baud").arg(line.baudRate)
+                           : QString())
+                   << "; stop with Ctrl-C" << Qt::endl;
+
+    int signalNumber = 0;
+    sigwait(&stopSignals, &signalNumber);
+    simulator.stop();
+    const LustBusSim::SimulatorCounters counters = simulator.counters();
+    quint64 faults = 0;
+    for (quint64 n : counters.faults)
+        faults += n;
+    Console::err() << "lustbus simulate: stopped; " << counters.requests << " requests, "
+                   << counters.answered << " answered, " << counters.naks << " NAKs, " << faults
+                   << " faults injected" << Qt::endl;
+    return ExitSuccess;
+}

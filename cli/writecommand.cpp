@@ -1,0 +1,146 @@
+#include "writecommand.h"
+
+#include "console.h"
+#include "exitstatus.h"
+#include "readcommand.h"
+#include "requestaddress.h"
+#include "valuetext.h"
+
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+
+using LustBus::DataType;
+
+QString WriteCommand::summary() const
+{
+    return QStringLiteral("writes a value to a parameter");
+}
+
+QString WriteCommand::description() const
+{
+    return QStringLiteral(
+        "Parses VALUE by the data type of ADDRESS, in the forms that read prints, and\n"
+        "writes it through DriverInterface::write. Bit addresses take 0/1 digits,\n"
+        "LOWEST BIT FIRST; the driver reads the whole value, changes those bits and\n"
+        "writes it back. A negative VALUE can be given as it is (write INT16:12 -5).");
+}
+
+QList<Command::Argument> WriteCommand::arguments() const
+{
+    return {{QStringLiteral("ADDRESS"), QStringLiteral("The parameter, as for read.")},
+            {QStringLiteral("VALUE"),
+             QStringLiteral("The value by data type, a list \"1, 2, 3\" for an element "
+                            "address, 0/1 digits for a bit address, host bytes with --hex.")}};
+}
+
+QString WriteCommand::epilogue() const
+{
+    return ReadCommand::addressNotes() + QLatin1Char('\n') + linkNotes()
+           + QStringLiteral("\n"
+                            "Examples:\n"
+                            "  lustbus write INT16:12 -5\n"
+                            "  lustbus write FIXPT16:17 12.5\n"
+                            "  lustbus write INT16:101:2 \"7, 8, 9\"       # elements 2 to 4\n"
+                            "  lustbus write STRING:19:0 \"NEW NAME\"\n"
+                            "  lustbus write USIGN8:11.0 101              # bits 0 and 2 on, bit 1 off\n"
+                            "  lustbus write USIGN16:13 CDAB --hex         # host bytes: 0xABCD\n"
+                            "  lustbus write INT16:12 42 --tcp 192.0.2.10:4001 --station 2\n");
+}
+
+QList<QCommandLineOption> WriteCommand::options() const
+{
+    QList<QCommandLineOption> list{
+        QCommandLineOption(QStringLiteral("kind"),
+                           QStringLiteral("Address kind: 0 and 6 bits, 1 and 5 bytes, 2 16-bit, "
+                                          "3 32-bit, 4 64-bit elements. Default: from the "
+                                          "address."),
+                           QStringLiteral("K")),
+        QCommandLineOption(QStringLiteral("count"),
+                           QStringLiteral("Elements of the kind; for bit addresses the bits, "
+                                          "which must match the digits of VALUE. Default: "
+                                          "from VALUE."),
+                           QStringLiteral("N")),
+        QCommandLineOption(QStringLiteral("hex"),
+                           QStringLiteral("VALUE is host bytes as hex digits (little-endian, "
+                                          "as read --hex prints them).")),
+        QCommandLineOption(QStringLiteral("json"),
+                           QStringLiteral("Prints one JSON object: address, kind, count, hex "
+                                          "(host bytes), written, or error.")),
+    };
+    return list + LinkOptions::options();
+}
+
+bool WriteCommand::hostData(const RequestAddress &address, const QString &value, bool hex,
+                            QByteArray *host, int *bits, QString *error)
+{
+    *bits = 0;
+    if (hex) {
+        if (!ValueText::fromHex(value, *host, *error))
+            return false;
+        *bits = host->size() * 8;
+        if (address.bitForm && address.countGiven) {
+            if (address.count > quint64(*bits)) {
+                *error = QStringLiteral("--count %1: the hex value holds only %2 bits")
+                             .arg(address.count)
+                             .arg(*bits);
+                return false;
+            }
+            *bits = int(address.count);
+        }
+        return true;
+    }
+    if (address.bitForm)
+        return ValueText::parseBits(value, *host, *bits, *error);
+    return ValueText::parse(address.type, value, address.hasIndex(), *host, *error);
+}
+
+int WriteCommand::run(const QCommandLineParser &parser)
+{
+    int status = ExitSuccess;
+    if (!readLinkOptions(parser, &status))
+        return status;
+    RequestAddress address;
+    QString error;
+    if (!RequestAddress::resolve(parser.positionalArguments().value(0),
+                                 parser.value(QStringLiteral("kind")),
+                                 parser.value(QStringLiteral("count")), &address, &error))
+        return usageError(error);
+    if (address.type == DataType::String && !address.hasIndex() && !address.bitForm)
+        return usageError(QStringLiteral("'%1': a STRING parameter is written as text only "
+                                         "through an address with an element index, such as %1:0")
+                              .arg(address.text));
+    const bool hex = parser.isSet(QStringLiteral("hex"));
+    QByteArray host;
+    int bits = 0;
+    if (!hostData(address, parser.positionalArguments().value(1), hex, &host, &bits, &error)
+        || !address.adoptValue(host.size(), bits, &error))
+        return usageError(error);
+    if (!openLink(&status))
+        return status;
+
+    const int written = driver().write(link(), address.dataAddress(), host);
+    const bool failed = driver().hasError();
+    // A bit write whose read brought an empty value writes nothing and reports nothing.
+    const QString message = failed ? driver().errorText()
+                            : written ? QString()
+                                      : QStringLiteral("write %1> the servo returned an empty "
+                                                       "value; nothing was written")
+                                            .arg(address.text);
+    if (parser.isSet(QStringLiteral("json"))) {
+        QJsonObject object{{QStringLiteral("address"), address.text},
+                           {QStringLiteral("kind"), address.kind},
+                           {QStringLiteral("count"), double(address.count)},
+                           {QStringLiteral("hex"), ValueText::toHex(host)},
+                           {QStringLiteral("written"), message.isEmpty()}};
+        if (!message.isEmpty())
+            object.insert(QStringLiteral("error"), message);
+        Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+    } else if (message.isEmpty()) {
+        Console::out() << "written " << address.text << " = "
+                       << (hex ? ValueText::toHex(host) : ReadCommand::valueText(address, host))
+                       << '\n';
+    }
+    if (!message.isEmpty())
+        return failure(ExitDriverError, message);
+    return ExitSuccess;
+}

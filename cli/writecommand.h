@@ -1,0 +1,26 @@
+// lustbus write ADDRESS VALUE: VALUE parsed by data type, one DriverInterface::write.
+#ifndef LUSTBUS_WRITECOMMAND_H
+#define LUSTBUS_WRITECOMMAND_H
+
+#include "linkcommand.h"
+
+class RequestAddress;
+
+class WriteCommand : public LinkCommand
+{
+public:
+    QString name() const override { return QStringLiteral("write"); }
+    QString summary() const override;
+    QString description() const override;
+    QList<Argument> arguments() const override;
+    QString epilogue() const override;
+    QList<QCommandLineOption> options() const override;
+    int run(const QCommandLineParser &parser) override;
+
+    // VALUE as host data for address: hex bytes, bit digits (bits set to their count)
+    // or the data type's value form. False with error naming the bad part.
+    static bool hostData(const RequestAddress &address, const QString &value, bool hex,
+                         QByteArray *host, int *bits, QString *error);
+};
+
+#endif // LUSTBUS_WRITECOMMAND_H

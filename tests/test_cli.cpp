@@ -1,0 +1,368 @@
+// The built lustbus program, run as a user runs it: against "lustbus simulate" on a
+// pseudo-terminal and on TCP loopback, and on its own for info, help and usage errors.
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+#include <QtCore/QProcess>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Result
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Every run is bounded; a hang fails the test instead of stalling the suite.
+Result lustbus(const QStringList &arguments, int timeoutMs = 20000)
+{
+    QProcess process;
+    process.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
+    Result result;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "lustbus " << arguments.join(QLatin1Char(' ')).toStdString()
+                      << " did not finish in time";
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+std::string describe(const Result &r)
+{
+    return QStringLiteral("exit %1\nstdout: %2\nstderr: %3")
+        .arg(r.exitCode)
+        .arg(r.out, r.err)
+        .toStdString();
+}
+
+// "lustbus simulate" in a process of its own; its first line says where it listens.
+class SimulatorProcess
+{
+public:
+    explicit SimulatorProcess(const QStringList &arguments)
+    {
+        m_process.start(QStringLiteral(LUSTBUS_CLI_PATH),
+                        QStringList{QStringLiteral("simulate")} + arguments);
+        while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
+        }
+        const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
+        const QString pty = QStringLiteral("listening on pty ");
+        const QString tcp = QStringLiteral("listening on tcp ");
+        if (line.startsWith(pty))
+            m_link = QStringList{QStringLiteral("--port"), line.mid(pty.size())};
+        else if (line.startsWith(tcp))
+            m_link = QStringList{QStringLiteral("--tcp"), line.mid(tcp.size())};
+        m_firstLine = line;
+    }
+    ~SimulatorProcess()
+    {
+        m_process.terminate(); // SIGTERM: the simulator stops and reports
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+    QStringList link() const { return m_link; }
+    QString firstLine() const { return m_firstLine; }
+    QProcess &process() { return m_process; }
+
+private:
+    QProcess m_process;
+    QStringList m_link;
+    QString m_firstLine;
+};
+
+class CliOnSimulator : public ::testing::TestWithParam<const char *>
+{
+protected:
+    void SetUp() override
+    {
+        m_simulator = std::make_unique<SimulatorProcess>(
+            QStringList{QString::fromLatin1(GetParam())}
+            + (QString::fromLatin1(GetParam()) == QLatin1String("--tcp")
+                   ? QStringList{QStringLiteral("0")}
+                   : QStringList{}));
+        ASSERT_EQ(m_simulator->link().size(), 2) << m_simulator->firstLine().toStdString();
+    }
+    Result run(const QStringList &arguments)
+    {
+        return lustbus(arguments + m_simulator->link()
+                       + QStringList{QStringLiteral("--timeout"), QStringLiteral("300"),
+                                     QStringLiteral("--retries"), QStringLiteral("0")});
+    }
+
+    std::unique_ptr<SimulatorProcess> m_simulator;
+};
+
+struct ReadCase
+{
+    const char *arguments;
+    const char *printed;
+};
+
+TEST_P(CliOnSimulator, ReadsEveryDataType)
+{
+    const ReadCase cases[] = {
+        {"INT8:10", "-100"},
+        {"USIGN8:11", "200"},
+        {"INT16:12", "-1234"},
+        {"USIGN16:13", "43981"},
+        {"INT32:14", "-123456"},
+        {"USIGN32:15", "3735928559"},
+        {"FLOAT32:16", "1.5"},
+        {"FIXPT16:17", "1.25"},
+        {"STRING:19:0", "LUST CDE SIM"},
+        {"INT16:101:0 --count 4", "0, -1, 2, -3"},
+        {"FIXPT16:103:0 --count 4", "1.00, 2.00, 3.00, 4.00"},
+        {"INT32Q16:104:1 --count 3", "1.00, 2.00, 3.00"},
+        {"FLOAT32:105:0 --count 2", "0.5, 1.5"},
+        {"USIGN16:13.4 --count 8", "00111101"}, // 0xABCD from bit 4: 0xBC, lowest first
+        {"INT32:14 --hex", "C01DFEFF"},
+        {"usign8:1100:250 --count 5", "250, 251, 252, 253, 254"},
+    };
+    for (const ReadCase &c : cases) {
+        const Result r = run(QStringList{QStringLiteral("read")}
+                             + QString::fromLatin1(c.arguments).split(QLatin1Char(' ')));
+        EXPECT_EQ(r.exitCode, 0) << c.arguments << '\n' << describe(r);
+        EXPECT_EQ(r.out.trimmed().toStdString(), c.printed) << c.arguments;
+    }
+}
+
+TEST_P(CliOnSimulator, WritesAndReadsBack)
+{
+    const ReadCase cases[] = {
+        {"INT16:12 -5", "-5"},
+        {"USIGN32:15 0x01020304", "16909060"},
+        {"FLOAT32:16 -0.25", "-0.25"},
+        {"FIXPT16:17 12.5", "12.50"},
+        // The driver's scalings add 0.5 and cut toward zero, on the way out and back:
+        // -1.50 goes out as raw -98303 and comes back as -149.49 hundredths, so -1.49.
+        {"INT32Q16:104:1 -1.5,2.25", "-1.49, 2.25"},
+        {"STRING:19:0 NEW", "NEW"},
+        {"INT16:101:2 7,8,9", "7, 8, 9"},
+    };
+    for (const ReadCase &c : cases) {
+        const QStringList parts = QString::fromLatin1(c.arguments).split(QLatin1Char(' '));
+        const Result w = run({QStringLiteral("write"), parts[0], parts[1]});
+        ASSERT_EQ(w.exitCode, 0) << c.arguments << '\n' << describe(w);
+        QStringList read{QStringLiteral("read"), parts[0]};
+        const int elements = int(parts[1].count(QLatin1Char(','))) + 1;
+        if (elements > 1)
+            read << QStringLiteral("--count") << QString::number(elements);
+        const Result r = run(read);
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        EXPECT_EQ(r.out.trimmed().toStdString(), c.printed) << c.arguments;
+    }
+}
+
+TEST_P(CliOnSimulator, BitWriteChangesOnlyItsBits)
+{
+    // USIGN8:11 is 200 (0xC8): bits 0 to 3 become 1, 0, 1, 0 -> 0xC5.
+    const Result w = run({QStringLiteral("write"), QStringLiteral("USIGN8:11.0"),
+                          QStringLiteral("1010")});
+    ASSERT_EQ(w.exitCode, 0) << describe(w);
+    const Result r = run({QStringLiteral("read"), QStringLiteral("USIGN8:11")});
+    EXPECT_EQ(r.out.trimmed(), QStringLiteral("197")) << describe(r);
+    const Result bits = run({QStringLiteral("read"), QStringLiteral("USIGN8:11.2"),
+                             QStringLiteral("--count"), QStringLiteral("3")});
+    EXPECT_EQ(bits.out.trimmed(), QStringLiteral("100")) << describe(bits);
+}
+
+TEST_P(CliOnSimulator, JsonParsesBack)
+{
+    const Result r = run({QStringLiteral("read"), QStringLiteral("INT16:101:1"),
+                          QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--json")});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    QJsonParseError error;
+    const QJsonObject object = QJsonDocument::fromJson(r.out.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
+    EXPECT_EQ(object.value(QStringLiteral("address")).toString(), QStringLiteral("INT16:101:1"));
+    EXPECT_EQ(object.value(QStringLiteral("kind")).toInt(), 2);
+    EXPECT_EQ(object.value(QStringLiteral("count")).toInt(), 2);
+    EXPECT_EQ(object.value(QStringLiteral("hex")).toString(), QStringLiteral("FFFF0200"));
+    const QJsonArray value = object.value(QStringLiteral("value")).toArray();
+    ASSERT_EQ(value.size(), 2);
+    EXPECT_EQ(value[0].toInt(), -1);
+    EXPECT_EQ(value[1].toInt(), 2);
+    EXPECT_FALSE(object.contains(QStringLiteral("error")));
+}
+
+TEST_P(CliOnSimulator, UnknownParameterIsADriverError)
+{
+    const Result r = run({QStringLiteral("read"), QStringLiteral("INT16:999")});
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains(QLatin1String("read INT16:999> invalid param no."))) << describe(r);
+
+    const Result j = run({QStringLiteral("read"), QStringLiteral("INT16:999"),
+                          QStringLiteral("--json")});
+    EXPECT_EQ(j.exitCode, 1);
+    const QJsonObject object = QJsonDocument::fromJson(j.out.toUtf8()).object();
+    EXPECT_EQ(object.value(QStringLiteral("error")).toString(),
+              QStringLiteral("read INT16:999> invalid param no."))
+        << j.out.toStdString();
+    EXPECT_FALSE(object.contains(QStringLiteral("value")));
+
+    const Result w = run({QStringLiteral("write"), QStringLiteral("USIGN32:20"),
+                          QStringLiteral("1")}); // read-only: NAK
+    EXPECT_EQ(w.exitCode, 1) << describe(w);
+    EXPECT_TRUE(w.err.contains(QLatin1String("write USIGN32:20> invalid param no.")));
+}
+
+TEST_P(CliOnSimulator, ScanFindsTheStation)
+{
+    const Result r = run({QStringLiteral("scan"), QStringLiteral("--from"), QStringLiteral("0"),
+                          QStringLiteral("--to"), QStringLiteral("2")});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(r.out.trimmed(),
+              QStringLiteral("station 1: answers (read USIGN32:1> invalid param no.)"))
+        << describe(r);
+    EXPECT_TRUE(r.err.contains(QLatin1String("1 station answered of 3 tried")));
+}
+
+INSTANTIATE_TEST_SUITE_P(PtyAndTcp, CliOnSimulator, ::testing::Values("--pty", "--tcp"),
+                         [](const auto &info) { return std::string(info.param + 2); });
+
+TEST(Cli, ValueParsingErrorsAreUsageErrors)
+{
+    struct Case
+    {
+        QStringList arguments;
+        const char *named;
+    };
+    const Case cases[] = {
+        {{"write", "INT16:12", "70000"}, "\"70000\""},
+        {{"write", "INT8:10", "1.5"}, "\"1.5\""},
+        {{"write", "FIXPT16:17", "1.234"}, "at most two places"},
+        {{"write", "USIGN8:11.0", "12"}, "lowest bit first"},
+        {{"write", "USIGN8:11.0", "101", "--count", "2"}, "--count 2"},
+        {{"write", "INT16:12", "0A0", "--hex"}, "\"0A0\""},
+        {{"write", "STRING:19", "x"}, "STRING:19:0"},
+        {{"read", "INT16"}, "'INT16'"},
+        {{"read", "INT16:12", "--kind", "9"}, "--kind '9'"},
+        {{"read", "INT16:12", "--station", "64"}, "--station '64'"},
+        {{"read", "INT16:12", "--tcp", "nohost"}, "nohost"},
+        {{"read", "INT16:12", "--settings", "RS485,57600,EVEN,9,1"}, "--settings"},
+        {{"read", "INT16:12", "--bogus"}, "bogus"},
+        {{"read"}, "missing ADDRESS"},
+        {{"write", "INT16:12"}, "missing VALUE"},
+        {{"read", "INT16:12", "extra"}, "'extra'"},
+        {{"frobnicate"}, "'frobnicate'"},
+        {{"simulate", "--fault", "meltdown:1"}, "--fault"},
+        {{"simulate", "--tcp", "192.0.2.1:5000"}, "127.0.0.1"},
+    };
+    for (const Case &c : cases) {
+        const Result r = lustbus(c.arguments);
+        EXPECT_EQ(r.exitCode, 2) << c.arguments.join(QLatin1Char(' ')).toStdString() << '\n'
+                                 << describe(r);
+        EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.named))) << describe(r);
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+}
+
+TEST(Cli, InfoShowsTheDriverAsAHostSeesIt)
+{
+    const Result r = lustbus({QStringLiteral("info")});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    for (const char *line : {"name:            LustBus ServoC/CDE Series", "manufacturer:    Lust",
+                             "version:         1.0.0", "settings text:   RS485,57600,EVEN,7,1",
+                             "interface:       com.moravite.drivers.DriverInterface/1.1"})
+        EXPECT_TRUE(r.out.contains(QLatin1String(line))) << line << '\n' << describe(r);
+
+    const Result j = lustbus({QStringLiteral("info"), QStringLiteral("--json")});
+    const QJsonObject object = QJsonDocument::fromJson(j.out.toUtf8()).object();
+    EXPECT_EQ(object.value(QStringLiteral("driverCode")).toInt(), 112);
+    EXPECT_EQ(object.value(QStringLiteral("protocolSettings")).toObject()
+                  .value(QStringLiteral("timeout")).toInt(),
+              500);
+    EXPECT_EQ(object.value(QStringLiteral("portSettings")).toObject()
+                  .value(QStringLiteral("string")).toString(),
+              QStringLiteral("COM2"));
+
+    const Result missing = lustbus({QStringLiteral("info"), QStringLiteral("--plugin"),
+                                    QStringLiteral("/nonexistent/libnothing.so")});
+    EXPECT_EQ(missing.exitCode, 3);
+    EXPECT_TRUE(missing.err.contains(QLatin1String("/nonexistent/libnothing.so")));
+}
+
+TEST(Cli, EveryCommandExplainsItself)
+{
+    for (const char *command : {"info", "read", "write", "scan", "simulate", "demo"}) {
+        const Result r = lustbus({QString::fromLatin1(command), QStringLiteral("--help")});
+        EXPECT_EQ(r.exitCode, 0) << command;
+        EXPECT_TRUE(r.out.startsWith(QStringLiteral("Usage: lustbus %1 [options]")
+                                         .arg(QLatin1String(command))))
+            << r.out.toStdString();
+    }
+    EXPECT_TRUE(lustbus({QStringLiteral("read"), QStringLiteral("--help")})
+                    .out.contains(QLatin1String("LOWEST BIT")));
+    const Result overview = lustbus({QStringLiteral("--help")});
+    EXPECT_EQ(overview.exitCode, 0);
+    EXPECT_TRUE(overview.out.contains(QLatin1String("simulate")));
+    EXPECT_EQ(lustbus({}).exitCode, 2);
+}
+
+TEST(Cli, WithoutALinkTheBuiltInSimulatorAnswersAndSaysSo)
+{
+    const Result r = lustbus({QStringLiteral("read"), QStringLiteral("INT16:1000")});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(r.out.trimmed(), QStringLiteral("4660"));
+    EXPECT_TRUE(r.err.contains(QLatin1String("built-in simulator"))) << describe(r);
+
+    const Result traced = lustbus({QStringLiteral("read"), QStringLiteral("INT16:1000"),
+                                   QStringLiteral("--trace")});
+    EXPECT_TRUE(traced.err.contains(QLatin1String("> <EOT>A201000<ENQ>"))) << describe(traced);
+}
+
+TEST(Cli, ALinkThatDoesNotOpenIsNamed)
+{
+    // A port of the loopback range that nothing listens on: the connection is refused.
+    const Result r = lustbus({QStringLiteral("read"), QStringLiteral("INT16:12"),
+                              QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:1")});
+    EXPECT_EQ(r.exitCode, 3) << describe(r);
+    EXPECT_TRUE(r.err.contains(QLatin1String("127.0.0.1:1"))) << describe(r);
+}
+
+TEST(Cli, FaultsOfTheSimulatorAreRetried)
+{
+    SimulatorProcess simulator({QStringLiteral("--tcp"), QStringLiteral("0"),
+                                QStringLiteral("--fault"), QStringLiteral("noreply:1")});
+    ASSERT_EQ(simulator.link().size(), 2);
+    const QStringList link = simulator.link() + QStringList{QStringLiteral("--timeout"),
+                                                            QStringLiteral("200")};
+    const Result once = lustbus(QStringList{QStringLiteral("read"), QStringLiteral("INT8:10"),
+                                            QStringLiteral("--retries"), QStringLiteral("1")}
+                                + link);
+    EXPECT_EQ(once.exitCode, 0) << describe(once);
+    EXPECT_EQ(once.out.trimmed(), QStringLiteral("-100"));
+}
+
+TEST(Cli, DemoRunsTheTour)
+{
+    const Result r = lustbus({QStringLiteral("demo")}, 60000);
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    for (const char *text : {"LustBus ServoC/CDE Series", "= -1234", "= LUST CDE SIM",
+                             "write INT16:12 -321", "= 197", "read INT16:999> invalid param no.",
+                             "< A<NAK>", "Demo complete."})
+        EXPECT_TRUE(r.out.contains(QLatin1String(text))) << text << '\n' << r.out.toStdString();
+}
+
+TEST(Cli, SimulateStopsOnSigterm)
+{
+    SimulatorProcess simulator({QStringLiteral("--pty"), QStringLiteral("--station"),
+                                QStringLiteral("3")});
+    ASSERT_TRUE(simulator.firstLine().startsWith(QLatin1String("listening on pty /dev/")));
+    simulator.process().terminate();
+    ASSERT_TRUE(simulator.process().waitForFinished(5000));
+    EXPECT_EQ(simulator.process().exitCode(), 0);
+    EXPECT_TRUE(simulator.process().readAllStandardError().contains("stopped"));
+}
+
+} // namespace
