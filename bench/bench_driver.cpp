@@ -1,21 +1,13 @@
 // CPU and heap allocations per request through DriverInterface, on a link that
 // answers at once: what the driver itself costs, with no bus in the way.
 #include "allocationcounter.h"
+#include "benchaddress.h"
 #include "driverlustbusservoccde.h"
 #include "instantlink.h"
 
 #include <benchmark/benchmark.h>
 
 namespace {
-
-DataAddress makeAddress(qint32 kind, quint64 count, const char *text)
-{
-    DataAddress address;
-    address.kind = kind;
-    address.count = count;
-    address.text = QString::fromLatin1(text);
-    return address;
-}
 
 // Runs request() once per iteration; reports the allocations per request and stops
 // with an error if the driver failed or the link saw the wrong number of exchanges.

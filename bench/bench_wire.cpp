@@ -5,6 +5,7 @@
 // Figures: req/s, the bytes of one exchange on the wire (request, reply and the
 // closing EOT), the wire's limit (baud / 10 bits per character / bytes) and the
 // measured rate as a percentage of it.
+#include "benchaddress.h"
 #include "countinglink.h"
 #include "driverlustbusservoccde.h"
 #include "seriallink.h"
@@ -25,15 +26,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int BitsPerCharacter = 10; // 7E1 and 8N1 alike: start, 7 + parity or 8, stop
 constexpr quint16 ArrayParameter = 200;
-
-DataAddress makeAddress(qint32 kind, quint64 count, const char *text)
-{
-    DataAddress address;
-    address.kind = kind;
-    address.count = count;
-    address.text = QString::fromLatin1(text);
-    return address;
-}
 
 const DataAddress simpleRead = makeAddress(2, 1, "INT16:12");
 const DataAddress arrayRead = makeAddress(2, 32, "USIGN16:200:0"); // 32 elements

@@ -124,9 +124,7 @@ int ReadCommand::run(const QCommandLineParser &parser)
     const bool whole = address.bitForm || ValueText::isWholeElements(address.type, host);
 
     if (json) {
-        QJsonObject object{{QStringLiteral("address"), address.text},
-                           {QStringLiteral("kind"), address.kind},
-                           {QStringLiteral("count"), double(address.count)}};
+        QJsonObject object = address.toJson();
         if (failed) {
             object.insert(QStringLiteral("error"), driver().errorText());
         } else {

@@ -194,3 +194,10 @@ DataAddress RequestAddress::dataAddress() const
     address.text = text;
     return address;
 }
+
+QJsonObject RequestAddress::toJson() const
+{
+    return QJsonObject{{QStringLiteral("address"), text},
+                       {QStringLiteral("kind"), kind},
+                       {QStringLiteral("count"), double(count)}};
+}

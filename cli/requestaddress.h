@@ -23,7 +23,9 @@
 #include "addresstext.h"
 #include "datatypes.h"
 #include "driverinterface.h"
+#include "telegrams.h"
 
+#include <QtCore/QJsonObject>
 #include <QtCore/QString>
 
 class RequestAddress
@@ -32,7 +34,7 @@ public:
     static constexpr int StringReadCount = 800;
     static constexpr int MaxElementBytes = 255;
     static constexpr int MaxBits = 255;
-    static constexpr int MaxSimpleBytes = 812;
+    static constexpr int MaxSimpleBytes = LustBus::BufferSize;
 
     // kindText and countText are the options as typed, empty when not given; the
     // defaults are those of a read. False with error naming the bad part.
@@ -60,6 +62,8 @@ public:
     // above one element.
     bool isList() const;
     DataAddress dataAddress() const;
+    // The start of the --json object of read and write: address, kind and count.
+    QJsonObject toJson() const;
 };
 
 #endif // LUSTBUS_REQUESTADDRESS_H

@@ -72,7 +72,7 @@ QList<QCommandLineOption> SimulateCommand::options() const
                            QStringLiteral("TEXT")),
         QCommandLineOption(QStringLiteral("fault"),
                            QStringLiteral("Faults to inject, e.g. noreply:0.1,nak:3 (see below)."),
-                           QStringLiteral("SPEC")),
+                           QStringLiteral("FAULTS")),
     };
 }
 

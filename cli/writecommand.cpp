@@ -127,11 +127,9 @@ int WriteCommand::run(const QCommandLineParser &parser)
                                                        "value; nothing was written")
                                             .arg(address.text);
     if (parser.isSet(QStringLiteral("json"))) {
-        QJsonObject object{{QStringLiteral("address"), address.text},
-                           {QStringLiteral("kind"), address.kind},
-                           {QStringLiteral("count"), double(address.count)},
-                           {QStringLiteral("hex"), ValueText::toHex(host)},
-                           {QStringLiteral("written"), message.isEmpty()}};
+        QJsonObject object = address.toJson();
+        object.insert(QStringLiteral("hex"), ValueText::toHex(host));
+        object.insert(QStringLiteral("written"), message.isEmpty());
         if (!message.isEmpty())
             object.insert(QStringLiteral("error"), message);
         Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';

@@ -1,5 +1,7 @@
 #include "linkdiagnostics.h"
 
+#include "telegrams.h"
+
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QJsonArray>
 #include <QtCore/QMutexLocker>
@@ -7,8 +9,6 @@
 #include <algorithm>
 
 namespace {
-
-const char Eot = '\x04';
 
 qint64 steadyMicroseconds()
 {
@@ -206,7 +206,7 @@ int DiagnosticLink::receive(char *data, int room)
 
 int DiagnosticLink::send(const char *data, int count)
 {
-    const bool request = data != nullptr && count > 1 && data[0] == Eot;
+    const bool request = data != nullptr && count > 1 && data[0] == LustBus::EOT;
     const int result = m_link.send(data, count);
     if (request) {
         m_station = m_link.stationId() & 0xFF;

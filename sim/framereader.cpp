@@ -1,17 +1,14 @@
 #include "framereader.h"
 
-#include <utility>
+#include "telegrams.h"
+#include "tools/checksums.h"
 
 namespace LustBusSim {
 
-namespace {
-
-constexpr char STX = 0x02;
-constexpr char ETX = 0x03;
-constexpr char EOT = 0x04;
-constexpr char ENQ = 0x05;
-
-} // namespace
+using LustBus::ENQ;
+using LustBus::EOT;
+using LustBus::ETX;
+using LustBus::STX;
 
 QList<Frame> FrameReader::feed(const char *data, int size, qint64 nowNs)
 {
@@ -62,9 +59,7 @@ QList<Frame> FrameReader::feed(const char *data, int size, qint64 nowNs)
                 m_frame.body += c;
             break;
         case Checksum: {
-            char sum = ETX;
-            for (char b : std::as_const(m_frame.body))
-                sum ^= b;
+            const char sum = char(xorChecksum(m_frame.body.constData(), int(m_frame.body.size())) ^ ETX);
             m_frame.checksumOk = sum == c;
             frames.append(m_frame);
             m_state = Idle;

@@ -1,13 +1,16 @@
 #include "servoresponder.h"
 
+#include "telegrams.h"
+#include "tools/checksums.h"
+
 namespace LustBusSim {
 
 namespace {
 
-constexpr char STX = 0x02;
-constexpr char ETX = 0x03;
-constexpr char ACK = 0x06;
-constexpr char NAK = 0x15;
+using LustBus::ACK;
+using LustBus::ETX;
+using LustBus::NAK;
+using LustBus::STX;
 
 bool allDigits(const QByteArray &text)
 {
@@ -166,25 +169,22 @@ QByteArray dataReply(int station, const QByteArray &text)
 {
     QByteArray reply;
     reply.reserve(text.size() + 4);
-    reply += char(0x40 + station);
+    reply += LustBus::stationCharacter(qint8(station));
     reply += STX;
     reply += text;
     reply += ETX;
-    char sum = 0;
-    for (int i = 2; i < reply.size(); ++i)
-        sum ^= reply.at(i);
-    reply += sum;
+    reply += char(xorChecksum(reply.constData() + 2, int(reply.size()) - 2));
     return reply;
 }
 
 QByteArray ackReply(int station)
 {
-    return QByteArray(1, char(0x40 + station)) + ACK;
+    return QByteArray(1, LustBus::stationCharacter(qint8(station))) + ACK;
 }
 
 QByteArray nakReply(int station)
 {
-    return QByteArray(1, char(0x40 + station)) + NAK;
+    return QByteArray(1, LustBus::stationCharacter(qint8(station))) + NAK;
 }
 
 } // namespace LustBusSim
