@@ -5,8 +5,6 @@
 #include "errortexts.h"
 #include "tools/bytesandbits.h"
 
-#include <algorithm>
-
 using namespace LustBus;
 using namespace LustBus::ErrorText;
 
@@ -56,10 +54,7 @@ QByteArray DriverLustBusServoCCDE::readParameter(LinkDevice &link, const QString
     default:
         // One value of any width, most significant byte first: reversed as a whole.
         // A simple read rejects no type name, STRING included.
-        // Reversed in place: the decoded array has no other owner, so no copy is made.
-        QByteArray value = queryParameterBytes(link, parameter);
-        std::reverse(value.begin(), value.end());
-        return value;
+        return ReverseBytes(queryParameterBytes(link, parameter));
     }
 }
 

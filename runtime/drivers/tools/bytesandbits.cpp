@@ -59,11 +59,11 @@ QByteArray ToBigEndian32(const QByteArray &data)
     return SwapBytes32(result);
 }
 
-QByteArray ReverseBytes(const QByteArray &data)
+QByteArray ReverseBytes(QByteArray data)
 {
-    QByteArray result = data;
-    std::reverse(result.begin(), result.end());
-    return result;
+    // A temporary comes in unshared, so reversing it copies nothing.
+    std::reverse(data.begin(), data.end());
+    return data;
 }
 
 QByteArray PadToWords(const QByteArray &data) { return paddedTo(data, 2); }

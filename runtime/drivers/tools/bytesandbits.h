@@ -19,7 +19,7 @@ QByteArray &SwapBytes32(QByteArray &data);
 QByteArray ToBigEndian16(const QByteArray &data);
 QByteArray ToBigEndian32(const QByteArray &data);
 
-QByteArray ReverseBytes(const QByteArray &data);
+QByteArray ReverseBytes(QByteArray data); //!< in place when handed a temporary
 QByteArray PadToWords(const QByteArray &data);
 QByteArray PadToDWords(const QByteArray &data);
 QByteArray PadToQWords(const QByteArray &data);
