@@ -14,7 +14,9 @@
 //   wrongstation  the reply carries the next station's character
 //   nak           NAK instead of the reply; a write is not carried out
 //   split         the reply goes out one byte at a time, with gaps
-//   delay         the reply goes out late
+//   delay         the reply goes out late; request bytes that arrive before it goes out
+//                 drop it, as a servo starts over on a new request (a held reply would
+//                 otherwise answer the next request, for another parameter)
 //   garbage       1 to 8 bytes from 0x20 to 0x3F (never a station character) before
 //                 the reply
 // Except for noreply and nak, the servo carries out the request; only its reply is

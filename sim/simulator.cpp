@@ -86,7 +86,8 @@ public:
     void closeAll();
     void run();
     bool answer(const Frame &frame, int fd);
-    bool waitUntil(qint64 deadlineNs);
+    enum Wait { Reached, Stopping, NewInput };
+    Wait waitUntil(qint64 deadlineNs, int inputFd = -1);
     static void writeOut(int fd, const char *data, int size);
 };
 
@@ -254,32 +255,47 @@ bool Simulator::Private::answer(const Frame &frame, int fd)
         start = qMax(start, nowNs()) + fault.ms * NsPerMs;
     const qint64 gapNs = faulty && fault.kind == FaultKind::Split ? fault.ms * NsPerMs : 0;
     const bool byteByByte = characterNs > 0 || (faulty && fault.kind == FaultKind::Split);
+    if (faulty && fault.kind == FaultKind::Delay) {
+        // A servo starts over when a new request begins: a held reply that new request
+        // bytes overtake is dropped, it must not answer the next request.
+        const Wait wait = waitUntil(start, fd);
+        if (wait != Reached)
+            return wait == NewInput;
+    }
     if (!byteByByte) {
-        if (!waitUntil(start))
+        if (waitUntil(start) == Stopping)
             return false;
         writeOut(fd, reply.constData(), int(reply.size()));
         return true;
     }
     for (int i = 0; i < reply.size(); ++i) {
         const qint64 deadline = qMax(start + (i + 1) * characterNs, start + i * gapNs);
-        if (!waitUntil(deadline))
+        if (waitUntil(deadline) == Stopping)
             return false;
         writeOut(fd, reply.constData() + i, 1);
     }
     return true;
 }
 
-// Sleeps to an absolute deadline; long waits watch the stop signal.
-bool Simulator::Private::waitUntil(qint64 deadlineNs)
+// Sleeps to an absolute deadline; long waits watch the stop signal and, given an
+// inputFd, bytes arriving there.
+Simulator::Private::Wait Simulator::Private::waitUntil(qint64 deadlineNs, int inputFd)
 {
     for (;;) {
         const qint64 left = deadlineNs - nowNs();
         if (left <= 0)
-            return true;
-        if (left > 2 * NsPerMs) {
-            pollfd wake{wakeRead, POLLIN, 0};
-            if (::poll(&wake, 1, int((left - NsPerMs) / NsPerMs)) > 0)
-                return false;
+            return Reached;
+        if (left > 2 * NsPerMs || inputFd >= 0) {
+            // With an input to watch, poll to the deadline itself (rounded up).
+            const int timeoutMs = int(inputFd >= 0 ? (left + NsPerMs - 1) / NsPerMs
+                                                   : (left - NsPerMs) / NsPerMs);
+            pollfd fds[2] = {{wakeRead, POLLIN, 0}, {inputFd, POLLIN, 0}};
+            if (::poll(fds, inputFd >= 0 ? 2 : 1, timeoutMs) > 0) {
+                if (fds[0].revents != 0)
+                    return Stopping;
+                if (fds[1].revents != 0)
+                    return NewInput;
+            }
             continue;
         }
         timespec until;
