@@ -245,9 +245,21 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {{"write", "USIGN8:11.0", "101", "--count", "2"}, "--count 2"},
         {{"write", "INT16:12", "0A0", "--hex"}, "\"0A0\""},
         {{"write", "STRING:19", "x"}, "STRING:19:0"},
+        {{"write", "INT16:12", "x"}, "expected an integer from -32768 to 32767"},
         {{"read", "INT16"}, "'INT16'"},
+        {{"read", "INT16:x"}, "bad address 'INT16:x'"},
         {{"read", "INT16:12", "--kind", "9"}, "--kind '9'"},
+        {{"read", "INT16:12", "--kind", "x"}, "--kind 'x'"},
         {{"read", "INT16:12", "--station", "64"}, "--station '64'"},
+        {{"read", "INT16:12", "--station", "x"}, "--station 'x'"},
+        {{"read", "INT16:12", "--count", "x"}, "--count 'x'"},
+        {{"read", "INT16:12", "--count", "0"}, "--count '0'"},
+        {{"read", "USIGN8:100:0", "--count", "300"}, "at most 255 bytes"},
+        {{"read", "USIGN16:13.4", "--count", "300"}, "at most 255 bits"},
+        {{"read", "INT16:12", "--timeout", "x"}, "--timeout 'x'"},
+        {{"read", "INT16:12", "--timeout", "-5"}, "--timeout '-5'"},
+        {{"read", "INT16:12", "--retries", "x"}, "--retries 'x'"},
+        {{"read", "INT16:12", "--delay", "x"}, "--delay 'x'"},
         {{"read", "INT16:12", "--tcp", "nohost"}, "nohost"},
         {{"read", "INT16:12", "--settings", "RS485,57600,EVEN,9,1"}, "--settings"},
         {{"read", "INT16:12", "--bogus"}, "bogus"},
@@ -323,11 +335,22 @@ TEST(Cli, WithoutALinkTheBuiltInSimulatorAnswersAndSaysSo)
 
 TEST(Cli, ALinkThatDoesNotOpenIsNamed)
 {
-    // A port of the loopback range that nothing listens on: the connection is refused.
-    const Result r = lustbus({QStringLiteral("read"), QStringLiteral("INT16:12"),
-                              QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:1")});
-    EXPECT_EQ(r.exitCode, 3) << describe(r);
-    EXPECT_TRUE(r.err.contains(QLatin1String("127.0.0.1:1"))) << describe(r);
+    const struct
+    {
+        QStringList arguments;
+        const char *named;
+    } cases[] = {
+        {{"--port", "/dev/lustbus-no-such-port"},
+         "cannot open serial port \"/dev/lustbus-no-such-port\""},
+        // A port of the loopback range that nothing listens on: the connection is refused.
+        {{"--tcp", "127.0.0.1:1"}, "127.0.0.1:1"},
+    };
+    for (const auto &c : cases) {
+        const Result r = lustbus(QStringList{QStringLiteral("read"), QStringLiteral("INT16:12")}
+                                 + c.arguments);
+        EXPECT_EQ(r.exitCode, 3) << describe(r);
+        EXPECT_TRUE(r.err.contains(QLatin1String(c.named))) << describe(r);
+    }
 }
 
 TEST(Cli, FaultsOfTheSimulatorAreRetried)
