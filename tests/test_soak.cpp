@@ -182,8 +182,8 @@ TEST(Soak, EveryRequestGivesTheRightValueOrAnErrorText)
     std::printf("| all | %llu (%.1f%% of exchanges) |\n",
                 static_cast<unsigned long long>(faults),
                 100.0 * double(faults) / double(qMax<quint64>(counters.requests, 1)));
-    std::printf("\n| error text | requests failed | requests retried to success (last failed attempt) |\n"
-                "|---|---:|---:|\n");
+    std::printf("\n| error text | requests failed "
+                "| requests retried to success (last failed attempt) |\n|---|---:|---:|\n");
     QStringList texts = failed.keys() + recovered.keys();
     texts.removeDuplicates();
     texts.sort();
