@@ -47,11 +47,9 @@ QString TracingLink::traceLine(const QTime &time, char direction, const QByteArr
 void TracingLink::logReceived(const char *data, int got)
 {
     if (got > 0) {
-        qCDebug(lcLustBusTrace).noquote()
-            << traceLine(QTime::currentTime(), '<', QByteArray(data, got));
+        trace(traceLine(QTime::currentTime(), '<', QByteArray(data, got)));
     } else {
-        qCDebug(lcLustBusTrace).noquote()
-            << timeText(QTime::currentTime()) + QStringLiteral(" < nothing within the time-out");
+        trace(timeText(QTime::currentTime()) + QStringLiteral(" < nothing within the time-out"));
     }
 }
 
@@ -71,16 +69,22 @@ int TracingLink::receiveExact(char *data, int count)
 
 int TracingLink::send(const char *data, int count)
 {
-    qCDebug(lcLustBusTrace).noquote()
-        << traceLine(QTime::currentTime(), '>', QByteArray(data, qMax(count, 0)));
+    trace(traceLine(QTime::currentTime(), '>', QByteArray(data, qMax(count, 0))));
     return m_inner.send(data, count);
 }
 
 QVariant TracingLink::control(int code, const QVariant &value)
 {
     if (code == LinkControlDiscardInput) {
-        qCDebug(lcLustBusTrace).noquote()
-            << timeText(QTime::currentTime()) + QStringLiteral(" - discard input");
+        trace(timeText(QTime::currentTime()) + QStringLiteral(" - discard input"));
     }
     return m_inner.control(code, value);
+}
+
+void TracingLink::trace(const QString &line)
+{
+    if (m_sink)
+        m_sink(line);
+    else
+        qCDebug(lcLustBusTrace).noquote() << line;
 }

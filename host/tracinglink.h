@@ -8,13 +8,16 @@
 //   14:03:08.020 < nothing within the time-out
 //
 // Control characters appear by their names (<STX>, <NAK>, <DEL>), bytes from 0x80 on and
-// the '<' itself as <xHH>, everything else as the character.
+// the '<' itself as <xHH>, everything else as the character. Given a sink, the lines go
+// there instead of the logging category (a test keeps them to show a failed exchange).
 #ifndef LUSTBUS_TRACINGLINK_H
 #define LUSTBUS_TRACINGLINK_H
 
 #include "driverinterface.h"
 
 #include <QtCore/QLoggingCategory>
+
+#include <functional>
 
 class QTime;
 
@@ -23,8 +26,13 @@ Q_DECLARE_LOGGING_CATEGORY(lcLustBusTrace)
 class TracingLink : public LinkDevice
 {
 public:
+    using LineSink = std::function<void(const QString &line)>;
+
     // The inner link must outlive the wrapper.
-    explicit TracingLink(LinkDevice &inner) : m_inner(inner) {}
+    explicit TracingLink(LinkDevice &inner, LineSink sink = LineSink())
+        : m_inner(inner), m_sink(std::move(sink))
+    {
+    }
 
     int receiveExact(char *data, int count) override;
     int receive(char *data, int room) override;
@@ -41,8 +49,10 @@ public:
 
 private:
     void logReceived(const char *data, int got);
+    void trace(const QString &line);
 
     LinkDevice &m_inner;
+    LineSink m_sink;
 };
 
 #endif // LUSTBUS_TRACINGLINK_H

@@ -3,6 +3,7 @@
 #include "faultplan.h"
 #include "parametertable.h"
 #include "portsettings.h"
+#include "scriptedlink.h"
 #include "servoresponder.h"
 #include "serialsettings.h"
 #include "tracinglink.h"
@@ -140,6 +141,26 @@ TEST(TraceFormat, ControlCharactersByNameOtherBytesAsHex)
         EXPECT_EQ(TracingLink::traceText(c.bytes).toStdString(), c.text);
     EXPECT_EQ(TracingLink::traceLine(QTime(14, 3, 7, 512), '>', "\x04").toStdString(),
               "14:03:07.512 > <EOT>");
+}
+
+TEST(TraceFormat, ASinkGetsEveryLineOfAnExchangeInOrder)
+{
+    ScriptedLink inner;
+    inner.queueChunk(QByteArray("A\x02" "20012=FB2E\x03" "r"));
+    QStringList lines;
+    TracingLink link(inner, [&lines](const QString &line) { lines << line; });
+    char buffer[32];
+    link.control(LinkControlDiscardInput, QVariant());
+    EXPECT_EQ(link.send("\x04" "A20012\x05", 8), 8);
+    EXPECT_GT(link.receive(buffer, sizeof buffer), 0);
+    EXPECT_EQ(link.receive(buffer, sizeof buffer), 0);
+    ASSERT_EQ(lines.size(), 4);
+    // Each line starts with the time of day, hh:mm:ss.zzz.
+    for (QString &line : lines)
+        line = line.mid(13);
+    EXPECT_EQ(lines.join(QLatin1Char('|')).toStdString(),
+              "- discard input|> <EOT>A20012<ENQ>|< A<STX>20012=FB2E<ETX>r"
+              "|< nothing within the time-out");
 }
 
 TEST(FaultText, EntriesParseAndRoundTrip)

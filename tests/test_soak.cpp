@@ -8,8 +8,8 @@
 //   LUSTBUS_SOAK_SEED=7 ...                                  # other draws
 #include "driverinterface.h"
 #include "pluginfile.h"
-#include "recordinglink.h"
 #include "seriallink.h"
+#include "tracinglink.h"
 #include "servoaccess.h"
 #include "simulator.h"
 
@@ -85,7 +85,9 @@ TEST(Soak, EveryRequestGivesTheRightValueOrAnErrorText)
     SerialLink serial(sim.slaveName(), QStringLiteral("RS485,57600,NONE,8,1"),
                       ProtocolSettings(timeoutMs, 3, 1, 0));
     ASSERT_TRUE(serial.open()) << serial.errorString().toStdString();
-    RecordingLink link(serial);
+    // The exchanges of the current request, shown when a check of it fails.
+    QStringList exchange;
+    TracingLink link(serial, [&exchange](const QString &line) { exchange << line; });
 
     QMap<QString, int> failed, recovered;
     int reads = 0, writes = 0, wrong = 0, inconsistent = 0, foreignTexts = 0;
@@ -95,7 +97,7 @@ TEST(Soak, EveryRequestGivesTheRightValueOrAnErrorText)
         const ServoAccess::Access a = ServoAccess::randomAccess(random, table);
         Parameter before, after;
         ASSERT_TRUE(sim.parameter(1, a.parameter, &before));
-        link.clear();
+        exchange.clear();
         const quint64 exchangesBefore = sim.counters().requests;
         bool ok = false;
         QByteArray got;
@@ -120,7 +122,7 @@ TEST(Soak, EveryRequestGivesTheRightValueOrAnErrorText)
                 ++wrong;
                 ADD_FAILURE() << "wrong value accepted: " << a.describe() << "\n  expected "
                               << ServoAccess::hex(expected) << "\n  got      "
-                              << ServoAccess::hex(got) << "\n" << link.lines().toStdString();
+                              << ServoAccess::hex(got) << "\n" << exchange.join(QLatin1Char('\n')).toStdString();
             }
         }
         if (a.write) {
@@ -133,7 +135,7 @@ TEST(Soak, EveryRequestGivesTheRightValueOrAnErrorText)
                               << (ok ? " (reported done)" : " (reported failed)")
                               << "\n  expected " << ServoAccess::hex(expected.data)
                               << "\n  holds    " << ServoAccess::hex(after.data) << "\n"
-                              << link.lines().toStdString();
+                              << exchange.join(QLatin1Char('\n')).toStdString();
             }
         }
         if (!ok) {
@@ -147,7 +149,7 @@ TEST(Soak, EveryRequestGivesTheRightValueOrAnErrorText)
             if (!text.startsWith(mark) || !exchangeTexts.contains(message)) {
                 ++foreignTexts;
                 ADD_FAILURE() << a.describe() << ": error text \"" << text.toStdString()
-                              << "\"\n" << link.lines().toStdString();
+                              << "\"\n" << exchange.join(QLatin1Char('\n')).toStdString();
             }
         } else if (sim.counters().requests - exchangesBefore > exchangesNeeded(a)) {
             // Retried: the error text holds the message of the last failed attempt.
@@ -155,7 +157,7 @@ TEST(Soak, EveryRequestGivesTheRightValueOrAnErrorText)
             if (!exchangeTexts.contains(text)) {
                 ++foreignTexts;
                 ADD_FAILURE() << a.describe() << ": recovered from \"" << text.toStdString()
-                              << "\"\n" << link.lines().toStdString();
+                              << "\"\n" << exchange.join(QLatin1Char('\n')).toStdString();
             }
         }
     }
