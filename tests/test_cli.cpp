@@ -365,4 +365,65 @@ TEST(Cli, SimulateStopsOnSigterm)
     EXPECT_TRUE(simulator.process().readAllStandardError().contains("stopped"));
 }
 
+TEST(Cli, StatsCountAScriptedFaultMixExactly)
+{
+    // Two requests lost, then one NAK: with one retry the first read fails after two
+    // attempts, the second succeeds on its retry after the NAK.
+    SimulatorProcess simulator({QStringLiteral("--tcp"), QStringLiteral("0"),
+                                QStringLiteral("--fault"), QStringLiteral("noreply:2,nak:1")});
+    ASSERT_EQ(simulator.link().size(), 2);
+    const QStringList options = simulator.link()
+                                + QStringList{QStringLiteral("--timeout"), QStringLiteral("200"),
+                                              QStringLiteral("--retries"), QStringLiteral("1"),
+                                              QStringLiteral("--stats"), QStringLiteral("--json")};
+    struct Expected
+    {
+        int exitCode;
+        int successes;
+        int retries;
+        int replies;
+        const char *error;
+    };
+    const Expected runs[] = {{1, 0, 1, 0, "read INT16:12> no response"}, {0, 1, 1, 2, nullptr}};
+    for (const Expected &e : runs) {
+        const Result r = lustbus(QStringList{QStringLiteral("read"), QStringLiteral("INT16:12")}
+                                 + options);
+        ASSERT_EQ(r.exitCode, e.exitCode) << describe(r);
+        QJsonParseError parseError;
+        const QJsonObject object = QJsonDocument::fromJson(r.out.toUtf8(), &parseError).object();
+        ASSERT_EQ(parseError.error, QJsonParseError::NoError) << describe(r);
+        const QJsonArray stations = object.value(QStringLiteral("stats")).toObject()
+                                        .value(QStringLiteral("stations")).toArray();
+        ASSERT_EQ(stations.size(), 1) << describe(r);
+        const QJsonObject s = stations[0].toObject();
+        EXPECT_EQ(s.value(QStringLiteral("station")).toInt(), 1);
+        EXPECT_EQ(s.value(QStringLiteral("requests")).toInt(), 1);
+        EXPECT_EQ(s.value(QStringLiteral("successes")).toInt(), e.successes);
+        EXPECT_EQ(s.value(QStringLiteral("retries")).toInt(), e.retries);
+        EXPECT_EQ(s.value(QStringLiteral("errors")).toInt(), e.error ? 1 : 0);
+        EXPECT_EQ(s.value(QStringLiteral("latency")).toObject()
+                      .value(QStringLiteral("replies")).toInt(),
+                  e.replies);
+        const QJsonObject byText = s.value(QStringLiteral("errorsByText")).toObject();
+        if (e.error) {
+            EXPECT_EQ(byText.size(), 1);
+            EXPECT_EQ(byText.value(QString::fromLatin1(e.error)).toInt(), 1) << describe(r);
+            EXPECT_EQ(s.value(QStringLiteral("lastError")).toString(), QString::fromLatin1(e.error));
+        } else {
+            EXPECT_TRUE(byText.isEmpty());
+            EXPECT_EQ(object.value(QStringLiteral("value")).toInt(), -1234);
+        }
+    }
+
+    // Without --json the table goes to stderr, and stdout keeps only the value.
+    const Result text = lustbus({QStringLiteral("read"), QStringLiteral("INT16:999"),
+                                 QStringLiteral("--stats"), QStringLiteral("--retries"),
+                                 QStringLiteral("0")});
+    EXPECT_EQ(text.exitCode, 1) << describe(text);
+    EXPECT_TRUE(text.out.isEmpty()) << describe(text);
+    EXPECT_TRUE(text.err.contains(QLatin1String("link statistics"))) << describe(text);
+    EXPECT_TRUE(text.err.contains(QLatin1String("1 x read INT16:999> invalid param no.")))
+        << describe(text);
+}
+
 } // namespace
