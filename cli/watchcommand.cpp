@@ -100,7 +100,8 @@ QString WatchCommand::description() const
         "milliseconds (counted from the start of a round; a round that takes longer is\n"
         "followed at once by the next). Each address takes the same kind and count\n"
         "defaults and prints the same value forms as read; --kind and --count apply to\n"
-        "every address.\n"
+        "every address, and ADDRESS@N gives one address its own count N\n"
+        "(INT16:101:0@3 USIGN16:13.4@8).\n"
         "\n"
         "On a terminal (standard output a tty) a table is redrawn in place: address, the\n"
         "last good value, its age, the failed samples and the last error text. Otherwise,\n"
@@ -116,8 +117,9 @@ QString WatchCommand::description() const
 QList<Command::Argument> WatchCommand::arguments() const
 {
     return {{QStringLiteral("ADDRESS"),
-             QStringLiteral("One or more addresses as read takes them: TYPE:PARAM, "
-                            "TYPE:PARAM:INDEX, TYPE:PARAM.BIT, TYPE:PARAM:INDEX.BIT."),
+             QStringLiteral("One or more addresses as read takes them (TYPE:PARAM, "
+                            "TYPE:PARAM:INDEX, TYPE:PARAM.BIT, TYPE:PARAM:INDEX.BIT), each "
+                            "optionally with @N, its own count."),
              true}};
 }
 
@@ -145,7 +147,7 @@ QString WatchCommand::epilogue() const
                "  lustbus watch INT16:12 FIXPT16:17                # a live table, every second\n"
                "  lustbus watch INT16:12 --interval 0 --samples 100 > speed.csv\n"
                "  lustbus watch INT16:101:0 --count 3 --duration 60 | tee log.csv\n"
-               "  lustbus watch INT32:14 USIGN16:13.4 --count 8 --json --stats \\\n"
+               "  lustbus watch INT32:14 USIGN16:13.4@8 --json --stats \\\n"
                "      --tcp 127.0.0.1:5020 --interval 250\n");
 }
 
@@ -215,12 +217,23 @@ int WatchCommand::run(const QCommandLineParser &parser)
 
     QList<RequestAddress> addresses;
     QStringList addressTexts;
-    for (const QString &text : parser.positionalArguments()) {
+    for (const QString &argument : parser.positionalArguments()) {
+        // ADDRESS@N: this address's own count, so that arrays and bit runs of
+        // different lengths can be watched together.
+        QString text = argument;
+        QString countText = parser.value(QStringLiteral("count"));
+        const int at = int(argument.lastIndexOf(QLatin1Char('@')));
+        if (at >= 0) {
+            text = argument.left(at);
+            countText = argument.mid(at + 1);
+            if (countText.isEmpty())
+                return usageError(QStringLiteral("'%1': expected a count after '@'").arg(argument));
+        }
         RequestAddress address;
-        if (!RequestAddress::resolve(text, parser.value(QStringLiteral("kind")),
-                                     parser.value(QStringLiteral("count")), &address, &error)
+        if (!RequestAddress::resolve(text, parser.value(QStringLiteral("kind")), countText,
+                                     &address, &error)
             || !ReadCommand::isReadable(address, hex, &error))
-            return usageError(error);
+            return usageError(at >= 0 ? QStringLiteral("'%1': %2").arg(argument, error) : error);
         addresses.append(address);
         addressTexts.append(address.text);
     }

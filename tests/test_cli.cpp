@@ -7,77 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "cliprocess.h"
+
 namespace {
-
-struct Result
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-// Every run is bounded; a hang fails the test instead of stalling the suite.
-Result lustbus(const QStringList &arguments, int timeoutMs = 20000)
-{
-    QProcess process;
-    process.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
-    Result result;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        ADD_FAILURE() << "lustbus " << arguments.join(QLatin1Char(' ')).toStdString()
-                      << " did not finish in time";
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
-
-std::string describe(const Result &r)
-{
-    return QStringLiteral("exit %1\nstdout: %2\nstderr: %3")
-        .arg(r.exitCode)
-        .arg(r.out, r.err)
-        .toStdString();
-}
-
-// "lustbus simulate" in a process of its own; its first line says where it listens.
-class SimulatorProcess
-{
-public:
-    explicit SimulatorProcess(const QStringList &arguments)
-    {
-        m_process.start(QStringLiteral(LUSTBUS_CLI_PATH),
-                        QStringList{QStringLiteral("simulate")} + arguments);
-        while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
-        }
-        const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-        const QString pty = QStringLiteral("listening on pty ");
-        const QString tcp = QStringLiteral("listening on tcp ");
-        if (line.startsWith(pty))
-            m_link = QStringList{QStringLiteral("--port"), line.mid(pty.size())};
-        else if (line.startsWith(tcp))
-            m_link = QStringList{QStringLiteral("--tcp"), line.mid(tcp.size())};
-        m_firstLine = line;
-    }
-    ~SimulatorProcess()
-    {
-        m_process.terminate(); // SIGTERM: the simulator stops and reports
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    QStringList link() const { return m_link; }
-    QString firstLine() const { return m_firstLine; }
-    QProcess &process() { return m_process; }
-
-private:
-    QProcess m_process;
-    QStringList m_link;
-    QString m_firstLine;
-};
 
 class CliOnSimulator : public ::testing::TestWithParam<const char *>
 {
@@ -294,7 +226,7 @@ TEST(Cli, InfoShowsTheDriverAsAHostSeesIt)
 
 TEST(Cli, EveryCommandExplainsItself)
 {
-    for (const char *command : {"info", "read", "write", "scan", "simulate", "demo"}) {
+    for (const char *command : {"info", "read", "write", "scan", "watch", "simulate", "demo"}) {
         const Result r = lustbus({QString::fromLatin1(command), QStringLiteral("--help")});
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_TRUE(r.out.startsWith(QStringLiteral("Usage: lustbus %1 [options]")
