@@ -12,9 +12,9 @@
 #include <QtCore/QJsonDocument>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <limits>
 
 #include <pthread.h>
 
