@@ -20,6 +20,7 @@ public:
     {
         QString name;        //!< ADDRESS, VALUE
         QString description;
+        bool repeatable = false; //!< the last argument only: one or more of it (ADDRESS...)
     };
     virtual QList<Argument> arguments() const { return {}; }
     virtual QString epilogue() const { return QString(); } //!< notes and examples

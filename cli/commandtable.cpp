@@ -7,6 +7,7 @@
 #include "readcommand.h"
 #include "scancommand.h"
 #include "simulatecommand.h"
+#include "watchcommand.h"
 #include "writecommand.h"
 
 #include <QtCore/QCoreApplication>
@@ -17,6 +18,7 @@ CommandTable::CommandTable()
     m_commands.push_back(std::make_unique<ReadCommand>());
     m_commands.push_back(std::make_unique<WriteCommand>());
     m_commands.push_back(std::make_unique<ScanCommand>());
+    m_commands.push_back(std::make_unique<WatchCommand>());
     m_commands.push_back(std::make_unique<SimulateCommand>());
     m_commands.push_back(std::make_unique<DemoCommand>());
 }
@@ -62,7 +64,8 @@ QString CommandTable::helpText(const Command &command, const QCommandLineParser 
     qtText = lineEnd < 0 ? QString() : qtText.mid(lineEnd + 1);
     QString usage = QStringLiteral("Usage: lustbus %1 [options]").arg(command.name());
     for (const Command::Argument &argument : command.arguments())
-        usage += QLatin1Char(' ') + argument.name;
+        usage += QLatin1Char(' ') + argument.name
+                 + (argument.repeatable ? QStringLiteral("...") : QString());
     QString text = usage + QLatin1Char('\n') + qtText;
     const QString epilogue = command.epilogue();
     if (!epilogue.isEmpty())
@@ -152,7 +155,9 @@ int CommandTable::run(const QStringList &arguments)
     const QList<QCommandLineOption> options = command->options();
     parser.addOptions(options);
     for (const Command::Argument &argument : command->arguments())
-        parser.addPositionalArgument(argument.name, argument.description);
+        parser.addPositionalArgument(argument.name, argument.description,
+                                     argument.repeatable ? argument.name + QStringLiteral("...")
+                                                         : QString());
 
     QStringList commandArguments = arguments;
     commandArguments.removeAt(1);
@@ -167,7 +172,8 @@ int CommandTable::run(const QStringList &arguments)
     if (given.size() < expected.size())
         return command->usageError(
             QStringLiteral("missing %1").arg(expected.value(given.size()).name));
-    if (given.size() > expected.size())
+    const bool repeats = !expected.isEmpty() && expected.last().repeatable;
+    if (given.size() > expected.size() && !repeats)
         return command->usageError(
             QStringLiteral("unexpected argument '%1'").arg(given.value(expected.size())));
     const int status = command->run(parser);

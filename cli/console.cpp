@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace Console {
@@ -21,6 +22,19 @@ QTextStream &err()
 bool errIsTerminal()
 {
     return isatty(fileno(stderr)) == 1;
+}
+
+bool outIsTerminal()
+{
+    return isatty(fileno(stdout)) == 1;
+}
+
+int outColumns()
+{
+    winsize size{};
+    if (!outIsTerminal() || ioctl(fileno(stdout), TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
 }
 
 } // namespace Console

@@ -11,6 +11,10 @@ QTextStream &out();
 QTextStream &err();
 // Whether standard error is a terminal (where a progress bar can redraw its line).
 bool errIsTerminal();
+// Whether standard output is a terminal (where watch redraws its table), and its width
+// in columns: 0 when it is no terminal or does not tell.
+bool outIsTerminal();
+int outColumns();
 
 } // namespace Console
 

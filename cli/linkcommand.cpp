@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "exitstatus.h"
+#include "linkdiagnostics.h"
 #include "protocolsettings.h"
 
 #include <memory>
@@ -46,4 +47,25 @@ bool LinkCommand::openLink(int *status)
                        << "built-in simulator, station " << m_options.protocol.stationid
                        << " on " << m_factory.description() << Qt::endl;
     return true;
+}
+
+void LinkCommand::finishRequest()
+{
+    if (DiagnosticLink *diagnostic = m_factory.diagnosticLink())
+        diagnostic->finishRequest(driver().hasError(), driver().errorText());
+}
+
+void LinkCommand::printStatistics()
+{
+    if (const LinkDiagnostics *diagnostics = m_factory.diagnostics())
+        Console::err() << "lustbus " << name() << ": link statistics, " << m_factory.description()
+                       << '\n'
+                       << diagnostics->toText() << Qt::flush;
+}
+
+QJsonObject LinkCommand::statisticsJson() const
+{
+    if (const LinkDiagnostics *diagnostics = m_factory.diagnostics())
+        return diagnostics->toJson();
+    return QJsonObject();
 }

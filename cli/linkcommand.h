@@ -1,4 +1,4 @@
-// A command that talks to servos over a link: read, write and scan. It reads the link
+// A command that talks to servos over a link: read, write, scan and watch. It reads the link
 // options, loads the driver, takes the driver's defaults for what was not given and
 // opens the link.
 #ifndef LUSTBUS_LINKCOMMAND_H
@@ -8,6 +8,8 @@
 #include "driverplugin.h"
 #include "linkfactory.h"
 #include "linkoptions.h"
+
+#include <QtCore/QJsonObject>
 
 class LinkCommand : public Command
 {
@@ -22,6 +24,14 @@ protected:
 
     DriverInterface &driver() const { return *m_plugin.driver(); }
     LinkDevice &link() { return m_factory.link(); }
+
+    // With --stats, after every driver read or write: the driver's verdict goes into
+    // the statistics. Without it, nothing happens.
+    void finishRequest();
+    // With --stats: the table on stderr, after a line that names the link.
+    void printStatistics();
+    // With --stats: {"stations": [...]}; an empty object without.
+    QJsonObject statisticsJson() const;
 
     LinkOptions m_options;
     DriverPlugin m_plugin;

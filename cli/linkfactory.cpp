@@ -1,6 +1,7 @@
 #include "linkfactory.h"
 
 #include "console.h"
+#include "linkdiagnostics.h"
 #include "parametertable.h"
 #include "seriallink.h"
 #include "serialsettings.h"
@@ -35,6 +36,7 @@ LinkFactory::LinkFactory() = default;
 LinkFactory::~LinkFactory()
 {
     // The link closes before the simulator whose pty it holds goes away.
+    m_diagnosticLink.reset();
     m_tracing.reset();
     m_link.reset();
     m_simulator.reset();
@@ -74,11 +76,18 @@ bool LinkFactory::open(const LinkOptions &options, QString *error)
     }
     if (options.trace)
         m_tracing = std::make_unique<TracingLink>(*m_link);
+    if (options.stats) {
+        m_diagnostics = std::make_unique<LinkDiagnostics>();
+        m_diagnosticLink = std::make_unique<DiagnosticLink>(
+            m_tracing ? static_cast<LinkDevice &>(*m_tracing) : *m_link, *m_diagnostics);
+    }
     return true;
 }
 
 LinkDevice &LinkFactory::link()
 {
+    if (m_diagnosticLink)
+        return *m_diagnosticLink;
     if (m_tracing)
         return *m_tracing;
     return *m_link;

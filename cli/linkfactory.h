@@ -1,7 +1,7 @@
 // Turns link options into an open link: a serial port, a TCP serial server or, when
 // neither is given, the built-in simulated servo (station as --station says, default
 // parameter table) on a pseudo-terminal, reached through the serial link like a real
-// port. --trace wraps the link in a TracingLink.
+// port. --trace wraps the link in a TracingLink, --stats that in a DiagnosticLink.
 #ifndef LUSTBUS_LINKFACTORY_H
 #define LUSTBUS_LINKFACTORY_H
 
@@ -11,7 +11,9 @@
 
 #include <memory>
 
+class DiagnosticLink;
 class LinkDevice;
+class LinkDiagnostics;
 class StreamLink;
 class TracingLink;
 
@@ -30,6 +32,9 @@ public:
 
     LinkDevice &link(); //!< valid after a successful open()
     StreamLink *streamLink() const { return m_link.get(); }
+    // With --stats: the statistics and the wrapper that collects them; null otherwise.
+    LinkDiagnostics *diagnostics() const { return m_diagnostics.get(); }
+    DiagnosticLink *diagnosticLink() const { return m_diagnosticLink.get(); }
     LustBusSim::Simulator *simulator() const { return m_simulator.get(); }
     // "serial /dev/ttyUSB0 (RS485,57600,EVEN,7,1)", "tcp 10.0.0.5:4001", ...
     QString description() const { return m_description; }
@@ -38,6 +43,8 @@ private:
     std::unique_ptr<LustBusSim::Simulator> m_simulator;
     std::unique_ptr<StreamLink> m_link;
     std::unique_ptr<TracingLink> m_tracing;
+    std::unique_ptr<LinkDiagnostics> m_diagnostics;
+    std::unique_ptr<DiagnosticLink> m_diagnosticLink;
     QString m_description;
 };
 

@@ -65,6 +65,9 @@ QList<QCommandLineOption> LinkOptions::options()
         valueOption("delay", "Pause before every attempt. Default: the driver's (0).", "MS"),
         QCommandLineOption(QStringLiteral("trace"),
                            QStringLiteral("Shows every telegram sent and received on stderr.")),
+        QCommandLineOption(QStringLiteral("stats"),
+                           QStringLiteral("Prints per-station link statistics at the end: on "
+                                          "stderr, or with --json in the JSON output.")),
         pluginOption(),
     };
 }
@@ -130,6 +133,7 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser, LinkOptions *opti
         || !parseNumber(parser, "delay", 0, 60000, &o.protocol.delay, &o.delayGiven, error))
         return false;
     o.trace = parser.isSet(QStringLiteral("trace"));
+    o.stats = parser.isSet(QStringLiteral("stats"));
     o.pluginPath = parser.value(QStringLiteral("plugin"));
     *options = o;
     return true;

@@ -9,6 +9,7 @@
 //   --retries N       repeats of a failed request (default: the driver's, 3)
 //   --delay MS        pause before every attempt (default: the driver's, 0)
 //   --trace           every telegram on stderr
+//   --stats           per-station link statistics after the command
 //   --plugin PATH     the driver plugin file
 #ifndef LUSTBUS_LINKOPTIONS_H
 #define LUSTBUS_LINKOPTIONS_H
@@ -45,6 +46,7 @@ public:
     QString settingsText;
     ProtocolSettings protocol;
     bool trace = false;
+    bool stats = false;
     QString pluginPath;
 
     bool settingsGiven = false;

@@ -111,45 +111,70 @@ int ReadCommand::run(const QCommandLineParser &parser)
         return usageError(error);
     const bool hex = parser.isSet(QStringLiteral("hex"));
     const bool json = parser.isSet(QStringLiteral("json"));
-    if (address.type == DataType::String && !address.hasIndex() && !address.bitForm && !hex)
-        return usageError(QStringLiteral("'%1': a STRING parameter is read as text only through "
-                                         "an address with an element index, such as %1:0 "
-                                         "(--hex shows what the simple read returns)")
-                              .arg(address.text));
+    if (!isReadable(address, hex, &error))
+        return usageError(error);
     if (!openLink(&status))
         return status;
 
     const QByteArray host = driver().read(link(), address.dataAddress());
     const bool failed = driver().hasError();
-    const bool whole = address.bitForm || ValueText::isWholeElements(address.type, host);
+    finishRequest();
 
     if (json) {
         QJsonObject object = address.toJson();
-        if (failed) {
+        if (failed)
             object.insert(QStringLiteral("error"), driver().errorText());
-        } else {
-            object.insert(QStringLiteral("hex"), ValueText::toHex(host));
-            if (address.bitForm)
-                object.insert(QStringLiteral("value"), valueText(address, host));
-            else if (whole)
-                object.insert(QStringLiteral("value"),
-                              ValueText::toJson(address.type, host, address.isList()));
-        }
+        else
+            insertJsonValue(address, host, &object);
+        if (m_options.stats)
+            object.insert(QStringLiteral("stats"), statisticsJson());
         Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+    } else {
+        printStatistics();
     }
     if (failed)
         return failure(ExitDriverError, driver().errorText());
     if (json)
         return ExitSuccess;
-    if (hex) {
-        Console::out() << ValueText::toHex(host) << '\n';
-    } else if (!whole) {
+    bool asHex = false;
+    const QString text = shownText(address, host, hex, &asHex);
+    if (asHex && !hex)
         Console::err() << "lustbus read: the " << host.size() << " bytes read are no whole "
                        << LustBus::dataTypeName(address.type) << " values (kind "
                        << address.kind << "); shown as hex" << Qt::endl;
-        Console::out() << ValueText::toHex(host) << '\n';
-    } else {
-        Console::out() << valueText(address, host) << '\n';
-    }
+    Console::out() << text << '\n';
     return ExitSuccess;
+}
+
+QString ReadCommand::shownText(const RequestAddress &address, const QByteArray &host, bool hex,
+                               bool *asHex)
+{
+    const bool whole = address.bitForm || ValueText::isWholeElements(address.type, host);
+    if (asHex)
+        *asHex = hex || !whole;
+    if (hex || !whole)
+        return ValueText::toHex(host);
+    return valueText(address, host);
+}
+
+void ReadCommand::insertJsonValue(const RequestAddress &address, const QByteArray &host,
+                                  QJsonObject *object)
+{
+    object->insert(QStringLiteral("hex"), ValueText::toHex(host));
+    if (address.bitForm)
+        object->insert(QStringLiteral("value"), valueText(address, host));
+    else if (ValueText::isWholeElements(address.type, host))
+        object->insert(QStringLiteral("value"),
+                       ValueText::toJson(address.type, host, address.isList()));
+}
+
+bool ReadCommand::isReadable(const RequestAddress &address, bool hex, QString *error)
+{
+    if (address.type != DataType::String || address.hasIndex() || address.bitForm || hex)
+        return true;
+    *error = QStringLiteral("'%1': a STRING parameter is read as text only through an address "
+                            "with an element index, such as %1:0 (--hex shows what the simple "
+                            "read returns)")
+                 .arg(address.text);
+    return false;
 }

@@ -4,6 +4,7 @@
 
 #include "linkcommand.h"
 
+class QJsonObject;
 class RequestAddress;
 
 class ReadCommand : public LinkCommand
@@ -19,6 +20,18 @@ public:
 
     // The value text of host data read from address (bits, list, scalar or text).
     static QString valueText(const RequestAddress &address, const QByteArray &host);
+
+    // What read and watch print for a value: the value text, or with hex (or when the
+    // bytes are no whole elements) the host bytes as hex; asHex tells which.
+    static QString shownText(const RequestAddress &address, const QByteArray &host, bool hex,
+                             bool *asHex = nullptr);
+    // The "hex" and "value" members of a read's JSON object ("value" only where the
+    // bytes decode).
+    static void insertJsonValue(const RequestAddress &address, const QByteArray &host,
+                                QJsonObject *object);
+    // A STRING parameter reads as text only through an element address: false with the
+    // message for a usage error.
+    static bool isReadable(const RequestAddress &address, bool hex, QString *error);
 
     // The text that the address forms and value forms share in read and write help.
     static QString addressNotes();

@@ -105,6 +105,7 @@ int ScanCommand::run(const QCommandLineParser &parser)
         protocol.stationid = station;
         m_factory.streamLink()->setProtocolSettings(protocol);
         driver().read(link(), address);
+        finishRequest();
         const QString text = driver().hasError() ? driver().errorText() : QString();
         if (text.endsWith(QLatin1String("> no response")))
             continue;
@@ -118,5 +119,6 @@ int ScanCommand::run(const QCommandLineParser &parser)
     Console::err() << "lustbus scan: " << found.size() << (found.size() == 1 ? " station" : " stations")
                    << " answered of " << (to - from + 1) << " tried (" << m_factory.description()
                    << ")" << Qt::endl;
+    printStatistics();
     return found.isEmpty() ? ExitDriverError : ExitSuccess;
 }

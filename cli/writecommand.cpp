@@ -120,6 +120,7 @@ int WriteCommand::run(const QCommandLineParser &parser)
 
     const int written = driver().write(link(), address.dataAddress(), host);
     const bool failed = driver().hasError();
+    finishRequest();
     // A bit write whose read brought an empty value writes nothing and reports nothing.
     const QString message = failed ? driver().errorText()
                             : written ? QString()
@@ -132,11 +133,15 @@ int WriteCommand::run(const QCommandLineParser &parser)
         object.insert(QStringLiteral("written"), message.isEmpty());
         if (!message.isEmpty())
             object.insert(QStringLiteral("error"), message);
+        if (m_options.stats)
+            object.insert(QStringLiteral("stats"), statisticsJson());
         Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
-    } else if (message.isEmpty()) {
-        Console::out() << "written " << address.text << " = "
-                       << (hex ? ValueText::toHex(host) : ReadCommand::valueText(address, host))
-                       << '\n';
+    } else {
+        if (message.isEmpty())
+            Console::out() << "written " << address.text << " = "
+                           << (hex ? ValueText::toHex(host) : ReadCommand::valueText(address, host))
+                           << '\n';
+        printStatistics();
     }
     if (!message.isEmpty())
         return failure(ExitDriverError, message);

@@ -7,77 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "cliprocess.h"
+
 namespace {
-
-struct Result
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-// Every run is bounded; a hang fails the test instead of stalling the suite.
-Result lustbus(const QStringList &arguments, int timeoutMs = 20000)
-{
-    QProcess process;
-    process.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
-    Result result;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        ADD_FAILURE() << "lustbus " << arguments.join(QLatin1Char(' ')).toStdString()
-                      << " did not finish in time";
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
-
-std::string describe(const Result &r)
-{
-    return QStringLiteral("exit %1\nstdout: %2\nstderr: %3")
-        .arg(r.exitCode)
-        .arg(r.out, r.err)
-        .toStdString();
-}
-
-// "lustbus simulate" in a process of its own; its first line says where it listens.
-class SimulatorProcess
-{
-public:
-    explicit SimulatorProcess(const QStringList &arguments)
-    {
-        m_process.start(QStringLiteral(LUSTBUS_CLI_PATH),
-                        QStringList{QStringLiteral("simulate")} + arguments);
-        while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
-        }
-        const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-        const QString pty = QStringLiteral("listening on pty ");
-        const QString tcp = QStringLiteral("listening on tcp ");
-        if (line.startsWith(pty))
-            m_link = QStringList{QStringLiteral("--port"), line.mid(pty.size())};
-        else if (line.startsWith(tcp))
-            m_link = QStringList{QStringLiteral("--tcp"), line.mid(tcp.size())};
-        m_firstLine = line;
-    }
-    ~SimulatorProcess()
-    {
-        m_process.terminate(); // SIGTERM: the simulator stops and reports
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    QStringList link() const { return m_link; }
-    QString firstLine() const { return m_firstLine; }
-    QProcess &process() { return m_process; }
-
-private:
-    QProcess m_process;
-    QStringList m_link;
-    QString m_firstLine;
-};
 
 class CliOnSimulator : public ::testing::TestWithParam<const char *>
 {
@@ -306,7 +238,7 @@ TEST(Cli, InfoShowsTheDriverAsAHostSeesIt)
 
 TEST(Cli, EveryCommandExplainsItself)
 {
-    for (const char *command : {"info", "read", "write", "scan", "simulate", "demo"}) {
+    for (const char *command : {"info", "read", "write", "scan", "watch", "simulate", "demo"}) {
         const Result r = lustbus({QString::fromLatin1(command), QStringLiteral("--help")});
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_TRUE(r.out.startsWith(QStringLiteral("Usage: lustbus %1 [options]")
@@ -386,6 +318,67 @@ TEST(Cli, SimulateStopsOnSigterm)
     ASSERT_TRUE(simulator.process().waitForFinished(5000));
     EXPECT_EQ(simulator.process().exitCode(), 0);
     EXPECT_TRUE(simulator.process().readAllStandardError().contains("stopped"));
+}
+
+TEST(Cli, StatsCountAScriptedFaultMixExactly)
+{
+    // Two requests lost, then one NAK: with one retry the first read fails after two
+    // attempts, the second succeeds on its retry after the NAK.
+    SimulatorProcess simulator({QStringLiteral("--tcp"), QStringLiteral("0"),
+                                QStringLiteral("--fault"), QStringLiteral("noreply:2,nak:1")});
+    ASSERT_EQ(simulator.link().size(), 2);
+    const QStringList options = simulator.link()
+                                + QStringList{QStringLiteral("--timeout"), QStringLiteral("200"),
+                                              QStringLiteral("--retries"), QStringLiteral("1"),
+                                              QStringLiteral("--stats"), QStringLiteral("--json")};
+    struct Expected
+    {
+        int exitCode;
+        int successes;
+        int retries;
+        int replies;
+        const char *error;
+    };
+    const Expected runs[] = {{1, 0, 1, 0, "read INT16:12> no response"}, {0, 1, 1, 2, nullptr}};
+    for (const Expected &e : runs) {
+        const Result r = lustbus(QStringList{QStringLiteral("read"), QStringLiteral("INT16:12")}
+                                 + options);
+        ASSERT_EQ(r.exitCode, e.exitCode) << describe(r);
+        QJsonParseError parseError;
+        const QJsonObject object = QJsonDocument::fromJson(r.out.toUtf8(), &parseError).object();
+        ASSERT_EQ(parseError.error, QJsonParseError::NoError) << describe(r);
+        const QJsonArray stations = object.value(QStringLiteral("stats")).toObject()
+                                        .value(QStringLiteral("stations")).toArray();
+        ASSERT_EQ(stations.size(), 1) << describe(r);
+        const QJsonObject s = stations[0].toObject();
+        EXPECT_EQ(s.value(QStringLiteral("station")).toInt(), 1);
+        EXPECT_EQ(s.value(QStringLiteral("requests")).toInt(), 1);
+        EXPECT_EQ(s.value(QStringLiteral("successes")).toInt(), e.successes);
+        EXPECT_EQ(s.value(QStringLiteral("retries")).toInt(), e.retries);
+        EXPECT_EQ(s.value(QStringLiteral("errors")).toInt(), e.error ? 1 : 0);
+        EXPECT_EQ(s.value(QStringLiteral("latency")).toObject()
+                      .value(QStringLiteral("replies")).toInt(),
+                  e.replies);
+        const QJsonObject byText = s.value(QStringLiteral("errorsByText")).toObject();
+        if (e.error) {
+            EXPECT_EQ(byText.size(), 1);
+            EXPECT_EQ(byText.value(QString::fromLatin1(e.error)).toInt(), 1) << describe(r);
+            EXPECT_EQ(s.value(QStringLiteral("lastError")).toString(), QString::fromLatin1(e.error));
+        } else {
+            EXPECT_TRUE(byText.isEmpty());
+            EXPECT_EQ(object.value(QStringLiteral("value")).toInt(), -1234);
+        }
+    }
+
+    // Without --json the table goes to stderr, and stdout keeps only the value.
+    const Result text = lustbus({QStringLiteral("read"), QStringLiteral("INT16:999"),
+                                 QStringLiteral("--stats"), QStringLiteral("--retries"),
+                                 QStringLiteral("0")});
+    EXPECT_EQ(text.exitCode, 1) << describe(text);
+    EXPECT_TRUE(text.out.isEmpty()) << describe(text);
+    EXPECT_TRUE(text.err.contains(QLatin1String("link statistics"))) << describe(text);
+    EXPECT_TRUE(text.err.contains(QLatin1String("1 x read INT16:999> invalid param no.")))
+        << describe(text);
 }
 
 } // namespace

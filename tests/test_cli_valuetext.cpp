@@ -1,6 +1,9 @@
-// The value forms of lustbus and the kind and count it derives from an address.
+// The value forms of lustbus, the kind and count it derives from an address, and the
+// CSV fields and table lines of watch.
 #include "requestaddress.h"
 #include "valuetext.h"
+#include "watchlog.h"
+#include "watchtable.h"
 
 #include <QtCore/QJsonArray>
 
@@ -261,6 +264,58 @@ TEST(RequestAddress, WritesTakeTheirCountFromTheValue)
     // The driver sends the element count modulo 256: 300 elements would write 44.
     ASSERT_TRUE(RequestAddress::resolve(QStringLiteral("USIGN8:1100:0"), {}, {}, &address, &error));
     EXPECT_FALSE(address.adoptValue(300, 0, &error));
+}
+
+TEST(WatchLog, CsvFieldsAreQuotedOnlyWhereAReaderNeedsIt)
+{
+    struct Case
+    {
+        const char *text;
+        const char *field;
+    };
+    const Case cases[] = {
+        {"-1234", "-1234"},
+        {"", ""},
+        {"1, -2, 3", "\"1, -2, 3\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\nlines", "\"two\nlines\""},
+        {"cr\r", "\"cr\r\""},
+        {" padded", "\" padded\""},
+        {"padded ", "\"padded \""},
+        {"read INT16:999> invalid param no.", "read INT16:999> invalid param no."},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(WatchLog::csvField(QString::fromLatin1(c.text)).toStdString(), c.field) << c.text;
+    EXPECT_EQ(WatchLog::csvSample(QDateTime(QDate(2026, 12, 6), QTime(19, 20, 1, 42), Qt::UTC),
+                                  QStringLiteral("INT16:101:0"), QStringLiteral("1, 2"), QString()),
+              QStringLiteral("2026-12-06T19:20:01.042Z,INT16:101:0,\"1, 2\","));
+}
+
+TEST(WatchTable, AgesReadWellFromTenthsToHours)
+{
+    struct Case
+    {
+        qint64 ms;
+        const char *text;
+    };
+    const Case cases[] = {{-1, "-"},           {0, "0.0 s"},         {59949, "59.9 s"},
+                          {60000, "1 min 00 s"}, {3599999, "59 min 59 s"}, {3600000, "1 h 00 min"},
+                          {7620000, "2 h 07 min"}};
+    for (const Case &c : cases)
+        EXPECT_EQ(WatchTable::ageText(c.ms).toStdString(), c.text) << c.ms;
+}
+
+TEST(WatchTable, LinesAreCutToTheTerminalWidth)
+{
+    WatchTable table({QStringLiteral("INT16:101:0")});
+    table.setValue(0, QString(60, QLatin1Char('7')), 1000);
+    const QStringList wide = table.lines(QStringLiteral("status"), 1500, 0);
+    ASSERT_EQ(wide.size(), 3);
+    EXPECT_TRUE(wide[2].contains(QString(WatchTable::MaxValueWidth - 3, QLatin1Char('7'))
+                                 + QLatin1String("...")));
+    EXPECT_TRUE(wide[2].endsWith(QLatin1String("0.5 s       0"))) << wide[2].toStdString();
+    for (const QString &line : table.lines(QStringLiteral("status"), 1500, 30))
+        EXPECT_LE(line.size(), 29) << line.toStdString();
 }
 
 } // namespace

@@ -1,0 +1,327 @@
+#include "watchcommand.h"
+
+#include "console.h"
+#include "exitstatus.h"
+#include "readcommand.h"
+#include "requestaddress.h"
+#include "watchlog.h"
+#include "watchtable.h"
+
+#include <QtCore/QDateTime>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QJsonDocument>
+
+#include <algorithm>
+#include <csignal>
+#include <ctime>
+#include <limits>
+
+#include <pthread.h>
+
+namespace {
+
+// SIGINT and SIGTERM end a watch between two requests, so that the table, the last
+// lines and the statistics come out whole. They are blocked from the start, before the
+// built-in simulator starts its thread (which inherits the mask), and taken by
+// sigtimedwait while the watch waits. Once one came the old mask is back, so that a
+// second Ctrl-C ends the program at once.
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        sigemptyset(&m_signals);
+        sigaddset(&m_signals, SIGINT);
+        sigaddset(&m_signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &m_signals, &m_oldMask);
+    }
+    ~StopSignals() { restore(); }
+
+    // Waits up to ms (0: only looks) for a stop signal; true when one came.
+    bool wait(qint64 ms)
+    {
+        if (m_restored)
+            return true;
+        timespec timeout{};
+        timeout.tv_sec = time_t(ms / 1000);
+        timeout.tv_nsec = long(ms % 1000) * 1000000L;
+        if (sigtimedwait(&m_signals, nullptr, &timeout) < 0)
+            return false; // EAGAIN: none came; EINTR: another signal's handler ran
+        restore();
+        return true;
+    }
+
+private:
+    void restore()
+    {
+        if (m_restored)
+            return;
+        m_restored = true;
+        pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
+    }
+
+    sigset_t m_signals;
+    sigset_t m_oldMask;
+    bool m_restored = false;
+};
+
+bool wholeNumber(const QCommandLineParser &parser, const char *name, qint64 min, qint64 max,
+                 qint64 *value, QString *error)
+{
+    const QString option = QString::fromLatin1(name);
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    *value = parser.value(option).trimmed().toLongLong(&ok, 10);
+    if (!ok || *value < min || *value > max) {
+        *error = QStringLiteral("bad --%1 '%2': expected a whole number from %3 to %4")
+                     .arg(option, parser.value(option))
+                     .arg(min)
+                     .arg(max);
+        return false;
+    }
+    return true;
+}
+
+constexpr qint64 MaxIntervalMs = 86400000; // a day
+constexpr double MaxDurationSeconds = 31.0 * 86400.0;
+
+} // namespace
+
+QString WatchCommand::summary() const
+{
+    return QStringLiteral("polls parameters: a live table, or CSV or JSON lines for logs");
+}
+
+QString WatchCommand::description() const
+{
+    return QStringLiteral(
+        "Reads every ADDRESS in turn, round after round, one round every --interval\n"
+        "milliseconds (counted from the start of a round; a round that takes longer is\n"
+        "followed at once by the next). Each address takes the same kind and count\n"
+        "defaults and prints the same value forms as read; --kind and --count apply to\n"
+        "every address, and ADDRESS@N gives one address its own count N\n"
+        "(INT16:101:0@3 USIGN16:13.4@8).\n"
+        "\n"
+        "On a terminal (standard output a tty) a table is redrawn in place: address, the\n"
+        "last good value, its age, the failed samples and the last error text. Otherwise,\n"
+        "or with --csv, every sample is one CSV line under a header\n"
+        "\"time,address,value,error\", or with --json one JSON object per line; each line is\n"
+        "flushed, so that '| tee FILE' logs live. time is UTC, ISO 8601 with milliseconds.\n"
+        "\n"
+        "The watch runs until --samples rounds are done, --duration has passed, or\n"
+        "SIGINT (Ctrl-C) or SIGTERM, which end it cleanly after the request on the wire\n"
+        "(at most --timeout times --retries + 1); a second Ctrl-C ends it at once.");
+}
+
+QList<Command::Argument> WatchCommand::arguments() const
+{
+    return {{QStringLiteral("ADDRESS"),
+             QStringLiteral("One or more addresses as read takes them (TYPE:PARAM, "
+                            "TYPE:PARAM:INDEX, TYPE:PARAM.BIT, TYPE:PARAM:INDEX.BIT), each "
+                            "optionally with @N, its own count."),
+             true}};
+}
+
+QString WatchCommand::epilogue() const
+{
+    return QStringLiteral(
+               "CSV: fields with a comma, a double quote, a line break or blanks at either\n"
+               "end are quoted and their quotes doubled, so a list \"1, 2, 3\" stays one field.\n"
+               "A failed sample has an empty value and the driver's error text. JSON lines:\n"
+               "time, address, kind, count, hex and value as read --json, or error; with\n"
+               "--stats a last line {\"stats\": {...}}. Without --json the statistics go to\n"
+               "stderr at the end, after the table or the last CSV line.\n"
+               "\n"
+               "On the table a failed sample keeps the last good value on show, its age\n"
+               "growing; values longer than 40 characters are cut there (CSV and JSON keep\n"
+               "them whole), and lines are cut to the terminal's width.\n"
+               "\n"
+               "watch exits with 0 when it ends by itself or by a signal, and with 1 when\n"
+               "samples were taken and not one of them succeeded.\n"
+               "\n")
+           + ReadCommand::addressNotes() + QLatin1Char('\n') + linkNotes()
+           + QStringLiteral(
+               "\n"
+               "Examples:\n"
+               "  lustbus watch INT16:12 FIXPT16:17                # a live table, every second\n"
+               "  lustbus watch INT16:12 --interval 0 --samples 100 > speed.csv\n"
+               "  lustbus watch INT16:101:0 --count 3 --duration 60 | tee log.csv\n"
+               "  lustbus watch INT32:14 USIGN16:13.4@8 --json --stats \\\n"
+               "      --tcp 127.0.0.1:5020 --interval 250\n");
+}
+
+QList<QCommandLineOption> WatchCommand::options() const
+{
+    QList<QCommandLineOption> list{
+        QCommandLineOption(QStringLiteral("interval"),
+                           QStringLiteral("Time from the start of one round to the next; 0 "
+                                          "polls as fast as the link answers. Default: %1.")
+                               .arg(DefaultIntervalMs),
+                           QStringLiteral("MS")),
+        QCommandLineOption(QStringLiteral("samples"),
+                           QStringLiteral("Ends after N rounds (N samples of every address). "
+                                          "Default: until interrupted."),
+                           QStringLiteral("N")),
+        QCommandLineOption(QStringLiteral("duration"),
+                           QStringLiteral("Ends when this many seconds (decimals allowed) "
+                                          "have passed; no round starts after that."),
+                           QStringLiteral("SECONDS")),
+        QCommandLineOption(QStringLiteral("kind"),
+                           QStringLiteral("Address kind for every address, as read takes it. "
+                                          "Default: from each address."),
+                           QStringLiteral("K")),
+        QCommandLineOption(QStringLiteral("count"),
+                           QStringLiteral("Elements (bits for bit addresses) for every "
+                                          "address. Default: 1, STRING 800."),
+                           QStringLiteral("N")),
+        QCommandLineOption(QStringLiteral("hex"),
+                           QStringLiteral("Shows the host bytes as hex instead of the value.")),
+        QCommandLineOption(QStringLiteral("csv"),
+                           QStringLiteral("CSV lines also on a terminal, instead of the table.")),
+        QCommandLineOption(QStringLiteral("json"),
+                           QStringLiteral("One JSON object per sample instead of CSV or the "
+                                          "table.")),
+    };
+    return list + LinkOptions::options();
+}
+
+int WatchCommand::run(const QCommandLineParser &parser)
+{
+    int status = ExitSuccess;
+    if (!readLinkOptions(parser, &status))
+        return status;
+    QString error;
+    qint64 intervalMs = DefaultIntervalMs;
+    qint64 samples = 0; // 0: no end by count
+    if (!wholeNumber(parser, "interval", 0, MaxIntervalMs, &intervalMs, &error)
+        || !wholeNumber(parser, "samples", 1, std::numeric_limits<qint32>::max(), &samples,
+                        &error))
+        return usageError(error);
+    qint64 durationMs = -1;
+    if (parser.isSet(QStringLiteral("duration"))) {
+        bool ok = false;
+        const double seconds = parser.value(QStringLiteral("duration")).trimmed().toDouble(&ok);
+        if (!ok || !(seconds > 0) || seconds > MaxDurationSeconds)
+            return usageError(QStringLiteral("bad --duration '%1': expected seconds above 0, "
+                                             "at most %2")
+                                  .arg(parser.value(QStringLiteral("duration")))
+                                  .arg(MaxDurationSeconds, 0, 'f', 0));
+        durationMs = qint64(seconds * 1000.0 + 0.5);
+    }
+    const bool hex = parser.isSet(QStringLiteral("hex"));
+    const bool json = parser.isSet(QStringLiteral("json"));
+    const bool csv = parser.isSet(QStringLiteral("csv"));
+    if (json && csv)
+        return usageError(QStringLiteral("--csv and --json name two output forms; give one"));
+
+    QList<RequestAddress> addresses;
+    QStringList addressTexts;
+    for (const QString &argument : parser.positionalArguments()) {
+        // ADDRESS@N: this address's own count, so that arrays and bit runs of
+        // different lengths can be watched together.
+        QString text = argument;
+        QString countText = parser.value(QStringLiteral("count"));
+        const int at = int(argument.lastIndexOf(QLatin1Char('@')));
+        if (at >= 0) {
+            text = argument.left(at);
+            countText = argument.mid(at + 1);
+            if (countText.isEmpty())
+                return usageError(QStringLiteral("'%1': expected a count after '@'").arg(argument));
+        }
+        RequestAddress address;
+        if (!RequestAddress::resolve(text, parser.value(QStringLiteral("kind")), countText,
+                                     &address, &error)
+            || !ReadCommand::isReadable(address, hex, &error))
+            return usageError(at >= 0 ? QStringLiteral("'%1': %2").arg(argument, error) : error);
+        addresses.append(address);
+        addressTexts.append(address.text);
+    }
+    const bool table = !json && !csv && Console::outIsTerminal();
+
+    StopSignals stop;
+    if (!openLink(&status))
+        return status;
+
+    QTextStream &out = Console::out();
+    WatchTable watchTable(addressTexts);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 round = 0;
+    quint64 taken = 0;
+    quint64 good = 0;
+    auto statusLine = [&]() {
+        return QStringLiteral("lustbus watch: %1, every %2 ms, round %3%4; Ctrl-C ends")
+            .arg(m_factory.description())
+            .arg(intervalMs)
+            .arg(round)
+            .arg(samples > 0 ? QStringLiteral(" of %1").arg(samples) : QString());
+    };
+    if (table)
+        watchTable.draw(out, statusLine(), clock.elapsed(), Console::outColumns());
+    else if (!json)
+        out << WatchLog::csvHeader() << '\n' << Qt::flush;
+
+    bool stopped = false;
+    while (!stopped && (samples == 0 || round < samples)
+           && (durationMs < 0 || clock.elapsed() < durationMs)) {
+        const qint64 roundStart = clock.elapsed();
+        ++round;
+        for (int i = 0; i < addresses.size() && !stopped; ++i) {
+            const RequestAddress &address = addresses[i];
+            const QByteArray host = driver().read(link(), address.dataAddress());
+            const bool failed = driver().hasError();
+            const QString errorText = failed ? driver().errorText() : QString();
+            finishRequest();
+            const QDateTime now = QDateTime::currentDateTimeUtc();
+            ++taken;
+            if (!failed)
+                ++good;
+            const QString value = failed ? QString() : ReadCommand::shownText(address, host, hex);
+            if (table) {
+                if (failed)
+                    watchTable.setError(i, errorText);
+                else
+                    watchTable.setValue(i, value, clock.elapsed());
+                watchTable.draw(out, statusLine(), clock.elapsed(), Console::outColumns());
+            } else if (json) {
+                out << QJsonDocument(WatchLog::jsonSample(now, address, host, failed, errorText))
+                           .toJson(QJsonDocument::Compact)
+                    << '\n'
+                    << Qt::flush;
+            } else {
+                out << WatchLog::csvSample(now, address.text, value, errorText) << '\n'
+                    << Qt::flush;
+            }
+            stopped = stop.wait(0);
+        }
+        if (stopped || (samples > 0 && round >= samples))
+            break;
+        qint64 until = roundStart + intervalMs;
+        if (durationMs >= 0)
+            until = std::min(until, durationMs);
+        // On the table the ages keep counting while the watch waits.
+        for (qint64 left = until - clock.elapsed(); left > 0 && !stopped;
+             left = until - clock.elapsed()) {
+            stopped = stop.wait(table ? std::min<qint64>(left, 250) : left);
+            if (table && !stopped)
+                watchTable.draw(out, statusLine(), clock.elapsed(), Console::outColumns());
+        }
+    }
+    if (table) {
+        watchTable.draw(out, statusLine(), clock.elapsed(), Console::outColumns());
+        watchTable.finish(out);
+    }
+    if (json && m_options.stats) {
+        QJsonObject last;
+        last.insert(QStringLiteral("stats"), statisticsJson());
+        out << QJsonDocument(last).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
+    } else {
+        out.flush();
+        printStatistics();
+    }
+    if (taken > 0 && good == 0)
+        return failure(ExitDriverError,
+                       QStringLiteral("not one of %1 samples succeeded").arg(taken));
+    return ExitSuccess;
+}

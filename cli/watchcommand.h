@@ -1,0 +1,22 @@
+// lustbus watch ADDRESS...: polls parameters round after round; a live table on a
+// terminal, CSV or JSON lines otherwise.
+#ifndef LUSTBUS_WATCHCOMMAND_H
+#define LUSTBUS_WATCHCOMMAND_H
+
+#include "linkcommand.h"
+
+class WatchCommand : public LinkCommand
+{
+public:
+    static constexpr int DefaultIntervalMs = 1000;
+
+    QString name() const override { return QStringLiteral("watch"); }
+    QString summary() const override;
+    QString description() const override;
+    QList<Argument> arguments() const override;
+    QString epilogue() const override;
+    QList<QCommandLineOption> options() const override;
+    int run(const QCommandLineParser &parser) override;
+};
+
+#endif // LUSTBUS_WATCHCOMMAND_H
