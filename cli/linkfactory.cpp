@@ -49,6 +49,8 @@ bool LinkFactory::open(const LinkOptions &options, QString *error)
         m_simulator = std::make_unique<LustBusSim::Simulator>();
         m_simulator->setStation(options.protocol.stationid,
                                 LustBusSim::ParameterTable::defaultTable());
+        // Its line then behaves as the echoing adapter that --echo is for.
+        m_simulator->setLocalEcho(options.localEcho);
         if (!m_simulator->start(LustBusSim::Simulator::Pty)) {
             *error = QStringLiteral("cannot start the built-in simulator: %1")
                          .arg(m_simulator->errorString());
@@ -70,6 +72,10 @@ bool LinkFactory::open(const LinkOptions &options, QString *error)
         m_link = std::make_unique<SerialLink>(device, line, options.protocol);
         m_description = QStringLiteral("serial %1 (%2)").arg(device, line);
     }
+    if (options.interByteTimeoutMs >= 0)
+        m_link->setInterByteTimeoutMs(options.interByteTimeoutMs);
+    m_link->setLocalEcho(options.localEcho);
+    m_link->setReconnectIntervalMs(options.reconnectIntervalMs);
     if (!m_link->open()) {
         *error = QStringLiteral("cannot open %1: %2").arg(m_description, m_link->errorString());
         return false;

@@ -63,6 +63,20 @@ QList<QCommandLineOption> LinkOptions::options()
         valueOption("retries",
                     "How often a failed request is repeated. Default: the driver's (3).", "N"),
         valueOption("delay", "Pause before every attempt. Default: the driver's (0).", "MS"),
+        valueOption("inter-byte-timeout",
+                    "Longest gap between two bytes of one reply; a reply that stalls longer "
+                    "ends there. 0 turns the limit off. Default: 4 character times of the "
+                    "line but at least 20 ms (serial), 100 ms (TCP).",
+                    "MS"),
+        QCommandLineOption(QStringLiteral("echo"),
+                           QStringLiteral("The adapter hears its own transmission (2-wire "
+                                          "RS485): read back the echo of every telegram, "
+                                          "check it and drop it.")),
+        valueOption("reconnect-interval",
+                    "When the device goes away (adapter unplugged, server gone), reopen it "
+                    "on the next request, and after a failed reopen wait this long before "
+                    "the next. 0: never reopen. Default: 1000.",
+                    "MS"),
         QCommandLineOption(QStringLiteral("trace"),
                            QStringLiteral("Shows every telegram sent and received on stderr.")),
         QCommandLineOption(QStringLiteral("stats"),
@@ -132,6 +146,13 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser, LinkOptions *opti
         || !parseNumber(parser, "retries", 0, 100, &o.protocol.retry, &o.retriesGiven, error)
         || !parseNumber(parser, "delay", 0, 60000, &o.protocol.delay, &o.delayGiven, error))
         return false;
+    bool given = false;
+    if (!parseNumber(parser, "inter-byte-timeout", 0, 60000, &o.interByteTimeoutMs, &given,
+                     error)
+        || !parseNumber(parser, "reconnect-interval", 0, 3600000, &o.reconnectIntervalMs,
+                        &given, error))
+        return false;
+    o.localEcho = parser.isSet(QStringLiteral("echo"));
     o.trace = parser.isSet(QStringLiteral("trace"));
     o.stats = parser.isSet(QStringLiteral("stats"));
     o.pluginPath = parser.value(QStringLiteral("plugin"));

@@ -1,4 +1,4 @@
-// The link options of read, write and scan, and what they say once parsed:
+// The link options of read, write, scan and watch, and what they say once parsed:
 //
 //   --port DEVICE     a serial port (/dev/ttyUSB0); the line from --settings
 //   --tcp HOST:PORT   a TCP serial device server
@@ -8,6 +8,10 @@
 //   --timeout MS      wait for a reply           (default: the driver's, 500)
 //   --retries N       repeats of a failed request (default: the driver's, 3)
 //   --delay MS        pause before every attempt (default: the driver's, 0)
+//   --inter-byte-timeout MS  gap allowed inside a reply (default: the link's, 0 off)
+//   --echo            the adapter hears its own transmission: check and drop the echo
+//   --reconnect-interval MS  least time between reopens of a vanished device
+//                     (default 1000, 0 never)
 //   --trace           every telegram on stderr
 //   --stats           per-station link statistics after the command
 //   --plugin PATH     the driver plugin file
@@ -45,6 +49,9 @@ public:
     quint16 port = 0;
     QString settingsText;
     ProtocolSettings protocol;
+    int interByteTimeoutMs = -1; //!< -1: the link's own default
+    bool localEcho = false;
+    int reconnectIntervalMs = 1000;
     bool trace = false;
     bool stats = false;
     QString pluginPath;

@@ -44,7 +44,8 @@ QString SimulateCommand::epilogue() const
         "Examples:\n"
         "  lustbus simulate                                # a pty, station 1\n"
         "  lustbus simulate --tcp 5020 --station 1 --station 2\n"
-        "  lustbus simulate --line-rate --fault noreply:0.1,corrupt:2,seed:7\n");
+        "  lustbus simulate --line-rate --fault noreply:0.1,corrupt:2,seed:7\n"
+        "  lustbus simulate --echo --corrupt-echo 2          # an echoing RS485 adapter\n");
 }
 
 QList<QCommandLineOption> SimulateCommand::options() const
@@ -73,6 +74,14 @@ QList<QCommandLineOption> SimulateCommand::options() const
         QCommandLineOption(QStringLiteral("fault"),
                            QStringLiteral("Faults to inject, e.g. noreply:0.1,nak:3 (see below)."),
                            QStringLiteral("FAULTS")),
+        QCommandLineOption(QStringLiteral("echo"),
+                           QStringLiteral("Acts as a 2-wire RS485 adapter that hears itself: "
+                                          "every byte sent comes straight back (for "
+                                          "lustbus --echo).")),
+        QCommandLineOption(QStringLiteral("corrupt-echo"),
+                           QStringLiteral("With --echo: the echoes of the next N telegrams, or "
+                                          "of all, come back with their EOT changed to 'D'."),
+                           QStringLiteral("N|all")),
     };
 }
 
@@ -118,6 +127,21 @@ int SimulateCommand::run(const QCommandLineParser &parser)
         && !LustBusSim::FaultPlan::parse(parser.value(QStringLiteral("fault")), &plan, &error))
         return usageError(QStringLiteral("bad --fault '%1': %2")
                               .arg(parser.value(QStringLiteral("fault")), error));
+    int corruptedEchoes = 0;
+    if (parser.isSet(QStringLiteral("corrupt-echo"))) {
+        const QString text = parser.value(QStringLiteral("corrupt-echo")).trimmed();
+        bool ok = text == QLatin1String("all");
+        if (ok)
+            corruptedEchoes = -1;
+        else
+            ok = (corruptedEchoes = text.toInt(&ok, 10)) >= 0 && ok;
+        if (!ok)
+            return usageError(QStringLiteral("bad --corrupt-echo '%1': expected a count of "
+                                             "telegrams or all")
+                                  .arg(text));
+        if (!parser.isSet(QStringLiteral("echo")))
+            return usageError(QStringLiteral("--corrupt-echo needs --echo"));
+    }
     SerialSettings line;
     if (parser.isSet(QStringLiteral("settings"))
         && !SerialSettings::parse(parser.value(QStringLiteral("settings")), &line, &error))
@@ -136,6 +160,8 @@ int SimulateCommand::run(const QCommandLineParser &parser)
     for (int station : stations)
         simulator.setStation(station, table);
     simulator.setFaultPlan(plan);
+    simulator.setLocalEcho(parser.isSet(QStringLiteral("echo")));
+    simulator.setCorruptedEchoes(corruptedEchoes);
     if (parser.isSet(QStringLiteral("line-rate")))
         simulator.setLineRate(line.baudRate, line.bitsPerCharacter());
     if (!simulator.start(tcp ? LustBusSim::Simulator::Tcp : LustBusSim::Simulator::Pty, port))
@@ -156,6 +182,8 @@ int SimulateCommand::run(const QCommandLineParser &parser)
                    << (parser.isSet(QStringLiteral("line-rate"))
                            ? QStringLiteral(", paced at %1 baud").arg(line.baudRate)
                            : QString())
+                   << (parser.isSet(QStringLiteral("echo")) ? QStringLiteral(", local echo")
+                                                            : QString())
                    << "; stop with Ctrl-C" << Qt::endl;
 
     int signalNumber = 0;

@@ -15,6 +15,7 @@ SerialLink::SerialLink(const QString &deviceName, const SerialSettings &line,
     : StreamLink(protocol), m_deviceName(deviceName), m_line(line)
 {
     setDevice(&m_port);
+    setInterByteTimeoutMs(defaultInterByteTimeoutMs(m_line));
 }
 
 SerialLink::SerialLink(const QString &deviceName, const QString &settingsText,
@@ -23,6 +24,7 @@ SerialLink::SerialLink(const QString &deviceName, const QString &settingsText,
 {
     setDevice(&m_port);
     SerialSettings::parse(settingsText, &m_line, &m_configurationError);
+    setInterByteTimeoutMs(defaultInterByteTimeoutMs(m_line));
 }
 
 SerialLink::SerialLink(const PortSettings &port, const ProtocolSettings &protocol)
@@ -30,21 +32,33 @@ SerialLink::SerialLink(const PortSettings &port, const ProtocolSettings &protoco
 {
     setDevice(&m_port);
     SerialSettings::fromPortSettings(port, &m_line, &m_configurationError);
+    setInterByteTimeoutMs(defaultInterByteTimeoutMs(m_line));
 }
 
 SerialLink::~SerialLink()
 {
-    close();
+    closeDevice();
 }
 
-bool SerialLink::open()
+int SerialLink::defaultInterByteTimeoutMs(const SerialSettings &line)
 {
-    close();
+    constexpr int FloorMs = 20;
+    if (line.baudRate <= 0)
+        return FloorMs;
+    const qint64 fourCharactersMs =
+        (4 * qint64(line.bitsPerCharacter()) * 1000 + line.baudRate - 1) / line.baudRate;
+    return int(qMax<qint64>(FloorMs, fourCharactersMs));
+}
+
+bool SerialLink::openDevice()
+{
+    closeDevice();
     if (!m_configurationError.isEmpty()) {
         setErrorString(m_configurationError);
         return false;
     }
     m_port.setPortName(m_deviceName);
+    m_port.clearError();
     if (!m_port.open(QIODevice::ReadWrite)) {
         setErrorString(QStringLiteral("cannot open serial port \"%1\": %2")
                            .arg(m_deviceName, m_port.errorString()));
@@ -70,7 +84,7 @@ bool SerialLink::open()
     return true;
 }
 
-void SerialLink::close()
+void SerialLink::closeDevice()
 {
     if (m_port.isOpen())
         m_port.close();

@@ -1,7 +1,8 @@
 // A link on a serial port (QSerialPort): device name and line parameters from a
 // settings text, a SerialSettings value or a host's PortSettings record; time-out,
 // retries, station id and delay from a ProtocolSettings record (time-out and delay in
-// milliseconds). Receive rules and control code 12 as in StreamLink.
+// milliseconds). Receive rules, control code 12, local echo and reconnect as in
+// StreamLink; the inter-byte time-out starts at defaultInterByteTimeoutMs of the line.
 #ifndef LUSTBUS_SERIALLINK_H
 #define LUSTBUS_SERIALLINK_H
 
@@ -25,12 +26,13 @@ public:
     SerialLink(const PortSettings &port, const ProtocolSettings &protocol);
     ~SerialLink() override;
 
-    // Opens the device raw, with the line parameters set, and drops stale input.
-    bool open() override;
-    void close() override;
-
     QString deviceName() const { return m_deviceName; }
     SerialSettings lineSettings() const { return m_line; }
+
+    // Four character times of the line, but no less than 20 ms: USB serial adapters
+    // hand on what they received in chunks, every few milliseconds (an FTDI chip's
+    // latency timer is 16 ms), so a healthy reply can pause that long between bytes.
+    static int defaultInterByteTimeoutMs(const SerialSettings &line);
 
     // Linux only: switch the port into the kernel's RS485 mode (TIOCSRS485: RTS drives
     // the transmitter while sending) for adapters whose driver needs it. Applied by
@@ -40,6 +42,9 @@ public:
     bool kernelRs485Mode() const { return m_kernelRs485; }
 
 protected:
+    // Opens the device raw, with the line parameters set, and drops stale input.
+    bool openDevice() override;
+    void closeDevice() override;
     QString deviceFailure() const override;
     void discardInput() override;
 

@@ -1,6 +1,8 @@
 #include "streamlink.h"
 
-#include <QtCore/QDeadlineTimer>
+#include "linkclock.h"
+#include "tracinglink.h"
+
 #include <QtCore/QIODevice>
 
 namespace {
@@ -8,6 +10,10 @@ namespace {
 // Writes are not bounded by the reply time-out: a slow line may take longer to take a
 // long telegram than a servo takes to answer.
 constexpr int MinWriteTimeoutMs = 1000;
+
+// How long the line must stay quiet before the rest of a request gone wrong counts as
+// over, when no inter-byte time-out says it.
+constexpr int QuietWithoutInterByteMs = 20;
 
 } // namespace
 
@@ -18,18 +24,53 @@ StreamLink::StreamLink(const ProtocolSettings &protocol)
 
 StreamLink::~StreamLink() = default;
 
+bool StreamLink::open()
+{
+    m_keepOpen = false;
+    closeDevice();
+    m_replyStarted = false;
+    m_echoFault = false;
+    m_reconnects = 0;
+    m_nextReopenMs = 0;
+    if (!openDevice())
+        return false;
+    m_keepOpen = true;
+    setErrorString(QString());
+    return true;
+}
+
+void StreamLink::close()
+{
+    m_keepOpen = false;
+    closeDevice();
+}
+
 bool StreamLink::isOpen() const
 {
     return m_device && m_device->isOpen();
 }
 
+qint64 StreamLink::nowMs() const
+{
+    return (m_clock ? *m_clock : LinkClock::steady()).nowMs();
+}
+
+// The first byte of a reply may take the response time-out; every later one only the
+// inter-byte time-out after the byte before.
+qint64 StreamLink::replyDeadline() const
+{
+    if (m_replyStarted && m_interByteTimeoutMs > 0)
+        return m_lastByteMs + m_interByteTimeoutMs;
+    return nowMs() + qMax(m_protocol.timeout, 0);
+}
+
 // The one place where the link waits for the line: until a byte is buffered, the
 // deadline passes or the device fails.
-bool StreamLink::waitForInput(const QDeadlineTimer &deadline)
+bool StreamLink::waitForInput(qint64 deadlineMs)
 {
     while (m_device->bytesAvailable() == 0) {
-        const qint64 left = deadline.remainingTime();
-        if (!m_device->waitForReadyRead(int(qMax<qint64>(left, 0)))) {
+        const qint64 left = deadlineMs - nowMs();
+        if (!m_device->waitForReadyRead(int(qBound<qint64>(0, left, 0x7FFFFFFF)))) {
             if (m_device->bytesAvailable() > 0)
                 return true;
             const QString failure = deviceFailure();
@@ -37,7 +78,7 @@ bool StreamLink::waitForInput(const QDeadlineTimer &deadline)
                 setErrorString(failure);
                 return false;
             }
-            if (deadline.hasExpired())
+            if (nowMs() >= deadlineMs)
                 return false;
         }
     }
@@ -56,6 +97,30 @@ int StreamLink::readAvailable(char *data, int room)
     return got < 0 ? 0 : int(got);
 }
 
+// receive (exact false) returns after the first bytes; receiveExact waits for count.
+int StreamLink::readReply(char *data, int count, bool exact)
+{
+    if (m_echoFault) {
+        swallowUntilQuiet();
+        return 0;
+    }
+    int got = 0;
+    qint64 deadline = replyDeadline();
+    while (got < count && waitForInput(deadline)) {
+        const int n = readAvailable(data + got, count - got);
+        if (n > 0) {
+            got += n;
+            m_replyStarted = true;
+            m_lastByteMs = nowMs();
+            if (m_interByteTimeoutMs > 0)
+                deadline = m_lastByteMs + m_interByteTimeoutMs;
+        }
+        if (!exact)
+            break;
+    }
+    return got;
+}
+
 int StreamLink::receive(char *data, int room)
 {
     if (!isOpen()) {
@@ -64,9 +129,7 @@ int StreamLink::receive(char *data, int room)
     }
     if (room < 1)
         return 0;
-    if (!waitForInput(QDeadlineTimer(qMax(m_protocol.timeout, 0))))
-        return 0;
-    return readAvailable(data, room);
+    return readReply(data, room, false);
 }
 
 int StreamLink::receiveExact(char *data, int count)
@@ -75,11 +138,9 @@ int StreamLink::receiveExact(char *data, int count)
         reportNotOpen();
         return -1;
     }
-    const QDeadlineTimer deadline(qMax(m_protocol.timeout, 0));
-    int got = 0;
-    while (got < count && waitForInput(deadline))
-        got += readAvailable(data + got, count - got);
-    return got;
+    if (count < 1)
+        return 0;
+    return readReply(data, count, true);
 }
 
 int StreamLink::send(const char *data, int count)
@@ -88,6 +149,8 @@ int StreamLink::send(const char *data, int count)
         reportNotOpen();
         return -1;
     }
+    m_replyStarted = false;
+    m_echoFault = false;
     if (count < 1)
         return 0;
     const qint64 queued = m_device->write(data, count);
@@ -95,10 +158,11 @@ int StreamLink::send(const char *data, int count)
         setErrorString(QStringLiteral("send failed: %1").arg(m_device->errorString()));
         return -1;
     }
-    const QDeadlineTimer deadline(qMax(m_protocol.timeout, MinWriteTimeoutMs));
+    const qint64 deadline = nowMs() + qMax(m_protocol.timeout, MinWriteTimeoutMs);
     while (m_device->bytesToWrite() > 0) {
-        if (!m_device->waitForBytesWritten(int(qMax<qint64>(deadline.remainingTime(), 0)))
-            && (deadline.hasExpired() || !deviceFailure().isEmpty())) {
+        const qint64 left = deadline - nowMs();
+        if (!m_device->waitForBytesWritten(int(qBound<qint64>(0, left, 0x7FFFFFFF)))
+            && (nowMs() >= deadline || !deviceFailure().isEmpty())) {
             const QString failure = deviceFailure();
             setErrorString(failure.isEmpty()
                                ? QStringLiteral("send timed out with %1 bytes not taken")
@@ -107,14 +171,81 @@ int StreamLink::send(const char *data, int count)
             return int(queued - m_device->bytesToWrite());
         }
     }
+    if (m_localEcho && !checkEcho(data, int(queued)))
+        return -1;
     return int(queued);
+}
+
+// The echo comes back as the bytes go out: its first byte within the response
+// time-out, the others at the line's pace.
+bool StreamLink::checkEcho(const char *sent, int count)
+{
+    QByteArray heard(count, '\0');
+    const QString before = m_errorString;
+    setErrorString(QString());
+    heard.truncate(readReply(heard.data(), count, true));
+    m_replyStarted = false;
+    const QByteArray expected(sent, count);
+    if (heard == expected) {
+        setErrorString(before);
+        return true;
+    }
+    m_echoFault = true;
+    if (m_errorString.isEmpty()) // a failing device has said why already
+        setErrorString(QStringLiteral("local echo wrong: sent %1, heard %2")
+                           .arg(TracingLink::traceText(expected),
+                                heard.isEmpty() ? QStringLiteral("nothing")
+                                                : TracingLink::traceText(heard)));
+    return false;
+}
+
+// After a bad echo the servo may still answer what it heard; that answer, and the rest
+// of the echo, must not be taken for the reply of the next attempt.
+void StreamLink::swallowUntilQuiet()
+{
+    m_echoFault = false;
+    const int quietMs = m_interByteTimeoutMs > 0 ? m_interByteTimeoutMs : QuietWithoutInterByteMs;
+    qint64 deadline = nowMs() + qMax(m_protocol.timeout, 0);
+    while (waitForInput(deadline)) {
+        m_device->readAll();
+        deadline = nowMs() + quietMs;
+    }
 }
 
 QVariant StreamLink::control(int code, const QVariant &)
 {
-    if (code == LinkControlDiscardInput && isOpen())
+    if (code != LinkControlDiscardInput)
+        return QVariant();
+    // Draining the input first also lets a socket notice that its peer has gone.
+    if (isOpen())
         discardInput();
+    reconnectIfGone();
+    m_replyStarted = false;
+    m_echoFault = false;
     return QVariant();
+}
+
+void StreamLink::reconnectIfGone()
+{
+    if (!m_keepOpen || m_reconnectIntervalMs == 0)
+        return;
+    if (isOpen() && deviceFailure().isEmpty())
+        return;
+    const qint64 now = nowMs();
+    if (now < m_nextReopenMs)
+        return;
+    // Successful or not, the next attempt waits: a device that opens and fails at
+    // once must not be reopened on every request.
+    m_nextReopenMs = now + m_reconnectIntervalMs;
+    const QString lost = deviceFailure();
+    closeDevice();
+    if (openDevice()) {
+        ++m_reconnects;
+        setErrorString(QString());
+        return;
+    }
+    if (!lost.isEmpty())
+        setErrorString(QStringLiteral("%1; reopening failed: %2").arg(lost, m_errorString));
 }
 
 void StreamLink::discardInput()

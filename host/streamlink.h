@@ -1,16 +1,29 @@
 // The part that the serial and the TCP link share: a LinkDevice on an open QIODevice,
 // blocking on the caller's thread, with the protocol settings of the link.
 //
-//   receive       returns as soon as any bytes are in (at most room of them); waits up
-//                 to timeoutMs for the first byte
-//   receiveExact  waits until count bytes are in or timeoutMs has passed since the call
-//   send          queues the bytes and waits until the device has taken them
+//   receive       returns as soon as any bytes are in (at most room of them)
+//   receiveExact  waits until count bytes are in or a time-out ends the wait
+//   send          queues the bytes and waits until the device has taken them; with
+//                 local echo on, also reads back and checks their echo
 //   control(12)   LinkControlDiscardInput: drops every byte received and not yet read
-//                 (the rest of an earlier, broken reply); other codes are ignored
+//                 (the rest of an earlier, broken reply) and reopens a link whose device
+//                 went away; other codes are ignored
+//
+// Two time-outs bound a reply. The response time-out (ProtocolSettings timeout) runs
+// from the request to the first reply byte; after that, each byte must follow the one
+// before within the inter-byte time-out, so that a reply that stalls half-way ends
+// early instead of at the response time-out. An inter-byte time-out of 0 turns that
+// off: every receive then waits up to the response time-out again.
 //
 // Receives return 0 when nothing came and -1 when the link is not open; both are below
-// 1, which is all the driver looks at. A timeout of 0 or below does not wait: a receive
+// 1, which is all the driver looks at. A time-out of 0 or below does not wait: a receive
 // then takes only what has already arrived.
+//
+// Reconnect: once open() succeeded, a device that goes away (USB adapter unplugged,
+// TCP server closed the connection) is reopened at the start of the next request, by
+// control(12). A reopen that fails is tried again no sooner than the reconnect
+// interval later; the requests in between fail at once with nothing received, which
+// the driver reports as "no response". close() ends this.
 #ifndef LUSTBUS_STREAMLINK_H
 #define LUSTBUS_STREAMLINK_H
 
@@ -19,7 +32,7 @@
 
 #include <QtCore/QString>
 
-class QDeadlineTimer;
+class LinkClock;
 class QIODevice;
 
 class StreamLink : public LinkDevice
@@ -27,8 +40,9 @@ class StreamLink : public LinkDevice
 public:
     ~StreamLink() override;
 
-    virtual bool open() = 0;
-    virtual void close() = 0;
+    // Opens the device; false with errorString() naming the cause.
+    bool open();
+    void close();
     bool isOpen() const;
     // Why the last open, send or receive failed, in words; empty while nothing failed.
     QString errorString() const { return m_errorString; }
@@ -45,9 +59,35 @@ public:
     ProtocolSettings protocolSettings() const { return m_protocol; }
     void setProtocolSettings(const ProtocolSettings &protocol) { m_protocol.assign(protocol); }
 
+    // Gap allowed between two bytes of one reply; 0: no such limit. Each kind of link
+    // sets its own default.
+    int interByteTimeoutMs() const { return m_interByteTimeoutMs; }
+    void setInterByteTimeoutMs(int ms) { m_interByteTimeoutMs = qMax(ms, 0); }
+
+    // For 2-wire RS485 adapters that hear their own transmission: every send reads
+    // back as many bytes as it sent and compares them. A missing or wrong echo is a
+    // line fault: send returns -1, errorString() shows both sides, and the receives of
+    // that request swallow whatever the line brings until it is quiet and return 0.
+    bool localEcho() const { return m_localEcho; }
+    void setLocalEcho(bool on) { m_localEcho = on; }
+
+    // Least time between two reopen attempts of a device that went away; 0: never
+    // reopen. Default 1000 ms.
+    int reconnectIntervalMs() const { return m_reconnectIntervalMs; }
+    void setReconnectIntervalMs(int ms) { m_reconnectIntervalMs = qMax(ms, 0); }
+    // Successful reopens since open().
+    int reconnectCount() const { return m_reconnects; }
+
+    // The clock of the time-outs and the back-off; it must outlive the link.
+    void setClock(const LinkClock &clock) { m_clock = &clock; }
+
 protected:
     explicit StreamLink(const ProtocolSettings &protocol);
 
+    // The concrete link's own opening and closing of its device. openDevice() sets
+    // errorString() when it fails; both are called with the device in any state.
+    virtual bool openDevice() = 0;
+    virtual void closeDevice() = 0;
     // The concrete link hands over its device once it exists; it stays owned there.
     void setDevice(QIODevice *device) { m_device = device; }
     void setErrorString(const QString &text) { m_errorString = text; }
@@ -58,13 +98,33 @@ protected:
     virtual void discardInput();
 
 private:
-    bool waitForInput(const QDeadlineTimer &deadline);
+    qint64 nowMs() const;
+    qint64 replyDeadline() const;
+    bool waitForInput(qint64 deadlineMs);
     int readAvailable(char *data, int room);
+    int readReply(char *data, int count, bool exact);
+    bool checkEcho(const char *sent, int count);
+    void swallowUntilQuiet();
+    void reconnectIfGone();
     void reportNotOpen();
 
     ProtocolSettings m_protocol;
     QIODevice *m_device = nullptr;
+    const LinkClock *m_clock = nullptr;
     QString m_errorString;
+    int m_interByteTimeoutMs = 0;
+    int m_reconnectIntervalMs = 1000;
+    bool m_localEcho = false;
+
+    // One request's reply: when it was asked for and when its last byte came.
+    qint64 m_requestSentMs = 0;
+    qint64 m_lastByteMs = 0;
+    bool m_replyStarted = false;
+    bool m_echoFault = false;
+
+    bool m_keepOpen = false;     //!< open() succeeded and close() was not called since
+    qint64 m_nextReopenMs = 0;   //!< no reopen attempt before this time
+    int m_reconnects = 0;
 };
 
 #endif // LUSTBUS_STREAMLINK_H

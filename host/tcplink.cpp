@@ -6,6 +6,7 @@ TcpLink::TcpLink(const QString &host, quint16 port, const ProtocolSettings &prot
     : StreamLink(protocol), m_host(host), m_port(port)
 {
     setDevice(&m_socket);
+    setInterByteTimeoutMs(DefaultInterByteTimeoutMs);
 }
 
 TcpLink::TcpLink(const PortSettings &port, const ProtocolSettings &protocol)
@@ -15,7 +16,7 @@ TcpLink::TcpLink(const PortSettings &port, const ProtocolSettings &protocol)
 
 TcpLink::~TcpLink()
 {
-    close();
+    closeDevice();
 }
 
 QString TcpLink::endpoint() const
@@ -23,9 +24,9 @@ QString TcpLink::endpoint() const
     return QStringLiteral("%1:%2").arg(m_host).arg(m_port);
 }
 
-bool TcpLink::open()
+bool TcpLink::openDevice()
 {
-    close();
+    closeDevice();
     if (m_host.isEmpty() || m_port == 0) {
         setErrorString(QStringLiteral("cannot connect to \"%1\": host and port are needed")
                            .arg(endpoint()));
@@ -44,7 +45,7 @@ bool TcpLink::open()
     return true;
 }
 
-void TcpLink::close()
+void TcpLink::closeDevice()
 {
     if (m_socket.state() != QAbstractSocket::UnconnectedState) {
         m_socket.abort();

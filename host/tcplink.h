@@ -1,7 +1,8 @@
 // A link over TCP (QTcpSocket) to a serial device server: the bytes go to the bus as
 // they stand. Host and port are given directly or taken from the current entry of a
 // host's PortSettings record; time-out, retries, station id and delay from a
-// ProtocolSettings record. Receive rules and control code 12 as in StreamLink.
+// ProtocolSettings record. Receive rules, control code 12, local echo and reconnect as
+// in StreamLink; the inter-byte time-out starts at DefaultInterByteTimeoutMs.
 #ifndef LUSTBUS_TCPLINK_H
 #define LUSTBUS_TCPLINK_H
 
@@ -18,10 +19,9 @@ public:
     TcpLink(const PortSettings &port, const ProtocolSettings &protocol);
     ~TcpLink() override;
 
-    // Connects, waiting at most connectTimeoutMs; fails with a message naming the
-    // endpoint and the cause (refused, unknown host, timed out).
-    bool open() override;
-    void close() override;
+    // A network and a device server between the link and the line: their buffering
+    // and the server's own gathering of serial bytes add gaps a line does not have.
+    static constexpr int DefaultInterByteTimeoutMs = 100;
 
     QString host() const { return m_host; }
     quint16 port() const { return m_port; }
@@ -29,6 +29,10 @@ public:
     void setConnectTimeoutMs(int ms) { m_connectTimeoutMs = ms; }
 
 protected:
+    // Connects, waiting at most connectTimeoutMs; fails with a message naming the
+    // endpoint and the cause (refused, unknown host, timed out).
+    bool openDevice() override;
+    void closeDevice() override;
     QString deviceFailure() const override;
 
 private:

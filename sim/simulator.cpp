@@ -3,6 +3,7 @@
 #include "faultinjector.h"
 #include "framereader.h"
 #include "servoresponder.h"
+#include "telegrams.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -21,6 +22,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+using LustBus::EOT;
 
 namespace LustBusSim {
 
@@ -66,6 +69,8 @@ public:
     FaultInjector injector;
     int baud = 0;
     int bitsPerCharacter = 10;
+    bool localEcho = false;
+    int corruptedEchoes = 0; //!< -1: all
     SimulatorCounters counters;
 
     // Set by start() before the thread runs and read-only while it runs.
@@ -86,6 +91,7 @@ public:
     void closeAll();
     void run();
     bool answer(const Frame &frame, int fd);
+    void echo(const char *data, int size, int fd);
     enum Wait { Reached, Stopping, NewInput };
     Wait waitUntil(qint64 deadlineNs, int inputFd = -1);
     static void writeOut(int fd, const char *data, int size);
@@ -203,6 +209,7 @@ void Simulator::Private::run()
                     closeFd(client.fd); // a TCP client left; a pty never ends this way
                 continue;
             }
+            echo(buffer, int(got), client.fd);
             for (const Frame &frame : client.reader.feed(buffer, int(got), nowNs())) {
                 if (!answer(frame, client.fd))
                     return;
@@ -275,6 +282,26 @@ bool Simulator::Private::answer(const Frame &frame, int fd)
         writeOut(fd, reply.constData() + i, 1);
     }
     return true;
+}
+
+void Simulator::Private::echo(const char *data, int size, int fd)
+{
+    QByteArray heard;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!localEcho)
+            return;
+        heard = QByteArray(data, size);
+        for (char &c : heard) {
+            if (c != EOT || corruptedEchoes == 0)
+                continue;
+            c = 'D';
+            ++counters.corruptedEchoes;
+            if (corruptedEchoes > 0)
+                --corruptedEchoes;
+        }
+    }
+    writeOut(fd, heard.constData(), int(heard.size()));
 }
 
 // Sleeps to an absolute deadline; long waits watch the stop signal and, given an
@@ -399,6 +426,24 @@ int Simulator::bitsPerCharacter() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->bitsPerCharacter;
+}
+
+void Simulator::setLocalEcho(bool on)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->localEcho = on;
+}
+
+bool Simulator::localEcho() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->localEcho;
+}
+
+void Simulator::setCorruptedEchoes(int count)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->corruptedEchoes = qMax(count, -1);
 }
 
 SimulatorCounters Simulator::counters() const

@@ -44,6 +44,7 @@ struct SimulatorCounters
     quint64 foreign = 0;     //!< of those, frames for stations not simulated here
     quint64 answered = 0;    //!< replies put on the line (damaged ones included)
     quint64 naks = 0;        //!< of those, NAKs the servo gave by itself (no fault)
+    quint64 corruptedEchoes = 0; //!< telegrams whose local echo came back changed
     std::array<quint64, FaultKindCount> faults{}; //!< faults injected, by FaultKind
 
     quint64 faultCount(FaultKind kind) const { return faults[size_t(kind)]; }
@@ -75,6 +76,15 @@ public:
     void setLineRate(int baud, int bitsPerCharacter = 10);
     int baudRate() const;
     int bitsPerCharacter() const;
+
+    // An echoing 2-wire RS485 adapter on the host's side: every byte a client sends
+    // comes back to it at once, before any reply. With corruptedEchoes N, the echoes of
+    // the next N telegrams (each begins with EOT, the lone EOT after a reply included)
+    // come back with that EOT turned into 'D'; -1: every telegram's. The servo itself
+    // hears the request unchanged.
+    void setLocalEcho(bool on);
+    bool localEcho() const;
+    void setCorruptedEchoes(int count);
 
     SimulatorCounters counters() const;
     void resetCounters();
