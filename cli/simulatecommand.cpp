@@ -130,12 +130,9 @@ int SimulateCommand::run(const QCommandLineParser &parser)
     int corruptedEchoes = 0;
     if (parser.isSet(QStringLiteral("corrupt-echo"))) {
         const QString text = parser.value(QStringLiteral("corrupt-echo")).trimmed();
-        bool ok = text == QLatin1String("all");
-        if (ok)
-            corruptedEchoes = -1;
-        else
-            ok = (corruptedEchoes = text.toInt(&ok, 10)) >= 0 && ok;
-        if (!ok)
+        bool ok = true;
+        corruptedEchoes = text == QLatin1String("all") ? -1 : text.toInt(&ok, 10);
+        if (!ok || corruptedEchoes < -1 || (corruptedEchoes == -1 && text != QLatin1String("all")))
             return usageError(QStringLiteral("bad --corrupt-echo '%1': expected a count of "
                                              "telegrams or all")
                                   .arg(text));
