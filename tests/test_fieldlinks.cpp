@@ -10,7 +10,6 @@
 #include "tcplink.h"
 
 #include <QtCore/QFile>
-#include <QtCore/QPluginLoader>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QThread>
 
@@ -359,9 +358,8 @@ class FieldLinks : public ::testing::TestWithParam<Simulator::Transport>
 protected:
     void SetUp() override
     {
-        QPluginLoader loader(PluginFile::path());
-        driver = qobject_cast<DriverInterface *>(loader.instance());
-        ASSERT_NE(driver, nullptr) << loader.errorString().toStdString();
+        driver = PluginFile::createDriver();
+        ASSERT_NE(driver, nullptr);
         sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
         ASSERT_TRUE(sim.start(GetParam())) << sim.errorString().toStdString();
         ASSERT_TRUE(dir.isValid());
@@ -412,7 +410,7 @@ protected:
         }
     }
 
-    DriverInterface *driver = nullptr;
+    std::unique_ptr<DriverInterface> driver;
     Simulator sim;
     QTemporaryDir dir;
     QString devicePath;
