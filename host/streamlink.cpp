@@ -5,6 +5,9 @@
 
 #include <QtCore/QIODevice>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 // Writes are not bounded by the reply time-out: a slow line may take longer to take a
@@ -14,6 +17,12 @@ constexpr int MinWriteTimeoutMs = 1000;
 // How long the line must stay quiet before the rest of a request gone wrong counts as
 // over, when no inter-byte time-out says it.
 constexpr int QuietWithoutInterByteMs = 20;
+
+// QIODevice waits take an int of milliseconds; a deadline already passed waits not at all.
+int waitArgMs(qint64 leftMs)
+{
+    return int(std::clamp<qint64>(leftMs, 0, std::numeric_limits<int>::max()));
+}
 
 } // namespace
 
@@ -70,7 +79,7 @@ bool StreamLink::waitForInput(qint64 deadlineMs)
 {
     while (m_device->bytesAvailable() == 0) {
         const qint64 left = deadlineMs - nowMs();
-        if (!m_device->waitForReadyRead(int(qBound<qint64>(0, left, 0x7FFFFFFF)))) {
+        if (!m_device->waitForReadyRead(waitArgMs(left))) {
             if (m_device->bytesAvailable() > 0)
                 return true;
             const QString failure = deviceFailure();
@@ -161,7 +170,7 @@ int StreamLink::send(const char *data, int count)
     const qint64 deadline = nowMs() + qMax(m_protocol.timeout, MinWriteTimeoutMs);
     while (m_device->bytesToWrite() > 0) {
         const qint64 left = deadline - nowMs();
-        if (!m_device->waitForBytesWritten(int(qBound<qint64>(0, left, 0x7FFFFFFF)))
+        if (!m_device->waitForBytesWritten(waitArgMs(left))
             && (nowMs() >= deadline || !deviceFailure().isEmpty())) {
             const QString failure = deviceFailure();
             setErrorString(failure.isEmpty()
