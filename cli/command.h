@@ -27,6 +27,11 @@ public:
     virtual QList<QCommandLineOption> options() const = 0;
     virtual int run(const QCommandLineParser &parser) = 0;
 
+    // The value of --NAME as a whole number from min to max; an option not given leaves
+    // *value as it is. False with "bad --NAME 'TEXT': ..." in *error otherwise.
+    static bool wholeNumberOption(const QCommandLineParser &parser, const char *name, qint64 min,
+                                  qint64 max, qint64 *value, QString *error);
+
     // Prints "lustbus NAME: message" and a pointer to --help; returns ExitUsageError.
     int usageError(const QString &message) const;
     // Prints "lustbus NAME: message" without the pointer; returns status.

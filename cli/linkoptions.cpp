@@ -1,5 +1,6 @@
 #include "linkoptions.h"
 
+#include "command.h"
 #include "serialsettings.h"
 
 #include <limits>
@@ -15,20 +16,10 @@ QCommandLineOption valueOption(const char *name, const char *description, const 
 bool parseNumber(const QCommandLineParser &parser, const char *name, qint32 min, qint32 max,
                  qint32 *value, bool *given, QString *error)
 {
-    const QString option = QString::fromLatin1(name);
-    *given = parser.isSet(option);
-    if (!*given)
-        return true;
-    const QString text = parser.value(option);
-    bool ok = false;
-    const qint64 number = text.trimmed().toLongLong(&ok, 10);
-    if (!ok || number < min || number > max) {
-        *error = QStringLiteral("bad --%1 '%2': expected a whole number from %3 to %4")
-                     .arg(option, text)
-                     .arg(min)
-                     .arg(max);
+    qint64 number = *value;
+    *given = parser.isSet(QString::fromLatin1(name));
+    if (!Command::wholeNumberOption(parser, name, min, max, &number, error))
         return false;
-    }
     *value = qint32(number);
     return true;
 }

@@ -65,24 +65,6 @@ private:
     bool m_restored = false;
 };
 
-bool wholeNumber(const QCommandLineParser &parser, const char *name, qint64 min, qint64 max,
-                 qint64 *value, QString *error)
-{
-    const QString option = QString::fromLatin1(name);
-    if (!parser.isSet(option))
-        return true;
-    bool ok = false;
-    *value = parser.value(option).trimmed().toLongLong(&ok, 10);
-    if (!ok || *value < min || *value > max) {
-        *error = QStringLiteral("bad --%1 '%2': expected a whole number from %3 to %4")
-                     .arg(option, parser.value(option))
-                     .arg(min)
-                     .arg(max);
-        return false;
-    }
-    return true;
-}
-
 constexpr qint64 MaxIntervalMs = 86400000; // a day
 constexpr double MaxDurationSeconds = 31.0 * 86400.0;
 
@@ -194,8 +176,8 @@ int WatchCommand::run(const QCommandLineParser &parser)
     QString error;
     qint64 intervalMs = DefaultIntervalMs;
     qint64 samples = 0; // 0: no end by count
-    if (!wholeNumber(parser, "interval", 0, MaxIntervalMs, &intervalMs, &error)
-        || !wholeNumber(parser, "samples", 1, std::numeric_limits<qint32>::max(), &samples,
+    if (!wholeNumberOption(parser, "interval", 0, MaxIntervalMs, &intervalMs, &error)
+        || !wholeNumberOption(parser, "samples", 1, std::numeric_limits<qint32>::max(), &samples,
                         &error))
         return usageError(error);
     qint64 durationMs = -1;

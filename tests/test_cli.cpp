@@ -201,6 +201,12 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {{"frobnicate"}, "'frobnicate'"},
         {{"simulate", "--fault", "meltdown:1"}, "--fault"},
         {{"simulate", "--tcp", "192.0.2.1:5000"}, "127.0.0.1"},
+        {{"read", "INT16:12", "--inter-byte-timeout", "x"}, "--inter-byte-timeout 'x'"},
+        {{"read", "INT16:12", "--inter-byte-timeout", "-1"}, "--inter-byte-timeout '-1'"},
+        {{"read", "INT16:12", "--reconnect-interval", "soon"}, "--reconnect-interval 'soon'"},
+        {{"simulate", "--corrupt-echo", "2"}, "--corrupt-echo needs --echo"},
+        {{"simulate", "--echo", "--corrupt-echo", "some"}, "--corrupt-echo 'some'"},
+        {{"simulate", "--echo", "--corrupt-echo", "-1"}, "--corrupt-echo '-1'"},
     };
     for (const Case &c : cases) {
         const Result r = lustbus(c.arguments);
@@ -379,6 +385,38 @@ TEST(Cli, StatsCountAScriptedFaultMixExactly)
     EXPECT_TRUE(text.err.contains(QLatin1String("link statistics"))) << describe(text);
     EXPECT_TRUE(text.err.contains(QLatin1String("1 x read INT16:999> invalid param no.")))
         << describe(text);
+}
+
+TEST(Cli, AnEchoingLineNeedsEchoAndACorruptedEchoIsNoResponse)
+{
+    SimulatorProcess simulator({QStringLiteral("--tcp"), QStringLiteral("0"),
+                                QStringLiteral("--echo"), QStringLiteral("--corrupt-echo"),
+                                QStringLiteral("1")});
+    ASSERT_EQ(simulator.link().size(), 2) << simulator.firstLine().toStdString();
+    const QStringList options = simulator.link()
+                                + QStringList{QStringLiteral("--timeout"), QStringLiteral("300"),
+                                              QStringLiteral("--retries"), QStringLiteral("0")};
+    const QStringList read{QStringLiteral("read"), QStringLiteral("INT16:12")};
+    const QStringList echo{QStringLiteral("--echo")};
+    const struct
+    {
+        QStringList arguments;
+        int exitCode;
+        const char *out;
+        const char *err;
+    } runs[] = {
+        // The first echo comes back with its EOT turned to 'D'.
+        {read + options + echo, 1, "", "read INT16:12> no response"},
+        {read + options + echo, 0, "-1234", ""},
+        // Without --echo the driver takes its own telegram for the reply.
+        {read + options, 1, "", "invalid station id from servo"},
+    };
+    for (const auto &run : runs) {
+        const Result r = lustbus(run.arguments);
+        EXPECT_EQ(r.exitCode, run.exitCode) << describe(r);
+        EXPECT_EQ(r.out.trimmed(), QLatin1String(run.out)) << describe(r);
+        EXPECT_TRUE(r.err.contains(QLatin1String(run.err))) << describe(r);
+    }
 }
 
 } // namespace
