@@ -3,6 +3,7 @@
 // First on a scripted device with a clock of the test's own (the time-outs exactly, in
 // no time), then with the driver plugin against the simulator on a pty and on TCP.
 #include "driverinterface.h"
+#include "hostaddress.h"
 #include "linkclock.h"
 #include "pluginfile.h"
 #include "seriallink.h"
@@ -341,15 +342,6 @@ TEST(InterByteDefaults, FourCharacterTimesButNoLessThan20Ms)
     }
     TcpLink tcp(QStringLiteral("127.0.0.1"), 1, Protocol);
     EXPECT_EQ(tcp.interByteTimeoutMs(), TcpLink::DefaultInterByteTimeoutMs);
-}
-
-DataAddress address(const char *text, qint32 kind, quint64 count)
-{
-    DataAddress a;
-    a.kind = kind;
-    a.count = count;
-    a.text = QString::fromLatin1(text);
-    return a;
 }
 
 // The driver plugin on a real link to the simulator.

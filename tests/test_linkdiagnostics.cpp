@@ -1,5 +1,6 @@
 // Per-station diagnostics of requests that the plugin's driver runs on a scripted
 // link: attempts, retries, errors by text and reply latency on a clock of the test's.
+#include "hostaddress.h"
 #include "linkdiagnostics.h"
 #include "pluginfile.h"
 #include "scriptedlink.h"
@@ -12,11 +13,7 @@ namespace {
 
 DataAddress int16At(const char *text)
 {
-    DataAddress a;
-    a.text = QString::fromLatin1(text);
-    a.kind = 2;
-    a.count = 1;
-    return a;
+    return address(text, 2, 1);
 }
 
 class Diagnostics : public ::testing::Test

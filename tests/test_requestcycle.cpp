@@ -2,6 +2,7 @@
 // driver from the plugin file's CreateDriver: delay, retries, error flag and the
 // marked error text, address decoding and the bytes on the wire.
 #include "driverinterface.h"
+#include "hostaddress.h"
 #include "pluginfile.h"
 #include "scriptedlink.h"
 
@@ -14,15 +15,6 @@ using Call = ScriptedLink::Call;
 QByteArray hex(const char *digits)
 {
     return QByteArray::fromHex(digits);
-}
-
-DataAddress address(const char *text, qint32 kind, quint64 count)
-{
-    DataAddress a;
-    a.text = QString::fromLatin1(text);
-    a.kind = kind;
-    a.count = count;
-    return a;
 }
 
 class RequestCycle : public ::testing::Test

@@ -1,6 +1,7 @@
 // The driver plugin, loaded by QPluginLoader, reading and writing the simulator's
 // servo through the real serial link on a pseudo-terminal and the TCP link.
 #include "driverinterface.h"
+#include "hostaddress.h"
 #include "pluginfile.h"
 #include "seriallink.h"
 #include "simulator.h"
@@ -18,15 +19,6 @@ using LustBusSim::FaultKind;
 using LustBusSim::Simulator;
 
 namespace {
-
-DataAddress address(const char *text, qint32 kind, quint64 count)
-{
-    DataAddress a;
-    a.kind = kind;
-    a.count = count;
-    a.text = QString::fromLatin1(text);
-    return a;
-}
 
 QByteArray bytes(std::initializer_list<int> values)
 {
