@@ -13,11 +13,13 @@ QCommandLineOption valueOption(const char *name, const char *description, const 
                               QString::fromLatin1(valueName));
 }
 
+// *given, when given, says whether the option was on the command line at all.
 bool parseNumber(const QCommandLineParser &parser, const char *name, qint32 min, qint32 max,
                  qint32 *value, bool *given, QString *error)
 {
     qint64 number = *value;
-    *given = parser.isSet(QString::fromLatin1(name));
+    if (given)
+        *given = parser.isSet(QString::fromLatin1(name));
     if (!Command::wholeNumberOption(parser, name, min, max, &number, error))
         return false;
     *value = qint32(number);
@@ -137,11 +139,10 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser, LinkOptions *opti
         || !parseNumber(parser, "retries", 0, 100, &o.protocol.retry, &o.retriesGiven, error)
         || !parseNumber(parser, "delay", 0, 60000, &o.protocol.delay, &o.delayGiven, error))
         return false;
-    bool given = false;
-    if (!parseNumber(parser, "inter-byte-timeout", 0, 60000, &o.interByteTimeoutMs, &given,
+    if (!parseNumber(parser, "inter-byte-timeout", 0, 60000, &o.interByteTimeoutMs, nullptr,
                      error)
         || !parseNumber(parser, "reconnect-interval", 0, 3600000, &o.reconnectIntervalMs,
-                        &given, error))
+                        nullptr, error))
         return false;
     o.localEcho = parser.isSet(QStringLiteral("echo"));
     o.trace = parser.isSet(QStringLiteral("trace"));

@@ -130,9 +130,10 @@ int SimulateCommand::run(const QCommandLineParser &parser)
     int corruptedEchoes = 0;
     if (parser.isSet(QStringLiteral("corrupt-echo"))) {
         const QString text = parser.value(QStringLiteral("corrupt-echo")).trimmed();
-        bool ok = true;
-        corruptedEchoes = text == QLatin1String("all") ? -1 : text.toInt(&ok, 10);
-        if (!ok || corruptedEchoes < -1 || (corruptedEchoes == -1 && text != QLatin1String("all")))
+        const bool all = text == QLatin1String("all");
+        bool ok = all;
+        corruptedEchoes = all ? -1 : text.toInt(&ok, 10);
+        if (!ok || (!all && corruptedEchoes < 0))
             return usageError(QStringLiteral("bad --corrupt-echo '%1': expected a count of "
                                              "telegrams or all")
                                   .arg(text));

@@ -177,8 +177,8 @@ int WatchCommand::run(const QCommandLineParser &parser)
     qint64 intervalMs = DefaultIntervalMs;
     qint64 samples = 0; // 0: no end by count
     if (!wholeNumberOption(parser, "interval", 0, MaxIntervalMs, &intervalMs, &error)
-        || !wholeNumberOption(parser, "samples", 1, std::numeric_limits<qint32>::max(), &samples,
-                        &error))
+        || !wholeNumberOption(parser, "samples", 1, std::numeric_limits<qint32>::max(),
+                              &samples, &error))
         return usageError(error);
     qint64 durationMs = -1;
     if (parser.isSet(QStringLiteral("duration"))) {

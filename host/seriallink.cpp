@@ -52,7 +52,6 @@ int SerialLink::defaultInterByteTimeoutMs(const SerialSettings &line)
 
 bool SerialLink::openDevice()
 {
-    closeDevice();
     if (!m_configurationError.isEmpty()) {
         setErrorString(m_configurationError);
         return false;

@@ -4,8 +4,10 @@
 #include "tracinglink.h"
 
 #include <QtCore/QIODevice>
+#include <QtCore/QVarLengthArray>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -17,6 +19,9 @@ constexpr int MinWriteTimeoutMs = 1000;
 // How long the line must stay quiet before the rest of a request gone wrong counts as
 // over, when no inter-byte time-out says it.
 constexpr int QuietWithoutInterByteMs = 20;
+
+// Room for the echo of a telegram without going to the heap; longer writes do.
+constexpr int EchoRoom = 256;
 
 // QIODevice waits take an int of milliseconds; a deadline already passed waits not at all.
 int waitArgMs(qint64 leftMs)
@@ -122,7 +127,7 @@ int StreamLink::readReply(char *data, int count, bool exact)
             m_replyStarted = true;
             m_lastByteMs = nowMs();
             if (m_interByteTimeoutMs > 0)
-                deadline = m_lastByteMs + m_interByteTimeoutMs;
+                deadline = replyDeadline();
         }
         if (!exact)
             break;
@@ -189,22 +194,20 @@ int StreamLink::send(const char *data, int count)
 // time-out, the others at the line's pace.
 bool StreamLink::checkEcho(const char *sent, int count)
 {
-    QByteArray heard(count, '\0');
-    const QString before = m_errorString;
-    setErrorString(QString());
-    heard.truncate(readReply(heard.data(), count, true));
+    QVarLengthArray<char, EchoRoom> heard(count);
+    const int got = readReply(heard.data(), count, true);
     m_replyStarted = false;
-    const QByteArray expected(sent, count);
-    if (heard == expected) {
-        setErrorString(before);
+    if (got == count && std::memcmp(heard.constData(), sent, size_t(count)) == 0)
         return true;
-    }
     m_echoFault = true;
-    if (m_errorString.isEmpty()) // a failing device has said why already
-        setErrorString(QStringLiteral("local echo wrong: sent %1, heard %2")
-                           .arg(TracingLink::traceText(expected),
-                                heard.isEmpty() ? QStringLiteral("nothing")
-                                                : TracingLink::traceText(heard)));
+    const QString failure = deviceFailure(); // a failing device says why by itself
+    setErrorString(!failure.isEmpty()
+                       ? failure
+                       : QStringLiteral("local echo wrong: sent %1, heard %2")
+                             .arg(TracingLink::traceText(QByteArray(sent, count)),
+                                  got == 0 ? QStringLiteral("nothing")
+                                           : TracingLink::traceText(
+                                                 QByteArray(heard.constData(), got))));
     return false;
 }
 

@@ -85,7 +85,8 @@ protected:
     explicit StreamLink(const ProtocolSettings &protocol);
 
     // The concrete link's own opening and closing of its device. openDevice() sets
-    // errorString() when it fails; both are called with the device in any state.
+    // errorString() when it fails. openDevice() is only called after closeDevice();
+    // closeDevice() is called with the device in any state.
     virtual bool openDevice() = 0;
     virtual void closeDevice() = 0;
     // The concrete link hands over its device once it exists; it stays owned there.
@@ -116,8 +117,7 @@ private:
     int m_reconnectIntervalMs = 1000;
     bool m_localEcho = false;
 
-    // One request's reply: when it was asked for and when its last byte came.
-    qint64 m_requestSentMs = 0;
+    // One request's reply: whether it has begun and when its last byte came.
     qint64 m_lastByteMs = 0;
     bool m_replyStarted = false;
     bool m_echoFault = false;

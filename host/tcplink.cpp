@@ -26,7 +26,6 @@ QString TcpLink::endpoint() const
 
 bool TcpLink::openDevice()
 {
-    closeDevice();
     if (m_host.isEmpty() || m_port == 0) {
         setErrorString(QStringLiteral("cannot connect to \"%1\": host and port are needed")
                            .arg(endpoint()));
