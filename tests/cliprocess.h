@@ -4,7 +4,11 @@
 #ifndef LUSTBUS_TESTS_CLIPROCESS_H
 #define LUSTBUS_TESTS_CLIPROCESS_H
 
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
 #include <QtCore/QProcess>
+#include <QtCore/QRegularExpression>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 
@@ -47,7 +51,45 @@ inline std::string describe(const Result &r)
         .toStdString();
 }
 
-// "lustbus simulate" in a process of its own; its first line says where it listens.
+// "read INT16:12 --count 4" as the arguments it spells.
+inline QStringList args(const char *words)
+{
+    return QString::fromUtf8(words).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+inline QJsonObject json(const QString &text)
+{
+    QJsonParseError error;
+    const QJsonObject object = QJsonDocument::fromJson(text.toUtf8(), &error).object();
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << text.toStdString();
+    return object;
+}
+
+// Compact and key-sorted, so that objects compare whole and print readably.
+inline std::string compact(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+}
+inline std::string compact(const char *text) { return compact(json(QString::fromUtf8(text))); }
+
+// {"stations": [...]} of a --stats object with each latency cut to its reply count
+// and the error time left out: what a scripted fault mix fixes exactly.
+inline std::string stationCounts(const QJsonObject &object)
+{
+    QJsonArray stations;
+    for (const QJsonValue &value : object.value(QStringLiteral("stats"))
+                                       .toObject().value(QStringLiteral("stations")).toArray()) {
+        QJsonObject station = value.toObject();
+        station.insert(QStringLiteral("latency"), station.value(QStringLiteral("latency"))
+                                                      .toObject().value(QStringLiteral("replies")));
+        station.remove(QStringLiteral("lastErrorTime"));
+        stations.append(station);
+    }
+    return compact(QJsonObject{{QStringLiteral("stations"), stations}});
+}
+
+// "lustbus simulate" in a process of its own; its first line says where it listens, and
+// link() gives that as lustbus's link options.
 class SimulatorProcess
 {
 public:
@@ -58,30 +100,32 @@ public:
         while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
         }
         const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-        const QString pty = QStringLiteral("listening on pty ");
-        const QString tcp = QStringLiteral("listening on tcp ");
-        if (line.startsWith(pty))
-            m_link = QStringList{QStringLiteral("--port"), line.mid(pty.size())};
-        else if (line.startsWith(tcp))
-            m_link = QStringList{QStringLiteral("--tcp"), line.mid(tcp.size())};
-        m_firstLine = line;
+        static const QRegularExpression listening(QStringLiteral("^listening on (pty|tcp) (\\S+)$"));
+        const QRegularExpressionMatch where = listening.match(line);
+        if (where.hasMatch())
+            m_link = QStringList{where.captured(1) == QLatin1String("pty") ? QStringLiteral("--port")
+                                                                          : QStringLiteral("--tcp"),
+                                 where.captured(2)};
+        else
+            ADD_FAILURE() << "lustbus simulate: " << line.toStdString();
     }
+    // Every simulator a test starts must stop cleanly on SIGTERM and report.
     ~SimulatorProcess()
     {
-        m_process.terminate(); // SIGTERM: the simulator stops and reports
+        m_process.terminate();
         if (!m_process.waitForFinished(5000)) {
+            ADD_FAILURE() << "lustbus simulate did not stop on SIGTERM";
             m_process.kill();
             m_process.waitForFinished();
         }
+        EXPECT_EQ(m_process.exitCode(), 0);
+        EXPECT_TRUE(m_process.readAllStandardError().contains("stopped"));
     }
     QStringList link() const { return m_link; }
-    QString firstLine() const { return m_firstLine; }
-    QProcess &process() { return m_process; }
 
 private:
     QProcess m_process;
     QStringList m_link;
-    QString m_firstLine;
 };
 
 } // namespace

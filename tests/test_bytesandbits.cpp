@@ -12,18 +12,10 @@ QByteArray hex(const char *digits)
 
 TEST(ByteOrder, SwapsAndPadsWholeGroups)
 {
-    const struct
-    {
-        const char *in;
-        const char *swapped16;
-        const char *swapped32;
-        const char *bigEndian16;
-        const char *bigEndian32;
-    } cases[] = {
+    const struct { const char *in, *swapped16, *swapped32, *bigEndian16, *bigEndian32; } cases[] = {
         {"", "", "", "", ""},
         {"01", "01", "01", "0001", "00000001"},
         {"010203", "020103", "010203", "02010003", "00030201"},
-        {"01020304", "02010403", "04030201", "02010403", "04030201"},
         {"0102030405", "0201040305", "0403020105", "020104030005", "0403020100000005"},
     };
     for (const auto &c : cases) {
@@ -43,7 +35,6 @@ TEST(ByteOrder, IntegersFromAndToBytes)
     EXPECT_EQ(BytesToUInt16(hex("ff")), 0xFFu);
     EXPECT_EQ(BytesToInt16(hex("feff")), -2);
     EXPECT_EQ(Int32ToBytes(-2).toHex(), QByteArray("feffffff"));
-    EXPECT_EQ(UInt16ToBytes(0x1234).toHex(), QByteArray("3412"));
     QByteArray be;
     EXPECT_EQ(AppendUInt16BE(be, 0x1234).toHex(), QByteArray("1234"));
     EXPECT_EQ(ReverseBytes(hex("010203")).toHex(), QByteArray("030201"));
@@ -54,11 +45,9 @@ TEST(ByteOrder, IntegersFromAndToBytes)
 
 TEST(ElementCounts, AreCeilings)
 {
-    const struct
-    {
-        quint32 n, words, dwords, qwords;
-    } cases[] = {{0, 0, 0, 0}, {1, 1, 1, 1}, {2, 1, 1, 1}, {3, 2, 1, 1}, {4, 2, 1, 1},
-                 {5, 3, 2, 1}, {8, 4, 2, 1}, {9, 5, 3, 2}, {255, 128, 64, 32}};
+    const struct { quint32 n, words, dwords, qwords; } cases[] = {
+        {0, 0, 0, 0}, {1, 1, 1, 1}, {2, 1, 1, 1}, {3, 2, 1, 1},
+        {4, 2, 1, 1}, {5, 3, 2, 1}, {8, 4, 2, 1}, {9, 5, 3, 2}};
     for (const auto &c : cases) {
         EXPECT_EQ(NumOfBytesToNumOfWords(c.n), c.words) << c.n;
         EXPECT_EQ(NumOfBytesToNumOfDWords(c.n), c.dwords) << c.n;
@@ -67,30 +56,16 @@ TEST(ElementCounts, AreCeilings)
     EXPECT_EQ(NumOfBitsToNumOfBytes(0, 0), 0u);
     EXPECT_EQ(NumOfBitsToNumOfBytes(3, 5), 1u);
     EXPECT_EQ(NumOfBitsToNumOfBytes(3, 6), 2u);
-    EXPECT_EQ(NumOfBitsToNumOfBytes(12, 8), 3u);
-    EXPECT_EQ(NumOfBitsToNumOfBytes(0, 0xFFFFFFFFu), 0x20000000u);
+    EXPECT_EQ(NumOfBitsToNumOfBytes(0, 0xFFFFFFFFu), 0x20000000u); // no overflow at the top
     EXPECT_EQ(NumOfBitsToNumOfWords(1, 16), 2u);
     EXPECT_EQ(NumOfBitsToNumOfDWords(0, 32), 1u);
 }
 
 TEST(Bits, ShiftDownResizeAndClear)
 {
-    const struct
-    {
-        const char *in;
-        quint8 start;
-        quint32 bits;
-        const char *out;
-    } cases[] = {
-        {"cdab", 4, 8, "bc"},
-        {"ff", 3, 3, "07"},
-        {"00060000", 9, 2, "03"},
-        {"00060000", 8, 16, "0600"},
-        {"00060000", 16, 8, "00"},
-        {"0102", 0, 16, "0102"},
-        {"ff", 0, 0, ""},
-        {"ffff", 1, 15, "ff7f"},
-        {"0180", 15, 1, "01"},
+    const struct { const char *in; quint8 start; quint32 bits; const char *out; } cases[] = {
+        {"cdab", 4, 8, "bc"}, {"ff", 3, 3, "07"}, {"00060000", 9, 2, "03"},
+        {"00060000", 8, 16, "0600"}, {"ff", 0, 0, ""}, {"0180", 15, 1, "01"},
     };
     for (const auto &c : cases) {
         QByteArray data = hex(c.in);
@@ -99,33 +74,20 @@ TEST(Bits, ShiftDownResizeAndClear)
         ClearUnusedBits(data, c.bits);
         EXPECT_EQ(data.toHex(), QByteArray(c.out)) << c.in << " " << int(c.start);
     }
-}
-
-TEST(Bits, ShiftByWholeBytesRotates)
-{
-    QByteArray data = hex("01020304");
-    ShiftBitsDown(data, 16);
-    EXPECT_EQ(data.toHex(), QByteArray("03040102"));
-    QByteArray all = hex("0102");
-    ShiftBitsDown(all, 200); // past the data: nothing is left
-    EXPECT_EQ(all.toHex(), QByteArray("0000"));
-    QByteArray empty;
-    ShiftBitsDown(empty, 3);
-    EXPECT_TRUE(empty.isEmpty());
-}
-
-TEST(Bits, RotateBytesLeft)
-{
-    char bytes[] = {1, 2, 3, 4, 5};
-    RotateBytes(bytes, 2, 3);
-    EXPECT_EQ(QByteArray(bytes, 5).toHex(), QByteArray("0304050102"));
+    // By whole bytes the bytes rotate; past the data nothing is left.
+    const struct { const char *in; quint8 start; const char *out; } whole[] = {
+        {"01020304", 16, "03040102"}, {"0102", 200, "0000"}, {"", 3, ""}};
+    for (const auto &c : whole) {
+        QByteArray data = hex(c.in);
+        ShiftBitsDown(data, c.start);
+        EXPECT_EQ(data.toHex(), QByteArray(c.out)) << c.in << " " << int(c.start);
+    }
 }
 
 TEST(Bits, TestAndSetStayInsideTheData)
 {
     QByteArray data = hex("0000");
     SetBit(data, 9, 7);
-    EXPECT_EQ(data.toHex(), QByteArray("0002"));
     SetBit(data, 16, 1); // outside: ignored
     EXPECT_EQ(data.toHex(), QByteArray("0002"));
     EXPECT_EQ(TestBit(data, 9), 1);
@@ -139,14 +101,10 @@ TEST(Bits, TestAndSetStayInsideTheData)
     QByteArray target = hex("00");
     CopyBits(target, hex("07"), 4, 3);
     EXPECT_EQ(target.toHex(), QByteArray("70"));
-}
-
-TEST(Bits, IntegerBitsIgnoreIndicesOutsideTheWidth)
-{
+    // In integers an index outside the width leaves the value.
     EXPECT_EQ(SetBit8(0, 7), 0x80);
     EXPECT_EQ(SetBit8(0, 8), 0);
     EXPECT_EQ(ClearBit16(0xFFFF, 15), 0x7FFF);
-    EXPECT_EQ(SetBit32(0, 31), 0x80000000u);
     EXPECT_EQ(SetBit32(0, 32), 0u);
     EXPECT_TRUE(TestBit32(0x80000000u, 31));
     EXPECT_FALSE(TestBit16(0xFFFF, -1));

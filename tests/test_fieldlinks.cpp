@@ -26,49 +26,30 @@ using ::testing::HasSubstr;
 
 namespace {
 
-class FakeClock : public LinkClock
+// Bytes arrive at scripted times, given in order, on a clock of the device's own:
+// waiting moves it on to the next arrival or by the time waited.
+class ScriptedDevice : public QIODevice, public LinkClock
 {
 public:
     qint64 nowMs() const override { return now; }
-    qint64 now = 1000;
-};
-
-// Bytes arrive at scripted times; waiting moves the fake clock on to the next arrival
-// or by the time waited.
-class ScriptedDevice : public QIODevice
-{
-public:
-    explicit ScriptedDevice(FakeClock &clock) : m_clock(clock) {}
-
-    void arrive(qint64 atMs, const QByteArray &bytes)
-    {
-        auto at = m_script.begin();
-        while (at != m_script.end() && at->first <= atMs)
-            ++at;
-        m_script.insert(at, {atMs, bytes});
-    }
+    void arrive(qint64 atMs, const QByteArray &bytes) { m_script.push_back({atMs, bytes}); }
 
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override { return m_buffer.size() + QIODevice::bytesAvailable(); }
 
     bool waitForReadyRead(int msecs) override
     {
+        const qint64 until = now + msecs;
         deliverDue();
-        if (!m_buffer.isEmpty())
-            return true;
-        const qint64 until = m_clock.now + msecs;
-        if (!m_script.empty() && m_script.front().first <= until) {
-            m_clock.now = qMax(m_clock.now, m_script.front().first);
-            deliverDue();
-            return true;
-        }
-        m_clock.now = until;
-        return false;
+        if (m_buffer.isEmpty())
+            now = m_script.empty() || m_script.front().first > until ? until : m_script.front().first;
+        deliverDue();
+        return !m_buffer.isEmpty();
     }
 
-    QByteArray written;
+    qint64 now = 1000;
     bool echo = false;
-    QByteArray (*damageEcho)(QByteArray) = nullptr;
+    QByteArray echoAs; //!< empty: the echo is what was written
 
 protected:
     qint64 readData(char *data, qint64 room) override
@@ -80,23 +61,18 @@ protected:
     }
     qint64 writeData(const char *data, qint64 size) override
     {
-        const QByteArray bytes(data, int(size));
-        written += bytes;
         if (echo)
-            arrive(m_clock.now + 1, damageEcho ? damageEcho(bytes) : bytes);
+            arrive(now + 1, echoAs.isEmpty() ? QByteArray(data, int(size)) : echoAs);
         return size;
     }
 
 private:
     void deliverDue()
     {
-        while (!m_script.empty() && m_script.front().first <= m_clock.now) {
+        for (; !m_script.empty() && m_script.front().first <= now; m_script.pop_front())
             m_buffer += m_script.front().second;
-            m_script.pop_front();
-        }
     }
 
-    FakeClock &m_clock;
     std::deque<std::pair<qint64, QByteArray>> m_script;
     QByteArray m_buffer;
 };
@@ -105,22 +81,21 @@ class ScriptedStreamLink : public StreamLink
 {
 public:
     explicit ScriptedStreamLink(const ProtocolSettings &protocol)
-        : StreamLink(protocol), device(clock)
+        : StreamLink(protocol)
     {
         setDevice(&device);
-        setClock(clock);
+        setClock(device);
     }
     ~ScriptedStreamLink() override { closeDevice(); }
 
-    QByteArray receiveText(int room = 64)
+    // What one receive (exact 0) or receiveExact(exact) hands out.
+    std::string receiveText(int exact = 0)
     {
-        QByteArray bytes(room, '\0');
-        const int got = receive(bytes.data(), room);
-        bytes.truncate(qMax(got, 0));
-        return bytes;
+        QByteArray bytes(64, '\0');
+        const int got = exact ? receiveExact(bytes.data(), exact) : receive(bytes.data(), 64);
+        return bytes.left(qMax(got, 0)).toStdString();
     }
 
-    FakeClock clock;
     ScriptedDevice device;
     int opens = 0;
     bool gone = false;
@@ -130,12 +105,11 @@ protected:
     bool openDevice() override
     {
         ++opens;
-        if (refuseOpen) {
+        if (refuseOpen)
             setErrorString(QStringLiteral("no such device"));
-            return false;
-        }
-        gone = false;
-        return device.open(QIODevice::ReadWrite | QIODevice::Unbuffered);
+        else
+            gone = false;
+        return !refuseOpen && device.open(QIODevice::ReadWrite | QIODevice::Unbuffered);
     }
     void closeDevice() override { device.close(); }
     QString deviceFailure() const override
@@ -148,130 +122,77 @@ const ProtocolSettings Protocol(500, 0, 1, 0); // time-out 500 ms, no retries, s
 
 TEST(LinkTimeouts, FirstByteWithinTheResponseTimeoutTheRestWithinTheInterByteTimeout)
 {
-    struct Arrival
-    {
-        qint64 atMs;
-        const char *bytes;
-    };
-    struct Receive
-    {
-        const char *bytes;
-        qint64 endsAtMs; //!< on the fake clock, relative to the request
-    };
-    const struct
-    {
+    // exact 0: a receive, else a receiveExact of that many; endsAtMs from the request.
+    struct Receive { int exact; const char *bytes; qint64 endsAtMs; };
+    const struct {
         const char *name;
         int interByteMs;
-        std::vector<Arrival> arrivals;
+        std::vector<std::pair<qint64, const char *>> arrivals;
         std::vector<Receive> receives;
     } cases[] = {
-        {"whole reply at once", 20, {{10, "abc"}}, {{"abc", 10}}},
-        {"nothing: the response time-out", 20, {}, {{"", 500}}},
-        {"first byte late but in time", 20, {{499, "a"}}, {{"a", 499}}},
-        {"gaps under the limit", 20, {{10, "a"}, {29, "b"}, {48, "c"}},
-         {{"a", 10}, {"b", 29}, {"c", 48}}},
+        {"nothing: the response time-out", 20, {}, {{0, "", 500}}},
         {"a stall ends 20 ms after the last byte", 20, {{10, "a"}, {25, "b"}, {300, "c"}},
-         {{"a", 10}, {"b", 25}, {"", 45}}},
+         {{0, "a", 10}, {0, "b", 25}, {0, "", 45}}},
+        {"receiveExact stops at a stall too", 20, {{100, "A"}, {200, "\x06"}}, {{2, "A", 120}}},
         {"no inter-byte limit: each receive waits the response time-out", 0,
-         {{10, "a"}, {25, "b"}, {300, "c"}}, {{"a", 10}, {"b", 25}, {"c", 300}}},
+         {{10, "a"}, {25, "b"}, {300, "c"}}, {{0, "a", 10}, {0, "b", 25}, {0, "c", 300}}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedStreamLink link(Protocol);
         link.setInterByteTimeoutMs(c.interByteMs);
         ASSERT_TRUE(link.open());
-        const qint64 start = link.clock.now;
+        qint64 start = link.device.now;
         ASSERT_EQ(link.send("?", 1), 1);
-        for (const Arrival &a : c.arrivals)
-            link.device.arrive(start + a.atMs, a.bytes);
+        for (const auto &a : c.arrivals)
+            link.device.arrive(start + a.first, a.second);
         for (const Receive &r : c.receives) {
-            EXPECT_EQ(link.receiveText().toStdString(), r.bytes);
-            EXPECT_EQ(link.clock.now - start, r.endsAtMs);
+            EXPECT_EQ(link.receiveText(r.exact), r.bytes);
+            EXPECT_EQ(link.device.now - start, r.endsAtMs);
         }
+        // Late bytes are stale input; after the discard the next request's first byte
+        // may take the whole response time-out again.
+        link.device.now = start + 1000;
+        link.control(LinkControlDiscardInput, 0);
+        start = link.device.now;
+        link.send("?", 1);
+        link.device.arrive(start + 499, "z");
+        EXPECT_EQ(link.receiveText(), "z");
+        EXPECT_EQ(link.device.now - start, 499);
     }
-}
-
-TEST(LinkTimeouts, ReceiveExactStopsAtAStallAndTheNextRequestStartsAfresh)
-{
-    ScriptedStreamLink link(Protocol);
-    link.setInterByteTimeoutMs(20);
-    ASSERT_TRUE(link.open());
-    qint64 start = link.clock.now;
-    link.send("?", 1);
-    link.device.arrive(start + 100, "A");
-    link.device.arrive(start + 200, "\x06");
-    char ack[2];
-    EXPECT_EQ(link.receiveExact(ack, 2), 1);
-    EXPECT_EQ(link.clock.now - start, 120);
-
-    // The late byte is stale input; after the discard the first byte may take the
-    // response time-out again.
-    link.clock.now = start + 250;
-    link.control(LinkControlDiscardInput, 0);
-    start = link.clock.now;
-    link.send("?", 1);
-    link.device.arrive(start + 400, "A\x06");
-    EXPECT_EQ(link.receiveExact(ack, 2), 2);
-    EXPECT_EQ(link.clock.now - start, 400);
-}
-
-QByteArray lastByteChanged(QByteArray bytes)
-{
-    bytes[bytes.size() - 1] = 'D';
-    return bytes;
-}
-
-QByteArray lastByteLost(QByteArray bytes)
-{
-    bytes.chop(1);
-    return bytes;
 }
 
 TEST(LocalEcho, AGoodEchoIsDroppedABadOneIsALineFaultThatSwallowsTheReply)
 {
-    const struct
-    {
-        const char *name;
-        bool echo;
-        QByteArray (*damage)(QByteArray);
-        const char *error; //!< nullptr: the echo is good
-    } cases[] = {
-        {"good echo", true, nullptr, nullptr},
-        {"changed byte", true, lastByteChanged,
-         "local echo wrong: sent <EOT>A20012<ENQ>, heard <EOT>A20012D"},
-        {"lost byte", true, lastByteLost,
-         "local echo wrong: sent <EOT>A20012<ENQ>, heard <EOT>A20012"},
-        {"no echo at all", false, nullptr,
-         "local echo wrong: sent <EOT>A20012<ENQ>, heard nothing"},
+    // heard: the echo as it comes back, if not as sent.
+    const struct { bool echo; const char *heard, *error; } cases[] = {
+        {true, "\x04" "A20012D", "local echo wrong: sent <EOT>A20012<ENQ>, heard <EOT>A20012D"},
+        {true, "\x04" "A20012", "local echo wrong: sent <EOT>A20012<ENQ>, heard <EOT>A20012"},
+        {false, "", "local echo wrong: sent <EOT>A20012<ENQ>, heard nothing"},
     };
     const QByteArray request = "\x04" "A20012\x05";
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.error);
         ScriptedStreamLink link(Protocol);
         link.setInterByteTimeoutMs(20);
         link.setLocalEcho(true);
         link.device.echo = c.echo;
-        link.device.damageEcho = c.damage;
+        link.device.echoAs = c.heard;
         ASSERT_TRUE(link.open());
         const int sent = link.send(request.constData(), int(request.size()));
-        link.device.arrive(link.clock.now + 5, "A-reply");
-        if (!c.error) {
-            EXPECT_EQ(sent, request.size());
-            EXPECT_EQ(link.receiveText().toStdString(), "A-reply");
-            continue;
-        }
+        link.device.arrive(link.device.now + 5, "A-reply");
         EXPECT_EQ(sent, -1);
         EXPECT_EQ(link.errorString().toStdString(), c.error);
         // The servo's answer to what it heard is swallowed, not taken as a reply...
-        EXPECT_EQ(link.receiveText().toStdString(), "");
+        EXPECT_EQ(link.receiveText(), "");
         EXPECT_EQ(link.device.bytesAvailable(), 0);
-        // ...and the next attempt, with a good echo, gets its own reply.
+        // ...and the next attempt, with a good echo, gets its own reply, the echo dropped.
         link.device.echo = true;
-        link.device.damageEcho = nullptr;
+        link.device.echoAs.clear();
         link.control(LinkControlDiscardInput, 0);
         EXPECT_EQ(link.send(request.constData(), int(request.size())), request.size());
-        link.device.arrive(link.clock.now + 5, "A-again");
-        EXPECT_EQ(link.receiveText().toStdString(), "A-again");
+        link.device.arrive(link.device.now + 5, "A-again");
+        EXPECT_EQ(link.receiveText(), "A-again");
     }
 }
 
@@ -280,31 +201,23 @@ TEST(Reconnect, AVanishedDeviceIsReopenedAtTheNextRequestNoMoreThanOncePerInterv
     ScriptedStreamLink link(Protocol);
     ASSERT_EQ(link.reconnectIntervalMs(), 1000);
     ASSERT_TRUE(link.open());
-    ASSERT_EQ(link.opens, 1);
-
     link.gone = true;
     link.refuseOpen = true;
     link.device.close();
-    const qint64 lost = link.clock.now;
+    const qint64 lost = link.device.now;
     link.control(LinkControlDiscardInput, 0); // tried at once
     EXPECT_EQ(link.opens, 2);
     EXPECT_EQ(link.errorString().toStdString(), "device gone; reopening failed: no such device");
     EXPECT_EQ(link.send("?", 1), -1);
-    EXPECT_EQ(link.receiveText().size(), 0);
+    EXPECT_EQ(link.receiveText(), "");
 
-    const struct
-    {
-        qint64 atMs;
-        bool deviceBack;
-        int opens;
-        bool open;
-    } requests[] = {
-        {10, false, 2, false},  {999, false, 2, false}, {1000, false, 3, false},
-        {1500, true, 3, false}, {2000, true, 4, true},  {2001, true, 4, true},
+    const struct { qint64 atMs; bool deviceBack; int opens; bool open; } requests[] = {
+        {999, false, 2, false}, {1000, false, 3, false}, {1500, true, 3, false},
+        {2000, true, 4, true},  {2001, true, 4, true},
     };
     for (const auto &r : requests) {
         SCOPED_TRACE(r.atMs);
-        link.clock.now = lost + r.atMs;
+        link.device.now = lost + r.atMs;
         link.refuseOpen = !r.deviceBack;
         link.control(LinkControlDiscardInput, 0);
         EXPECT_EQ(link.opens, r.opens);
@@ -315,7 +228,7 @@ TEST(Reconnect, AVanishedDeviceIsReopenedAtTheNextRequestNoMoreThanOncePerInterv
 
     // Closed by its owner, or told never to reopen, it stays closed.
     link.close();
-    link.clock.now += 5000;
+    link.device.now += 5000;
     link.control(LinkControlDiscardInput, 0);
     EXPECT_FALSE(link.isOpen());
     ASSERT_TRUE(link.open());
@@ -327,21 +240,14 @@ TEST(Reconnect, AVanishedDeviceIsReopenedAtTheNextRequestNoMoreThanOncePerInterv
 
 TEST(InterByteDefaults, FourCharacterTimesButNoLessThan20Ms)
 {
-    const struct
-    {
-        const char *settings;
-        int ms;
-    } cases[] = {
-        {"RS485,57600,EVEN,7,1", 20}, {"RS232,9600,NONE,8,1", 20},
-        {"RS232,1200,NONE,8,1", 34},  {"RS232,1200,EVEN,8,2", 40},
-    };
+    const std::pair<const char *, int> cases[] = {
+        {"RS485,57600,EVEN,7,1", 20}, {"RS232,1200,NONE,8,1", 34}, {"RS232,1200,EVEN,8,2", 40}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.settings);
-        SerialLink link(QStringLiteral("/dev/null"), QString::fromLatin1(c.settings), Protocol);
-        EXPECT_EQ(link.interByteTimeoutMs(), c.ms);
+        SerialLink link(QStringLiteral("/dev/null"), QString::fromLatin1(c.first), Protocol);
+        EXPECT_EQ(link.interByteTimeoutMs(), c.second) << c.first;
     }
     TcpLink tcp(QStringLiteral("127.0.0.1"), 1, Protocol);
-    EXPECT_EQ(tcp.interByteTimeoutMs(), TcpLink::DefaultInterByteTimeoutMs);
+    EXPECT_EQ(tcp.interByteTimeoutMs(), 100);
 }
 
 // The driver plugin on a real link to the simulator.
@@ -358,27 +264,15 @@ protected:
         // A name that stays while the device behind it changes, as udev's
         // /dev/serial/by-id names do.
         devicePath = dir.filePath(QStringLiteral("servo"));
+        const ProtocolSettings protocol(1000, 0, 1, 0);
         if (GetParam() == Simulator::Pty) {
             ASSERT_TRUE(QFile::link(sim.slaveName(), devicePath));
+            link = std::make_unique<SerialLink>(devicePath, QStringLiteral("RS485,57600,NONE,8,1"),
+                                                protocol);
+        } else {
+            link = std::make_unique<TcpLink>(QStringLiteral("127.0.0.1"), sim.port(), protocol);
         }
-        link = makeLink(ProtocolSettings(1000, 0, 1, 0));
         ASSERT_TRUE(link->open()) << link->errorString().toStdString();
-    }
-
-    std::unique_ptr<StreamLink> makeLink(const ProtocolSettings &protocol)
-    {
-        if (GetParam() == Simulator::Pty)
-            return std::make_unique<SerialLink>(
-                devicePath, QStringLiteral("RS485,57600,NONE,8,1"), protocol);
-        return std::make_unique<TcpLink>(QStringLiteral("127.0.0.1"), sim.port(), protocol);
-    }
-
-    void setFaults(const char *text)
-    {
-        LustBusSim::FaultPlan plan;
-        QString error;
-        ASSERT_TRUE(LustBusSim::FaultPlan::parse(QString::fromLatin1(text), &plan, &error));
-        sim.setFaultPlan(plan);
     }
 
     // INT16 parameter 12 holds -1234.
@@ -390,18 +284,6 @@ protected:
         return QByteArray::number(qint16(quint8(got[0]) | quint8(got[1]) << 8)).toStdString();
     }
 
-    // Brings the servo back after the simulator was stopped: the same TCP port, or a new
-    // pty behind the same device name.
-    void restartSimulator()
-    {
-        const quint16 port = sim.port();
-        ASSERT_TRUE(sim.start(GetParam(), port)) << sim.errorString().toStdString();
-        if (GetParam() == Simulator::Pty) {
-            ASSERT_TRUE(QFile::remove(devicePath));
-            ASSERT_TRUE(QFile::link(sim.slaveName(), devicePath));
-        }
-    }
-
     std::unique_ptr<DriverInterface> driver;
     Simulator sim;
     QTemporaryDir dir;
@@ -411,16 +293,13 @@ protected:
 
 TEST_P(FieldLinks, AStalledReplyEndsAtTheInterByteTimeoutNotTheResponseTimeout)
 {
-    setFaults("split:2@100");
+    LustBusSim::FaultPlan plan;
+    QString error;
+    ASSERT_TRUE(LustBusSim::FaultPlan::parse(QStringLiteral("split:1@200"), &plan, &error));
+    sim.setFaultPlan(plan);
+    // Each byte comes within the response time-out, none within the inter-byte one.
     link->setInterByteTimeoutMs(30);
     EXPECT_THAT(read12(), HasSubstr("invalid response from servo"));
-    // Without the limit the same slow reply is waited for, byte by byte. The rest of
-    // the broken one goes first: it ends when the line stays quiet for a time-out.
-    link->setInterByteTimeoutMs(0);
-    char rest[64];
-    while (link->receive(rest, sizeof rest) > 0) {
-    }
-    EXPECT_EQ(read12(), "-1234");
 }
 
 TEST_P(FieldLinks, AnEchoingAdapterWorksWithEchoOnAndACorruptedEchoIsNoResponse)
@@ -429,7 +308,6 @@ TEST_P(FieldLinks, AnEchoingAdapterWorksWithEchoOnAndACorruptedEchoIsNoResponse)
     EXPECT_THAT(read12(), HasSubstr("invalid station id from servo"));
 
     link->setLocalEcho(true);
-    EXPECT_EQ(read12(), "-1234");
     const QByteArray value("\x39\x30", 2); // 12345
     EXPECT_EQ(driver->write(*link, address("INT16:12", 2, 1), value), 1);
     EXPECT_FALSE(driver->hasError()) << driver->errorText().toStdString();
@@ -446,10 +324,16 @@ TEST_P(FieldLinks, TheLinkReopensWhenTheDeviceComesBack)
 {
     link->setReconnectIntervalMs(50);
     ASSERT_EQ(read12(), "-1234");
+    const quint16 port = sim.port();
     sim.stop();
     EXPECT_THAT(read12(), HasSubstr("no response"));
     EXPECT_THAT(read12(), HasSubstr("no response"));
-    restartSimulator();
+    // The servo comes back on the same TCP port, or on a new pty behind the same name.
+    ASSERT_TRUE(sim.start(GetParam(), port)) << sim.errorString().toStdString();
+    if (GetParam() == Simulator::Pty) {
+        ASSERT_TRUE(QFile::remove(devicePath));
+        ASSERT_TRUE(QFile::link(sim.slaveName(), devicePath));
+    }
     QThread::msleep(60); // past the back-off of the failed reopen
     EXPECT_EQ(read12(), "-1234");
     EXPECT_EQ(link->reconnectCount(), 1);

@@ -12,10 +12,25 @@
 
 #include <gtest/gtest.h>
 
+namespace {
+
+// Each text is refused with an error that names the bad part.
+template <typename Parse>
+void expectRefused(Parse parse, std::initializer_list<std::pair<const char *, const char *>> cases)
+{
+    for (const auto &c : cases) {
+        QString error;
+        EXPECT_FALSE(parse(c.first, &error)) << c.first;
+        EXPECT_TRUE(error.contains(QString::fromLatin1(c.second)))
+            << c.first << ": " << error.toStdString();
+    }
+}
+
+} // namespace
+
 TEST(SettingsText, ValidTextsGiveTheirLine)
 {
-    const struct
-    {
+    const struct {
         const char *text;
         SerialInterface interfaceType;
         int baud;
@@ -37,7 +52,7 @@ TEST(SettingsText, ValidTextsGiveTheirLine)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
-        SerialSettings s;
+        SerialSettings s, again;
         QString error;
         ASSERT_TRUE(SerialSettings::parse(QString::fromLatin1(c.text), &s, &error))
             << error.toStdString();
@@ -47,7 +62,6 @@ TEST(SettingsText, ValidTextsGiveTheirLine)
         EXPECT_EQ(s.dataBits, c.dataBits);
         EXPECT_EQ(s.stopBits, c.stopBits);
         EXPECT_EQ(s.bitsPerCharacter(), c.bitsPerCharacter);
-        SerialSettings again;
         ASSERT_TRUE(SerialSettings::parse(s.toText(), &again, &error));
         EXPECT_EQ(again, s);
     }
@@ -55,55 +69,49 @@ TEST(SettingsText, ValidTextsGiveTheirLine)
 
 TEST(SettingsText, MalformedTextsNameTheBadField)
 {
-    const struct
-    {
-        const char *text;
-        const char *named;
-    } cases[] = {
-        {"", "expected 5 fields"},
-        {"RS485,57600,EVEN,7", "expected 5 fields"},
-        {"RS485,57600,EVEN,7,1,1", "expected 5 fields"},
-        {"RS486,57600,EVEN,7,1", "interface \"RS486\""},
-        {"RS485,fast,EVEN,7,1", "baud rate \"fast\""},
-        {"RS485,0,EVEN,7,1", "baud rate \"0\""},
-        {"RS485,-9600,EVEN,7,1", "baud rate \"-9600\""},
-        {"RS485,4000001,EVEN,7,1", "baud rate \"4000001\""},
-        {"RS485,57600,EVN,7,1", "parity \"EVN\""},
-        {"RS485,57600,EVEN,9,1", "data bits \"9\""},
-        {"RS485,57600,EVEN,4,1", "data bits \"4\""},
-        {"RS485,57600,EVEN,+7,1", "data bits \"+7\""},
-        {"RS485,57600,EVEN,7,3", "stop bits \"3\""},
-        {"RS485,57600,EVEN,7,", "stop bits \"\""},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.text);
-        SerialSettings s;
-        s.baudRate = 1234;
-        QString error;
-        EXPECT_FALSE(SerialSettings::parse(QString::fromLatin1(c.text), &s, &error));
-        EXPECT_TRUE(error.contains(QString::fromLatin1(c.named))) << error.toStdString();
-        EXPECT_EQ(s.baudRate, 1234); // unchanged
-    }
+    expectRefused(
+        [](const char *text, QString *error) {
+            SerialSettings s;
+            s.baudRate = 1234;
+            const bool ok = SerialSettings::parse(QString::fromLatin1(text), &s, error);
+            EXPECT_EQ(s.baudRate, 1234) << text; // unchanged
+            return ok;
+        },
+        {
+            {"", "expected 5 fields"},
+            {"RS485,57600,EVEN,7", "expected 5 fields"},
+            {"RS485,57600,EVEN,7,1,1", "expected 5 fields"},
+            {"RS486,57600,EVEN,7,1", "interface \"RS486\""},
+            {"RS485,fast,EVEN,7,1", "baud rate \"fast\""},
+            {"RS485,0,EVEN,7,1", "baud rate \"0\""},
+            {"RS485,-9600,EVEN,7,1", "baud rate \"-9600\""},
+            {"RS485,4000001,EVEN,7,1", "baud rate \"4000001\""},
+            {"RS485,57600,EVN,7,1", "parity \"EVN\""},
+            {"RS485,57600,EVEN,9,1", "data bits \"9\""},
+            {"RS485,57600,EVEN,4,1", "data bits \"4\""},
+            {"RS485,57600,EVEN,+7,1", "data bits \"+7\""},
+            {"RS485,57600,EVEN,7,3", "stop bits \"3\""},
+            {"RS485,57600,EVEN,7,", "stop bits \"\""},
+        });
 }
 
 TEST(SettingsText, PortSettingsCodesMapOntoTheLine)
 {
-    const struct
-    {
+    // named: a part of the error; empty: the codes are good.
+    const struct {
         qint32 databits, stopbits, parity;
-        bool ok;
         QSerialPort::Parity expectedParity;
         QSerialPort::StopBits expectedStop;
         const char *named;
     } cases[] = {
-        {8, 0, 0, true, QSerialPort::NoParity, QSerialPort::OneStop, ""},
-        {7, 2, 2, true, QSerialPort::EvenParity, QSerialPort::TwoStop, ""},
-        {7, 1, 1, true, QSerialPort::OddParity, QSerialPort::OneAndHalfStop, ""},
-        {8, 0, 4, true, QSerialPort::SpaceParity, QSerialPort::OneStop, ""},
-        {9, 0, 0, false, QSerialPort::NoParity, QSerialPort::OneStop, "data bits 9"},
-        {8, 3, 0, false, QSerialPort::NoParity, QSerialPort::OneStop, "stop bits code 3"},
-        {8, 0, 5, false, QSerialPort::NoParity, QSerialPort::OneStop, "parity code 5"},
-        {8, 0, -1, false, QSerialPort::NoParity, QSerialPort::OneStop, "parity code -1"},
+        {8, 0, 0, QSerialPort::NoParity, QSerialPort::OneStop, ""},
+        {7, 2, 2, QSerialPort::EvenParity, QSerialPort::TwoStop, ""},
+        {7, 1, 1, QSerialPort::OddParity, QSerialPort::OneAndHalfStop, ""},
+        {8, 0, 4, QSerialPort::SpaceParity, QSerialPort::OneStop, ""},
+        {9, 0, 0, QSerialPort::NoParity, QSerialPort::OneStop, "data bits 9"},
+        {8, 3, 0, QSerialPort::NoParity, QSerialPort::OneStop, "stop bits code 3"},
+        {8, 0, 5, QSerialPort::NoParity, QSerialPort::OneStop, "parity code 5"},
+        {8, 0, -1, QSerialPort::NoParity, QSerialPort::OneStop, "parity code -1"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::Message() << c.databits << c.stopbits << c.parity);
@@ -111,8 +119,9 @@ TEST(SettingsText, PortSettingsCodesMapOntoTheLine)
                                 c.parity);
         SerialSettings s;
         QString error;
-        ASSERT_EQ(SerialSettings::fromPortSettings(port, &s, &error), c.ok);
-        if (c.ok) {
+        const bool ok = !*c.named;
+        ASSERT_EQ(SerialSettings::fromPortSettings(port, &s, &error), ok);
+        if (ok) {
             EXPECT_EQ(s.baudRate, 19200);
             EXPECT_EQ(int(s.dataBits), c.databits);
             EXPECT_EQ(s.parity, c.expectedParity);
@@ -123,30 +132,11 @@ TEST(SettingsText, PortSettingsCodesMapOntoTheLine)
     }
 }
 
-TEST(TraceFormat, ControlCharactersByNameOtherBytesAsHex)
-{
-    const struct
-    {
-        QByteArray bytes;
-        const char *text;
-    } cases[] = {
-        {QByteArray("\x04" "A20100\x05"), "<EOT>A20100<ENQ>"},
-        {QByteArray("A\x02" "20012=FB2E\x03" "r"), "A<STX>20012=FB2E<ETX>r"},
-        {QByteArray("A\x15", 2), "A<NAK>"},
-        {QByteArray("\x00\x06\x1f", 3), "<NUL><ACK><US>"},
-        {QByteArray("\x7f\x80\xff<", 4), "<DEL><x80><xFF><x3C>"},
-        {QByteArray(), ""},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(TracingLink::traceText(c.bytes).toStdString(), c.text);
-    EXPECT_EQ(TracingLink::traceLine(QTime(14, 3, 7, 512), '>', "\x04").toStdString(),
-              "14:03:07.512 > <EOT>");
-}
-
+// Control characters by name, other bytes outside printable ASCII, and '<', as hex.
 TEST(TraceFormat, ASinkGetsEveryLineOfAnExchangeInOrder)
 {
     ScriptedLink inner;
-    inner.queueChunk(QByteArray("A\x02" "20012=FB2E\x03" "r"));
+    inner.queueChunk(QByteArray("A\x02" "20012=FB2E\x03" "r\x06\x15\x00\x1f\x7f\x80\xff<", 22));
     QStringList lines;
     TracingLink link(inner, [&lines](const QString &line) { lines << line; });
     char buffer[32];
@@ -159,65 +149,55 @@ TEST(TraceFormat, ASinkGetsEveryLineOfAnExchangeInOrder)
     for (QString &line : lines)
         line = line.mid(13);
     EXPECT_EQ(lines.join(QLatin1Char('|')).toStdString(),
-              "- discard input|> <EOT>A20012<ENQ>|< A<STX>20012=FB2E<ETX>r"
+              "- discard input|> <EOT>A20012<ENQ>"
+              "|< A<STX>20012=FB2E<ETX>r<ACK><NAK><NUL><US><DEL><x80><xFF><x3C>"
               "|< nothing within the time-out");
+    EXPECT_EQ(TracingLink::traceLine(QTime(14, 3, 7, 512), '>', "\x04").toStdString(),
+              "14:03:07.512 > <EOT>");
 }
 
 TEST(FaultText, EntriesParseAndRoundTrip)
 {
-    LustBusSim::FaultPlan plan;
+    using LustBusSim::FaultKind;
+    LustBusSim::FaultPlan plan, again;
     QString error;
     ASSERT_TRUE(LustBusSim::FaultPlan::parse(
         QStringLiteral("noreply:0.1, nak:3,delay:2@250,split:1.0@5,seed:42"), &plan, &error))
         << error.toStdString();
-    ASSERT_EQ(plan.rules.size(), 4);
+    const QList<LustBusSim::FaultRule> rules = {{FaultKind::NoReply, 0, 0.1, 0},
+                                                {FaultKind::Nak, 3, 0, 0},
+                                                {FaultKind::Delay, 2, 0, 250},
+                                                {FaultKind::Split, 0, 1.0, 5}};
+    EXPECT_EQ(plan.rules, rules);
     EXPECT_EQ(plan.seed, 42u);
-    EXPECT_EQ(plan.rules[0].kind, LustBusSim::FaultKind::NoReply);
-    EXPECT_DOUBLE_EQ(plan.rules[0].rate, 0.1);
-    EXPECT_EQ(plan.rules[1].count, 3);
-    EXPECT_EQ(plan.rules[2].kind, LustBusSim::FaultKind::Delay);
-    EXPECT_EQ(plan.rules[2].ms, 250);
-    EXPECT_EQ(plan.rules[3].ms, 5);
-    LustBusSim::FaultPlan again;
     ASSERT_TRUE(LustBusSim::FaultPlan::parse(plan.toText(), &again, &error));
-    EXPECT_EQ(again.rules, plan.rules);
-    EXPECT_EQ(again.seed, plan.seed);
+    EXPECT_EQ(again.rules, rules);
+    EXPECT_EQ(again.seed, 42u);
 }
 
 TEST(FaultText, BadEntriesAreNamed)
 {
-    const struct
-    {
-        const char *text;
-        const char *named;
-    } cases[] = {
-        {"noreply", "expected KIND:AMOUNT"},
-        {"lost:1", "unknown kind \"lost\""},
-        {"nak:0", "amount \"0\""},
-        {"nak:1.5", "rate \"1.5\""},
-        {"nak:x", "amount \"x\""},
-        {"nak:1@10", "only delay and split"},
-        {"delay:1@-5", "\"-5\" is not a number of milliseconds"},
-        {"seed:-1", "seed \"-1\""},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.text);
-        LustBusSim::FaultPlan plan;
-        QString error;
-        EXPECT_FALSE(LustBusSim::FaultPlan::parse(QString::fromLatin1(c.text), &plan, &error));
-        EXPECT_TRUE(error.contains(QString::fromLatin1(c.named))) << error.toStdString();
-    }
+    expectRefused(
+        [](const char *text, QString *error) {
+            LustBusSim::FaultPlan plan;
+            return LustBusSim::FaultPlan::parse(QString::fromLatin1(text), &plan, error);
+        },
+        {
+            {"noreply", "expected KIND:AMOUNT"},
+            {"lost:1", "unknown kind \"lost\""},
+            {"nak:0", "amount \"0\""},
+            {"nak:1.5", "rate \"1.5\""},
+            {"nak:x", "amount \"x\""},
+            {"nak:1@10", "only delay and split"},
+            {"delay:1@-5", "\"-5\" is not a number of milliseconds"},
+            {"seed:-1", "seed \"-1\""},
+        });
 }
 
 TEST(ArrayDigits, LongFieldsSplitTowardAnArrayOfTheServo)
 {
     const LustBusSim::ParameterTable table = LustBusSim::ParameterTable::defaultTable();
-    const struct
-    {
-        const char *digits;
-        bool ok;
-        int parameter, first, count;
-    } cases[] = {
+    const struct { const char *digits; bool ok; int parameter, first, count; } cases[] = {
         {"1010000304", true, 101, 3, 4},
         {"110000000100", true, 1100, 0, 100},   // 1100 is an array: count of 3 digits
         {"11000000010", true, 1100, 0, 10},     // 110 00000 010 would pad the count
@@ -246,26 +226,22 @@ TEST(ParameterTableJson, DefaultTableRoundTripsAndBadEntriesAreNamed)
         << error.toStdString();
     EXPECT_EQ(again.parameters(), table.parameters());
 
-    const struct
-    {
-        const char *json;
-        const char *named;
-    } cases[] = {
-        {"{", "parameter table:"},
-        {"{\"parameters\": 1}", "no \"parameters\" array"},
-        {"{\"parameters\": [{\"number\": 1, \"type\": \"WORD\", \"value\": 1}]}", "\"WORD\""},
-        {"{\"parameters\": [{\"number\": 70000, \"type\": \"INT8\", \"value\": 1}]}", "number"},
-        {"{\"parameters\": [{\"number\": 1, \"type\": \"INT8\", \"value\": 128}]}",
-         "does not fit INT8"},
-        {"{\"parameters\": [{\"number\": 1, \"type\": \"INT16\", \"value\": [1, 2.5]}]}",
-         "element 1"},
-        {"{\"parameters\": [{\"number\": 1, \"type\": \"INT8\", \"value\": 1},"
-         "{\"number\": 1, \"type\": \"INT8\", \"value\": 2}]}", "appears twice"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.json);
-        LustBusSim::ParameterTable t;
-        EXPECT_FALSE(LustBusSim::ParameterTable::fromJson(c.json, &t, &error));
-        EXPECT_TRUE(error.contains(QString::fromLatin1(c.named))) << error.toStdString();
-    }
+    expectRefused(
+        [](const char *json, QString *error) {
+            LustBusSim::ParameterTable t;
+            return LustBusSim::ParameterTable::fromJson(json, &t, error);
+        },
+        {
+            {"{", "parameter table:"},
+            {"{\"parameters\": 1}", "no \"parameters\" array"},
+            {"{\"parameters\": [{\"number\": 1, \"type\": \"WORD\", \"value\": 1}]}", "\"WORD\""},
+            {"{\"parameters\": [{\"number\": 70000, \"type\": \"INT8\", \"value\": 1}]}", "number"},
+            {"{\"parameters\": [{\"number\": 1, \"type\": \"INT8\", \"value\": 128}]}",
+             "does not fit INT8"},
+            {"{\"parameters\": [{\"number\": 1, \"type\": \"INT16\", \"value\": [1, 2.5]}]}",
+             "element 1"},
+            {"{\"parameters\": [{\"number\": 1, \"type\": \"INT8\", \"value\": 1},"
+             "{\"number\": 1, \"type\": \"INT8\", \"value\": 2}]}",
+             "appears twice"},
+        });
 }

@@ -17,17 +17,8 @@ using LustBusSim::Simulator;
 
 namespace {
 
-constexpr int TimeoutMs = 150;
-
 // Some kernels' pseudo-terminals refuse 7 data bits and parity (EINVAL); 8N1 they all take.
-const char *const PtyLine = "RS485,57600,NONE,8,1";
-SerialSettings ptyLine()
-{
-    SerialSettings line;
-    QString error;
-    SerialSettings::parse(QString::fromLatin1(PtyLine), &line, &error);
-    return line;
-}
+const QString PtyLine = QStringLiteral("RS485,57600,NONE,8,1");
 
 char xorOf(const QByteArray &bytes)
 {
@@ -48,21 +39,11 @@ QByteArray read20(int parameter)
     return "\x04" "A20" + QByteArray::number(parameter).rightJustified(3, '0') + "\x05";
 }
 
-QByteArray write(const QByteArray &text, char station = 'A')
+QByteArray write(const QByteArray &text)
 {
-    return QByteArray("\x04") + station + '\x02' + text + '\x03' + xorOf(text + '\x03');
+    return '\x04' + data(text);
 }
 
-// Elements 2 to 101 of parameter 1100, whose element i holds i mod 256.
-QByteArray hundredFrom2()
-{
-    QByteArray text = "701100=";
-    for (int i = 2; i < 102; ++i)
-        text += QByteArray::number(i, 16).toUpper().rightJustified(2, '0');
-    return text;
-}
-
-const QByteArray Ack("A\x06", 2);
 const QByteArray Nak("A\x15", 2);
 
 std::string hex(const QByteArray &bytes)
@@ -77,7 +58,7 @@ protected:
     {
         sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
         ASSERT_TRUE(sim.start(GetParam())) << sim.errorString().toStdString();
-        link = openLink(TimeoutMs);
+        link = openLink(150);
         ASSERT_TRUE(link);
     }
 
@@ -86,7 +67,7 @@ protected:
         const ProtocolSettings protocol(timeoutMs, 0, 1, 0);
         std::unique_ptr<StreamLink> l;
         if (GetParam() == Simulator::Pty)
-            l.reset(new SerialLink(sim.slaveName(), QString::fromLatin1(PtyLine), protocol));
+            l.reset(new SerialLink(sim.slaveName(), PtyLine, protocol));
         else
             l.reset(new TcpLink(QStringLiteral("127.0.0.1"), sim.port(), protocol));
         EXPECT_TRUE(l->open()) << l->errorString().toStdString();
@@ -101,13 +82,8 @@ protected:
         QByteArray got;
         char buffer[1024];
         int calls = 0;
-        while (got.size() < expected) {
-            const int n = link->receive(buffer, sizeof buffer);
-            if (n < 1)
-                break;
-            ++calls;
+        for (int n; got.size() < expected && (n = link->receive(buffer, sizeof buffer)) > 0; ++calls)
             got.append(buffer, n);
-        }
         if (receives)
             *receives = calls;
         return got;
@@ -125,21 +101,13 @@ protected:
     std::unique_ptr<StreamLink> link;
 };
 
+// The reply forms once each (the driver's tests on the simulator read and write the
+// types); each refusal is a branch of its own.
 TEST_P(SimulatorWire, AnswersByteForByte)
 {
-    const struct
-    {
-        const char *what;
-        QByteArray request;
-        QByteArray reply;
-    } cases[] = {
+    const struct { const char *what; QByteArray request, reply; } cases[] = {
         {"INT16 read", read20(12), data("20012=FB2E")},
-        {"USIGN32 read", read20(15), data("20015=DEADBEEF")},
-        {"FIXPT16 read", read20(17), data("20017=0019")},
-        {"STRING read as text", read20(19), data("20019=LUST CDE SIM")},
-        {"four-digit parameter", "\x04" "A201000\x05", data("201000=1234")},
         {"array read", "\x04" "A70101000010" "3\x05", data("70101=FFFF0002FFFD")},
-        {"array of three-digit count", "\x04" "A70110000002100\x05", data(hundredFrom2())},
         {"unknown parameter", read20(999), Nak},
         {"array through 20", read20(100), Nak},
         {"simple through 70", "\x04" "A7001200000" "01\x05", Nak},
@@ -150,24 +118,14 @@ TEST_P(SimulatorWire, AnswersByteForByte)
         {"write of a non-hex value", write("20012=12G4"), Nak},
         {"write with a bad checksum", write("20012=0064").left(14) + '\x00', Nak},
         {"array write past the end", write("7010000015" "02=0102"), Nak},
-        {"INT16 write", write("20012=0064"), Ack},
-        {"INT16 read back", read20(12), data("20012=0064")},
-        {"text write", write(QByteArray("20019=HI\0", 9)), Ack},
-        {"text read back", read20(19), data("20019=HI")},
-        {"array write", write("7010100002" "02=7FFF8000"), Ack},
-        {"array read back", "\x04" "A70101000010" "3\x05", data("70101=FFFF7FFF8000")},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(hex(exchange(c.request, int(c.reply.size()))), hex(c.reply));
         exchange("\x04", 0);
     }
-    // The table shows what the writes did.
+    // The array write refused for its second element did not write the first.
     LustBusSim::Parameter p;
-    ASSERT_TRUE(sim.parameter(1, 101, &p));
-    EXPECT_EQ(p.raw(2), 32767);
-    EXPECT_EQ(p.raw(3), -32768);
-    // The refused array write changed nothing.
     ASSERT_TRUE(sim.parameter(1, 100, &p));
     EXPECT_EQ(p.raw(15), 15);
 }
@@ -191,15 +149,16 @@ TEST_P(SimulatorWire, OnlyTheAddressedStationAnswers)
 TEST_P(SimulatorWire, EachFaultKindShowsInTheBytes)
 {
     const QByteArray good = data("20012=FB2E");
-    const struct
-    {
-        const char *plan;
-        FaultKind kind;
-    } cases[] = {
-        {"noreply:1", FaultKind::NoReply}, {"truncate:1", FaultKind::Truncate},
-        {"corrupt:1", FaultKind::Corrupt}, {"wrongstation:1", FaultKind::WrongStation},
-        {"nak:1", FaultKind::Nak},         {"split:1@3", FaultKind::Split},
-        {"delay:1@250", FaultKind::Delay}, {"garbage:1,seed:7", FaultKind::Garbage},
+    // bytes: what comes within the time-out; corrupt and garbage are checked apart.
+    const struct { const char *plan; FaultKind kind; QByteArray bytes; } cases[] = {
+        {"noreply:1", FaultKind::NoReply, ""},
+        {"truncate:1", FaultKind::Truncate, good.left(good.size() / 2)},
+        {"wrongstation:1", FaultKind::WrongStation, 'B' + good.mid(1)},
+        {"nak:1", FaultKind::Nak, Nak},
+        {"split:1@3", FaultKind::Split, good},
+        {"delay:1@250", FaultKind::Delay, ""},
+        {"corrupt:1", FaultKind::Corrupt, {}},
+        {"garbage:1,seed:7", FaultKind::Garbage, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.plan);
@@ -207,50 +166,27 @@ TEST_P(SimulatorWire, EachFaultKindShowsInTheBytes)
         sim.resetCounters();
         int receives = 0;
         const QByteArray got = exchange(read20(12), int(good.size()), &receives);
-        switch (c.kind) {
-        case FaultKind::NoReply:
-        case FaultKind::Delay:
-            EXPECT_EQ(hex(got), "");
-            break;
-        case FaultKind::Truncate:
-            EXPECT_EQ(hex(got), hex(good.left(good.size() / 2)));
-            break;
-        case FaultKind::Corrupt:
+        if (c.kind == FaultKind::Corrupt) {
             ASSERT_EQ(got.size(), good.size());
             EXPECT_NE(got, good);
             EXPECT_EQ(got.at(0), 'A');
             EXPECT_NE(xorOf(got.mid(2, got.size() - 3)), got.back());
-            break;
-        case FaultKind::WrongStation:
-            EXPECT_EQ(hex(got), hex('B' + good.mid(1)));
-            break;
-        case FaultKind::Nak:
-            EXPECT_EQ(hex(got), hex(Nak));
-            break;
-        case FaultKind::Split:
-            EXPECT_EQ(hex(got), hex(good));
-            EXPECT_GT(receives, 1);
-            break;
-        case FaultKind::Garbage:
+        } else if (c.kind == FaultKind::Garbage) {
             ASSERT_GT(got.size(), good.size());
             EXPECT_LE(got.size(), good.size() + 8);
             EXPECT_TRUE(got.endsWith(good));
             for (char b : got.left(got.size() - good.size()))
                 EXPECT_TRUE(b >= 0x20 && b < 0x40) << int(b);
-            break;
+        } else {
+            EXPECT_EQ(hex(got), hex(c.bytes));
         }
-        if (c.kind == FaultKind::Delay) {
-            // Late, but whole.
-            QByteArray late = exchange(QByteArray(), int(good.size()));
-            while (!late.isEmpty() && late.size() < good.size())
-                late += exchange(QByteArray(), int(good.size() - late.size()));
-            EXPECT_EQ(hex(late), hex(good));
+        if (c.kind == FaultKind::Split) {
+            EXPECT_GT(receives, 1);
+        } else if (c.kind == FaultKind::Delay) { // late, but whole
+            EXPECT_EQ(hex(exchange(QByteArray(), int(good.size()))), hex(good));
         }
         EXPECT_EQ(sim.counters().faultCount(c.kind), 1u);
-        // A fault counted once: the next request is answered as usual.
         link->control(LinkControlDiscardInput, 0);
-        EXPECT_EQ(hex(exchange(read20(12), int(good.size()))), hex(good));
-        exchange("\x04", 0);
     }
 }
 
@@ -274,36 +210,17 @@ TEST_P(SimulatorWire, DiscardInputDropsAStaleReply)
     EXPECT_EQ(hex(exchange(read20(13), 28)), hex(data("20013=ABCD")));
 }
 
-TEST_P(SimulatorWire, ReceiveReturnsWithTheReplyNotAtTheTimeOut)
+TEST_P(SimulatorWire, RepliesComeAtTheLineRateNotAtTheTimeOut)
 {
     link.reset(); // the port is locked while open
     link = openLink(10000);
-    QElapsedTimer timer;
-    timer.start();
-    char buffer[64];
-    link->send(read20(12).constData(), 8);
-    EXPECT_GT(link->receive(buffer, sizeof buffer), 0);
-    EXPECT_LT(timer.elapsed(), 5000);
-}
-
-TEST_P(SimulatorWire, ReceiveExactWaitsForItsCount)
-{
-    setFaults("split:1@5");
-    link->send(read20(12).constData(), 8);
-    char buffer[14];
-    ASSERT_EQ(link->receiveExact(buffer, 14), 14);
-    EXPECT_EQ(hex(QByteArray(buffer, 14)), hex(data("20012=FB2E")));
-    EXPECT_EQ(link->receiveExact(buffer, 2), 0); // nothing more: the time-out
-}
-
-TEST_P(SimulatorWire, LineRatePacesBothDirections)
-{
     // 9600 baud, 10 bits: 8 request and 14 reply characters take at least 22.9 ms.
     sim.setLineRate(9600, 10);
     QElapsedTimer timer;
     timer.start();
     EXPECT_EQ(hex(exchange(read20(12), 14)), hex(data("20012=FB2E")));
     EXPECT_GE(timer.nsecsElapsed(), 22 * 1000000);
+    EXPECT_LT(timer.elapsed(), 5000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, SimulatorWire,
@@ -316,7 +233,7 @@ TEST(SerialLinkOnPty, KernelRs485ModeIsRefusedWithAClearMessage)
 {
     Simulator sim;
     ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
-    SerialLink link(sim.slaveName(), ptyLine(), ProtocolSettings(100, 0, 1, 0));
+    SerialLink link(sim.slaveName(), PtyLine, ProtocolSettings(100, 0, 1, 0));
     link.setKernelRs485Mode(true);
     EXPECT_FALSE(link.open());
     EXPECT_FALSE(link.isOpen());

@@ -1,7 +1,5 @@
 #include "servoaccess.h"
 
-#include <algorithm>
-
 using LustBusSim::DataType;
 using LustBusSim::Parameter;
 using LustBusSim::ParameterTable;
@@ -12,122 +10,73 @@ namespace {
 
 bool isInteger(DataType type)
 {
-    switch (type) {
-    case DataType::Int8: case DataType::USign8: case DataType::Int16: case DataType::USign16:
-    case DataType::Int32: case DataType::USign32:
-        return true;
-    default:
-        return false;
-    }
+    return type != DataType::Float32 && type != DataType::FixPt16 && type != DataType::Int32Q16
+        && type != DataType::String;
 }
 
 // Bytes per element in the host's data.
 int hostWidth(DataType type)
 {
     switch (type) {
-    case DataType::Int8: case DataType::USign8: return 1;
+    case DataType::Int8: case DataType::USign8: case DataType::String: return 1;
     case DataType::Int16: case DataType::USign16: return 2;
-    case DataType::String: return 1;
     default: return 4;
     }
 }
 
-QByteArray littleEndian(qint64 value, int width)
+QByteArray littleEndian(quint64 value, int width)
 {
     QByteArray bytes;
     for (int i = 0; i < width; ++i)
-        bytes += char((quint64(value) >> (8 * i)) & 0xFF);
+        bytes += char(value >> (8 * i));
     return bytes;
 }
 
-qint64 fromLittleEndian(const QByteArray &bytes, int at, int width, bool isSigned)
+quint64 fromLittleEndian(const QByteArray &bytes, int at, int width)
 {
     quint64 value = 0;
     for (int i = width - 1; i >= 0; --i)
         value = (value << 8) | quint8(bytes.at(at + i));
-    if (isSigned && (value >> (8 * width - 1)) != 0)
-        return qint64(value) - (qint64(1) << (8 * width));
-    return qint64(value);
+    return value;
 }
 
-// One element as the host sees it. The scalings round as the driver documents it:
-// add 0.5, cut toward zero; worked out here in integers, exactly.
-QByteArray hostElement(DataType type, qint64 raw, bool simple)
+// Element i as the host sees it: the scalings to hundredths round as the driver
+// documents it (add 0.5, cut toward zero), worked out here exactly in integers. A
+// simple INT32Q16 read parses the value text as a signed number, which stops at
+// 0x7FFFFFFF: a negative raw value comes back as that.
+QByteArray hostElement(const Parameter &p, int i, bool simple)
 {
-    switch (type) {
-    case DataType::FixPt16:
-        return littleEndian(qint64(quint16(raw)) * 5, 4);
-    case DataType::Int32Q16: {
-        qint64 q = qint32(raw);
-        // A simple read parses the value text as a signed number, which stops at
-        // 0x7FFFFFFF: a negative raw value comes back as that.
-        if (simple && q < 0)
-            q = 0x7FFFFFFF;
-        return littleEndian((100 * q + 32768) / 65536, 4);
-    }
-    default:
-        return littleEndian(raw, hostWidth(type));
+    const qint64 raw = p.raw(i);
+    switch (p.type) {
+    case DataType::FixPt16: return littleEndian(quint16(raw) * 5, 4);
+    case DataType::Int32Q16:
+        return littleEndian((100 * (simple && raw < 0 ? 0x7FFFFFFF : raw) + 32768) / 65536, 4);
+    default: return littleEndian(quint64(raw), hostWidth(p.type));
     }
 }
 
 qint64 rawFromHost(DataType type, const QByteArray &host, int at)
 {
+    const qint64 h = qint32(fromLittleEndian(host, at, hostWidth(type)));
     switch (type) {
-    case DataType::FixPt16: {
-        const qint64 h = fromLittleEndian(host, at, 4, true);
-        return quint16((20 * h + 50) / 100);
-    }
-    case DataType::Int32Q16: {
-        const qint64 h = fromLittleEndian(host, at, 4, true);
-        return (65536 * h + 50) / 100;
-    }
-    default:
-        return fromLittleEndian(host, at, hostWidth(type), false);
+    case DataType::FixPt16: return (20 * h + 50) / 100;
+    case DataType::Int32Q16: return (65536 * h + 50) / 100;
+    default: return h; // the parameter keeps the element's width
     }
 }
 
-int kindOf(DataType type)
+// The host bytes of the elements that an access reads, or writes back.
+QByteArray hostElements(const Access &a, const Parameter &p)
 {
-    switch (hostWidth(type)) {
-    case 1: return 1;
-    case 2: return 2;
-    default: return 3;
-    }
-}
-
-// Host elements that a bit access reads and writes back.
-int bitElements(const Access &access, DataType type)
-{
-    const int bytes = (access.bit + access.count + 7) / 8;
-    const int width = hostWidth(type);
-    return (bytes + width - 1) / width;
-}
-
-QByteArray hostElements(const Parameter &p, int first, int count)
-{
+    const int first = qMax(a.index, 0);
+    const bool bits = a.form == Form::Bit || a.form == Form::ElementBit;
+    const int width = hostWidth(p.type);
+    const int count = a.form == Form::Element ? a.count
+        : bits ? ((a.bit + a.count + 7) / 8 + width - 1) / width : 1;
     QByteArray bytes;
-    for (int i = 0; i < count; ++i)
-        bytes += hostElement(p.type, p.raw(first + i), false);
+    for (int i = first; i < first + count; ++i)
+        bytes += hostElement(p, i, a.form == Form::Simple || a.form == Form::Bit);
     return bytes;
-}
-
-bool bitOf(const QByteArray &bytes, int bit)
-{
-    return (quint8(bytes.at(bit / 8)) >> (bit % 8)) & 1;
-}
-
-void setBitOf(QByteArray &bytes, int bit, bool on)
-{
-    const char mask = char(1 << (bit % 8));
-    bytes[bit / 8] = on ? char(bytes.at(bit / 8) | mask) : char(bytes.at(bit / 8) & ~mask);
-}
-
-QByteArray cutBits(const QByteArray &value, int first, int count)
-{
-    QByteArray bits((count + 7) / 8, '\0');
-    for (int i = 0; i < count; ++i)
-        setBitOf(bits, i, bitOf(value, first + i));
-    return bits;
 }
 
 int uniform(std::mt19937 &random, int low, int high)
@@ -135,21 +84,17 @@ int uniform(std::mt19937 &random, int low, int high)
     return std::uniform_int_distribution<int>(low, high)(random);
 }
 
-QByteArray randomBytes(std::mt19937 &random, int count)
+QByteArray randomBytes(std::mt19937 &random, int count, int low = 0, int high = 255)
 {
     QByteArray bytes;
     for (int i = 0; i < count; ++i)
-        bytes += char(uniform(random, 0, 255));
+        bytes += char(uniform(random, low, high));
     return bytes;
 }
 
 QByteArray randomText(std::mt19937 &random)
 {
-    QByteArray text;
-    const int length = uniform(random, 1, 24);
-    for (int i = 0; i < length; ++i)
-        text += char(uniform(random, 0x20, 0x7E));
-    return text;
+    return randomBytes(random, uniform(random, 1, 24), 0x20, 0x7E);
 }
 
 // Host bytes of one element with a random value the type can hold.
@@ -157,31 +102,17 @@ QByteArray randomHostElement(std::mt19937 &random, DataType type)
 {
     switch (type) {
     case DataType::FixPt16: return littleEndian(uniform(random, 0, 327675), 4);
-    case DataType::Int32Q16: return littleEndian(uniform(random, -3276800, 3276799), 4);
+    case DataType::Int32Q16: return littleEndian(quint64(uniform(random, -3276800, 3276799)), 4);
     default: return randomBytes(random, hostWidth(type));
     }
-}
-
-qint64 randomRaw(std::mt19937 &random, DataType type)
-{
-    const int width = LustBusSim::elementWidth(type);
-    qint64 raw = 0;
-    for (int i = 0; i < width; ++i)
-        raw = (raw << 8) | uniform(random, 0, 255);
-    return raw;
 }
 
 } // namespace
 
 std::string Access::describe() const
 {
-    return QStringLiteral("%1 %2 kind %3 count %4%5")
-        .arg(write ? QStringLiteral("write") : QStringLiteral("read"), address.text)
-        .arg(address.kind)
-        .arg(address.count)
-        .arg(write ? QStringLiteral(" data ") + QString::fromLatin1(data.toHex(' '))
-                   : QString())
-        .toStdString();
+    return (write ? "write " : "read ") + address.text.toStdString() + " kind " + std::to_string(address.kind)
+        + " count " + std::to_string(address.count) + (write ? " data " + hex(data) : std::string());
 }
 
 ParameterTable randomTable(std::mt19937 &random)
@@ -191,11 +122,7 @@ ParameterTable randomTable(std::mt19937 &random)
     table.insert(Parameter::array(111, DataType::USign16, QVector<qint64>(10)));
     table.insert(Parameter::array(112, DataType::USign32, QVector<qint64>(6)));
     for (Parameter p : table.parameters()) {
-        if (p.type == DataType::String)
-            p.data = randomText(random);
-        else
-            for (int i = 0; i < p.elementCount(); ++i)
-                p.setRaw(i, randomRaw(random, p.type));
+        p.data = p.type == DataType::String ? randomText(random) : randomBytes(random, int(p.data.size()));
         table.insert(p);
     }
     return table;
@@ -208,113 +135,75 @@ Access randomAccess(std::mt19937 &random, const ParameterTable &table, double wr
     Access a;
     a.parameter = p.number;
     a.write = !p.readOnly && std::uniform_real_distribution<double>(0, 1)(random) < writeShare;
-    const QString name = LustBusSim::dataTypeName(p.type);
-    const int width = hostWidth(p.type);
-    if (p.type == DataType::String) {
+    a.address.text = QStringLiteral("%1:%2").arg(LustBusSim::dataTypeName(p.type)).arg(p.number);
+    if (p.type == DataType::String) { // the whole text, from element 0
         a.form = Form::Element;
         a.index = 0;
         a.data = a.write ? randomText(random) : QByteArray();
         a.count = a.write ? int(a.data.size()) : 800;
         a.address.kind = 1;
         a.address.count = quint64(a.count);
-        a.address.text = QStringLiteral("STRING:%1:0").arg(p.number);
+        a.address.text += QStringLiteral(":0");
         return a;
     }
+    const int width = hostWidth(p.type);
     const bool bits = isInteger(p.type) && uniform(random, 0, 3) == 0;
-    if (!p.isArray) {
-        a.form = bits ? Form::Bit : Form::Simple;
-        if (bits) {
-            a.bit = uniform(random, 0, 8 * width - 1);
-            a.count = uniform(random, 1, 8 * width - a.bit);
-            a.address.text = QStringLiteral("%1:%2.%3").arg(name).arg(p.number).arg(a.bit);
-        } else {
-            a.address.text = QStringLiteral("%1:%2").arg(name).arg(p.number);
-            if (a.write)
-                a.data = randomHostElement(random, p.type);
-        }
-    } else {
-        const int elements = p.elementCount();
-        a.index = uniform(random, 0, elements - 1);
-        if (bits) {
-            a.form = Form::ElementBit;
-            const int room = 8 * width * (elements - a.index);
-            a.bit = uniform(random, 0, qMin(15, room - 1));
-            a.count = uniform(random, 1, qMin(40, room - a.bit));
-            a.address.text = QStringLiteral("%1:%2:%3.%4")
-                                 .arg(name).arg(p.number).arg(a.index).arg(a.bit);
-        } else {
-            a.form = Form::Element;
-            // An element access carries at most 255 bytes of the address's size.
-            const int most = qMin(elements - a.index, qMin(60, 255 / width));
-            a.count = uniform(random, 1, most);
-            a.address.text = QStringLiteral("%1:%2:%3").arg(name).arg(p.number).arg(a.index);
-            for (int i = 0; a.write && i < a.count; ++i)
-                a.data += randomHostElement(random, p.type);
-        }
+    if (p.isArray) {
+        a.index = uniform(random, 0, p.elementCount() - 1);
+        a.address.text += QStringLiteral(":%1").arg(a.index);
     }
     if (bits) {
+        a.form = p.isArray ? Form::ElementBit : Form::Bit;
+        const int room = 8 * width * (p.elementCount() - qMax(a.index, 0));
+        a.bit = uniform(random, 0, p.isArray ? qMin(15, room - 1) : room - 1);
+        a.count = uniform(random, 1, p.isArray ? qMin(40, room - a.bit) : room - a.bit);
+        a.address.text += QStringLiteral(".%1").arg(a.bit);
         a.address.kind = 0;
-        a.address.count = quint64(a.count);
-        if (a.write)
-            a.data = randomBytes(random, (a.count + 7) / 8);
     } else {
+        a.form = p.isArray ? Form::Element : Form::Simple;
+        // An element access carries at most 255 bytes of the address's size.
+        a.count = p.isArray ? uniform(random, 1, qMin(p.elementCount() - a.index, qMin(60, 255 / width))) : 1;
+        for (int i = 0; a.write && i < a.count; ++i)
+            a.data += randomHostElement(random, p.type);
         // FIXPT16 elements read with kind 2: the servo is asked for size / 2 of its
         // 2-byte elements, each giving 4 host bytes. Writes count the host data.
-        a.address.kind = p.type == DataType::FixPt16 && a.form == Form::Element && !a.write
-            ? 2 : kindOf(p.type);
-        a.address.count = quint64(a.count);
+        a.address.kind = p.type == DataType::FixPt16 && p.isArray && !a.write ? 2 : qMin(width, 3);
     }
+    if (bits && a.write)
+        a.data = randomBytes(random, (a.count + 7) / 8);
+    a.address.count = quint64(a.count);
     return a;
 }
 
-QByteArray expectedRead(const Access &access, const Parameter &p)
+QByteArray expectedRead(const Access &a, const Parameter &p)
 {
-    switch (access.form) {
-    case Form::Simple:
-        return hostElement(p.type, p.raw(0), true);
-    case Form::Element:
-        if (p.type == DataType::String)
-            return p.data;
-        return hostElements(p, access.index, access.count);
-    case Form::Bit:
-        return cutBits(hostElement(p.type, p.raw(0), true), access.bit, access.count);
-    case Form::ElementBit:
-        return cutBits(hostElements(p, access.index, bitElements(access, p.type)),
-                       access.bit, access.count);
-    }
-    return QByteArray();
+    if (p.type == DataType::String)
+        return p.data;
+    const QByteArray host = hostElements(a, p);
+    if (a.form != Form::Bit && a.form != Form::ElementBit)
+        return host;
+    const quint64 bits = fromLittleEndian(host, 0, int(host.size())) >> a.bit;
+    return littleEndian(bits & ((quint64(1) << a.count) - 1), (a.count + 7) / 8);
 }
 
-Parameter expectedAfterWrite(const Access &access, const Parameter &before)
+Parameter expectedAfterWrite(const Access &a, const Parameter &before)
 {
     Parameter after = before;
+    if (before.type == DataType::String) {
+        after.data = a.data;
+        return after;
+    }
+    QByteArray host = a.data;
+    if (a.form == Form::Bit || a.form == Form::ElementBit) { // the other bits stay
+        host = hostElements(a, before);
+        const quint64 mask = ((quint64(1) << a.count) - 1) << a.bit;
+        const quint64 value = fromLittleEndian(host, 0, int(host.size()));
+        const quint64 bits = fromLittleEndian(a.data, 0, int(a.data.size())) << a.bit;
+        host = littleEndian((value & ~mask) | (bits & mask), int(host.size()));
+    }
     const int width = hostWidth(before.type);
-    switch (access.form) {
-    case Form::Simple:
-        after.setRaw(0, rawFromHost(before.type, access.data, 0));
-        break;
-    case Form::Element:
-        if (before.type == DataType::String) {
-            after.data = access.data;
-            break;
-        }
-        for (int i = 0; i * width < access.data.size(); ++i)
-            after.setRaw(access.index + i, rawFromHost(before.type, access.data, i * width));
-        break;
-    case Form::Bit:
-    case Form::ElementBit: {
-        const bool simple = access.form == Form::Bit;
-        const int first = simple ? 0 : access.index;
-        const int elements = simple ? 1 : bitElements(access, before.type);
-        QByteArray value = simple ? hostElement(before.type, before.raw(0), true)
-                                  : hostElements(before, first, elements);
-        for (int i = 0; i < access.count; ++i)
-            setBitOf(value, access.bit + i, bitOf(access.data, i));
-        for (int i = 0; i < elements; ++i)
-            after.setRaw(first + i, rawFromHost(before.type, value, i * width));
-        break;
-    }
-    }
+    for (int i = 0; i * width < host.size(); ++i)
+        after.setRaw(qMax(a.index, 0) + i, rawFromHost(before.type, host, i * width));
     return after;
 }
 

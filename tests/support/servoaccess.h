@@ -9,9 +9,9 @@
 #include "parametertable.h"
 
 #include <QtCore/QByteArray>
-#include <QtCore/QString>
 
 #include <random>
+#include <string>
 
 namespace ServoAccess {
 
