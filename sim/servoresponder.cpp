@@ -83,7 +83,7 @@ Answer simpleAccess(const Frame &frame, const QByteArray &digits, const QByteArr
         return ack(frame.station);
     }
     QByteArray bytes;
-    if (!decodeHex(value, &bytes) || bytes.size() != elementWidth(p->type))
+    if (!decodeHex(value, &bytes) || bytes.size() != LustBus::dataTypeInfo(p->type).telegramWidth)
         return nak(frame.station);
     p->data = bytes;
     return ack(frame.station);
@@ -98,7 +98,7 @@ Answer arrayAccess(const Frame &frame, const QByteArray &digits, const QByteArra
     Parameter *p = table.find(address.parameter);
     if (!p || !p->isArray || address.first + address.count > p->elementCount())
         return nak(frame.station);
-    const int width = elementWidth(p->type);
+    const int width = LustBus::dataTypeInfo(p->type).telegramWidth;
     const int offset = address.first * width;
     const int length = address.count * width;
     if (!frame.write) {

@@ -10,6 +10,7 @@
 #ifndef DRIVERLUSTBUSSERVOCCDE_H
 #define DRIVERLUSTBUSSERVOCCDE_H
 
+#include "datatypes.h"
 #include "driverinterface.h"
 #include "telegrams.h"
 
@@ -91,25 +92,25 @@ public:
 
     // --- Typed parameter access ---------------------------------------------------
     // Simple parameters ("20" telegrams) and runs of array elements ("70"), converted
-    // by data type name between host data and telegram data. Reads return empty on
+    // by data type between host data and telegram data. Reads return empty on
     // failure, writes false; both set the error state.
-    QByteArray readParameter(LinkDevice &link, const QString &type, quint16 parameter);
-    QByteArray readArrayParameter(LinkDevice &link, const QString &type, quint16 parameter,
+    QByteArray readParameter(LinkDevice &link, LustBus::DataType type, quint16 parameter);
+    QByteArray readArrayParameter(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                                   quint16 index, quint8 byte_count);
-    bool writeParameter(LinkDevice &link, const QString &type, quint16 parameter,
+    bool writeParameter(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                         const QByteArray &data);
-    bool writeArrayParameter(LinkDevice &link, const QString &type, quint16 parameter,
+    bool writeArrayParameter(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                              quint16 index, const QByteArray &data);
 
     // Runs of bits inside a value: reads cut them out, writes read the whole value,
     // change the bits and write it all back.
-    QByteArray readParameterBits(LinkDevice &link, const QString &type, quint16 parameter,
+    QByteArray readParameterBits(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                                  quint8 start_bit, quint8 num_of_bits);
-    QByteArray readArrayParameterBits(LinkDevice &link, const QString &type, quint16 parameter,
+    QByteArray readArrayParameterBits(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                                       quint16 index, quint8 start_bit, quint8 num_of_bits);
-    bool writeParameterBits(LinkDevice &link, const QString &type, quint16 parameter,
+    bool writeParameterBits(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                             quint8 start_bit, const QByteArray &bits, qint32 num_of_bits);
-    bool writeArrayParameterBits(LinkDevice &link, const QString &type, quint16 parameter,
+    bool writeArrayParameterBits(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                                  quint16 index, quint8 start_bit, const QByteArray &bits,
                                  qint32 num_of_bits);
 

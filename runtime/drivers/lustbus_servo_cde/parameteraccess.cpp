@@ -38,11 +38,11 @@ QByteArray DriverLustBusServoCCDE::int32Q16FromServo(const QByteArray &raw)
     return host;
 }
 
-QByteArray DriverLustBusServoCCDE::readParameter(LinkDevice &link, const QString &type,
+QByteArray DriverLustBusServoCCDE::readParameter(LinkDevice &link, DataType type,
                                                  quint16 parameter)
 {
     bool ok = false;
-    switch (dataTypeFromName(type)) {
+    switch (type) {
     case DataType::Int32Q16: {
         const qint32 raw = queryParameterSigned(link, parameter, ok);
         return ok ? Int32ToBytes(int32Q16HostValue(raw)) : QByteArray();
@@ -58,12 +58,12 @@ QByteArray DriverLustBusServoCCDE::readParameter(LinkDevice &link, const QString
     }
 }
 
-QByteArray DriverLustBusServoCCDE::readArrayParameter(LinkDevice &link, const QString &type,
+QByteArray DriverLustBusServoCCDE::readArrayParameter(LinkDevice &link, DataType type,
                                                       quint16 parameter, quint16 index,
                                                       quint8 byte_count)
 {
     QByteArray raw;
-    switch (dataTypeFromName(type)) {
+    switch (type) {
     case DataType::Int32Q16:
         raw = queryArrayBytes(link, parameter, index, quint8(NumOfBytesToNumOfDWords(byte_count)));
         return raw.isEmpty() ? raw : int32Q16FromServo(raw);
@@ -104,11 +104,11 @@ QByteArray DriverLustBusServoCCDE::readArrayParameter(LinkDevice &link, const QS
     return QByteArray();
 }
 
-bool DriverLustBusServoCCDE::writeParameter(LinkDevice &link, const QString &type,
+bool DriverLustBusServoCCDE::writeParameter(LinkDevice &link, DataType type,
                                             quint16 parameter, const QByteArray &data)
 {
     // Every byte of the host data is sent; the servo judges the width.
-    switch (dataTypeFromName(type)) {
+    switch (type) {
     case DataType::Int32Q16:
         return storeParameter(link, parameter, int32Q16ToServo(data));
     case DataType::FixPt16:
@@ -131,13 +131,13 @@ bool DriverLustBusServoCCDE::writeParameter(LinkDevice &link, const QString &typ
     return false;
 }
 
-bool DriverLustBusServoCCDE::writeArrayParameter(LinkDevice &link, const QString &type,
+bool DriverLustBusServoCCDE::writeArrayParameter(LinkDevice &link, DataType type,
                                                  quint16 parameter, quint16 index,
                                                  const QByteArray &data)
 {
     // The element count comes from the converted bytes, modulo 256.
     QByteArray raw;
-    switch (dataTypeFromName(type)) {
+    switch (type) {
     case DataType::Int32Q16:
         raw = int32Q16ToServo(data);
         return storeArray(link, parameter, index, quint8(raw.size() / 4), raw);
@@ -195,14 +195,14 @@ bool DriverLustBusServoCCDE::changeBits(QByteArray &value, quint8 start_bit,
     return true;
 }
 
-QByteArray DriverLustBusServoCCDE::readParameterBits(LinkDevice &link, const QString &type,
+QByteArray DriverLustBusServoCCDE::readParameterBits(LinkDevice &link, DataType type,
                                                      quint16 parameter, quint8 start_bit,
                                                      quint8 num_of_bits)
 {
     return cutBits(readParameter(link, type, parameter), start_bit, num_of_bits);
 }
 
-QByteArray DriverLustBusServoCCDE::readArrayParameterBits(LinkDevice &link, const QString &type,
+QByteArray DriverLustBusServoCCDE::readArrayParameterBits(LinkDevice &link, DataType type,
                                                           quint16 parameter, quint16 index,
                                                           quint8 start_bit, quint8 num_of_bits)
 {
@@ -211,7 +211,7 @@ QByteArray DriverLustBusServoCCDE::readArrayParameterBits(LinkDevice &link, cons
                    num_of_bits);
 }
 
-bool DriverLustBusServoCCDE::writeParameterBits(LinkDevice &link, const QString &type,
+bool DriverLustBusServoCCDE::writeParameterBits(LinkDevice &link, DataType type,
                                                 quint16 parameter, quint8 start_bit,
                                                 const QByteArray &bits, qint32 num_of_bits)
 {
@@ -221,7 +221,7 @@ bool DriverLustBusServoCCDE::writeParameterBits(LinkDevice &link, const QString 
     return writeParameter(link, type, parameter, value);
 }
 
-bool DriverLustBusServoCCDE::writeArrayParameterBits(LinkDevice &link, const QString &type,
+bool DriverLustBusServoCCDE::writeArrayParameterBits(LinkDevice &link, DataType type,
                                                      quint16 parameter, quint16 index,
                                                      quint8 start_bit, const QByteArray &bits,
                                                      qint32 num_of_bits)
