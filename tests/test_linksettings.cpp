@@ -197,23 +197,23 @@ TEST(FaultText, BadEntriesAreNamed)
 TEST(ArrayDigits, LongFieldsSplitTowardAnArrayOfTheServo)
 {
     const LustBusSim::ParameterTable table = LustBusSim::ParameterTable::defaultTable();
-    const struct { const char *digits; bool ok; int parameter, first, count; } cases[] = {
-        {"1010000304", true, 101, 3, 4},
-        {"110000000100", true, 1100, 0, 100},   // 1100 is an array: count of 3 digits
-        {"11000000010", true, 1100, 0, 10},     // 110 00000 010 would pad the count
-        {"101000030", false, 0, 0, 0},          // too short
-        {"10100003a4", false, 0, 0, 0},
-        {"1010000399", true, 101, 3, 99},
+    // Two readings each but the first and the last: parameter/first/count.
+    const struct { const char *digits; int parameter, first, count; } cases[] = {
+        {"1010000304", 101, 3, 4},
+        {"110000000100", 1100, 0, 100},   // 1100 is an array: count of 3 digits
+        {"100000000125", 10000, 1, 25},   // no array either way: the longer parameter
+        {"11000000010", 1100, 0, 10},     // 110 00000 010 would pad the count
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.digits);
-        LustBusSim::ArrayAddress a;
-        ASSERT_EQ(LustBusSim::splitArrayDigits(c.digits, table, &a), c.ok);
-        if (c.ok) {
-            EXPECT_EQ(a.parameter, c.parameter);
-            EXPECT_EQ(a.first, c.first);
-            EXPECT_EQ(a.count, c.count);
-        }
+        const QByteArray request = "\x04" "A70" + QByteArray(c.digits) + "\x05";
+        const LustBus::RequestScan scan = LustBus::scanRequest(request.constData(),
+                                                               int(request.size()));
+        ASSERT_TRUE(scan.request.fieldsOk);
+        const LustBus::RequestTarget t = LustBusSim::arrayTarget(scan.request, table);
+        EXPECT_EQ(t.parameter, c.parameter);
+        EXPECT_EQ(t.firstElement, c.first);
+        EXPECT_EQ(t.elementCount, c.count);
     }
 }
 

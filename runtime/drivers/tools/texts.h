@@ -21,6 +21,9 @@ int NumberAfterPrefix(const QByteArray &text, int base);
 int NumberAfterPrefix(const QString &text, int base);
 int NumberAfterPrefix(const char *text, int base);
 
+// The value of one hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char c);
+
 // The value of a hexadecimal text of at most length characters, ending early at a zero
 // character, with an optional prefix "0x" or "0X". Any character that is not a
 // hexadecimal digit makes the result 0, as do an empty text, a text that is only the
