@@ -112,6 +112,7 @@ void DriverLustBusServoCCDE::decorateErrorText(const QString &pattern,
 {
     if (m_errors.text.contains(QLatin1Char('>')))
         return;
-    // Both markers in one pass, so that a '%' in the address text stays as it is.
-    m_errors.text = pattern.arg(address_text, m_errors.text);
+    // %1 first, then %2, each by its own arg: a marker that the address text brings
+    // is filled in as well.
+    m_errors.text = pattern.arg(address_text).arg(m_errors.text);
 }

@@ -61,8 +61,9 @@ public:
     int writeBitRange(LinkDevice &link, const QString &address_text, const QByteArray &bits,
                       qint32 num_of_bits);
 
-    // Marks the error text once with the operation and the address: a text that
-    // already holds '>' stays as it is.
+    // Marks the error text once with the operation and the address: %1 of the pattern
+    // becomes the address text, then %2 the message. A text that already holds '>'
+    // stays as it is.
     void decorateErrorText(const QString &pattern, const QString &address_text);
 
     // --- Typed parameter access ---------------------------------------------------
