@@ -71,7 +71,7 @@ TEST(Allocations, TheCodecAndTheSendAndReceiveStepsUseNoHeap)
     quint32 number = 0;
     ASSERT_TRUE(LustBus::replyValueText(reply, sizeof reply, &text, &length));
     ASSERT_TRUE(LustBus::replyUnsignedValue(reply, sizeof reply, &number));
-    LustBus::decodeHexDigits(text, length, buffer);
+    LustBus::decodeHexDigits(text, length, buffer, LustBus::hexDecodedSize(text, length));
     for (int i = 0; i < 100; ++i) {
         ASSERT_TRUE(transactions.sendRequest(readLink, read));
         ASSERT_TRUE(transactions.receiveReply(readLink));

@@ -292,7 +292,7 @@ TEST(ByteAndTextValueReads, DecodeTheValueText)
         }
         EXPECT_EQ(QByteArray(text, length), QByteArray(c.text));
         QByteArray bytes(hexDecodedSize(text, length), '?');
-        decodeHexDigits(text, length, bytes.data());
+        decodeHexDigits(text, length, bytes.data(), int(bytes.size()));
         EXPECT_EQ(bytes.toHex(), QByteArray(c.bytes));
         EXPECT_EQ(bytes, QByteArray::fromHex(QByteArray(text, length)));
     }

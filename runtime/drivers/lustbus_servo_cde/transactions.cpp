@@ -176,7 +176,7 @@ QByteArray Transactions::decodedValue()
     if (!valueText(&text, &length))
         return QByteArray();
     QByteArray bytes(hexDecodedSize(text, length), Qt::Uninitialized);
-    decodeHexDigits(text, length, bytes.data());
+    decodeHexDigits(text, length, bytes.data(), int(bytes.size()));
     return bytes;
 }
 

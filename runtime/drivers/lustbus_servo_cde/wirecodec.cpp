@@ -450,21 +450,26 @@ int hexDecodedSize(const char *text, int length)
     return (digits + 1) / 2;
 }
 
-void decodeHexDigits(const char *text, int length, char *bytes)
+void decodeHexDigits(const char *text, int length, char *bytes, int size)
 {
-    // Back to front, so that an odd digit left over is the first byte's alone.
-    int at = hexDecodedSize(text, length);
+    // Back to front, so that an odd digit left over is the first byte's alone. Given
+    // less room, the first digits are left out; given more, the first bytes are 0.
+    int at = size;
     bool low = true;
     for (int i = length - 1; i >= 0; --i) {
         const int value = HexDigitValue(text[i]);
         if (value < 0)
             continue;
+        if (low && at == 0)
+            break;
         if (low)
             bytes[--at] = char(value);
         else
             bytes[at] = char(bytes[at] | (value << 4));
         low = !low;
     }
+    while (at > 0)
+        bytes[--at] = '\0';
 }
 
 } // namespace LustBus

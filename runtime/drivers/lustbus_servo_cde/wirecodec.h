@@ -168,9 +168,9 @@ bool replySignedValue(const char *reply, int count, qint32 *value);
 bool replyUnsignedValue(const char *reply, int count, quint32 *value);
 // Hex digits to bytes as QByteArray::fromHex reads them: pairs of digits of either
 // case, other characters skipped, and an odd count leaves the first digit a byte of its
-// own. hexDecodedSize tells the room that decodeHexDigits fills.
+// own. decodeHexDigits fills size bytes, where size is what hexDecodedSize tells.
 int hexDecodedSize(const char *text, int length);
-void decodeHexDigits(const char *text, int length, char *bytes);
+void decodeHexDigits(const char *text, int length, char *bytes, int size);
 
 // --- For callers that keep telegrams in Qt's arrays -------------------------------------
 

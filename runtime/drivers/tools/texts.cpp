@@ -16,17 +16,6 @@ bool isDigitOfBase(char c, int base)
 
 } // namespace
 
-int HexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 QByteArray LeadingName(const QByteArray &text)
 {
     int end = 0;
