@@ -105,7 +105,7 @@ TEST(Format, RefusesValuesThatDoNotFitAndWritesNothingBeyond)
 {
     // 400 value bytes are the most a "20" write with a three-digit parameter holds.
     const QByteArray value(401, '\x11');
-    const QByteArray text(801, 'x');
+    const QByteArray text(808, 'x');
     char buffer[BufferSize + 16];
     std::memset(buffer, 0x55, sizeof buffer);
     const char *v = value.constData();
