@@ -58,3 +58,8 @@ QString TcpLink::deviceFailure() const
         return QString();
     return QStringLiteral("connection to %1 lost: %2").arg(endpoint(), m_socket.errorString());
 }
+
+int TcpLink::deviceHandle() const
+{
+    return int(m_socket.socketDescriptor());
+}
