@@ -197,7 +197,9 @@ int StreamLink::receiveExact(char *data, int count)
 
 int StreamLink::send(const char *data, int count)
 {
-    if (!isOpen()) {
+    // A device that went away and is not back yet (see reconnect) is not written to:
+    // the write would only cover up why it went.
+    if (!isOpen() || !deviceFailure().isEmpty()) {
         reportNotOpen();
         return -1;
     }
