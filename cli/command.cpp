@@ -3,6 +3,9 @@
 #include "console.h"
 #include "exitstatus.h"
 
+#include <cerrno>
+#include <cstring>
+
 int Command::usageError(const QString &message) const
 {
     Console::err() << "lustbus " << name() << ": " << message << '\n'
@@ -14,6 +17,21 @@ int Command::failure(int status, const QString &message) const
 {
     Console::err() << "lustbus " << name() << ": " << message << Qt::endl;
     return status;
+}
+
+int Command::writeFailure(const QString &program)
+{
+    const int code = Console::writeError();
+    if (code == EPIPE)
+        return ExitOutputClosed;
+    static bool said = false;
+    if (!said) {
+        said = true;
+        // If standard error is what failed, this goes nowhere; the status still tells.
+        Console::err() << program << ": cannot write to " << Console::failedStream() << ": "
+                       << QString::fromLocal8Bit(std::strerror(code)) << Qt::endl;
+    }
+    return ExitOutputError;
 }
 
 bool Command::wholeNumberOption(const QCommandLineParser &parser, const char *name, qint64 min,

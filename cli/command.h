@@ -36,6 +36,11 @@ public:
     int usageError(const QString &message) const;
     // Prints "lustbus NAME: message" without the pointer; returns status.
     int failure(int status, const QString &message) const;
+    // Once Console::writeError() tells of a failed write: "lustbus NAME: cannot write
+    // to standard output: <why>" and ExitOutputError, or nothing and ExitOutputClosed
+    // when the reader of a pipe went away. Says it once, however often it is called.
+    int writeFailure() const { return writeFailure(QStringLiteral("lustbus ") + name()); }
+    static int writeFailure(const QString &program);
 };
 
 #endif // LUSTBUS_COMMAND_H

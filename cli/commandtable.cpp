@@ -51,7 +51,9 @@ QString CommandTable::overview() const
         "'lustbus COMMAND --help' explains a command, its options and defaults.\n"
         "\n"
         "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
-        "2 a usage error, 3 the plugin did not load or the link did not open.\n");
+        "2 a usage error, 3 the plugin did not load or the link did not open, 4 the\n"
+        "output could not be written (the message says why), 130 ended by SIGINT\n"
+        "(Ctrl-C), 143 by SIGTERM, 141 the reader of a pipe went away (quietly).\n");
     return text;
 }
 
@@ -121,6 +123,21 @@ QStringList withNegativeNumbersAsArguments(const QStringList &arguments,
 
 int CommandTable::run(const QStringList &arguments)
 {
+    int status = dispatch(arguments);
+    // Output that did not get out turns a success into a failure; any other failure's
+    // status stands, and the message tells what else went wrong.
+    if (Console::writeError() != 0) {
+        const Command *command = find(arguments.value(1));
+        const int failed = Command::writeFailure(
+            command ? QStringLiteral("lustbus ") + command->name() : QStringLiteral("lustbus"));
+        if (status == ExitSuccess)
+            status = failed;
+    }
+    return status;
+}
+
+int CommandTable::dispatch(const QStringList &arguments)
+{
     const QString first = arguments.value(1);
     if (first.isEmpty() || first == QLatin1String("--help") || first == QLatin1String("-h")
         || first == QLatin1String("help")) {
@@ -176,8 +193,5 @@ int CommandTable::run(const QStringList &arguments)
     if (given.size() > expected.size() && !repeats)
         return command->usageError(
             QStringLiteral("unexpected argument '%1'").arg(given.value(expected.size())));
-    const int status = command->run(parser);
-    Console::out().flush();
-    Console::err().flush();
-    return status;
+    return command->run(parser);
 }

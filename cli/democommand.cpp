@@ -50,6 +50,8 @@ QList<QCommandLineOption> DemoCommand::options() const
 
 bool DemoCommand::read(const QString &text, const QString &count)
 {
+    if (Console::writeError() != 0)
+        return false; // nobody reads on: the remaining steps only run out
     RequestAddress address;
     QString error;
     if (!RequestAddress::resolve(text, QString(), count, &address, &error)) {
@@ -70,6 +72,8 @@ bool DemoCommand::read(const QString &text, const QString &count)
 
 bool DemoCommand::write(const QString &text, const QString &value)
 {
+    if (Console::writeError() != 0)
+        return false;
     RequestAddress address;
     QByteArray host;
     int bits = 0;
@@ -136,6 +140,10 @@ int DemoCommand::run(const QCommandLineParser &parser)
                            "repeats the request %1 times and reports").arg(m_options.protocol.retry));
     if (read(QStringLiteral("INT16:999")))
         ++m_failures; // the servo must refuse it
+    if (Console::writeError() != 0) {
+        qInstallMessageHandler(previous);
+        return writeFailure();
+    }
 
     Console::out() << '\n'
                    << (m_failures == 0 ? "Demo complete." : "Demo finished with unexpected results.")

@@ -4,6 +4,7 @@
 #include "exitstatus.h"
 #include "linkdiagnostics.h"
 #include "protocolsettings.h"
+#include "streamlink.h"
 
 #include <memory>
 
@@ -15,8 +16,14 @@ QString LinkCommand::linkNotes()
         "through the serial link), and a note on stderr says so. Station, time-out,\n"
         "retries, delay and serial line default to the driver's own defaults.\n"
         "\n"
+        "SIGINT (Ctrl-C) or SIGTERM ends the command at once, also while a request waits\n"
+        "on a silent line (watch: the second one). Output that can no longer be written\n"
+        "ends it too: quietly when the reader of a pipe went away (| head).\n"
+        "\n"
         "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
-        "2 a usage error, 3 the plugin did not load or the link did not open.\n");
+        "2 a usage error, 3 the plugin did not load or the link did not open, 4 the\n"
+        "output could not be written (the message says why), 130 ended by SIGINT, 143\n"
+        "by SIGTERM, 141 the reader of a pipe went away.\n");
 }
 
 bool LinkCommand::readLinkOptions(const QCommandLineParser &parser, int *status)
@@ -41,6 +48,12 @@ bool LinkCommand::openLink(int *status)
     if (!m_factory.open(m_options, &error)) {
         *status = failure(ExitEnvironment, error);
         return false;
+    }
+    // Until here a signal ends the program as it always does; from here on a request
+    // waiting on the line must give up first.
+    if (signalsToEnd() > 0) {
+        m_stop = std::make_unique<StopSignals>(signalsToEnd());
+        m_factory.streamLink()->setInterrupt(&m_stop->interrupt());
     }
     if (m_options.target == LinkOptions::Simulator && name() != QLatin1String("demo"))
         Console::err() << "lustbus " << name() << ": no --port or --tcp given: using the "

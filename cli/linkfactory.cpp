@@ -80,8 +80,10 @@ bool LinkFactory::open(const LinkOptions &options, QString *error)
         *error = QStringLiteral("cannot open %1: %2").arg(m_description, m_link->errorString());
         return false;
     }
-    if (options.trace)
+    if (options.trace) {
         m_tracing = std::make_unique<TracingLink>(*m_link);
+        m_tracing->setFailureText([link = m_link.get()] { return link->errorString(); });
+    }
     if (options.stats) {
         m_diagnostics = std::make_unique<LinkDiagnostics>();
         m_diagnosticLink = std::make_unique<DiagnosticLink>(

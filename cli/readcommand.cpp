@@ -117,6 +117,8 @@ int ReadCommand::run(const QCommandLineParser &parser)
         return status;
 
     const QByteArray host = driver().read(link(), address.dataAddress());
+    if (endedBySignal())
+        return signalExit();
     const bool failed = driver().hasError();
     finishRequest();
 

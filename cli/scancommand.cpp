@@ -105,6 +105,10 @@ int ScanCommand::run(const QCommandLineParser &parser)
         protocol.stationid = station;
         m_factory.streamLink()->setProtocolSettings(protocol);
         driver().read(link(), address);
+        if (endedBySignal()) {
+            progress.clear();
+            return signalExit();
+        }
         finishRequest();
         const QString text = driver().hasError() ? driver().errorText() : QString();
         if (text.endsWith(QLatin1String("> no response")))
@@ -114,6 +118,8 @@ int ScanCommand::run(const QCommandLineParser &parser)
         Console::out() << "station " << station << ": answers"
                        << (text.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(text)) << '\n'
                        << Qt::flush;
+        if (Console::writeError() != 0)
+            return writeFailure();
     }
     progress.clear();
     Console::err() << "lustbus scan: " << found.size() << (found.size() == 1 ? " station" : " stations")

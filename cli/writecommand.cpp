@@ -119,6 +119,8 @@ int WriteCommand::run(const QCommandLineParser &parser)
         return status;
 
     const int written = driver().write(link(), address.dataAddress(), host);
+    if (endedBySignal())
+        return signalExit();
     const bool failed = driver().hasError();
     finishRequest();
     // A bit write whose read brought an empty value writes nothing and reports nothing.
