@@ -4,6 +4,7 @@
 #include "democommand.h"
 #include "exitstatus.h"
 #include "infocommand.h"
+#include "linkoptions.h"
 #include "readcommand.h"
 #include "scancommand.h"
 #include "simulatecommand.h"
@@ -40,18 +41,24 @@ QString CommandTable::overview() const
         "Usage: lustbus COMMAND [options] [arguments]\n"
         "\n"
         "Reads and writes parameters of LustBus ServoC/CDE servo drives through the driver\n"
-        "plugin, loaded the way an HMI host loads it, over a serial port, a TCP serial\n"
-        "server or the built-in simulated servo.\n"
+        "plugin, loaded the way an HMI host loads it, over a serial port (--port), a TCP\n"
+        "serial server (--tcp) or the built-in simulated servo (--sim); read, write, scan\n"
+        "and watch need one of the three.\n"
         "\n"
         "Commands:\n");
     for (const auto &command : m_commands)
         text += QStringLiteral("  %1 %2\n").arg(command->name(), -9).arg(command->summary());
     text += QStringLiteral(
-        "\n"
-        "'lustbus COMMAND --help' explains a command, its options and defaults.\n"
-        "\n"
-        "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
-        "2 a usage error, 3 the plugin did not load or the link did not open.\n");
+                "\n"
+                "'lustbus COMMAND --help' explains a command, its options and defaults.\n"
+                "\n")
+            + LinkOptions::environmentNotes()
+            + QStringLiteral(
+                "\n"
+                "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
+                "2 a usage error, 3 the plugin did not load or the link did not open. With\n"
+                "--json, stdout carries one JSON object for each of them; a failure's has\n"
+                "\"error\" and \"exit\".\n");
     return text;
 }
 
@@ -117,6 +124,18 @@ QStringList withNegativeNumbersAsArguments(const QStringList &arguments,
     return kept + numbers;
 }
 
+// --json among the options, before a "--" that ends them.
+bool asksForJson(const QStringList &arguments)
+{
+    for (const QString &argument : arguments) {
+        if (argument == QLatin1String("--"))
+            return false;
+        if (argument == QLatin1String("--json") || argument == QLatin1String("-json"))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int CommandTable::run(const QStringList &arguments)
@@ -161,8 +180,13 @@ int CommandTable::run(const QStringList &arguments)
 
     QStringList commandArguments = arguments;
     commandArguments.removeAt(1);
+    // A script that asked for JSON gets its object even when the command line itself
+    // does not parse.
+    const bool hasJson = command->hasJsonOption();
+    command->setJsonOutput(hasJson && asksForJson(commandArguments));
     if (!parser.parse(withNegativeNumbersAsArguments(commandArguments, options)))
         return command->usageError(parser.errorText());
+    command->setJsonOutput(hasJson && parser.isSet(QStringLiteral("json")));
     if (parser.isSet(help)) {
         Console::out() << helpText(*command, parser) << Qt::flush;
         return ExitSuccess;

@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include <QtCore/QByteArray>
+
 #include <cstdio>
 
 #include <sys/ioctl.h>
@@ -19,20 +21,34 @@ QTextStream &err()
     return stream;
 }
 
-bool errIsTerminal()
+namespace {
+
+// A terminal that TERM does not name, or names "dumb" (an editor's shell buffer, a
+// serial console), shows escape sequences as garbage.
+bool takesAnsiSequences(FILE *stream)
 {
-    return isatty(fileno(stderr)) == 1;
+    if (isatty(fileno(stream)) != 1)
+        return false;
+    const QByteArray term = qgetenv("TERM");
+    return !term.isEmpty() && term != "dumb";
 }
 
-bool outIsTerminal()
+} // namespace
+
+bool errIsAnsiTerminal()
 {
-    return isatty(fileno(stdout)) == 1;
+    return takesAnsiSequences(stderr);
+}
+
+bool outIsAnsiTerminal()
+{
+    return takesAnsiSequences(stdout);
 }
 
 int outColumns()
 {
     winsize size{};
-    if (!outIsTerminal() || ioctl(fileno(stdout), TIOCGWINSZ, &size) != 0)
+    if (isatty(fileno(stdout)) != 1 || ioctl(fileno(stdout), TIOCGWINSZ, &size) != 0)
         return 0;
     return size.ws_col;
 }

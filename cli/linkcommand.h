@@ -17,9 +17,13 @@ protected:
     // The common part of the help epilogues: link choice, defaults, exit status.
     static QString linkNotes();
 
+    // Whether --station (or LUSTBUS_STATION) picks the servo; scan tries them all.
+    virtual bool usesStation() const { return true; }
+
     // Step 1, before anything is loaded: false after a usage error (status set).
     bool readLinkOptions(const QCommandLineParser &parser, int *status);
-    // Step 2: loads the plugin and opens the link; false with the status to return.
+    // Step 2: loads the plugin and opens the link; false with the status to return,
+    // a usage error when no link was named.
     bool openLink(int *status);
 
     DriverInterface &driver() const { return *m_plugin.driver(); }

@@ -164,6 +164,7 @@ QList<QCommandLineOption> WatchCommand::options() const
         QCommandLineOption(QStringLiteral("json"),
                            QStringLiteral("One JSON object per sample instead of CSV or the "
                                           "table.")),
+        ReadCommand::rawAddressOption(),
     };
     return list + LinkOptions::options();
 }
@@ -213,13 +214,13 @@ int WatchCommand::run(const QCommandLineParser &parser)
         }
         RequestAddress address;
         if (!RequestAddress::resolve(text, parser.value(QStringLiteral("kind")), countText,
-                                     &address, &error)
+                                     &address, &error, ReadCommand::textCheck(parser))
             || !ReadCommand::isReadable(address, hex, &error))
             return usageError(at >= 0 ? QStringLiteral("'%1': %2").arg(argument, error) : error);
         addresses.append(address);
         addressTexts.append(address.text);
     }
-    const bool table = !json && !csv && Console::outIsTerminal();
+    const bool table = !json && !csv && Console::outIsAnsiTerminal();
 
     StopSignals stop;
     if (!openLink(&status))
