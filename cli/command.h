@@ -48,7 +48,6 @@ public:
     // this on from the command line, before the command's own checks run.
     bool hasJsonOption() const;
     void setJsonOutput(bool on) { m_jsonOutput = on; }
-    bool jsonOutput() const { return m_jsonOutput; }
     void addJsonFields(const QJsonObject &fields);
 
 private:
