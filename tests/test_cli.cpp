@@ -315,35 +315,34 @@ TEST(Cli, JsonGivesOneObjectForEveryExitStatus)
 // progress bar is wiped before each result line, so that the two never share one.
 TEST(Cli, EscapeSequencesOnlyWhereATerminalTakesThem)
 {
+    const char *watch = "watch INT16:12 --samples 2 --interval 0 --sim";
+    const char *scan = "scan --sim --to 3 --timeout 20";
     const struct { const char *arguments, *environment; bool escapes; const char *shown; } runs[] = {
-        {"watch INT16:12 --samples 2 --interval 0 --sim", "TERM=xterm", true, "-1234"},
-        {"watch INT16:12 --samples 2 --interval 0 --sim", "TERM=dumb", false,
-         "time,address,value,error"},
-        {"watch INT16:12 --samples 2 --interval 0 --sim", "-TERM", false, ",INT16:12,-1234,"},
-        {"scan --sim --to 3 --timeout 20", "TERM=xterm", true, "station 1: answers"},
-        {"scan --sim --to 3 --timeout 20", "TERM=dumb", false, "station 1: answers"},
-        {"scan --sim --to 3 --timeout 20", "-TERM", false, "station 1: answers"},
+        {watch, "TERM=xterm", true, "-1234"},
+        {watch, "TERM=dumb", false, "time,address,value,error"},
+        {watch, "-TERM", false, ",INT16:12,-1234,"},
+        {scan, "TERM=xterm", true, "station 1: answers"},
+        {scan, "TERM=dumb", false, "station 1: answers"},
+        {scan, "-TERM", false, "station 1: answers"},
     };
     for (const auto &run : runs) {
-        TerminalProcess terminal(args(run.arguments),
-                                 QString::fromLatin1(run.environment).split(QLatin1Char(' ')),
+        TerminalProcess terminal(args(run.arguments), {QString::fromLatin1(run.environment)},
                                  TerminalProcess::BothStreams);
-        EXPECT_EQ(terminal.finish(), run.arguments[0] == 's' ? 0 : 0) << run.arguments;
+        EXPECT_EQ(terminal.finish(), 0) << run.arguments;
         const QString shown = QString::fromUtf8(terminal.shown);
-        EXPECT_EQ(shown.contains(QLatin1Char('\x1b')), run.escapes)
-            << run.arguments << ' ' << run.environment << '\n' << shown.toStdString();
-        EXPECT_TRUE(shown.contains(QLatin1String(run.shown)))
-            << run.arguments << ' ' << run.environment << '\n' << shown.toStdString();
-        if (run.arguments[0] != 's')
+        const std::string where = std::string(run.arguments) + ' ' + run.environment + '\n'
+                                  + shown.toStdString();
+        EXPECT_EQ(shown.contains(QLatin1Char('\x1b')), run.escapes) << where;
+        EXPECT_TRUE(shown.contains(QLatin1String(run.shown))) << where;
+        if (run.arguments != scan)
             continue;
-        // The bar shows only with escapes; a result line starts on a wiped line or a
+        // The bar shows only with escapes; the result line starts on a wiped line or a
         // fresh one, never behind the bar.
-        EXPECT_EQ(shown.contains(QLatin1String("[-")), run.escapes)
-            << run.environment << '\n' << shown.toStdString();
-        const QString before = shown.left(shown.indexOf(QLatin1String("station 1: answers")));
+        EXPECT_EQ(shown.contains(QLatin1String("[-")), run.escapes) << where;
+        const QString before = shown.left(shown.indexOf(QLatin1String(run.shown)));
         EXPECT_TRUE(before.isEmpty() || before.endsWith(QLatin1String("\r\x1b[K"))
                     || before.endsWith(QLatin1Char('\n')))
-            << shown.toStdString();
+            << where;
     }
 }
 
