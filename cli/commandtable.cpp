@@ -4,6 +4,7 @@
 #include "democommand.h"
 #include "exitstatus.h"
 #include "infocommand.h"
+#include "linkoptions.h"
 #include "readcommand.h"
 #include "scancommand.h"
 #include "simulatecommand.h"
@@ -40,20 +41,26 @@ QString CommandTable::overview() const
         "Usage: lustbus COMMAND [options] [arguments]\n"
         "\n"
         "Reads and writes parameters of LustBus ServoC/CDE servo drives through the driver\n"
-        "plugin, loaded the way an HMI host loads it, over a serial port, a TCP serial\n"
-        "server or the built-in simulated servo.\n"
+        "plugin, loaded the way an HMI host loads it, over a serial port (--port), a TCP\n"
+        "serial server (--tcp) or the built-in simulated servo (--sim); read, write, scan\n"
+        "and watch need one of the three.\n"
         "\n"
         "Commands:\n");
     for (const auto &command : m_commands)
         text += QStringLiteral("  %1 %2\n").arg(command->name(), -9).arg(command->summary());
     text += QStringLiteral(
-        "\n"
-        "'lustbus COMMAND --help' explains a command, its options and defaults.\n"
-        "\n"
-        "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
-        "2 a usage error, 3 the plugin did not load or the link did not open, 4 the\n"
-        "output could not be written (the message says why), 130 ended by SIGINT\n"
-        "(Ctrl-C), 143 by SIGTERM, 141 the reader of a pipe went away (quietly).\n");
+                "\n"
+                "'lustbus COMMAND --help' explains a command, its options and defaults.\n"
+                "\n")
+            + LinkOptions::environmentNotes()
+            + QStringLiteral(
+                "\n"
+                "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
+                "2 a usage error, 3 the plugin did not load or the link did not open, 4 the\n"
+                "output could not be written (the message says why), 130 ended by SIGINT\n"
+                "(Ctrl-C), 143 by SIGTERM, 141 the reader of a pipe went away (quietly).\n"
+                "With --json, stdout carries one JSON object for each outcome but 4 and 141;\n"
+                "a failure's has \"error\" and \"exit\".\n");
     return text;
 }
 
@@ -119,6 +126,18 @@ QStringList withNegativeNumbersAsArguments(const QStringList &arguments,
     return kept + numbers;
 }
 
+// --json among the options, before a "--" that ends them.
+bool asksForJson(const QStringList &arguments)
+{
+    for (const QString &argument : arguments) {
+        if (argument == QLatin1String("--"))
+            return false;
+        if (argument == QLatin1String("--json") || argument == QLatin1String("-json"))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int CommandTable::run(const QStringList &arguments)
@@ -178,8 +197,13 @@ int CommandTable::dispatch(const QStringList &arguments)
 
     QStringList commandArguments = arguments;
     commandArguments.removeAt(1);
+    // A script that asked for JSON gets its object even when the command line itself
+    // does not parse.
+    const bool hasJson = command->hasJsonOption();
+    command->setJsonOutput(hasJson && asksForJson(commandArguments));
     if (!parser.parse(withNegativeNumbersAsArguments(commandArguments, options)))
         return command->usageError(parser.errorText());
+    command->setJsonOutput(hasJson && parser.isSet(QStringLiteral("json")));
     if (parser.isSet(help)) {
         Console::out() << helpText(*command, parser) << Qt::flush;
         return ExitSuccess;

@@ -1,5 +1,6 @@
 #include "console.h"
 
+#include <QtCore/QByteArray>
 #include <QtCore/QIODevice>
 
 #include <cerrno>
@@ -76,20 +77,34 @@ QTextStream &err()
     return stream;
 }
 
-bool errIsTerminal()
+namespace {
+
+// A terminal that TERM does not name, or names "dumb" (an editor's shell buffer, a
+// serial console), shows escape sequences as garbage.
+bool takesAnsiSequences(int fd)
 {
-    return isatty(STDERR_FILENO) == 1;
+    if (isatty(fd) != 1)
+        return false;
+    const QByteArray term = qgetenv("TERM");
+    return !term.isEmpty() && term != "dumb";
 }
 
-bool outIsTerminal()
+} // namespace
+
+bool errIsAnsiTerminal()
 {
-    return isatty(STDOUT_FILENO) == 1;
+    return takesAnsiSequences(STDERR_FILENO);
+}
+
+bool outIsAnsiTerminal()
+{
+    return takesAnsiSequences(STDOUT_FILENO);
 }
 
 int outColumns()
 {
     winsize size{};
-    if (!outIsTerminal() || ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0)
+    if (isatty(STDOUT_FILENO) != 1 || ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0)
         return 0;
     return size.ws_col;
 }

@@ -14,11 +14,12 @@ namespace Console {
 
 QTextStream &out();
 QTextStream &err();
-// Whether standard error is a terminal (where a progress bar can redraw its line).
-bool errIsTerminal();
-// Whether standard output is a terminal (where watch redraws its table), and its width
-// in columns: 0 when it is no terminal or does not tell.
-bool outIsTerminal();
+// Whether standard error, or standard output, is a terminal that takes ANSI cursor
+// and erase sequences: a tty, with TERM set and not "dumb". Only there does a progress
+// bar redraw its line or watch its table; everywhere else the output is plain lines.
+bool errIsAnsiTerminal();
+bool outIsAnsiTerminal();
+// The width of standard output in columns: 0 when it is no terminal or does not tell.
 int outColumns();
 
 // Flushes both streams; then 0 while every write went through, or the errno of the

@@ -102,6 +102,7 @@ bool DemoCommand::write(const QString &text, const QString &value)
 int DemoCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
+    m_options.target = LinkOptions::Simulator;
     m_options.pluginPath = parser.value(QStringLiteral("plugin"));
     m_options.trace = true;
     qSetMessagePattern(QStringLiteral("%{message}"));

@@ -38,6 +38,8 @@ void StopSignals::handle(int signal)
     StopSignals *const self = installed.load();
     if (!self)
         return;
+    int none = 0;
+    self->m_firstSignal.compare_exchange_strong(none, signal);
     const int count = ++self->m_count;
     if (count > self->m_signalsToEnd) {
         if (const char *text = self->m_lastWords.load()) {

@@ -31,6 +31,12 @@ public:
     const LinkInterrupt &interrupt() const { return m_interrupt; }
 
     bool stopRequested() const { return m_count.load() > 0; }
+    // 128 + the first signal's number once one came (a clean stop reports it too), else 0.
+    int stopStatus() const
+    {
+        const int signal = m_firstSignal.load();
+        return signal != 0 ? ExitSignalBase + signal : 0;
+    }
     bool endNow() const { return m_endSignal.load() != 0; }
     int exitStatus() const { return ExitSignalBase + m_endSignal.load(); }
     // Waits up to ms milliseconds for a signal; true when one came (now or before).
@@ -45,6 +51,7 @@ private:
 
     const int m_signalsToEnd;
     std::atomic<int> m_count{0};
+    std::atomic<int> m_firstSignal{0};
     std::atomic<int> m_endSignal{0};
     std::atomic<const char *> m_lastWords{nullptr};
     LinkInterrupt m_stop;       //!< raised by every signal, for wait()

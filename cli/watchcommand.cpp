@@ -72,8 +72,9 @@ QString WatchCommand::epilogue() const
                "growing; values longer than 40 characters are cut there (CSV and JSON keep\n"
                "them whole), and lines are cut to the terminal's width.\n"
                "\n"
-               "watch exits with 0 when it ends by itself or by one signal, and with 1 when\n"
-               "samples were taken and not one of them succeeded.\n"
+               "watch exits with 0 when it ends by itself, with 1 when samples were taken and\n"
+               "not one of them succeeded, and with 130 (SIGINT) or 143 (SIGTERM) when a\n"
+               "signal ended it, cleanly or at once.\n"
                "\n")
            + ReadCommand::addressNotes() + QLatin1Char('\n') + linkNotes()
            + QStringLiteral(
@@ -117,6 +118,7 @@ QList<QCommandLineOption> WatchCommand::options() const
         QCommandLineOption(QStringLiteral("json"),
                            QStringLiteral("One JSON object per sample instead of CSV or the "
                                           "table.")),
+        ReadCommand::rawAddressOption(),
     };
     return list + LinkOptions::options();
 }
@@ -166,13 +168,13 @@ int WatchCommand::run(const QCommandLineParser &parser)
         }
         RequestAddress address;
         if (!RequestAddress::resolve(text, parser.value(QStringLiteral("kind")), countText,
-                                     &address, &error)
+                                     &address, &error, ReadCommand::textCheck(parser))
             || !ReadCommand::isReadable(address, hex, &error))
             return usageError(at >= 0 ? QStringLiteral("'%1': %2").arg(argument, error) : error);
         addresses.append(address);
         addressTexts.append(address.text);
     }
-    const bool table = !json && !csv && Console::outIsTerminal();
+    const bool table = !json && !csv && Console::outIsAnsiTerminal();
 
     if (!openLink(&status))
         return status;
@@ -258,17 +260,27 @@ int WatchCommand::run(const QCommandLineParser &parser)
         watchTable.draw(out, statusLine(), clock.elapsed(), Console::outColumns());
         watchTable.finish(out);
     }
+    // With --json the last line is one object: the statistics, in a failure's object
+    // when the watch ends with one.
+    const bool allFailed = taken > 0 && good == 0;
+    const bool failed = stop.stopRequested() || allFailed;
     if (json && m_options.stats) {
-        QJsonObject last;
-        last.insert(QStringLiteral("stats"), statisticsJson());
-        out << QJsonDocument(last).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
+        if (failed) {
+            addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
+        } else {
+            QJsonObject last;
+            last.insert(QStringLiteral("stats"), statisticsJson());
+            out << QJsonDocument(last).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
+        }
     } else {
         out.flush();
         printStatistics();
     }
     if (stop.endNow())
         return endAtOnce(nullptr);
-    if (taken > 0 && good == 0)
+    if (stop.stopRequested())
+        return signalExit(stop.stopStatus());
+    if (allFailed)
         return failure(ExitDriverError,
                        QStringLiteral("not one of %1 samples succeeded").arg(taken));
     return ExitSuccess;

@@ -92,7 +92,7 @@ TEST(Signals, EndAtOnceWhileARequestWaitsOnASilentLine)
     // first signal lets watch finish the request; the one that ends the program does
     // so at once, with 128 + its number.
     const struct { const char *arguments; std::vector<int> sent; int exitCode; } cases[] = {
-        {"read INT16:12", {SIGINT}, 130},
+        {"read INT16:12 --json", {SIGINT}, 130},
         {"write INT16:12 5", {SIGTERM}, 143},
         {"scan --to 3", {SIGINT}, 130},
         {"watch INT16:12 --interval 0", {SIGINT, SIGINT}, 130},
@@ -122,6 +122,12 @@ TEST(Signals, EndAtOnceWhileARequestWaitsOnASilentLine)
         }
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(process.exitCode(), c.exitCode);
+        if (QByteArray(c.arguments).contains("--json")) {
+            const QStringList lines = QString::fromUtf8(process.readAllStandardOutput())
+                                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            ASSERT_FALSE(lines.isEmpty());
+            EXPECT_EQ(json(lines.last())[QLatin1String("exit")].toInt(), c.exitCode);
+        }
     }
 }
 
