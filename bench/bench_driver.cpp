@@ -10,10 +10,11 @@
 namespace {
 
 // Runs request() once per iteration; reports the allocations per request and stops
-// with an error if the driver failed or the link saw the wrong number of exchanges.
+// with an error if the driver failed, the link saw the wrong number of exchanges or a
+// request allocated more than max_allocations times.
 template <typename Request>
 void measure(benchmark::State &state, InstantLink &link, DriverInterface &driver,
-             int exchanges_per_request, Request request)
+             int exchanges_per_request, Request request, long max_allocations = -1)
 {
     request(); // the first call may set up what later ones reuse
     const long linkBefore = link.requests();
@@ -31,19 +32,25 @@ void measure(benchmark::State &state, InstantLink &link, DriverInterface &driver
     }
     state.counters["allocs/req"] =
         benchmark::Counter(double(allocations), benchmark::Counter::kAvgIterations);
+    if (max_allocations >= 0 && allocations > max_allocations * long(state.iterations()))
+        state.SkipWithError("a request allocated more than it may");
 }
 
-// INT16:100 of kind 2: a "20" read of one 16-bit value.
+// INT16:100 of kind 2: a "20" read of one 16-bit value. Its one allocation is the
+// array it returns.
 void BM_ReadInt16(benchmark::State &state)
 {
     InstantLink link(InstantLink::dataReply("1234"));
     DriverLustBusServoCCDE driver;
     DriverInterface &host = driver;
     const DataAddress address = makeAddress(2, 1, "INT16:100");
-    measure(state, link, host, 1, [&] {
-        const QByteArray value = host.read(link, address);
-        benchmark::DoNotOptimize(value.constData());
-    });
+    measure(
+        state, link, host, 1,
+        [&] {
+            const QByteArray value = host.read(link, address);
+            benchmark::DoNotOptimize(value.constData());
+        },
+        1);
     if (host.read(link, address) != QByteArray("\x34\x12", 2))
         state.SkipWithError("wrong value");
 }

@@ -1,7 +1,7 @@
-// Formatting the five request telegrams and testing a data reply, in the driver's
-// fixed buffers: ns per telegram, and no heap allocation at all.
+// The wire codec in fixed buffers: formatting the five request telegrams and
+// recognising them, testing a data reply; ns per telegram, and no heap allocation at all.
 #include "allocationcounter.h"
-#include "telegrams.h"
+#include "wirecodec.h"
 
 #include <benchmark/benchmark.h>
 
@@ -23,9 +23,14 @@ void measure(benchmark::State &state, Work work)
         state.SkipWithError("telegram work touched the heap");
 }
 
-void BM_FormatRequest(benchmark::State &state)
+// Parameter 100, elements 3 to 6, 8 value bytes; labelled with its kind.
+Request requestOfKind(benchmark::State &state)
 {
     static const char value[8] = {0x12, 0x34, 0x56, 0x78, 0x00, 0x64, 0x7F, 0x01};
+    static const char *const names[] = {"read parameter", "write parameter (8 bytes)",
+                                        "write text (8 bytes)", "read array",
+                                        "write array (8 bytes)"};
+    state.SetLabel(names[state.range(0)]);
     Request request;
     request.kind = Request::Kind(state.range(0));
     request.parameter = 100;
@@ -33,6 +38,12 @@ void BM_FormatRequest(benchmark::State &state)
     request.elementCount = 4;
     request.value = value;
     request.valueSize = sizeof value;
+    return request;
+}
+
+void BM_FormatRequest(benchmark::State &state)
+{
+    const Request request = requestOfKind(state);
     char buffer[LustBus::BufferSize];
     qint32 length = 0;
     measure(state, [&] {
@@ -42,28 +53,36 @@ void BM_FormatRequest(benchmark::State &state)
     });
     if (length <= 0)
         state.SkipWithError("formatting failed");
-    static const char *const names[] = {"read parameter", "write parameter (8 bytes)",
-                                        "write text (8 bytes)", "read array",
-                                        "write array (8 bytes)"};
-    state.SetLabel(names[state.range(0)]);
 }
 BENCHMARK(BM_FormatRequest)->DenseRange(Request::ReadParameter, Request::WriteArray);
+
+// A servo's side: recognising each request telegram and its fields.
+void BM_RecognizeRequest(benchmark::State &state)
+{
+    char buffer[LustBus::BufferSize];
+    const qint32 length =
+        LustBus::formatRequest(1, requestOfKind(state), buffer, LustBus::BufferSize);
+    bool complete = false;
+    measure(state, [&] {
+        benchmark::DoNotOptimize(buffer);
+        const LustBus::RequestScan scan = LustBus::scanRequest(buffer, length);
+        complete = scan.status == LustBus::RequestScan::Complete && scan.request.fieldsOk;
+        benchmark::DoNotOptimize(complete);
+    });
+    if (!complete)
+        state.SkipWithError("the request was not recognised");
+}
+BENCHMARK(BM_RecognizeRequest)->DenseRange(Request::ReadParameter, Request::WriteArray);
 
 // Station and checksum test of a data reply carrying value_digits hex digits.
 void BM_TestDataReply(benchmark::State &state)
 {
-    char reply[LustBus::BufferSize] = {};
-    int n = 0;
-    reply[n++] = LustBus::stationCharacter(1);
-    reply[n++] = LustBus::STX;
-    reply[n++] = '=';
+    char digits[LustBus::BufferSize];
     for (int i = 0; i < state.range(0); ++i)
-        reply[n++] = "0123456789ABCDEF"[i % 16];
-    reply[n++] = LustBus::ETX;
-    char sum = 0;
-    for (int i = 2; i < n; ++i)
-        sum = char(sum ^ reply[i]);
-    reply[n++] = sum;
+        digits[i] = "0123456789ABCDEF"[i % 16];
+    char reply[LustBus::BufferSize] = {};
+    const int n = LustBus::formatDataReply(1, nullptr, 0, digits, int(state.range(0)), reply,
+                                           LustBus::BufferSize);
     bool good = false;
     measure(state, [&] {
         benchmark::DoNotOptimize(reply);

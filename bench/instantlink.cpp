@@ -1,34 +1,26 @@
 #include "instantlink.h"
 
-#include "telegrams.h"
-#include "tools/checksums.h"
+#include "wirecodec.h"
 
 #include <cstring>
 
 QByteArray InstantLink::dataReply(const QByteArray &value_text)
 {
-    QByteArray reply;
-    reply += LustBus::stationCharacter(1);
-    reply += LustBus::STX;
-    reply += '=';
-    reply += value_text;
-    reply += LustBus::ETX;
-    reply += char(xorChecksum(reply.constData() + 2, reply.size() - 2));
-    return reply;
+    return LustBus::formatted(LustBus::formatDataReply, 1, nullptr, 0, value_text.constData(),
+                              int(value_text.size()));
 }
 
 InstantLink::InstantLink(const QByteArray &data_reply)
-    : m_dataReply(data_reply),
-      m_acknowledge(QByteArray() + LustBus::stationCharacter(1) + LustBus::ACK)
+    : m_dataReply(data_reply), m_acknowledge(LustBus::formatted(LustBus::formatAckReply, 1))
 {
 }
 
 int InstantLink::send(const char *data, int count)
 {
-    if (count == 1 && data[0] == LustBus::EOT)
-        return count;
-    // Writes open their text with STX right after the station character.
-    m_pending = count > 2 && data[2] == LustBus::STX ? &m_acknowledge : &m_dataReply;
+    const LustBus::RequestScan scan = LustBus::scanRequest(data, count);
+    if (scan.status != LustBus::RequestScan::Complete)
+        return count; // the closing EOT
+    m_pending = scan.request.write ? &m_acknowledge : &m_dataReply;
     m_handedOut = 0;
     ++m_requests;
     return count;

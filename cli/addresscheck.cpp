@@ -64,8 +64,9 @@ QString problem(const QString &text)
     const bool bitForm = !valueForm && LustBus::parseBitAddress(text, parts);
     if (!valueForm && !bitForm)
         return message(text, QString());
-    if (LustBus::dataTypeFromName(parts.type) == DataType::Unknown)
-        return message(text, QStringLiteral("'%1' is no data type").arg(parts.type));
+    if (parts.type == DataType::Unknown)
+        return message(text, QStringLiteral("'%1' is no data type")
+                                 .arg(text.section(QLatin1Char(':'), 0, 0)));
     if (bitForm && !bitNumberEndsText(text))
         return message(text, QStringLiteral("characters after the bit number %1")
                                  .arg(parts.bit));

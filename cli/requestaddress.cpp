@@ -7,32 +7,13 @@ using LustBus::DataType;
 
 namespace {
 
+// Host bytes of one element of an address kind.
 int kindWidth(int kind)
 {
-    switch (kind) {
-    case 2: return 2;
-    case 3: return 4;
-    case 4: return 8;
-    default: return 1;
-    }
-}
-
-int defaultKind(DataType type, bool hasIndex)
-{
-    switch (type) {
-    case DataType::Int8:
-    case DataType::USign8: return 1;
-    case DataType::Int16:
-    case DataType::USign16: return 2;
-    case DataType::FixPt16: return hasIndex ? 2 : 3;
-    case DataType::Int32:
-    case DataType::USign32:
-    case DataType::Float32:
-    case DataType::Int32Q16: return 3;
-    case DataType::String: return 5;
-    case DataType::Unknown: break;
-    }
-    return 1;
+    DataAddress one;
+    one.kind = kind;
+    one.count = 1;
+    return int(one.byteSize());
 }
 
 quint64 defaultCount(DataType type)
@@ -98,7 +79,7 @@ bool RequestAddress::resolve(const QString &text, const QString &kindText,
             return false;
         }
     }
-    a.type = LustBus::dataTypeFromName(a.parts.type);
+    a.type = a.parts.type;
     if (kindGiven) {
         if (bitKind != a.bitForm) {
             *error = bitKind ? QStringLiteral("--kind %1 needs a bit address such as "
@@ -113,7 +94,8 @@ bool RequestAddress::resolve(const QString &text, const QString &kindText,
         }
         a.kind = int(kind);
     } else {
-        a.kind = a.bitForm ? 0 : defaultKind(a.type, a.hasIndex());
+        const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(a.type);
+        a.kind = a.bitForm ? 0 : a.hasIndex() ? info.elementKind : info.kind;
     }
 
     a.countGiven = !countText.isEmpty();
@@ -218,7 +200,7 @@ bool RequestAddress::adoptValue(int valueBytes, int valueBits, QString *error)
         return true;
     }
     if (hasIndex() && type != DataType::String && type != DataType::Unknown
-        && valueBytes > MaxElementBytes * ValueText::hostWidth(type)) {
+        && valueBytes > MaxElementBytes * LustBus::dataTypeInfo(type).hostWidth) {
         // The driver sends the element count modulo 256.
         *error = QStringLiteral("value too long: an element write takes at most %1 elements")
                      .arg(MaxElementBytes);
@@ -235,7 +217,7 @@ bool RequestAddress::isList() const
 {
     if (bitForm || type == DataType::String || type == DataType::Unknown)
         return false;
-    return hasIndex() || dataAddress().byteSize() > quint64(ValueText::hostWidth(type));
+    return hasIndex() || dataAddress().byteSize() > quint64(LustBus::dataTypeInfo(type).hostWidth);
 }
 
 DataAddress RequestAddress::dataAddress() const

@@ -24,7 +24,7 @@
 #include "addresstext.h"
 #include "datatypes.h"
 #include "driverinterface.h"
-#include "telegrams.h"
+#include "wirecodec.h"
 
 #include <QtCore/QJsonObject>
 #include <QtCore/QString>

@@ -14,12 +14,10 @@ namespace ValueText {
 
 namespace {
 
-// The host values the servo can hold and return unchanged, in hundredths: FIXPT16 is an
-// unsigned 16-bit count of twentieths, INT32Q16 a signed 16.16 number whose scaled
-// value must stay inside 32 bits.
-constexpr qint64 FixPt16Max = 327675;
-constexpr qint64 Int32Q16Min = -3276800;
-constexpr qint64 Int32Q16Max = 3276799;
+int hostWidth(DataType type)
+{
+    return LustBus::dataTypeInfo(type).hostWidth;
+}
 
 quint32 littleEndian(const char *bytes, int width)
 {
@@ -201,24 +199,21 @@ const char *expectedText(DataType type)
     return "a value";
 }
 
+// Only host values the servo can hold and return unchanged are taken: the fixed-point
+// ranges are narrower than their 32 host bits.
 bool parseElement(DataType type, const QString &text, QByteArray &host)
 {
+    const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(type);
     qint64 v = 0;
     qint32 h = 0;
-    const int width = hostWidth(type);
     switch (type) {
     case DataType::Int8:
     case DataType::Int16:
-    case DataType::Int32: {
-        const qint64 max = (qint64(1) << (8 * width - 1)) - 1;
-        if (!parseInteger(text, width, -max - 1, max, v))
-            return false;
-        break;
-    }
+    case DataType::Int32:
     case DataType::USign8:
     case DataType::USign16:
     case DataType::USign32:
-        if (!parseInteger(text, width, 0, (qint64(1) << (8 * width)) - 1, v))
+        if (!parseInteger(text, info.hostWidth, info.hostMin, info.hostMax, v))
             return false;
         break;
     case DataType::Float32: {
@@ -232,12 +227,8 @@ bool parseElement(DataType type, const QString &text, QByteArray &host)
         break;
     }
     case DataType::FixPt16:
-        if (!parseHundredths(text, 0, FixPt16Max, h))
-            return false;
-        v = h;
-        break;
     case DataType::Int32Q16:
-        if (!parseHundredths(text, Int32Q16Min, Int32Q16Max, h))
+        if (!parseHundredths(text, info.hostMin, info.hostMax, h))
             return false;
         v = h;
         break;
@@ -245,7 +236,7 @@ bool parseElement(DataType type, const QString &text, QByteArray &host)
     case DataType::Unknown:
         return false;
     }
-    host += toLittleEndian(quint32(v), width);
+    host += toLittleEndian(quint32(v), info.hostWidth);
     return true;
 }
 
@@ -269,24 +260,6 @@ bool parseText(const QString &text, QByteArray &host, QString &error)
 }
 
 } // namespace
-
-int hostWidth(DataType type)
-{
-    switch (type) {
-    case DataType::Int8:
-    case DataType::USign8:
-    case DataType::String: return 1;
-    case DataType::Int16:
-    case DataType::USign16: return 2;
-    case DataType::Int32:
-    case DataType::USign32:
-    case DataType::Float32:
-    case DataType::FixPt16:
-    case DataType::Int32Q16: return 4;
-    case DataType::Unknown: break;
-    }
-    return 0;
-}
 
 bool isWholeElements(DataType type, const QByteArray &host)
 {

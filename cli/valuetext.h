@@ -26,9 +26,6 @@
 
 namespace ValueText {
 
-// Bytes of one element in host data (STRING: 1, Unknown: 0).
-int hostWidth(LustBus::DataType type);
-
 // Whether host holds whole elements of type, so that format() loses nothing. STRING
 // and Unknown (shown as hex) always do; an empty array does too.
 bool isWholeElements(LustBus::DataType type, const QByteArray &host);

@@ -1,9 +1,11 @@
 // A LinkDevice for the fuzzers: hands out scripted chunks, or answers every request
-// telegram with a well-formed reply. Allocation-light and bounded: it never blocks.
+// telegram with a well-formed reply (a write with ACK, a read with "=00010203").
+// Allocation-light and bounded: it never blocks.
 #ifndef FUZZLINK_H
 #define FUZZLINK_H
 
 #include "driverinterface.h"
+#include "wirecodec.h"
 
 #include <QtCore/QByteArray>
 #include <QtCore/QList>
@@ -31,22 +33,14 @@ public:
     }
     int send(const char *data, int count) override
     {
-        if (answerRequests && count > 2) {
-            if (data[2] == '\x02')
-                chunks.append(QByteArray("A\x06"));
-            else
-                chunks.append(dataReply());
+        const LustBus::RequestScan scan = LustBus::scanRequest(data, count);
+        if (answerRequests && scan.status == LustBus::RequestScan::Complete) {
+            chunks.append(scan.request.write
+                              ? LustBus::formatted(LustBus::formatAckReply, 1)
+                              : LustBus::formatted(LustBus::formatDataReply, 1, nullptr, 0,
+                                                   "00010203", 8));
         }
         return count;
-    }
-    // Station 1, STX, "=00010203", ETX and the XOR of everything after STX.
-    static QByteArray dataReply()
-    {
-        QByteArray reply("A\x02=00010203\x03");
-        char sum = 0;
-        for (int i = 2; i < reply.size(); ++i)
-            sum ^= reply[i];
-        return reply + sum;
     }
 
     QVariant control(int, const QVariant &) override { return QVariant(); }

@@ -1,6 +1,6 @@
 #include "linkdiagnostics.h"
 
-#include "telegrams.h"
+#include "wirecodec.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QJsonArray>
@@ -206,10 +206,10 @@ int DiagnosticLink::receive(char *data, int room)
 
 int DiagnosticLink::send(const char *data, int count)
 {
-    const bool request = data != nullptr && count > 1 && data[0] == LustBus::EOT;
+    const LustBus::RequestScan scan = LustBus::scanRequest(data, data ? count : 0);
     const int result = m_link.send(data, count);
-    if (request) {
-        m_station = m_link.stationId() & 0xFF;
+    if (scan.status == LustBus::RequestScan::Complete) {
+        m_station = scan.request.station;
         m_diagnostics.attemptStarted(m_station);
         m_sentAt = m_diagnostics.now();
     }

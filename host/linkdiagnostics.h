@@ -87,8 +87,9 @@ private:
 };
 
 // Forwards every call to the wrapped link and tells diagnostics about each attempt
-// and the latency of its reply. A request telegram is a send that starts with EOT and
-// holds more than that byte; the EOT that closes an exchange is not an attempt.
+// and the latency of its reply. A request telegram is a send that the wire codec
+// recognises as one, for the station it names; the EOT that closes an exchange is not
+// an attempt.
 class DiagnosticLink : public LinkDevice
 {
 public:

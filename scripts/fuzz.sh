@@ -8,7 +8,7 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-12}
 EXTRA_PACKAGES="clang libclang-rt-14-dev" scripts/install-deps.sh
-harnesses="fuzz_replies fuzz_addresses fuzz_settings fuzz_packer fuzz_segmentbuffer"
+harnesses="fuzz_replies fuzz_requests fuzz_addresses fuzz_settings fuzz_packer fuzz_segmentbuffer"
 cmake -S . -B build/fuzz -DLUSTBUS_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 # shellcheck disable=SC2086

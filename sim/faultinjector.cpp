@@ -1,6 +1,6 @@
 #include "faultinjector.h"
 
-#include "servoresponder.h"
+#include "wirecodec.h"
 
 namespace LustBusSim {
 
@@ -33,7 +33,7 @@ QByteArray FaultInjector::damage(const FaultRule &fault, const QByteArray &reply
     case FaultKind::NoReply:
         return QByteArray();
     case FaultKind::Nak:
-        return nakReply(station);
+        return LustBus::formatted(LustBus::formatNakReply, station);
     case FaultKind::Truncate:
         bytes.truncate(qMax(1, int(bytes.size()) / 2));
         break;
@@ -49,7 +49,7 @@ QByteArray FaultInjector::damage(const FaultRule &fault, const QByteArray &reply
         break;
     case FaultKind::WrongStation:
         if (!bytes.isEmpty())
-            bytes[0] = char(0x40 + ((station + 1) & 0x3F));
+            bytes[0] = LustBus::stationCharacter(qint8((station + 1) & 0x3F));
         break;
     case FaultKind::Garbage: {
         const int count = 1 + int(m_random() % 8);

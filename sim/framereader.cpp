@@ -1,72 +1,32 @@
 #include "framereader.h"
 
-#include "telegrams.h"
-#include "tools/checksums.h"
-
 namespace LustBusSim {
-
-using LustBus::ENQ;
-using LustBus::EOT;
-using LustBus::ETX;
-using LustBus::STX;
 
 QList<Frame> FrameReader::feed(const char *data, int size, qint64 nowNs)
 {
+    // What was pending is one request begun at m_startNs; everything after its first
+    // byte is new, so every other request starts now.
+    const bool begun = !m_pending.isEmpty();
+    m_pending.append(data, size);
     QList<Frame> frames;
-    for (int i = 0; i < size; ++i) {
-        const char c = data[i];
-        if (m_state != Checksum && c == EOT) {
-            m_frame = Frame();
-            m_frame.startNs = nowNs;
-            m_frame.wireBytes = 1;
-            m_state = Station;
-            continue;
+    int at = 0;
+    for (;;) {
+        const LustBus::RequestScan scan =
+            LustBus::scanRequest(m_pending.constData() + at, int(m_pending.size()) - at);
+        if (scan.status == LustBus::RequestScan::NeedMore)
+            break;
+        if (scan.status == LustBus::RequestScan::Complete) {
+            Frame frame;
+            frame.bytes = m_pending.mid(at, scan.length);
+            frame.request = scan.request;
+            frame.startNs = at == 0 && begun ? m_startNs : nowNs;
+            frames.append(frame);
         }
-        if (m_state == Idle)
-            continue;
-        ++m_frame.wireBytes;
-        if (m_frame.wireBytes > MaxFrameBytes) {
-            m_state = Idle;
-            continue;
-        }
-        switch (m_state) {
-        case Idle:
-            break;
-        case Station:
-            m_frame.station = int(quint8(c)) - 0x40;
-            m_state = Head;
-            break;
-        case Head:
-            if (c == STX) {
-                m_frame.write = true;
-                m_state = WriteBody;
-                break;
-            }
-            m_state = ReadBody;
-            Q_FALLTHROUGH();
-        case ReadBody:
-            if (c == ENQ) {
-                frames.append(m_frame);
-                m_state = Idle;
-            } else {
-                m_frame.body += c;
-            }
-            break;
-        case WriteBody:
-            if (c == ETX)
-                m_state = Checksum;
-            else
-                m_frame.body += c;
-            break;
-        case Checksum: {
-            const char sum = char(xorChecksum(m_frame.body.constData(), int(m_frame.body.size())) ^ ETX);
-            m_frame.checksumOk = sum == c;
-            frames.append(m_frame);
-            m_state = Idle;
-            break;
-        }
-        }
+        at += scan.length;
     }
+    if (at > 0 || !begun)
+        m_startNs = nowNs;
+    m_pending.remove(0, at);
     return frames;
 }
 

@@ -1,12 +1,10 @@
-// Cuts the byte stream a servo hears into request frames:
-//   read   EOT station digits... ENQ
-//   write  EOT station STX text... ETX BCC
-// EOT starts every frame and resets a frame in progress, wherever it stands, except as
-// the checksum byte after ETX (which may hold any value); so the EOT that closes an
-// exchange, stray bytes and broken requests cost nothing but themselves. A text can
-// therefore not carry EOT. Frames longer than a telegram buffer are dropped.
+// Cuts the byte stream a servo hears into requests, by the wire codec's recognition
+// (scanRequest in wirecodec.h): stray bytes, broken and overlong requests cost nothing
+// but themselves, and the EOT that closes an exchange is one of them.
 #ifndef LUSTBUSSIM_FRAMEREADER_H
 #define LUSTBUSSIM_FRAMEREADER_H
+
+#include "wirecodec.h"
 
 #include <QtCore/QByteArray>
 #include <QtCore/QList>
@@ -15,28 +13,21 @@ namespace LustBusSim {
 
 struct Frame
 {
-    int station = 0;          //!< station character minus 0x40
-    bool write = false;       //!< STX form
-    QByteArray body;          //!< read: between station and ENQ; write: between STX and ETX
-    bool checksumOk = true;   //!< writes: BCC is the XOR of body and ETX
-    int wireBytes = 0;        //!< bytes of the frame on the wire, EOT included
-    qint64 startNs = 0;       //!< arrival of the frame's EOT (caller's clock)
+    QByteArray bytes;                 //!< the request as it came, EOT first
+    LustBus::ReceivedRequest request; //!< its fields; offsets count into bytes
+    qint64 startNs = 0;               //!< arrival of its EOT (caller's clock)
 };
 
 class FrameReader
 {
 public:
-    static constexpr int MaxFrameBytes = 812;
-
-    // Feeds bytes that arrived at nowNs; returns the frames they completed.
+    // Feeds bytes that arrived at nowNs; returns the requests they completed.
     QList<Frame> feed(const char *data, int size, qint64 nowNs);
-    void reset() { m_state = Idle; }
+    void reset() { m_pending.clear(); }
 
 private:
-    enum State { Idle, Station, Head, ReadBody, WriteBody, Checksum };
-
-    State m_state = Idle;
-    Frame m_frame;
+    QByteArray m_pending; //!< a request begun, EOT first, or nothing
+    qint64 m_startNs = 0; //!< when its EOT came
 };
 
 } // namespace LustBusSim

@@ -7,49 +7,12 @@ namespace LustBusSim {
 
 namespace {
 
-const char *const typeNames[] = {"INT8",  "USIGN8",  "INT16",   "USIGN16",  "INT32",
-                                 "USIGN32", "FLOAT32", "FIXPT16", "INT32Q16", "STRING"};
-
-} // namespace
-
-bool dataTypeFromName(const QString &name, DataType *type)
-{
-    for (int i = 0; i <= int(DataType::String); ++i) {
-        if (name.compare(QLatin1String(typeNames[i]), Qt::CaseInsensitive) == 0) {
-            *type = DataType(i);
-            return true;
-        }
-    }
-    return false;
-}
-
-QString dataTypeName(DataType type)
-{
-    return QLatin1String(typeNames[int(type)]);
-}
-
 int elementWidth(DataType type)
 {
-    switch (type) {
-    case DataType::Int8:
-    case DataType::USign8: return 1;
-    case DataType::Int16:
-    case DataType::USign16:
-    case DataType::FixPt16: return 2;
-    case DataType::Int32:
-    case DataType::USign32:
-    case DataType::Float32:
-    case DataType::Int32Q16: return 4;
-    case DataType::String: return 0;
-    }
-    return 0;
+    return LustBus::dataTypeInfo(type).telegramWidth;
 }
 
-bool isSignedType(DataType type)
-{
-    return type == DataType::Int8 || type == DataType::Int16 || type == DataType::Int32
-           || type == DataType::Int32Q16;
-}
+} // namespace
 
 Parameter Parameter::simple(quint16 number, DataType type, qint64 raw, bool readOnly)
 {
@@ -100,7 +63,7 @@ qint64 Parameter::raw(int index) const
     quint64 value = 0;
     for (int i = 0; i < width; ++i)
         value = (value << 8) | quint8(data.at(index * width + i));
-    if (isSignedType(type) && (value >> (8 * width - 1)) != 0)
+    if (LustBus::dataTypeInfo(type).signedRaw && (value >> (8 * width - 1)) != 0)
         return qint64(value) - (qint64(1) << (8 * width));
     return qint64(value);
 }

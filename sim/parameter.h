@@ -3,20 +3,16 @@
 #ifndef LUSTBUSSIM_PARAMETER_H
 #define LUSTBUSSIM_PARAMETER_H
 
+#include "datatypes.h"
+
 #include <QtCore/QByteArray>
-#include <QtCore/QString>
 #include <QtCore/QVector>
 
 namespace LustBusSim {
 
-enum class DataType { Int8, USign8, Int16, USign16, Int32, USign32, Float32, FixPt16, Int32Q16,
-                      String };
-
-// "INT8" ... "STRING"; names compare without regard to case.
-bool dataTypeFromName(const QString &name, DataType *type);
-QString dataTypeName(DataType type);
-int elementWidth(DataType type); //!< telegram bytes per element; 0 for STRING
-bool isSignedType(DataType type);
+// The driver's table: a parameter's element is telegramWidth bytes of the servo's raw
+// number (0 for a STRING, which has no elements).
+using LustBus::DataType;
 
 class Parameter
 {

@@ -13,19 +13,8 @@ namespace {
 
 bool rawFits(DataType type, qint64 raw)
 {
-    switch (type) {
-    case DataType::Int8: return raw >= -128 && raw <= 127;
-    case DataType::USign8: return raw >= 0 && raw <= 0xFF;
-    case DataType::Int16: return raw >= -32768 && raw <= 32767;
-    case DataType::USign16:
-    case DataType::FixPt16: return raw >= 0 && raw <= 0xFFFF;
-    case DataType::Int32:
-    case DataType::Int32Q16: return raw >= -2147483648LL && raw <= 2147483647LL;
-    case DataType::USign32:
-    case DataType::Float32: return raw >= 0 && raw <= 0xFFFFFFFFLL;
-    case DataType::String: return false;
-    }
-    return false;
+    const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(type);
+    return info.telegramWidth > 0 && raw >= info.rawMin() && raw <= info.rawMax();
 }
 
 bool rawFromJson(DataType type, const QJsonValue &value, qint64 *raw, QString *why)
@@ -45,7 +34,9 @@ bool rawFromJson(DataType type, const QJsonValue &value, qint64 *raw, QString *w
     }
     *raw = Parameter::rawFromReal(type, number);
     if (!rawFits(type, *raw)) {
-        *why = QStringLiteral("value %1 does not fit %2").arg(number).arg(dataTypeName(type));
+        *why = QStringLiteral("value %1 does not fit %2")
+                   .arg(number)
+                   .arg(QLatin1String(LustBus::dataTypeName(type)));
         return false;
     }
     return true;
@@ -67,9 +58,9 @@ bool parameterFromJson(const QJsonObject &object, Parameter *parameter, QString 
         *why = QStringLiteral("\"number\" is not a whole number from 0 to 65535");
         return false;
     }
-    DataType type;
     const QString typeName = object.value(QStringLiteral("type")).toString();
-    if (!dataTypeFromName(typeName, &type)) {
+    const DataType type = LustBus::dataTypeFromName(typeName);
+    if (type == DataType::Unknown) {
         *why = QStringLiteral("\"type\" \"%1\" is not a data type name").arg(typeName);
         return false;
     }
@@ -215,7 +206,7 @@ QByteArray ParameterTable::toJson() const
     for (const Parameter &p : m_parameters) {
         QJsonObject object;
         object.insert(QStringLiteral("number"), int(p.number));
-        object.insert(QStringLiteral("type"), dataTypeName(p.type));
+        object.insert(QStringLiteral("type"), QLatin1String(LustBus::dataTypeName(p.type)));
         if (p.type == DataType::String) {
             object.insert(QStringLiteral("value"), QString::fromUtf8(p.data));
         } else if (p.isArray) {

@@ -14,14 +14,11 @@
 // NAK answers: an unknown parameter, a "20" access to an array or a "70" access to a
 // simple parameter, a write to a read-only parameter, a write whose checksum is wrong,
 // a value of the wrong width or with a character that is not a hex digit, an element
-// range that reaches past the array's end, and any request that does not parse.
+// range that reaches past the array's end, and any request whose fields do not parse.
 //
-// Digit fields are minimum widths (parameter 3, first element 5, count 2 digits), so a
-// "70" digit run longer than 10 digits is ambiguous. The first element always has 5
-// digits (65535 fits); a parameter field wider than 3 digits and a count field of 3
-// digits never start with 0 (the sender pads only to the minimum) and a count is at
-// most 255. Among the splits that satisfy this, the one whose parameter is an array of
-// this servo wins; when none or several are, the one with the longer parameter number.
+// A "70" digit run that the codec reads two ways (ReceivedRequest::ambiguous) goes to
+// the reading whose parameter is an array of this servo; when none or both are, to the
+// one with the longer parameter number.
 #ifndef LUSTBUSSIM_SERVORESPONDER_H
 #define LUSTBUSSIM_SERVORESPONDER_H
 
@@ -37,23 +34,11 @@ struct Answer
     QByteArray bytes; //!< what goes on the wire
 };
 
-struct ArrayAddress
-{
-    quint16 parameter = 0;
-    quint16 first = 0;
-    quint8 count = 0;
-};
-
 Answer answerRequest(const Frame &frame, ParameterTable &table);
 
-// The "70" digit run to parameter, first element and count by the rule above.
-bool splitArrayDigits(const QByteArray &digits, const ParameterTable &table,
-                      ArrayAddress *address);
-
-// station STX text ETX BCC, with BCC the XOR of text and ETX.
-QByteArray dataReply(int station, const QByteArray &text);
-QByteArray ackReply(int station);
-QByteArray nakReply(int station);
+// Which reading of a "70" request this servo answers, by the rule above.
+LustBus::RequestTarget arrayTarget(const LustBus::ReceivedRequest &request,
+                                   const ParameterTable &table);
 
 } // namespace LustBusSim
 

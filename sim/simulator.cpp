@@ -3,7 +3,7 @@
 #include "faultinjector.h"
 #include "framereader.h"
 #include "servoresponder.h"
-#include "telegrams.h"
+#include "wirecodec.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -232,19 +232,20 @@ bool Simulator::Private::answer(const Frame &frame, int fd)
     {
         std::lock_guard<std::mutex> lock(mutex);
         ++counters.requests;
-        const auto table = tables.find(frame.station);
+        const auto table = tables.find(frame.request.station);
         if (table == tables.end()) {
             ++counters.foreign;
             return true;
         }
         faulty = injector.next(&fault);
         if (faulty && (fault.kind == FaultKind::NoReply || fault.kind == FaultKind::Nak)) {
-            reply = injector.damage(fault, QByteArray(), frame.station);
+            reply = injector.damage(fault, QByteArray(), frame.request.station);
         } else {
             const Answer answer = answerRequest(frame, table.value());
             if (!faulty && answer.kind == Answer::Nak)
                 ++counters.naks;
-            reply = faulty ? injector.damage(fault, answer.bytes, frame.station) : answer.bytes;
+            reply = faulty ? injector.damage(fault, answer.bytes, frame.request.station)
+                           : answer.bytes;
         }
         if (faulty)
             ++counters.faults[size_t(fault.kind)];
@@ -257,7 +258,7 @@ bool Simulator::Private::answer(const Frame &frame, int fd)
         return true;
 
     // The request's own wire time first, then one character time per reply byte.
-    qint64 start = frame.startNs + frame.wireBytes * characterNs;
+    qint64 start = frame.startNs + frame.bytes.size() * characterNs;
     if (faulty && fault.kind == FaultKind::Delay)
         start = qMax(start, nowNs()) + fault.ms * NsPerMs;
     const qint64 gapNs = faulty && fault.kind == FaultKind::Split ? fault.ms * NsPerMs : 0;

@@ -17,7 +17,7 @@ using LustBus::ParameterAddress;
 struct Decoded
 {
     const char *text;
-    const char *type;
+    const char *type; //!< the table's name; "" for a name outside it
     int parameter, index, bit;
 };
 
@@ -28,8 +28,9 @@ void expectDecoded(bool (*parse)(const QString &, ParameterAddress &),
     for (const Decoded &c : valid) {
         ParameterAddress a;
         ASSERT_TRUE(parse(QString::fromLatin1(c.text), a)) << c.text;
-        EXPECT_EQ(std::make_tuple(a.type, a.parameter, a.index, a.bit),
-                  std::make_tuple(QString::fromLatin1(c.type), c.parameter, c.index, c.bit))
+        EXPECT_EQ(std::make_tuple(std::string(LustBus::dataTypeName(a.type)), a.parameter, a.index,
+                                  a.bit),
+                  std::make_tuple(std::string(c.type), c.parameter, c.index, c.bit))
             << c.text;
     }
     for (const char *text : invalid) {
@@ -43,7 +44,8 @@ TEST(AddressText, ValueForm)
     expectDecoded(LustBus::parseParameterAddress, {
         {"INT16:100", "INT16", 100, -1, -1},
         {"INT16:100:3:7", "INT16", 100, 3, -1}, // the fourth field is checked, not used
-        {"int16: +100 :-3", "int16", 100, -3, -1},
+        {"int16: +100 :-3", "INT16", 100, -3, -1},
+        {"WORD:1", "", 1, -1, -1},
         {":100", "", 100, -1, -1},
         {"INT16:2147483647", "INT16", 2147483647, -1, -1},
     }, {"INT16:2147483648", "INT16:99999999999", "INT16:100:3:x", "INT16", "", "INT16:",

@@ -194,26 +194,20 @@ TEST(FaultText, BadEntriesAreNamed)
         });
 }
 
+// Digits that read two ways (the codec's RequestRecognition) go to an array of the servo.
 TEST(ArrayDigits, LongFieldsSplitTowardAnArrayOfTheServo)
 {
     const LustBusSim::ParameterTable table = LustBusSim::ParameterTable::defaultTable();
-    const struct { const char *digits; bool ok; int parameter, first, count; } cases[] = {
-        {"1010000304", true, 101, 3, 4},
-        {"110000000100", true, 1100, 0, 100},   // 1100 is an array: count of 3 digits
-        {"11000000010", true, 1100, 0, 10},     // 110 00000 010 would pad the count
-        {"101000030", false, 0, 0, 0},          // too short
-        {"10100003a4", false, 0, 0, 0},
-        {"1010000399", true, 101, 3, 99},
+    const char *const cases[][2] = {
+        {"110000000100", "1100/0/100"}, // 1100 is an array, 11000 no parameter
+        {"100000000125", "10000/1/25"}, // 1000 is no array either: the longer parameter
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.digits);
-        LustBusSim::ArrayAddress a;
-        ASSERT_EQ(LustBusSim::splitArrayDigits(c.digits, table, &a), c.ok);
-        if (c.ok) {
-            EXPECT_EQ(a.parameter, c.parameter);
-            EXPECT_EQ(a.first, c.first);
-            EXPECT_EQ(a.count, c.count);
-        }
+        const QByteArray request = "\x04" "A70" + QByteArray(c[0]) + "\x05";
+        const LustBus::RequestTarget t = LustBusSim::arrayTarget(
+            LustBus::scanRequest(request.constData(), int(request.size())).request, table);
+        EXPECT_EQ(QStringLiteral("%1/%2/%3").arg(t.parameter).arg(t.firstElement)
+                      .arg(t.elementCount).toStdString(), c[1]) << c[0];
     }
 }
 

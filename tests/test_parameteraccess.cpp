@@ -12,6 +12,12 @@ namespace {
 
 QByteArray hex(const char *digits) { return QByteArray::fromHex(digits); }
 
+// Names as an address text gives them, in any case; others are Unknown.
+LustBus::DataType typeNamed(const char *name)
+{
+    return LustBus::dataTypeFromName(QString::fromLatin1(name));
+}
+
 QByteArray le32(qint32 value)
 {
     const qint32 le = qToLittleEndian(value);
@@ -22,6 +28,25 @@ QByteArray le32(qint32 value)
 QByteArray valueDigits(const QByteArray &telegram)
 {
     return telegram.mid(telegram.indexOf('=') + 1).chopped(2);
+}
+
+// The one table of the driver, the simulator and lustbus: each row found by its name in
+// any case, and the servo's raw range that follows from the telegram width and sign.
+TEST(DataTypeTable, RowsByNameAndTheirRawRange)
+{
+    const char *const rows[] = {"int8 -128 127", "Usign8 0 255", "INT16 -32768 32767",
+        "usign16 0 65535", "int32 -2147483648 2147483647", "usign32 0 4294967295",
+        "float32 0 4294967295", "fixpt16 0 65535", "int32q16 -2147483648 2147483647",
+        "string 0 0"};
+    for (const char *row : rows) {
+        const QList<QByteArray> fields = QByteArray(row).split(' ');
+        const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(typeNamed(fields[0]));
+        EXPECT_EQ(QByteArray(info.name) + ' ' + QByteArray::number(info.rawMin()) + ' '
+                      + QByteArray::number(info.rawMax()),
+                  QByteArray(row).toUpper());
+    }
+    for (const char *name : {"", "INT", "INT16 ", "WORD"})
+        EXPECT_EQ(typeNamed(name), LustBus::DataType::Unknown) << name;
 }
 
 // The plain values of each type, simply and by element, are read and written end to end
@@ -51,7 +76,7 @@ TEST(TypedRead, EdgesOfEachType)
         DriverLustBusServoCCDE driver;
         ScriptedLink link;
         link.queueChunk(Reply::value(1, c.replyValue));
-        const QString type = QString::fromLatin1(c.type);
+        const LustBus::DataType type = typeNamed(c.type);
         const QByteArray host = c.element
             ? driver.readArrayParameter(link, type, 100, 3, c.byteCount)
             : driver.readParameter(link, type, 100);
@@ -69,7 +94,7 @@ TEST(TypedRead, ArrayReadOfAnUnknownNameSendsNothing)
     DriverLustBusServoCCDE driver;
     ScriptedLink link;
     link.queueChunk(Reply::value(1, "0102"));
-    EXPECT_TRUE(driver.readArrayParameter(link, QStringLiteral("WORD"), 1, 0, 2).isEmpty());
+    EXPECT_TRUE(driver.readArrayParameter(link, typeNamed("WORD"), 1, 0, 2).isEmpty());
     EXPECT_EQ(driver.errorText(), QStringLiteral("internal error"));
     EXPECT_EQ(link.calls.size(), 0);
 }
@@ -109,7 +134,7 @@ TEST(TypedWrite, EdgesOfEachType)
         DriverLustBusServoCCDE driver;
         ScriptedLink link;
         link.queueChunk(Reply::ack(1));
-        const QString type = QString::fromLatin1(c.type);
+        const LustBus::DataType type = typeNamed(c.type);
         EXPECT_TRUE(c.countDigits ? driver.writeArrayParameter(link, type, 100, 3, c.host)
                                   : driver.writeParameter(link, type, 100, c.host))
             << c.type << " " << driver.errorText().toStdString();
@@ -127,15 +152,15 @@ TEST(TypedWrite, TextGoesOnlyThroughAnElementIndex)
 {
     DriverLustBusServoCCDE driver;
     ScriptedLink link;
-    EXPECT_FALSE(driver.writeParameter(link, QStringLiteral("STRING"), 7, "AB"));
+    EXPECT_FALSE(driver.writeParameter(link, typeNamed("STRING"), 7, "AB"));
     EXPECT_EQ(driver.errorText(), QStringLiteral("internal error"));
     EXPECT_EQ(link.calls.size(), 0);
 
     link.queueChunk(Reply::ack(1));
-    EXPECT_TRUE(driver.writeArrayParameter(link, QStringLiteral("string"), 7, 42, "AB"));
+    EXPECT_TRUE(driver.writeArrayParameter(link, typeNamed("string"), 7, 42, "AB"));
     EXPECT_EQ(link.sent()[0].toHex(), QByteArray("04410232303030373d4142000308"));
 
-    EXPECT_FALSE(driver.writeArrayParameter(link, QStringLiteral("WORD"), 7, 0, "AB"));
+    EXPECT_FALSE(driver.writeArrayParameter(link, typeNamed("WORD"), 7, 0, "AB"));
     EXPECT_EQ(driver.errorText(), QStringLiteral("internal write error"));
     EXPECT_EQ(link.sent().size(), 2); // the text telegram and its EOT only
 }
@@ -158,7 +183,7 @@ TEST(BitAccess, Reads)
         DriverLustBusServoCCDE driver;
         ScriptedLink link;
         link.queueChunk(Reply::value(1, c.replyValue));
-        const QString type = QString::fromLatin1(c.type);
+        const LustBus::DataType type = typeNamed(c.type);
         const QByteArray result = c.countDigits
             ? driver.readArrayParameterBits(link, type, 20, 1, c.start, c.bits)
             : driver.readParameterBits(link, type, 20, c.start, c.bits);
@@ -195,7 +220,7 @@ TEST(BitAccess, WritesReadModifyAndWriteBackTheWholeValue)
             link.queueChunk(Reply::value(1, c.replyValue));
             link.queueChunk(Reply::ack(1));
         }
-        const QString type = QString::fromLatin1(c.type);
+        const LustBus::DataType type = typeNamed(c.type);
         const bool written = c.index < 0
             ? driver.writeParameterBits(link, type, 20, c.start, c.bits, c.count)
             : driver.writeArrayParameterBits(link, type, 20, quint16(c.index), c.start, c.bits,
@@ -217,7 +242,7 @@ TEST(BitAccess, BitsPastTheValueAreRefused)
     DriverLustBusServoCCDE driver;
     ScriptedLink link;
     link.queueChunk(Reply::value(1, "00"));
-    EXPECT_FALSE(driver.writeParameterBits(link, QStringLiteral("USIGN8"), 20, 7, hex("03"), 2));
+    EXPECT_FALSE(driver.writeParameterBits(link, typeNamed("USIGN8"), 20, 7, hex("03"), 2));
     EXPECT_EQ(driver.errorText(), QStringLiteral("invalid writing address"));
     EXPECT_EQ(link.sent().size(), 2);
 }

@@ -108,10 +108,19 @@ TEST_F(RequestCycle, KindsOutsideZeroToSix)
     EXPECT_EQ(link.count(Call::Send), 0);
 }
 
-TEST_F(RequestCycle, PercentSignsInTheAddressStayAsTheyAre)
+// "read %1> %2": %1 becomes the address text first, then %2 the message, each by its
+// own QString::arg; so markers that the address text brings are filled in too.
+TEST_F(RequestCycle, TheMarkTakesTheAddressFirstThenTheMessage)
 {
-    EXPECT_TRUE(driver->read(link, address("%1%2:x", 2, 1)).isEmpty());
-    EXPECT_EQ(driver->errorText(), QStringLiteral("read %1%2:x> invalid address"));
+    const struct { const char *text, *mark; } cases[] = {
+        {"INT16:%2", "read INT16:invalid address> invalid address"},
+        {"%1%2:x", "read invalid address%2:x> %2"},
+        {"INT16:%", "read INT16:%> invalid address"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_TRUE(driver->read(link, address(c.text, 2, 1)).isEmpty());
+        EXPECT_EQ(driver->errorText().toStdString(), c.mark);
+    }
 }
 
 TEST_F(RequestCycle, NegativeDelayDoesNotWait)

@@ -1,9 +1,11 @@
 // The simulator heard through the real links: a SerialLink on its pseudo-terminal and a
 // TcpLink on its loopback port, with telegrams written by hand and replies compared
 // byte for byte.
+#include "scriptedlink.h"
 #include "seriallink.h"
 #include "simulator.h"
 #include "tcplink.h"
+#include "wirecodec.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QThread>
@@ -20,31 +22,25 @@ namespace {
 // Some kernels' pseudo-terminals refuse 7 data bits and parity (EINVAL); 8N1 they all take.
 const QString PtyLine = QStringLiteral("RS485,57600,NONE,8,1");
 
-char xorOf(const QByteArray &bytes)
+// A data reply of station 1: station STX text ETX BCC.
+QByteArray data(const QByteArray &text)
 {
-    char sum = 0;
-    for (char c : bytes)
-        sum ^= c;
-    return sum;
-}
-
-// station STX text ETX BCC, as a servo sends a data reply.
-QByteArray data(const QByteArray &text, char station = 'A')
-{
-    return QByteArray(1, station) + '\x02' + text + '\x03' + xorOf(text + '\x03');
+    return Reply::data(1, text);
 }
 
 QByteArray read20(int parameter)
 {
-    return "\x04" "A20" + QByteArray::number(parameter).rightJustified(3, '0') + "\x05";
+    return LustBus::formatted(LustBus::formatReadRequest, 1, parameter);
 }
 
+// A write request carries the block of a data reply after its EOT; telegrams the
+// driver would not send are written this way too.
 QByteArray write(const QByteArray &text)
 {
     return '\x04' + data(text);
 }
 
-const QByteArray Nak("A\x15", 2);
+const QByteArray Nak = Reply::nak(1);
 
 std::string hex(const QByteArray &bytes)
 {
@@ -134,7 +130,7 @@ TEST_P(SimulatorWire, OnlyTheAddressedStationAnswers)
 {
     sim.setStation(2, LustBusSim::ParameterTable());
     EXPECT_EQ(exchange("\x04" "C20012\x05", 1), QByteArray());
-    EXPECT_EQ(hex(exchange("\x04" "B20012\x05", 2)), hex(QByteArray("B\x15", 2)));
+    EXPECT_EQ(hex(exchange("\x04" "B20012\x05", 2)), hex(Reply::nak(2)));
     EXPECT_EQ(hex(exchange(read20(12), 14)), hex(data("20012=FB2E")));
     // Stray bytes and a broken request cost nothing but themselves.
     EXPECT_EQ(hex(exchange("xx\x04" "A200" "\x04" "A20013\x05", 14)),
@@ -170,7 +166,7 @@ TEST_P(SimulatorWire, EachFaultKindShowsInTheBytes)
             ASSERT_EQ(got.size(), good.size());
             EXPECT_NE(got, good);
             EXPECT_EQ(got.at(0), 'A');
-            EXPECT_NE(xorOf(got.mid(2, got.size() - 3)), got.back());
+            EXPECT_FALSE(LustBus::checkReplyChecksum(got.constData(), int(got.size())));
         } else if (c.kind == FaultKind::Garbage) {
             ASSERT_GT(got.size(), good.size());
             EXPECT_LE(got.size(), good.size() + 8);

@@ -1,5 +1,7 @@
 #include "scriptedlink.h"
 
+#include "wirecodec.h"
+
 #include <cstring>
 
 void ScriptedLink::queueBytewise(const QByteArray &bytes)
@@ -54,7 +56,8 @@ int ScriptedLink::send(const char *data, int count)
     Call call(Call::Send);
     call.bytes = QByteArray(data, count);
     calls.append(call);
-    if (!m_autoReply.isNull() && count > 1)
+    if (!m_autoReply.isNull()
+        && LustBus::scanRequest(data, count).status == LustBus::RequestScan::Complete)
         m_chunks.append(m_autoReply);
     return count;
 }
@@ -125,31 +128,24 @@ namespace Reply {
 
 QByteArray data(int station, const QByteArray &text)
 {
-    QByteArray reply;
-    reply += char(0x40 + station);
-    reply += '\x02';
-    reply += text;
-    reply += '\x03';
-    char sum = 0;
-    for (int i = 2; i < reply.size(); ++i)
-        sum ^= reply[i];
-    reply += sum;
-    return reply;
+    const int equals = int(text.indexOf('='));
+    return LustBus::formatted(LustBus::formatDataReply, station, text.constData(), equals,
+                              text.constData() + equals + 1, int(text.size()) - equals - 1);
 }
 
 QByteArray value(int station, const QByteArray &valueText)
 {
-    return data(station, "=" + valueText);
+    return data(station, '=' + valueText);
 }
 
 QByteArray ack(int station)
 {
-    return QByteArray(1, char(0x40 + station)) + '\x06';
+    return LustBus::formatted(LustBus::formatAckReply, station);
 }
 
 QByteArray nak(int station)
 {
-    return QByteArray(1, char(0x40 + station)) + '\x15';
+    return LustBus::formatted(LustBus::formatNakReply, station);
 }
 
 } // namespace Reply

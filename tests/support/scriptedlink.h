@@ -28,8 +28,8 @@ public:
     void queueChunk(const QByteArray &bytes) { m_chunks.append(bytes); }
     void queueBytewise(const QByteArray &bytes);
     void queueSilence() { m_chunks.append(QByteArray()); }
-    // Chunks that answer each request telegram: queued when the telegram is sent, so
-    // a stale reply cannot be received before the driver asks.
+    // Chunks that answer each request telegram (not the closing EOT): queued when the
+    // telegram is sent, so a stale reply cannot be received before the driver asks.
     void answerEachRequestWith(const QByteArray &reply) { m_autoReply = reply; }
 
     int receiveExact(char *data, int count) override;
@@ -58,9 +58,10 @@ private:
     QByteArray m_autoReply;
 };
 
+// Replies of a servo, from the wire codec.
 namespace Reply {
-QByteArray data(int station, const QByteArray &text); //!< station STX text ETX BCC
-QByteArray value(int station, const QByteArray &valueText); //!< data reply "=" valueText
+QByteArray data(int station, const QByteArray &text); //!< station STX text ETX BCC, "=" in text
+QByteArray value(int station, const QByteArray &valueText); //!< data(station, "=" + valueText)
 QByteArray ack(int station);
 QByteArray nak(int station);
 } // namespace Reply

@@ -14,14 +14,9 @@ bool isInteger(DataType type)
         && type != DataType::String;
 }
 
-// Bytes per element in the host's data.
 int hostWidth(DataType type)
 {
-    switch (type) {
-    case DataType::Int8: case DataType::USign8: case DataType::String: return 1;
-    case DataType::Int16: case DataType::USign16: return 2;
-    default: return 4;
-    }
+    return LustBus::dataTypeInfo(type).hostWidth;
 }
 
 QByteArray littleEndian(quint64 value, int width)
@@ -97,14 +92,15 @@ QByteArray randomText(std::mt19937 &random)
     return randomBytes(random, uniform(random, 1, 24), 0x20, 0x7E);
 }
 
-// Host bytes of one element with a random value the type can hold.
+// Host bytes of one element with a random value the type can hold: any bit pattern
+// but for the fixed-point types, whose range is narrower.
 QByteArray randomHostElement(std::mt19937 &random, DataType type)
 {
-    switch (type) {
-    case DataType::FixPt16: return littleEndian(uniform(random, 0, 327675), 4);
-    case DataType::Int32Q16: return littleEndian(quint64(uniform(random, -3276800, 3276799)), 4);
-    default: return randomBytes(random, hostWidth(type));
-    }
+    const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(type);
+    if (type != DataType::FixPt16 && type != DataType::Int32Q16)
+        return randomBytes(random, info.hostWidth);
+    const int value = uniform(random, int(info.hostMin), int(info.hostMax));
+    return littleEndian(quint64(qint64(value)), info.hostWidth);
 }
 
 } // namespace
@@ -135,7 +131,7 @@ Access randomAccess(std::mt19937 &random, const ParameterTable &table, double wr
     Access a;
     a.parameter = p.number;
     a.write = !p.readOnly && std::uniform_real_distribution<double>(0, 1)(random) < writeShare;
-    a.address.text = QStringLiteral("%1:%2").arg(LustBusSim::dataTypeName(p.type)).arg(p.number);
+    a.address.text = QStringLiteral("%1:%2").arg(QLatin1String(LustBus::dataTypeName(p.type))).arg(p.number);
     if (p.type == DataType::String) { // the whole text, from element 0
         a.form = Form::Element;
         a.index = 0;
@@ -165,9 +161,10 @@ Access randomAccess(std::mt19937 &random, const ParameterTable &table, double wr
         a.count = p.isArray ? uniform(random, 1, qMin(p.elementCount() - a.index, qMin(60, 255 / width))) : 1;
         for (int i = 0; a.write && i < a.count; ++i)
             a.data += randomHostElement(random, p.type);
-        // FIXPT16 elements read with kind 2: the servo is asked for size / 2 of its
-        // 2-byte elements, each giving 4 host bytes. Writes count the host data.
-        a.address.kind = p.type == DataType::FixPt16 && p.isArray && !a.write ? 2 : qMin(width, 3);
+        // Element reads count telegram elements (FIXPT16: kind 2 for its 2-byte
+        // elements, each giving 4 host bytes); writes count the host data.
+        const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(p.type);
+        a.address.kind = p.isArray && !a.write ? info.elementKind : info.kind;
     }
     if (bits && a.write)
         a.data = randomBytes(random, (a.count + 7) / 8);

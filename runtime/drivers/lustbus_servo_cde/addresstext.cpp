@@ -9,7 +9,7 @@ namespace LustBus {
 namespace {
 
 // The ':'-separated fields of an address text as views into it, so that decoding an
-// address allocates nothing but the type name. count is the true number of fields,
+// address allocates nothing. count is the true number of fields,
 // also when only the first MaxFields are kept.
 struct Fields
 {
@@ -105,7 +105,7 @@ bool parseParameterAddress(const QString &text, ParameterAddress &address)
     if (parts.count < 2 || parts.count > 4)
         return false;
     address = ParameterAddress();
-    address.type = parts.field[0].toString();
+    address.type = dataTypeFromName(parts.field[0]);
     if (!toNumber(parts.field[1], address.parameter))
         return false;
     if (parts.count >= 3 && !toNumber(parts.field[2], address.index))
@@ -121,11 +121,11 @@ bool parseBitAddress(const QString &text, ParameterAddress &address)
     const Fields parts = splitFields(text);
     address = ParameterAddress();
     if (parts.count == 2) {
-        address.type = parts.field[0].toString();
+        address.type = dataTypeFromName(parts.field[0]);
         return scanNumberDotNumber(parts.field[1], address.parameter, address.bit);
     }
     if (parts.count == 3) {
-        address.type = parts.field[0].toString();
+        address.type = dataTypeFromName(parts.field[0]);
         return toNumber(parts.field[1], address.parameter)
             && scanNumberDotNumber(parts.field[2], address.index, address.bit);
     }

@@ -9,18 +9,19 @@ namespace LustBus {
 
 namespace {
 
-struct NamedType
-{
-    const char *name;
-    DataType type;
-};
-
-const NamedType dataTypes[] = {
-    {"INT8", DataType::Int8},       {"USIGN8", DataType::USign8},
-    {"INT16", DataType::Int16},     {"USIGN16", DataType::USign16},
-    {"INT32", DataType::Int32},     {"USIGN32", DataType::USign32},
-    {"FLOAT32", DataType::Float32}, {"FIXPT16", DataType::FixPt16},
-    {"INT32Q16", DataType::Int32Q16}, {"STRING", DataType::String},
+// In the order of DataType, Unknown last.
+const DataTypeInfo dataTypes[] = {
+    {DataType::Int8, "INT8", 1, 1, true, 1, 1, -128, 127},
+    {DataType::USign8, "USIGN8", 1, 1, false, 1, 1, 0, 255},
+    {DataType::Int16, "INT16", 2, 2, true, 2, 2, -32768, 32767},
+    {DataType::USign16, "USIGN16", 2, 2, false, 2, 2, 0, 65535},
+    {DataType::Int32, "INT32", 4, 4, true, 3, 3, -2147483648LL, 2147483647},
+    {DataType::USign32, "USIGN32", 4, 4, false, 3, 3, 0, 4294967295LL},
+    {DataType::Float32, "FLOAT32", 4, 4, false, 3, 3, 0, 4294967295LL},
+    {DataType::FixPt16, "FIXPT16", 2, 4, false, 3, 2, 0, 327675},
+    {DataType::Int32Q16, "INT32Q16", 4, 4, true, 3, 3, -3276800, 3276799},
+    {DataType::String, "STRING", 0, 1, false, 5, 5, 0, 255},
+    {DataType::Unknown, "", 0, 0, false, 1, 1, 0, 0},
 };
 
 // The rounding of every scaling: add 0.5, truncate toward zero.
@@ -36,25 +37,37 @@ qint32 littleEndianInt32(const char *bytes)
 
 } // namespace
 
-DataType dataTypeFromName(const QString &name)
+qint64 DataTypeInfo::rawMin() const
 {
-    for (const NamedType &entry : dataTypes) {
+    return signedRaw ? -(qint64(1) << (8 * telegramWidth - 1)) : 0;
+}
+
+qint64 DataTypeInfo::rawMax() const
+{
+    return telegramWidth == 0 ? 0 : (qint64(1) << (8 * telegramWidth - int(signedRaw))) - 1;
+}
+
+DataType dataTypeFromName(QStringView name)
+{
+    for (const DataTypeInfo &entry : dataTypes) {
         const QLatin1String entryName(entry.name);
         // The length test first: a case-blind compare costs more than a miss needs.
-        if (name.size() == entryName.size()
+        if (entry.type != DataType::Unknown && name.size() == entryName.size()
             && name.compare(entryName, Qt::CaseInsensitive) == 0)
             return entry.type;
     }
     return DataType::Unknown;
 }
 
+const DataTypeInfo &dataTypeInfo(DataType type)
+{
+    const int at = int(type);
+    return dataTypes[at >= 0 && at <= int(DataType::Unknown) ? at : int(DataType::Unknown)];
+}
+
 const char *dataTypeName(DataType type)
 {
-    for (const NamedType &entry : dataTypes) {
-        if (entry.type == type)
-            return entry.name;
-    }
-    return "";
+    return dataTypeInfo(type).name;
 }
 
 qint32 fixPt16HostValue(quint32 raw)

@@ -1,18 +1,24 @@
-// The servo's parameter data types: how wide an element is in a telegram and in the
-// host's data, and the fixed-point scalings. Host data is little-endian; telegram
-// data is most significant byte first per element.
+// The servo's parameter data types: one table for the driver, the simulator and the
+// command-line host. Host data is little-endian; telegram data is most significant
+// byte first per element.
 //
-//   name      telegram  host  host value
-//   INT8      1         1     signed 8-bit
-//   USIGN8    1         1     unsigned 8-bit
-//   INT16     2         2     signed 16-bit
-//   USIGN16   2         2     unsigned 16-bit
-//   INT32     4         4     signed 32-bit
-//   USIGN32   4         4     unsigned 32-bit
-//   FLOAT32   4         4     IEEE 754 bit pattern, never converted numerically
-//   FIXPT16   2         4     hundredths; the servo counts twentieths, unsigned 16-bit
-//   INT32Q16  4         4     hundredths; the servo sends signed 32-bit with 16 fraction bits
-//   STRING    1 per character, sent as text
+//   name      telegram  host  raw       kind  element  host value
+//   INT8      1         1     signed    1     1        -128 to 127
+//   USIGN8    1         1     unsigned  1     1        0 to 255
+//   INT16     2         2     signed    2     2        -32768 to 32767
+//   USIGN16   2         2     unsigned  2     2        0 to 65535
+//   INT32     4         4     signed    3     3        -2147483648 to 2147483647
+//   USIGN32   4         4     unsigned  3     3        0 to 4294967295
+//   FLOAT32   4         4     unsigned  3     3        IEEE 754 bit pattern, never converted
+//   FIXPT16   2         4     unsigned  3     2        hundredths 0 to 327675; the servo
+//                                                      counts twentieths in 16 bits
+//   INT32Q16  4         4     signed    3     3        hundredths -3276800 to 3276799; the
+//                                                      servo sends 16 fraction bits
+//   STRING    text      1     -         5     5        a text, one character per byte
+//
+// "kind" is the DataAddress kind that reads one value simply; "element" the kind of an
+// element access, whose byte size the driver counts in telegram elements (so a FIXPT16
+// element read asks for byte size / 2 elements and gives 4 host bytes for each).
 //
 // Scalings compute in double and round by adding 0.5 and truncating toward zero, so
 // a scaled -2.0 becomes -1 and -1.0 becomes 0.
@@ -21,14 +27,33 @@
 
 #include <QtCore/QByteArray>
 #include <QtCore/QString>
+#include <QtCore/QStringView>
 
 namespace LustBus {
 
 enum class DataType { Int8, USign8, Int16, USign16, Int32, USign32, Float32, FixPt16, Int32Q16,
                       String, Unknown };
 
+struct DataTypeInfo
+{
+    DataType type;
+    const char *name;   //!< upper case; "" for Unknown
+    int telegramWidth;  //!< bytes of one element in a telegram; 0 for a text
+    int hostWidth;      //!< bytes of one element in host data; 0 for Unknown
+    bool signedRaw;     //!< the servo's own number is signed
+    int kind;           //!< DataAddress kind of a simple value
+    int elementKind;    //!< DataAddress kind of an element access
+    qint64 hostMin;     //!< one host value (FLOAT32: its bit pattern, STRING: a character)
+    qint64 hostMax;
+
+    // The servo's own number for one element: telegramWidth bytes, signed or not.
+    qint64 rawMin() const;
+    qint64 rawMax() const;
+};
+
 // The names compare without regard to case; any other name is Unknown.
-DataType dataTypeFromName(const QString &name);
+DataType dataTypeFromName(QStringView name);
+const DataTypeInfo &dataTypeInfo(DataType type);
 const char *dataTypeName(DataType type); //!< upper case; "" for Unknown
 
 // Host value in hundredths from a number read from a simple parameter.

@@ -51,12 +51,6 @@ QObject *DriverLustBusServoCCDE::toQObject()
     return qobject_cast<QObject *>(this);
 }
 
-void DriverLustBusServoCCDE::setError(const QString &message)
-{
-    m_error = true;
-    m_errorText = message;
-}
-
 // The request cycle: before every attempt the link's delay and a cleared error flag;
 // a failed attempt is repeated while the link's retry count allows, so a request makes
 // at most retryCount() + 1 attempts. hasError() is asked as a virtual call.
@@ -116,8 +110,9 @@ int DriverLustBusServoCCDE::write(LinkDevice &link, const DataAddress &address,
 void DriverLustBusServoCCDE::decorateErrorText(const QString &pattern,
                                                const QString &address_text)
 {
-    if (m_errorText.contains(QLatin1Char('>')))
+    if (m_errors.text.contains(QLatin1Char('>')))
         return;
-    // Both markers in one pass, so that a '%' in the address text stays as it is.
-    m_errorText = pattern.arg(address_text, m_errorText);
+    // %1 first, then %2, each by its own arg: a marker that the address text brings
+    // is filled in as well.
+    m_errors.text = pattern.arg(address_text).arg(m_errors.text);
 }

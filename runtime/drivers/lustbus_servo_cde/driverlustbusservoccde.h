@@ -4,14 +4,16 @@
 // The class is split by layer into several sources:
 //   driverlustbusservoccde.cpp  plugin frame, error state and the request cycle
 //   addressdecoding.cpp         address kinds and address texts
-//   telegrams.cpp               request formats and reply tests (pure, see telegrams.h)
-//   transactions.cpp            one exchange on the link, value reads from a reply
-//   parameteraccess.cpp         data types, typed reads and writes, bit access
+//   parameteraccess.cpp         typed reads and writes by data type, bit access
+// Below it, and units of their own: the transactions (one exchange on the link, see
+// transactions.h) and the wire codec (every telegram byte, see wirecodec.h).
 #ifndef DRIVERLUSTBUSSERVOCCDE_H
 #define DRIVERLUSTBUSSERVOCCDE_H
 
+#include "datatypes.h"
 #include "driverinterface.h"
-#include "telegrams.h"
+#include "errorstate.h"
+#include "transactions.h"
 
 #include <QtCore/QObject>
 
@@ -41,14 +43,14 @@ public:
     void setHostFlag(bool on) override { m_hostFlag = on; }
     int limitB() const override { return 1024; }
     int limitC() const override { return 1024; }
-    bool hasError() const override { return m_error; }
-    QString errorText() const override { return m_errorText; }
+    bool hasError() const override { return m_errors.failed; }
+    QString errorText() const override { return m_errors.text; }
     QObject *toQObject() override;
 
     // Error state: a failure sets the flag and replaces the text; each attempt
     // clears only the flag, so the text keeps the last failure's message.
-    void setError(const QString &message);
-    void clearError() { m_error = false; }
+    void setError(const QString &message) { m_errors.set(message); }
+    void clearError() { m_errors.failed = false; }
 
     // --- Address decoding: one attempt of a request, by address kind ----------------
     QByteArray readValue(LinkDevice &link, const DataAddress &address);     //!< kinds 1 to 5
@@ -59,57 +61,32 @@ public:
     int writeBitRange(LinkDevice &link, const QString &address_text, const QByteArray &bits,
                       qint32 num_of_bits);
 
-    // Marks the error text once with the operation and the address: a text that
-    // already holds '>' stays as it is.
+    // Marks the error text once with the operation and the address: %1 of the pattern
+    // becomes the address text, then %2 the message. A text that already holds '>'
+    // stays as it is.
     void decorateErrorText(const QString &pattern, const QString &address_text);
-
-    // --- Transactions: one exchange with one servo, one attempt --------------------
-    // Each sets the error state on failure. Reads return true when a valid data reply
-    // is in the receive buffer, writes when the servo acknowledged with ACK.
-    bool queryParameter(LinkDevice &link, quint16 parameter);
-    bool queryArray(LinkDevice &link, quint16 parameter, quint16 first_element,
-                    quint8 element_count);
-    bool storeParameter(LinkDevice &link, quint16 parameter, const QByteArray &value);
-    bool storeParameterText(LinkDevice &link, quint16 parameter, const QByteArray &text);
-    bool storeArray(LinkDevice &link, quint16 parameter, quint16 first_element,
-                    quint8 element_count, const QByteArray &value);
-
-    // Value reads: one exchange, then the value text of the reply.
-    QByteArray queryParameterText(LinkDevice &link, quint16 parameter);
-    QByteArray queryParameterBytes(LinkDevice &link, quint16 parameter);
-    QByteArray queryArrayBytes(LinkDevice &link, quint16 parameter, quint16 first_element,
-                               quint8 element_count);
-    qint32 queryParameterSigned(LinkDevice &link, quint16 parameter, bool &ok);
-    quint32 queryParameterUnsigned(LinkDevice &link, quint16 parameter, bool &ok);
-
-    // Steps of the exchanges.
-    bool sendRequest(LinkDevice &link, const LustBus::Request &request);
-    bool receiveReply(LinkDevice &link);
-    bool receiveAcknowledge(LinkDevice &link);
-    // The run of reply bytes between the first "=" and the ETX, inside the receive buffer.
-    bool replyValueText(const char *&text, int &length) const;
 
     // --- Typed parameter access ---------------------------------------------------
     // Simple parameters ("20" telegrams) and runs of array elements ("70"), converted
-    // by data type name between host data and telegram data. Reads return empty on
+    // by data type between host data and telegram data. Reads return empty on
     // failure, writes false; both set the error state.
-    QByteArray readParameter(LinkDevice &link, const QString &type, quint16 parameter);
-    QByteArray readArrayParameter(LinkDevice &link, const QString &type, quint16 parameter,
+    QByteArray readParameter(LinkDevice &link, LustBus::DataType type, quint16 parameter);
+    QByteArray readArrayParameter(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                                   quint16 index, quint8 byte_count);
-    bool writeParameter(LinkDevice &link, const QString &type, quint16 parameter,
+    bool writeParameter(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                         const QByteArray &data);
-    bool writeArrayParameter(LinkDevice &link, const QString &type, quint16 parameter,
+    bool writeArrayParameter(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                              quint16 index, const QByteArray &data);
 
     // Runs of bits inside a value: reads cut them out, writes read the whole value,
     // change the bits and write it all back.
-    QByteArray readParameterBits(LinkDevice &link, const QString &type, quint16 parameter,
+    QByteArray readParameterBits(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                                  quint8 start_bit, quint8 num_of_bits);
-    QByteArray readArrayParameterBits(LinkDevice &link, const QString &type, quint16 parameter,
+    QByteArray readArrayParameterBits(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                                       quint16 index, quint8 start_bit, quint8 num_of_bits);
-    bool writeParameterBits(LinkDevice &link, const QString &type, quint16 parameter,
+    bool writeParameterBits(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                             quint8 start_bit, const QByteArray &bits, qint32 num_of_bits);
-    bool writeArrayParameterBits(LinkDevice &link, const QString &type, quint16 parameter,
+    bool writeArrayParameterBits(LinkDevice &link, LustBus::DataType type, quint16 parameter,
                                  quint16 index, quint8 start_bit, const QByteArray &bits,
                                  qint32 num_of_bits);
 
@@ -118,24 +95,17 @@ public:
     QByteArray fixPt16FromServo(const QByteArray &raw);
     QByteArray int32Q16FromServo(const QByteArray &raw);
 
-    const LustBus::ProtocolBuffers &buffers() const { return m_buffers; }
+    // One exchange with one servo on the current request's link.
+    LustBus::Transactions &transactions() { return m_transactions; }
 
 private:
     QByteArray cutBits(QByteArray value, quint8 start_bit, quint8 num_of_bits);
     bool changeBits(QByteArray &value, quint8 start_bit, const QByteArray &bits,
                     qint32 num_of_bits);
-    bool readExchange(LinkDevice &link, const LustBus::Request &request);
-    bool writeExchange(LinkDevice &link, const LustBus::Request &request);
-    void sendEot(LinkDevice &link);
-    void clearReceived();
-    int valueStart() const; //!< index after the reply's first "=", or -1
-    template <typename Integer>
-    Integer queryParameterInteger(LinkDevice &link, quint16 parameter, bool &ok);
 
-    bool m_error = false;
     bool m_hostFlag = false; //!< stored for the host; nothing in the driver reads it
-    QString m_errorText;
-    LustBus::ProtocolBuffers m_buffers;
+    LustBus::ErrorState m_errors;
+    LustBus::Transactions m_transactions{m_errors};
 };
 
 #endif // DRIVERLUSTBUSSERVOCCDE_H

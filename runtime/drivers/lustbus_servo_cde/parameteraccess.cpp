@@ -38,45 +38,48 @@ QByteArray DriverLustBusServoCCDE::int32Q16FromServo(const QByteArray &raw)
     return host;
 }
 
-QByteArray DriverLustBusServoCCDE::readParameter(LinkDevice &link, const QString &type,
+QByteArray DriverLustBusServoCCDE::readParameter(LinkDevice &link, DataType type,
                                                  quint16 parameter)
 {
     bool ok = false;
-    switch (dataTypeFromName(type)) {
+    switch (type) {
     case DataType::Int32Q16: {
-        const qint32 raw = queryParameterSigned(link, parameter, ok);
+        const qint32 raw = m_transactions.queryParameterSigned(link, parameter, ok);
         return ok ? Int32ToBytes(int32Q16HostValue(raw)) : QByteArray();
     }
     case DataType::FixPt16: {
-        const quint32 raw = queryParameterUnsigned(link, parameter, ok);
+        const quint32 raw = m_transactions.queryParameterUnsigned(link, parameter, ok);
         return ok ? Int32ToBytes(fixPt16HostValue(raw)) : QByteArray();
     }
     default:
         // One value of any width, most significant byte first: reversed as a whole.
         // A simple read rejects no type name, STRING included.
-        return ReverseBytes(queryParameterBytes(link, parameter));
+        return ReverseBytes(m_transactions.queryParameterBytes(link, parameter));
     }
 }
 
-QByteArray DriverLustBusServoCCDE::readArrayParameter(LinkDevice &link, const QString &type,
+QByteArray DriverLustBusServoCCDE::readArrayParameter(LinkDevice &link, DataType type,
                                                       quint16 parameter, quint16 index,
                                                       quint8 byte_count)
 {
+    // Counted in telegram elements; a FIXPT16 element gives 4 host bytes.
+    const auto query = [&](quint32 elements) {
+        return m_transactions.queryArrayBytes(link, parameter, index, quint8(elements));
+    };
     QByteArray raw;
-    switch (dataTypeFromName(type)) {
+    switch (type) {
     case DataType::Int32Q16:
-        raw = queryArrayBytes(link, parameter, index, quint8(NumOfBytesToNumOfDWords(byte_count)));
+        raw = query(NumOfBytesToNumOfDWords(byte_count));
         return raw.isEmpty() ? raw : int32Q16FromServo(raw);
     case DataType::FixPt16:
-        // Counted in 2-byte telegram elements, each giving 4 host bytes.
-        raw = queryArrayBytes(link, parameter, index, quint8(NumOfBytesToNumOfWords(byte_count)));
+        raw = query(NumOfBytesToNumOfWords(byte_count));
         return raw.isEmpty() ? raw : fixPt16FromServo(raw);
     case DataType::String:
-        return queryParameterText(link, parameter);
+        return m_transactions.queryParameterText(link, parameter);
     case DataType::Float32:
     case DataType::USign32:
     case DataType::Int32:
-        raw = queryArrayBytes(link, parameter, index, quint8(NumOfBytesToNumOfDWords(byte_count)));
+        raw = query(NumOfBytesToNumOfDWords(byte_count));
         if (raw.isEmpty())
             return raw;
         if (raw.size() % 4 != 0) {
@@ -86,7 +89,7 @@ QByteArray DriverLustBusServoCCDE::readArrayParameter(LinkDevice &link, const QS
         return SwapBytes32(raw);
     case DataType::USign16:
     case DataType::Int16:
-        raw = queryArrayBytes(link, parameter, index, quint8(NumOfBytesToNumOfWords(byte_count)));
+        raw = query(NumOfBytesToNumOfWords(byte_count));
         if (raw.isEmpty())
             return raw;
         if (raw.size() % 2 != 0) {
@@ -96,7 +99,7 @@ QByteArray DriverLustBusServoCCDE::readArrayParameter(LinkDevice &link, const QS
         return SwapBytes16(raw);
     case DataType::USign8:
     case DataType::Int8:
-        return queryArrayBytes(link, parameter, index, byte_count);
+        return query(byte_count);
     case DataType::Unknown:
         break;
     }
@@ -104,25 +107,25 @@ QByteArray DriverLustBusServoCCDE::readArrayParameter(LinkDevice &link, const QS
     return QByteArray();
 }
 
-bool DriverLustBusServoCCDE::writeParameter(LinkDevice &link, const QString &type,
+bool DriverLustBusServoCCDE::writeParameter(LinkDevice &link, DataType type,
                                             quint16 parameter, const QByteArray &data)
 {
     // Every byte of the host data is sent; the servo judges the width.
-    switch (dataTypeFromName(type)) {
+    switch (type) {
     case DataType::Int32Q16:
-        return storeParameter(link, parameter, int32Q16ToServo(data));
+        return m_transactions.storeParameter(link, parameter, int32Q16ToServo(data));
     case DataType::FixPt16:
-        return storeParameter(link, parameter, fixPt16ToServo(data));
+        return m_transactions.storeParameter(link, parameter, fixPt16ToServo(data));
     case DataType::Float32:
     case DataType::USign32:
     case DataType::Int32:
-        return storeParameter(link, parameter, ToBigEndian32(data));
+        return m_transactions.storeParameter(link, parameter, ToBigEndian32(data));
     case DataType::USign16:
     case DataType::Int16:
-        return storeParameter(link, parameter, ToBigEndian16(data));
+        return m_transactions.storeParameter(link, parameter, ToBigEndian16(data));
     case DataType::USign8:
     case DataType::Int8:
-        return storeParameter(link, parameter, data);
+        return m_transactions.storeParameter(link, parameter, data);
     case DataType::String: // texts go only through an address with an element index
     case DataType::Unknown:
         break;
@@ -131,33 +134,33 @@ bool DriverLustBusServoCCDE::writeParameter(LinkDevice &link, const QString &typ
     return false;
 }
 
-bool DriverLustBusServoCCDE::writeArrayParameter(LinkDevice &link, const QString &type,
+bool DriverLustBusServoCCDE::writeArrayParameter(LinkDevice &link, DataType type,
                                                  quint16 parameter, quint16 index,
                                                  const QByteArray &data)
 {
     // The element count comes from the converted bytes, modulo 256.
     QByteArray raw;
-    switch (dataTypeFromName(type)) {
+    switch (type) {
     case DataType::Int32Q16:
         raw = int32Q16ToServo(data);
-        return storeArray(link, parameter, index, quint8(raw.size() / 4), raw);
+        return m_transactions.storeArray(link, parameter, index, quint8(raw.size() / 4), raw);
     case DataType::String:
-        return storeParameterText(link, parameter, data);
+        return m_transactions.storeParameterText(link, parameter, data);
     case DataType::FixPt16:
         raw = fixPt16ToServo(data);
-        return storeArray(link, parameter, index, quint8(raw.size() / 2), raw);
+        return m_transactions.storeArray(link, parameter, index, quint8(raw.size() / 2), raw);
     case DataType::Float32:
     case DataType::USign32:
     case DataType::Int32:
         raw = ToBigEndian32(data);
-        return storeArray(link, parameter, index, quint8(raw.size() / 4), raw);
+        return m_transactions.storeArray(link, parameter, index, quint8(raw.size() / 4), raw);
     case DataType::USign16:
     case DataType::Int16:
         raw = ToBigEndian16(data);
-        return storeArray(link, parameter, index, quint8(raw.size() / 2), raw);
+        return m_transactions.storeArray(link, parameter, index, quint8(raw.size() / 2), raw);
     case DataType::USign8:
     case DataType::Int8:
-        return storeArray(link, parameter, index, quint8(data.size()), data);
+        return m_transactions.storeArray(link, parameter, index, quint8(data.size()), data);
     case DataType::Unknown:
         break;
     }
@@ -195,14 +198,14 @@ bool DriverLustBusServoCCDE::changeBits(QByteArray &value, quint8 start_bit,
     return true;
 }
 
-QByteArray DriverLustBusServoCCDE::readParameterBits(LinkDevice &link, const QString &type,
+QByteArray DriverLustBusServoCCDE::readParameterBits(LinkDevice &link, DataType type,
                                                      quint16 parameter, quint8 start_bit,
                                                      quint8 num_of_bits)
 {
     return cutBits(readParameter(link, type, parameter), start_bit, num_of_bits);
 }
 
-QByteArray DriverLustBusServoCCDE::readArrayParameterBits(LinkDevice &link, const QString &type,
+QByteArray DriverLustBusServoCCDE::readArrayParameterBits(LinkDevice &link, DataType type,
                                                           quint16 parameter, quint16 index,
                                                           quint8 start_bit, quint8 num_of_bits)
 {
@@ -211,7 +214,7 @@ QByteArray DriverLustBusServoCCDE::readArrayParameterBits(LinkDevice &link, cons
                    num_of_bits);
 }
 
-bool DriverLustBusServoCCDE::writeParameterBits(LinkDevice &link, const QString &type,
+bool DriverLustBusServoCCDE::writeParameterBits(LinkDevice &link, DataType type,
                                                 quint16 parameter, quint8 start_bit,
                                                 const QByteArray &bits, qint32 num_of_bits)
 {
@@ -221,7 +224,7 @@ bool DriverLustBusServoCCDE::writeParameterBits(LinkDevice &link, const QString 
     return writeParameter(link, type, parameter, value);
 }
 
-bool DriverLustBusServoCCDE::writeArrayParameterBits(LinkDevice &link, const QString &type,
+bool DriverLustBusServoCCDE::writeArrayParameterBits(LinkDevice &link, DataType type,
                                                      quint16 parameter, quint16 index,
                                                      quint8 start_bit, const QByteArray &bits,
                                                      qint32 num_of_bits)

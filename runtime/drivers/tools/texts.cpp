@@ -7,22 +7,10 @@ bool isNameCharacter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
 
-// -1 for a character that is not a hexadecimal digit.
-int hexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool isDigitOfBase(char c, int base)
 {
     if (base == 16)
-        return hexDigitValue(c) >= 0;
+        return HexDigitValue(c) >= 0;
     return c >= '0' && c < char('0' + base);
 }
 
@@ -82,7 +70,7 @@ quint32 HexToUInt(const char *chars, int length)
         return 0;
     quint32 value = 0;
     for (; at < end; ++at) {
-        const int digit = hexDigitValue(chars[at]);
+        const int digit = HexDigitValue(chars[at]);
         if (digit < 0)
             return 0;
         value = (value << 4) | quint32(digit);

@@ -21,6 +21,18 @@ int NumberAfterPrefix(const QByteArray &text, int base);
 int NumberAfterPrefix(const QString &text, int base);
 int NumberAfterPrefix(const char *text, int base);
 
+// The value of one hexadecimal digit of either case; -1 for any other character.
+inline int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
 // The value of a hexadecimal text of at most length characters, ending early at a zero
 // character, with an optional prefix "0x" or "0X". Any character that is not a
 // hexadecimal digit makes the result 0, as do an empty text, a text that is only the
