@@ -3,8 +3,14 @@
 #include "console.h"
 #include "exitstatus.h"
 
+#include <QtCore/QJsonDocument>
+
+#include <cerrno>
+#include <cstring>
+
 int Command::usageError(const QString &message) const
 {
+    printJsonFailure(ExitUsageError, message);
     Console::err() << "lustbus " << name() << ": " << message << '\n'
                    << "Try 'lustbus " << name() << " --help'." << Qt::endl;
     return ExitUsageError;
@@ -12,8 +18,49 @@ int Command::usageError(const QString &message) const
 
 int Command::failure(int status, const QString &message) const
 {
+    printJsonFailure(status, message);
     Console::err() << "lustbus " << name() << ": " << message << Qt::endl;
     return status;
+}
+
+int Command::writeFailure(const QString &program)
+{
+    const int code = Console::writeError();
+    if (code == EPIPE)
+        return ExitOutputClosed;
+    static bool said = false;
+    if (!said) {
+        said = true;
+        // If standard error is what failed, this goes nowhere; the status still tells.
+        Console::err() << program << ": cannot write to " << Console::failedStream() << ": "
+                       << QString::fromLocal8Bit(std::strerror(code)) << Qt::endl;
+    }
+    return ExitOutputError;
+}
+
+bool Command::hasJsonOption() const
+{
+    for (const QCommandLineOption &option : options()) {
+        if (option.names().contains(QLatin1String("json")))
+            return true;
+    }
+    return false;
+}
+
+void Command::addJsonFields(const QJsonObject &fields)
+{
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        m_jsonFields.insert(it.key(), it.value());
+}
+
+void Command::printJsonFailure(int status, const QString &message) const
+{
+    if (!m_jsonOutput)
+        return;
+    QJsonObject object = m_jsonFields;
+    object.insert(QStringLiteral("error"), message);
+    object.insert(QStringLiteral("exit"), status);
+    Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
 }
 
 bool Command::wholeNumberOption(const QCommandLineParser &parser, const char *name, qint64 min,
@@ -22,12 +69,18 @@ bool Command::wholeNumberOption(const QCommandLineParser &parser, const char *na
     const QString option = QString::fromLatin1(name);
     if (!parser.isSet(option))
         return true;
-    const QString text = parser.value(option);
+    return wholeNumber(QStringLiteral("--") + option, parser.value(option), min, max, value,
+                       error);
+}
+
+bool Command::wholeNumber(const QString &source, const QString &text, qint64 min, qint64 max,
+                          qint64 *value, QString *error)
+{
     bool ok = false;
     const qint64 number = text.trimmed().toLongLong(&ok, 10);
     if (!ok || number < min || number > max) {
-        *error = QStringLiteral("bad --%1 '%2': expected a whole number from %3 to %4")
-                     .arg(option, text)
+        *error = QStringLiteral("bad %1 '%2': expected a whole number from %3 to %4")
+                     .arg(source, text)
                      .arg(min)
                      .arg(max);
         return false;

@@ -4,6 +4,7 @@
 #include "democommand.h"
 #include "exitstatus.h"
 #include "infocommand.h"
+#include "linkoptions.h"
 #include "readcommand.h"
 #include "scancommand.h"
 #include "simulatecommand.h"
@@ -40,18 +41,26 @@ QString CommandTable::overview() const
         "Usage: lustbus COMMAND [options] [arguments]\n"
         "\n"
         "Reads and writes parameters of LustBus ServoC/CDE servo drives through the driver\n"
-        "plugin, loaded the way an HMI host loads it, over a serial port, a TCP serial\n"
-        "server or the built-in simulated servo.\n"
+        "plugin, loaded the way an HMI host loads it, over a serial port (--port), a TCP\n"
+        "serial server (--tcp) or the built-in simulated servo (--sim); read, write, scan\n"
+        "and watch need one of the three.\n"
         "\n"
         "Commands:\n");
     for (const auto &command : m_commands)
         text += QStringLiteral("  %1 %2\n").arg(command->name(), -9).arg(command->summary());
     text += QStringLiteral(
-        "\n"
-        "'lustbus COMMAND --help' explains a command, its options and defaults.\n"
-        "\n"
-        "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
-        "2 a usage error, 3 the plugin did not load or the link did not open.\n");
+                "\n"
+                "'lustbus COMMAND --help' explains a command, its options and defaults.\n"
+                "\n")
+            + LinkOptions::environmentNotes()
+            + QStringLiteral(
+                "\n"
+                "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
+                "2 a usage error, 3 the plugin did not load or the link did not open, 4 the\n"
+                "output could not be written (the message says why), 130 ended by SIGINT\n"
+                "(Ctrl-C), 143 by SIGTERM, 141 the reader of a pipe went away (quietly).\n"
+                "With --json, stdout carries one JSON object for each outcome but 4 and 141;\n"
+                "a failure's has \"error\" and \"exit\".\n");
     return text;
 }
 
@@ -117,9 +126,36 @@ QStringList withNegativeNumbersAsArguments(const QStringList &arguments,
     return kept + numbers;
 }
 
+// --json among the options, before a "--" that ends them.
+bool asksForJson(const QStringList &arguments)
+{
+    for (const QString &argument : arguments) {
+        if (argument == QLatin1String("--"))
+            return false;
+        if (argument == QLatin1String("--json") || argument == QLatin1String("-json"))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int CommandTable::run(const QStringList &arguments)
+{
+    int status = dispatch(arguments);
+    // Output that did not get out turns a success into a failure; any other failure's
+    // status stands, and the message tells what else went wrong.
+    if (Console::writeError() != 0) {
+        const Command *command = find(arguments.value(1));
+        const int failed = Command::writeFailure(
+            command ? QStringLiteral("lustbus ") + command->name() : QStringLiteral("lustbus"));
+        if (status == ExitSuccess)
+            status = failed;
+    }
+    return status;
+}
+
+int CommandTable::dispatch(const QStringList &arguments)
 {
     const QString first = arguments.value(1);
     if (first.isEmpty() || first == QLatin1String("--help") || first == QLatin1String("-h")
@@ -161,8 +197,13 @@ int CommandTable::run(const QStringList &arguments)
 
     QStringList commandArguments = arguments;
     commandArguments.removeAt(1);
+    // A script that asked for JSON gets its object even when the command line itself
+    // does not parse.
+    const bool hasJson = command->hasJsonOption();
+    command->setJsonOutput(hasJson && asksForJson(commandArguments));
     if (!parser.parse(withNegativeNumbersAsArguments(commandArguments, options)))
         return command->usageError(parser.errorText());
+    command->setJsonOutput(hasJson && parser.isSet(QStringLiteral("json")));
     if (parser.isSet(help)) {
         Console::out() << helpText(*command, parser) << Qt::flush;
         return ExitSuccess;
@@ -176,8 +217,5 @@ int CommandTable::run(const QStringList &arguments)
     if (given.size() > expected.size() && !repeats)
         return command->usageError(
             QStringLiteral("unexpected argument '%1'").arg(given.value(expected.size())));
-    const int status = command->run(parser);
-    Console::out().flush();
-    Console::err().flush();
-    return status;
+    return command->run(parser);
 }

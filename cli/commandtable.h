@@ -14,7 +14,8 @@ public:
     CommandTable(); //!< every lustbus command
     ~CommandTable();
 
-    // arguments as QCoreApplication::arguments() gives them, program name first.
+    // arguments as QCoreApplication::arguments() gives them, program name first. The
+    // status is the command's, or a write failure's when its output did not get out.
     int run(const QStringList &arguments);
 
     const Command *find(const QString &name) const;
@@ -24,6 +25,8 @@ public:
     static QString helpText(const Command &command, const QCommandLineParser &parser);
 
 private:
+    int dispatch(const QStringList &arguments);
+
     std::vector<std::unique_ptr<Command>> m_commands;
 };
 

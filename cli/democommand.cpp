@@ -50,6 +50,8 @@ QList<QCommandLineOption> DemoCommand::options() const
 
 bool DemoCommand::read(const QString &text, const QString &count)
 {
+    if (Console::writeError() != 0)
+        return false; // nobody reads on: the remaining steps only run out
     RequestAddress address;
     QString error;
     if (!RequestAddress::resolve(text, QString(), count, &address, &error)) {
@@ -70,6 +72,8 @@ bool DemoCommand::read(const QString &text, const QString &count)
 
 bool DemoCommand::write(const QString &text, const QString &value)
 {
+    if (Console::writeError() != 0)
+        return false;
     RequestAddress address;
     QByteArray host;
     int bits = 0;
@@ -98,6 +102,7 @@ bool DemoCommand::write(const QString &text, const QString &value)
 int DemoCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
+    m_options.target = LinkOptions::Simulator;
     m_options.pluginPath = parser.value(QStringLiteral("plugin"));
     m_options.trace = true;
     qSetMessagePattern(QStringLiteral("%{message}"));
@@ -136,6 +141,10 @@ int DemoCommand::run(const QCommandLineParser &parser)
                            "repeats the request %1 times and reports").arg(m_options.protocol.retry));
     if (read(QStringLiteral("INT16:999")))
         ++m_failures; // the servo must refuse it
+    if (Console::writeError() != 0) {
+        qInstallMessageHandler(previous);
+        return writeFailure();
+    }
 
     Console::out() << '\n'
                    << (m_failures == 0 ? "Demo complete." : "Demo finished with unexpected results.")

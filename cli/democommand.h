@@ -14,6 +14,10 @@ public:
     QList<QCommandLineOption> options() const override;
     int run(const QCommandLineParser &parser) override;
 
+protected:
+    // A short tour: Ctrl-C ends it at any time, as signals do by default.
+    int signalsToEnd() const override { return 0; }
+
 private:
     bool read(const QString &text, const QString &count = QString());
     bool write(const QString &text, const QString &value);

@@ -9,7 +9,13 @@ QStringList DriverPlugin::candidates()
 {
     const QString fileName = QStringLiteral(LUSTBUS_PLUGIN_FILE_NAME);
     const QString relative = QStringLiteral(LUSTBUS_PLUGIN_INSTALL_DIR);
-    QStringList files{QStringLiteral(LUSTBUS_BUILT_PLUGIN)};
+    QStringList files;
+    // The build tree's plugin belongs to the build tree's program alone: an installed
+    // lustbus must not pick up whatever a later build left there.
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+    if (!program.isEmpty()
+        && program == QFileInfo(QStringLiteral(LUSTBUS_BUILT_PROGRAM)).canonicalFilePath())
+        files.append(QStringLiteral(LUSTBUS_BUILT_PLUGIN));
     // An installed lustbus lives in PREFIX/bin; the tree may have moved since.
     files.append(QDir::cleanPath(QCoreApplication::applicationDirPath()
                                  + QStringLiteral("/../") + relative + QLatin1Char('/')

@@ -1,7 +1,7 @@
 // The driver plugin, loaded with QPluginLoader as a host loads it. Without a path it
-// tries the plugin of the build tree lustbus was built in, then the installed one
-// (LIBDIR/lustbus/drivers next to the installed program, then under the install
-// prefix).
+// tries the installed one (LIBDIR/lustbus/drivers next to the installed program, then
+// under the install prefix); the program of a build tree tries its own tree's plugin
+// first.
 #ifndef LUSTBUS_DRIVERPLUGIN_H
 #define LUSTBUS_DRIVERPLUGIN_H
 

@@ -38,7 +38,8 @@ QList<QCommandLineOption> InfoCommand::options() const
 {
     return {LinkOptions::pluginOption(),
             QCommandLineOption(QStringLiteral("json"),
-                               QStringLiteral("Prints one JSON object instead of lines."))};
+                               QStringLiteral("Prints one JSON object instead of lines; on a "
+                                              "failure error and exit."))};
 }
 
 QString InfoCommand::report(const DriverPlugin &plugin)

@@ -4,25 +4,39 @@
 #include "exitstatus.h"
 #include "linkdiagnostics.h"
 #include "protocolsettings.h"
+#include "streamlink.h"
 
+#include <csignal>
 #include <memory>
 
 QString LinkCommand::linkNotes()
 {
     return QStringLiteral(
-        "Link: --port DEVICE for a serial port, --tcp HOST:PORT for a TCP serial server;\n"
-        "without either, the built-in simulated servo answers (on a pseudo-terminal,\n"
-        "through the serial link), and a note on stderr says so. Station, time-out,\n"
-        "retries, delay and serial line default to the driver's own defaults.\n"
-        "\n"
-        "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
-        "2 a usage error, 3 the plugin did not load or the link did not open.\n");
+               "Link: --port DEVICE for a serial port, --tcp HOST:PORT for a TCP serial server,\n"
+               "--sim for the built-in simulated servo (on a pseudo-terminal, through the\n"
+               "serial link). One of them is needed: without, lustbus stops with exit status 2.\n"
+               "Station, time-out, retries, delay and serial line default to the driver's own\n"
+               "defaults.\n"
+               "\n")
+           + LinkOptions::environmentNotes()
+           + QStringLiteral(
+               "\n"
+               "SIGINT (Ctrl-C) or SIGTERM ends the command at once, also while a request waits\n"
+               "on a silent line (watch: the second one). Output that can no longer be written\n"
+               "ends it too: quietly when the reader of a pipe went away (| head).\n"
+               "\n"
+               "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
+               "2 a usage error, 3 the plugin did not load or the link did not open, 4 the\n"
+               "output could not be written (the message says why), 130 ended by SIGINT, 143\n"
+               "by SIGTERM, 141 the reader of a pipe went away. With --json, stdout carries\n"
+               "one JSON object for each of 0 to 3; a failure's has \"error\" and \"exit\".\n");
 }
 
 bool LinkCommand::readLinkOptions(const QCommandLineParser &parser, int *status)
 {
     QString error;
-    if (!LinkOptions::fromParser(parser, &m_options, &error)) {
+    if (!LinkOptions::fromParser(parser, QProcessEnvironment::systemEnvironment(), usesStation(),
+                                 &m_options, &error)) {
         *status = usageError(error);
         return false;
     }
@@ -31,6 +45,10 @@ bool LinkCommand::readLinkOptions(const QCommandLineParser &parser, int *status)
 
 bool LinkCommand::openLink(int *status)
 {
+    if (m_options.target == LinkOptions::NoLink) {
+        *status = usageError(LinkOptions::noLinkError());
+        return false;
+    }
     if (!m_plugin.load(m_options.pluginPath)) {
         *status = failure(ExitEnvironment, m_plugin.errorString());
         return false;
@@ -42,11 +60,19 @@ bool LinkCommand::openLink(int *status)
         *status = failure(ExitEnvironment, error);
         return false;
     }
-    if (m_options.target == LinkOptions::Simulator && name() != QLatin1String("demo"))
-        Console::err() << "lustbus " << name() << ": no --port or --tcp given: using the "
-                       << "built-in simulator, station " << m_options.protocol.stationid
-                       << " on " << m_factory.description() << Qt::endl;
+    // Until here a signal ends the program as it always does; from here on a request
+    // waiting on the line must give up first.
+    if (signalsToEnd() > 0) {
+        m_stop = std::make_unique<StopSignals>(signalsToEnd());
+        m_factory.streamLink()->setInterrupt(&m_stop->interrupt());
+    }
     return true;
+}
+
+int LinkCommand::signalExit(int status) const
+{
+    const char *signalName = status == ExitSignalBase + SIGTERM ? "SIGTERM" : "SIGINT";
+    return failure(status, QStringLiteral("ended by %1").arg(QLatin1String(signalName)));
 }
 
 void LinkCommand::finishRequest()

@@ -8,8 +8,11 @@
 #include "driverplugin.h"
 #include "linkfactory.h"
 #include "linkoptions.h"
+#include "stopsignals.h"
 
 #include <QtCore/QJsonObject>
+
+#include <memory>
 
 class LinkCommand : public Command
 {
@@ -17,10 +20,24 @@ protected:
     // The common part of the help epilogues: link choice, defaults, exit status.
     static QString linkNotes();
 
+    // Whether --station (or LUSTBUS_STATION) picks the servo; scan tries them all.
+    virtual bool usesStation() const { return true; }
+
     // Step 1, before anything is loaded: false after a usage error (status set).
     bool readLinkOptions(const QCommandLineParser &parser, int *status);
-    // Step 2: loads the plugin and opens the link; false with the status to return.
+    // Step 2: loads the plugin and opens the link; false with the status to return,
+    // a usage error when no link was named.
     bool openLink(int *status);
+
+    // How many SIGINT or SIGTERM end the program at once once the link is open (see
+    // StopSignals); 0: the signals keep their default, which ends it at any time.
+    virtual int signalsToEnd() const { return 1; }
+    // After a driver call: whether the signal that ends the program at once came; the
+    // command then returns signalExit(): "ended by SIGINT" (with --json as the object)
+    // and 128 + that signal.
+    bool endedBySignal() const { return m_stop && m_stop->endNow(); }
+    int signalExit() const { return signalExit(m_stop->exitStatus()); }
+    int signalExit(int status) const;
 
     DriverInterface &driver() const { return *m_plugin.driver(); }
     LinkDevice &link() { return m_factory.link(); }
@@ -35,6 +52,7 @@ protected:
 
     LinkOptions m_options;
     DriverPlugin m_plugin;
+    std::unique_ptr<StopSignals> m_stop; //!< from openLink on; outlives the link
     LinkFactory m_factory;
 };
 

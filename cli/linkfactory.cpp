@@ -12,7 +12,7 @@
 namespace {
 
 // A pseudo-terminal has no line: Linux refuses parity and 7 data bits on one. The
-// driver's default line then goes 8N1, at the same baud rate.
+// driver's default line then goes without parity at 8 data bits, at the same baud rate.
 QString ptyLine(const QString &text)
 {
     SerialSettings line;
@@ -27,6 +27,18 @@ QString ptyLine(const QString &text)
 bool isPseudoTerminal(const QString &device)
 {
     return device.startsWith(QLatin1String("/dev/pts/"));
+}
+
+// After a serial device refused to open with line: the same line without parity at 8
+// data bits when the device opens with that (a pseudo-terminal, a UART that cannot do
+// 7 data bits); empty when that is no different or fails too.
+QString lineThatOpens(const QString &device, const QString &line, const ProtocolSettings &protocol)
+{
+    const QString plain = ptyLine(line);
+    if (plain == line)
+        return QString();
+    SerialLink probe(device, plain, protocol);
+    return probe.open() ? plain : QString();
 }
 
 } // namespace
@@ -61,8 +73,9 @@ bool LinkFactory::open(const LinkOptions &options, QString *error)
     if (options.target == LinkOptions::Tcp) {
         m_link = std::make_unique<TcpLink>(options.host, options.port, options.protocol);
         m_description = QStringLiteral("tcp %1:%2").arg(options.host).arg(options.port);
-    } else {
-        QString line = options.settingsText;
+    }
+    QString line = options.settingsText;
+    if (options.target != LinkOptions::Tcp) {
         if (isPseudoTerminal(device) && !options.settingsGiven) {
             line = ptyLine(line);
             if (!m_simulator && line != options.settingsText)
@@ -78,10 +91,23 @@ bool LinkFactory::open(const LinkOptions &options, QString *error)
     m_link->setReconnectIntervalMs(options.reconnectIntervalMs);
     if (!m_link->open()) {
         *error = QStringLiteral("cannot open %1: %2").arg(m_description, m_link->errorString());
+        const QString plain = options.target == LinkOptions::Tcp
+                                  ? QString()
+                                  : lineThatOpens(device, line, options.protocol);
+        if (!plain.isEmpty())
+            *error += (isPseudoTerminal(device)
+                           ? QStringLiteral("; %1 is a pseudo-terminal, which has no line and "
+                                            "takes neither parity nor 7 data bits")
+                                 .arg(device)
+                           : QStringLiteral("; %1 opens without parity at 8 data bits")
+                                 .arg(device))
+                      + QStringLiteral(": --settings %1 works there").arg(plain);
         return false;
     }
-    if (options.trace)
+    if (options.trace) {
         m_tracing = std::make_unique<TracingLink>(*m_link);
+        m_tracing->setFailureText([link = m_link.get()] { return link->errorString(); });
+    }
     if (options.stats) {
         m_diagnostics = std::make_unique<LinkDiagnostics>();
         m_diagnosticLink = std::make_unique<DiagnosticLink>(

@@ -1,7 +1,6 @@
-// Turns link options into an open link: a serial port, a TCP serial server or, when
-// neither is given, the built-in simulated servo (station as --station says, default
-// parameter table) on a pseudo-terminal, reached through the serial link like a real
-// port. --trace wraps the link in a TracingLink, --stats that in a DiagnosticLink.
+// Turns link options into an open link: a serial port, a TCP serial server or, with
+// --sim, the built-in simulated servo (station as --station says, default parameter
+// table) on a pseudo-terminal, reached through the serial link like a real port. --trace wraps the link in a TracingLink, --stats that in a DiagnosticLink.
 #ifndef LUSTBUS_LINKFACTORY_H
 #define LUSTBUS_LINKFACTORY_H
 

@@ -31,9 +31,26 @@ bool parseNumber(const QCommandLineParser &parser, const char *name, qint32 min,
 QCommandLineOption LinkOptions::pluginOption()
 {
     return valueOption("plugin",
-                       "The driver plugin file. Default: the plugin of the build tree, then "
-                       "the installed one.",
+                       "The driver plugin file. Default: the installed one (the program of "
+                       "a build tree takes its own tree's plugin first).",
                        "PATH");
+}
+
+QString LinkOptions::environmentNotes()
+{
+    return QStringLiteral(
+        "Environment (an option given on the command line wins; empty counts as unset):\n"
+        "  LUSTBUS_PORT      serial port, as --port\n"
+        "  LUSTBUS_TCP       HOST:PORT of a TCP serial server, as --tcp\n"
+        "  LUSTBUS_SETTINGS  serial line, as --settings\n"
+        "  LUSTBUS_STATION   station id, as --station\n");
+}
+
+QString LinkOptions::noLinkError()
+{
+    return QStringLiteral("no link given: name one with --port DEVICE (a serial port), --tcp "
+                          "HOST:PORT (a TCP serial server) or --sim (the built-in simulated "
+                          "servo), or set LUSTBUS_PORT or LUSTBUS_TCP");
 }
 
 QList<QCommandLineOption> LinkOptions::options()
@@ -41,15 +58,25 @@ QList<QCommandLineOption> LinkOptions::options()
     return {
         valueOption("port",
                     "Serial port of the bus, e.g. /dev/ttyUSB0 (the line as --settings "
-                    "says).",
+                    "says). Default: $LUSTBUS_PORT.",
                     "DEVICE"),
-        valueOption("tcp", "TCP serial device server that passes the bytes to the bus.",
+        valueOption("tcp",
+                    "TCP serial device server that passes the bytes to the bus. Default: "
+                    "$LUSTBUS_TCP.",
                     "HOST:PORT"),
+        QCommandLineOption(QStringLiteral("sim"),
+                           QStringLiteral("The built-in simulated servo (default parameter "
+                                          "table) on a pseudo-terminal, reached through the "
+                                          "serial link. One of --port, --tcp and --sim is "
+                                          "needed.")),
         valueOption("settings",
-                    "Serial line: interface,baud,parity,data bits,stop bits. Default: the "
-                    "driver's \"RS485,57600,EVEN,7,1\".",
+                    "Serial line: interface,baud,parity,data bits,stop bits. Default: "
+                    "$LUSTBUS_SETTINGS, else the driver's \"RS485,57600,EVEN,7,1\" (on a "
+                    "pseudo-terminal at 8 data bits without parity).",
                     "TEXT"),
-        valueOption("station", "Station id of the servo, 0 to 63. Default: the driver's (1).",
+        valueOption("station",
+                    "Station id of the servo, 0 to 63. Default: $LUSTBUS_STATION, else the "
+                    "driver's (1).",
                     "N"),
         valueOption("timeout", "How long to wait for a reply. Default: the driver's (500).",
                     "MS"),
@@ -101,41 +128,83 @@ bool LinkOptions::parseEndpoint(const QString &text, bool hostOptional, QString 
     return true;
 }
 
-bool LinkOptions::fromParser(const QCommandLineParser &parser, LinkOptions *options,
-                             QString *error)
+bool LinkOptions::fromParser(const QCommandLineParser &parser,
+                             const QProcessEnvironment &environment, bool stationUsed,
+                             LinkOptions *options, QString *error)
 {
     LinkOptions o;
-    const bool serial = parser.isSet(QStringLiteral("port"));
-    const bool tcp = parser.isSet(QStringLiteral("tcp"));
-    if (serial && tcp) {
-        *error = QStringLiteral("--port and --tcp name two links; give one of them");
+    // Where each setting comes from: the option, else its environment variable.
+    struct Source
+    {
+        QString name; //!< "--port", "LUSTBUS_PORT"; empty when neither is set
+        QString text;
+    };
+    auto source = [&](const char *option, const char *variable) {
+        const QString name = QString::fromLatin1(option);
+        if (parser.isSet(name))
+            return Source{QStringLiteral("--") + name, parser.value(name)};
+        const QString value = environment.value(QString::fromLatin1(variable));
+        return value.isEmpty() ? Source() : Source{QString::fromLatin1(variable), value};
+    };
+
+    const bool simulator = parser.isSet(QStringLiteral("sim"));
+    const bool serialOption = parser.isSet(QStringLiteral("port"));
+    const bool tcpOption = parser.isSet(QStringLiteral("tcp"));
+    if (int(simulator) + int(serialOption) + int(tcpOption) > 1) {
+        *error = QStringLiteral("--port, --tcp and --sim each name a link; give one of them");
         return false;
     }
-    if (serial) {
+    Source serial = source("port", "LUSTBUS_PORT");
+    Source tcp = source("tcp", "LUSTBUS_TCP");
+    if (simulator || serialOption || tcpOption) {
+        // An option overrides both variables.
+        if (!serialOption)
+            serial = Source();
+        if (!tcpOption)
+            tcp = Source();
+    } else if (!serial.name.isEmpty() && !tcp.name.isEmpty()) {
+        *error = QStringLiteral("LUSTBUS_PORT and LUSTBUS_TCP each name a link; unset one, or "
+                                "give --port, --tcp or --sim");
+        return false;
+    }
+    if (simulator) {
+        o.target = Simulator;
+    } else if (!serial.name.isEmpty()) {
         o.target = Serial;
-        o.device = parser.value(QStringLiteral("port"));
-        if (o.device.isEmpty()) {
-            *error = QStringLiteral("bad --port '': expected a device such as /dev/ttyUSB0");
-            return false;
-        }
-    } else if (tcp) {
+        o.device = serial.text;
+    } else if (!tcp.name.isEmpty()) {
         o.target = Tcp;
-        if (!parseEndpoint(parser.value(QStringLiteral("tcp")), false, &o.host, &o.port, error)) {
-            error->prepend(QStringLiteral("--tcp: "));
+        if (!parseEndpoint(tcp.text, false, &o.host, &o.port, error)) {
+            error->prepend(tcp.name + QStringLiteral(": "));
             return false;
         }
     }
-    o.settingsGiven = parser.isSet(QStringLiteral("settings"));
-    o.settingsText = parser.value(QStringLiteral("settings"));
+    if (o.target == Serial && o.device.isEmpty()) {
+        *error = QStringLiteral("bad --port '': expected a device such as /dev/ttyUSB0");
+        return false;
+    }
+
+    const Source settings = source("settings", "LUSTBUS_SETTINGS");
+    o.settingsGiven = !settings.name.isEmpty();
+    o.settingsText = settings.text;
     SerialSettings line;
     QString settingsError;
     if (o.settingsGiven && !SerialSettings::parse(o.settingsText, &line, &settingsError)) {
-        *error = QStringLiteral("bad --settings '%1': %2").arg(o.settingsText, settingsError);
+        *error = QStringLiteral("bad %1 '%2': %3").arg(settings.name, o.settingsText, settingsError);
         return false;
     }
+    if (stationUsed) {
+        const Source station = source("station", "LUSTBUS_STATION");
+        qint64 number = 0;
+        o.stationGiven = !station.name.isEmpty();
+        if (o.stationGiven) {
+            if (!Command::wholeNumber(station.name, station.text, 0, 63, &number, error))
+                return false;
+            o.protocol.stationid = qint32(number);
+        }
+    }
     const qint32 max = std::numeric_limits<qint32>::max();
-    if (!parseNumber(parser, "station", 0, 63, &o.protocol.stationid, &o.stationGiven, error)
-        || !parseNumber(parser, "timeout", 0, max, &o.protocol.timeout, &o.timeoutGiven, error)
+    if (!parseNumber(parser, "timeout", 0, max, &o.protocol.timeout, &o.timeoutGiven, error)
         || !parseNumber(parser, "retries", 0, 100, &o.protocol.retry, &o.retriesGiven, error)
         || !parseNumber(parser, "delay", 0, 60000, &o.protocol.delay, &o.delayGiven, error))
         return false;

@@ -1,5 +1,6 @@
-// A one-line progress bar on stderr that redraws itself; silent when stderr is not a
-// terminal, so that logs and pipes get only the results.
+// A one-line progress bar on stderr that redraws itself with ANSI sequences; enabled
+// only where stderr takes them (Console::errIsAnsiTerminal), so that logs, pipes and
+// dumb terminals get only the results.
 #ifndef LUSTBUS_PROGRESSBAR_H
 #define LUSTBUS_PROGRESSBAR_H
 

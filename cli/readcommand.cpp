@@ -7,6 +7,9 @@
 
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
+#include <QtCore/QtEndian>
+
+#include <limits>
 
 using LustBus::DataType;
 
@@ -86,9 +89,25 @@ QList<QCommandLineOption> ReadCommand::options() const
                                           "without spaces instead of the value.")),
         QCommandLineOption(QStringLiteral("json"),
                            QStringLiteral("Prints one JSON object: address, kind, count, hex "
-                                          "(host bytes), value, or error.")),
+                                          "(host bytes), value; or error and exit.")),
+        rawAddressOption(),
     };
     return list + LinkOptions::options();
+}
+
+QCommandLineOption ReadCommand::rawAddressOption()
+{
+    return QCommandLineOption(
+        QStringLiteral("raw-address"),
+        QStringLiteral("Hands ADDRESS to the driver unchanged, to see what the driver itself "
+                       "makes of it: no check of the data type name, blanks, characters after "
+                       "the bit number, or --count on a simple parameter."));
+}
+
+RequestAddress::TextCheck ReadCommand::textCheck(const QCommandLineParser &parser)
+{
+    return parser.isSet(QStringLiteral("raw-address")) ? RequestAddress::TextCheck::Raw
+                                                       : RequestAddress::TextCheck::Strict;
 }
 
 QString ReadCommand::valueText(const RequestAddress &address, const QByteArray &host)
@@ -107,8 +126,10 @@ int ReadCommand::run(const QCommandLineParser &parser)
     QString error;
     if (!RequestAddress::resolve(parser.positionalArguments().value(0),
                                  parser.value(QStringLiteral("kind")),
-                                 parser.value(QStringLiteral("count")), &address, &error))
+                                 parser.value(QStringLiteral("count")), &address, &error,
+                                 textCheck(parser)))
         return usageError(error);
+    addJsonFields(address.toJson());
     const bool hex = parser.isSet(QStringLiteral("hex"));
     const bool json = parser.isSet(QStringLiteral("json"));
     if (!isReadable(address, hex, &error))
@@ -117,25 +138,33 @@ int ReadCommand::run(const QCommandLineParser &parser)
         return status;
 
     const QByteArray host = driver().read(link(), address.dataAddress());
+    if (endedBySignal())
+        return signalExit();
     const bool failed = driver().hasError();
     finishRequest();
 
+    if (m_options.stats)
+        addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
+    if (!json)
+        printStatistics();
+    if (failed)
+        return failure(ExitDriverError, driver().errorText());
+    if (isAtInt32Q16Clamp(address, host))
+        Console::err() << "lustbus read: note: " << ValueText::format(address.type, host, false)
+                       << " is as far as a simple INT32Q16 read goes: the driver reads the "
+                          "value as a signed number that stops at 2147483647, so a negative "
+                          "value cannot be read through a simple address; the element form, "
+                          "such as "
+                       << address.text << ":0, reads an array parameter's elements exactly"
+                       << Qt::endl;
     if (json) {
         QJsonObject object = address.toJson();
-        if (failed)
-            object.insert(QStringLiteral("error"), driver().errorText());
-        else
-            insertJsonValue(address, host, &object);
+        insertJsonValue(address, host, &object);
         if (m_options.stats)
             object.insert(QStringLiteral("stats"), statisticsJson());
         Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
-    } else {
-        printStatistics();
-    }
-    if (failed)
-        return failure(ExitDriverError, driver().errorText());
-    if (json)
         return ExitSuccess;
+    }
     bool asHex = false;
     const QString text = shownText(address, host, hex, &asHex);
     if (asHex && !hex)
@@ -144,6 +173,16 @@ int ReadCommand::run(const QCommandLineParser &parser)
                        << address.kind << "); shown as hex" << Qt::endl;
     Console::out() << text << '\n';
     return ExitSuccess;
+}
+
+bool ReadCommand::isAtInt32Q16Clamp(const RequestAddress &address, const QByteArray &host)
+{
+    if (address.type != DataType::Int32Q16 || address.hasIndex() || address.bitForm
+        || host.size() != 4)
+        return false;
+    // The host value of raw 0x7FFFFFFF, where the driver's signed parse of the reply stops.
+    const qint32 clamp = LustBus::int32Q16HostValue(std::numeric_limits<qint32>::max());
+    return qFromLittleEndian<qint32>(host.constData()) == clamp;
 }
 
 QString ReadCommand::shownText(const RequestAddress &address, const QByteArray &host, bool hex,

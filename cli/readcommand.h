@@ -3,9 +3,9 @@
 #define LUSTBUS_READCOMMAND_H
 
 #include "linkcommand.h"
+#include "requestaddress.h"
 
 class QJsonObject;
-class RequestAddress;
 
 class ReadCommand : public LinkCommand
 {
@@ -32,6 +32,13 @@ public:
     // A STRING parameter reads as text only through an element address: false with the
     // message for a usage error.
     static bool isReadable(const RequestAddress &address, bool hex, QString *error);
+    // Whether a simple INT32Q16 read came back as 32768.00, the most the driver's
+    // signed parse of the reply gives: a negative value reads as that too.
+    static bool isAtInt32Q16Clamp(const RequestAddress &address, const QByteArray &host);
+
+    // --raw-address, shared by read, write and watch, and the address check it picks.
+    static QCommandLineOption rawAddressOption();
+    static RequestAddress::TextCheck textCheck(const QCommandLineParser &parser);
 
     // The text that the address forms and value forms share in read and write help.
     static QString addressNotes();

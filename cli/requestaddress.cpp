@@ -1,5 +1,8 @@
 #include "requestaddress.h"
 
+#include "addresscheck.h"
+#include "valuetext.h"
+
 using LustBus::DataType;
 
 namespace {
@@ -41,10 +44,12 @@ bool RequestAddress::isBitForm(const QString &text)
 }
 
 bool RequestAddress::resolve(const QString &text, const QString &kindText,
-                             const QString &countText, RequestAddress *address, QString *error)
+                             const QString &countText, RequestAddress *address, QString *error,
+                             TextCheck check)
 {
     RequestAddress a;
     a.text = text;
+    a.raw = check == TextCheck::Raw;
     quint64 kind = 0;
     const bool kindGiven = !kindText.isEmpty();
     if (kindGiven && (!parseNumber(kindText, &kind) || kind > 6)) {
@@ -53,24 +58,29 @@ bool RequestAddress::resolve(const QString &text, const QString &kindText,
                      .arg(kindText);
         return false;
     }
+    const bool bitKind = kindGiven && (kind == 0 || kind == 6);
     const bool valueForm = LustBus::parseParameterAddress(text, a.parts);
     a.bitForm = !valueForm && LustBus::parseBitAddress(text, a.parts);
-    if (!valueForm && !a.bitForm) {
-        *error = QStringLiteral("bad address '%1': expected TYPE:PARAM, TYPE:PARAM:INDEX, "
-                                "TYPE:PARAM.BIT or TYPE:PARAM:INDEX.BIT, e.g. INT16:12")
-                     .arg(text);
-        return false;
-    }
-    if (a.parts.parameter < 0 || a.parts.parameter > 0xFFFF || a.parts.index > 0xFFFF
-        || (a.bitForm && (a.parts.bit < 0 || a.parts.bit > 255))) {
-        *error = QStringLiteral("bad address '%1': parameter and element index go from 0 to "
-                                "65535, the bit number from 0 to 255")
-                     .arg(text);
-        return false;
+    if (a.raw) {
+        // The driver decides what the text means; lustbus only needs the kind.
+        if (kindGiven)
+            a.bitForm = bitKind;
+    } else {
+        const QString problem = AddressCheck::problem(text);
+        if (!problem.isEmpty()) {
+            *error = problem;
+            return false;
+        }
+        if (a.parts.parameter < 0 || a.parts.parameter > 0xFFFF || a.parts.index > 0xFFFF
+            || (a.bitForm && (a.parts.bit < 0 || a.parts.bit > 255))) {
+            *error = QStringLiteral("bad address '%1': parameter and element index go from 0 "
+                                    "to 65535, the bit number from 0 to 255")
+                         .arg(text);
+            return false;
+        }
     }
     a.type = a.parts.type;
     if (kindGiven) {
-        const bool bitKind = kind == 0 || kind == 6;
         if (bitKind != a.bitForm) {
             *error = bitKind ? QStringLiteral("--kind %1 needs a bit address such as "
                                               "USIGN16:20.3, not '%2'")
@@ -97,6 +107,15 @@ bool RequestAddress::resolve(const QString &text, const QString &kindText,
         }
     } else {
         a.count = a.bitForm ? 1 : defaultCount(a.type);
+    }
+    if (!a.raw && !a.bitForm && !a.hasIndex() && a.count > 1) {
+        // The driver would fit the one value to the larger size with zero bytes.
+        *error = QStringLiteral("bad --count %1: '%2' is a simple parameter, one value; "
+                                "elements of an array parameter need an element index, "
+                                "such as %2:0")
+                     .arg(a.count)
+                     .arg(text);
+        return false;
     }
 
     if (a.bitForm && a.count > quint64(MaxBits)) {
@@ -126,6 +145,41 @@ bool RequestAddress::resolve(const QString &text, const QString &kindText,
     }
     *address = a;
     return true;
+}
+
+bool RequestAddress::takesHexBytes(int bytes, QString *error) const
+{
+    auto byteText = [](quint64 n) {
+        return n == 1 ? QStringLiteral("1 byte") : QStringLiteral("%1 bytes").arg(n);
+    };
+    if (bitForm) {
+        const quint64 size = (count + 7) / 8;
+        if (!countGiven || quint64(bytes) == size)
+            return true;
+        *error = QStringLiteral("--hex: %1 bits of '%2' take %3, not %4")
+                     .arg(count)
+                     .arg(text, byteText(size), byteText(quint64(bytes)));
+        return false;
+    }
+    const int width = kindWidth(kind);
+    if (countGiven || (!hasIndex() && !raw)) {
+        const quint64 size = count * quint64(width); // a simple parameter's count is 1
+        if (quint64(bytes) == size)
+            return true;
+        *error = QStringLiteral("--hex: '%1' takes %2 (kind %3, count %4), not %5")
+                     .arg(text, byteText(size))
+                     .arg(kind)
+                     .arg(count)
+                     .arg(byteText(quint64(bytes)));
+        return false;
+    }
+    if (bytes % width == 0)
+        return true;
+    *error = QStringLiteral("--hex: '%1' takes whole elements of %2 (kind %3), not %4")
+                 .arg(text, byteText(quint64(width)))
+                 .arg(kind)
+                 .arg(byteText(quint64(bytes)));
+    return false;
 }
 
 bool RequestAddress::adoptValue(int valueBytes, int valueBits, QString *error)

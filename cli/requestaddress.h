@@ -10,8 +10,9 @@
 //   STRING                      kind 5, count 800 on a read (the longest text a
 //                               telegram carries), the text's length on a write
 //   bit form TYPE:PARAM.BIT     kind 0, count = bits (read: 1; write: the digits given)
-//   other type names            kind 1, count 4
-//   count                       1, or on a write the elements of the value
+//   other type names            refused; with --raw-address kind 1, count 4
+//   count                       1, or on a write the elements of the value; above 1
+//                               only with an element index (or --raw-address)
 //
 // An element read carries at most 255 bytes (the driver sends the low 8 bits of the
 // byte size), a bit access at most 255 bits and a simple read at most 812 bytes (a
@@ -36,10 +37,19 @@ public:
     static constexpr int MaxBits = 255;
     static constexpr int MaxSimpleBytes = LustBus::BufferSize;
 
+    // Strict: the text must pass AddressCheck, and a simple parameter takes count 1.
+    // Raw (--raw-address): the text goes to the driver as it is, whatever it holds.
+    enum class TextCheck { Strict, Raw };
+
     // kindText and countText are the options as typed, empty when not given; the
     // defaults are those of a read. False with error naming the bad part.
     static bool resolve(const QString &text, const QString &kindText, const QString &countText,
-                        RequestAddress *address, QString *error);
+                        RequestAddress *address, QString *error,
+                        TextCheck check = TextCheck::Strict);
+    // For write --hex: whether bytes is exactly the address's byte size (with --count or
+    // for a simple parameter), or whole elements of the kind (without --count, with an
+    // element index or a raw text). False with error naming both sizes.
+    bool takesHexBytes(int bytes, QString *error) const;
     // For a write: the count from the value when --count was not given (bits of a bit
     // form value, else its elements of the kind's width). A given count must match the
     // bits of a bit form value.
@@ -56,6 +66,7 @@ public:
     int kind = 1;
     quint64 count = 1;
     bool countGiven = false;
+    bool raw = false; //!< --raw-address
 
     bool hasIndex() const { return parts.index >= 0; }
     // Whether the value is shown and parsed as a list: element addresses and counts

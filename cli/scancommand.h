@@ -13,6 +13,9 @@ public:
     QString epilogue() const override;
     QList<QCommandLineOption> options() const override;
     int run(const QCommandLineParser &parser) override;
+
+protected:
+    bool usesStation() const override { return false; }
 };
 
 #endif // LUSTBUS_SCANCOMMAND_H

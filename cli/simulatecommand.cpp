@@ -183,6 +183,12 @@ int SimulateCommand::run(const QCommandLineParser &parser)
                    << (parser.isSet(QStringLiteral("echo")) ? QStringLiteral(", local echo")
                                                             : QString())
                    << "; stop with Ctrl-C" << Qt::endl;
+    // Whoever started it learns where it listens from these lines: a simulator nobody
+    // can find serves nothing.
+    if (Console::writeError() != 0) {
+        simulator.stop();
+        return writeFailure();
+    }
 
     int signalNumber = 0;
     sigwait(&stopSignals, &signalNumber);

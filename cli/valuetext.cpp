@@ -349,6 +349,29 @@ bool parseBits(const QString &text, QByteArray &bits, int &count, QString &error
     return true;
 }
 
+QByteArray heldByServo(DataType type, const QByteArray &host)
+{
+    if (type != DataType::FixPt16 && type != DataType::Int32Q16)
+        return host;
+    QByteArray held;
+    for (int at = 0; at + 4 <= host.size(); at += 4) {
+        const QByteArray element = host.mid(at, 4);
+        qint32 value = 0;
+        if (type == DataType::FixPt16) {
+            const QByteArray servo = LustBus::fixPt16ToServo(element); // 16 bits, big-endian
+            value = LustBus::fixPt16HostValue(quint32(quint8(servo[0])) << 8 | quint8(servo[1]));
+        } else {
+            const QByteArray servo = LustBus::int32Q16ToServo(element); // 32 bits, big-endian
+            quint32 raw = 0;
+            for (char byte : servo)
+                raw = raw << 8 | quint8(byte);
+            value = LustBus::int32Q16HostValue(qint32(raw));
+        }
+        held += toLittleEndian(quint32(value), 4);
+    }
+    return held;
+}
+
 QString toHex(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex().toUpper());

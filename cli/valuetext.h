@@ -45,6 +45,11 @@ QString formatBits(const QByteArray &bits, int count);
 // 0/1 digits, lowest bit first, to ceil(count / 8) bytes; count becomes the digit count.
 bool parseBits(const QString &text, QByteArray &bits, int &count, QString &error);
 
+// The host data the servo holds after a write of host, read back: FIXPT16 and INT32Q16
+// go through the driver's scalings both ways (FIXPT16 0.07 comes back as 0.05); every
+// other type is returned unchanged.
+QByteArray heldByServo(LustBus::DataType type, const QByteArray &host);
+
 QString toHex(const QByteArray &bytes); //!< upper case, no spaces
 // Pairs of hex digits in either case, at least one pair.
 bool fromHex(const QString &text, QByteArray &bytes, QString &error);

@@ -12,58 +12,9 @@
 #include <QtCore/QJsonDocument>
 
 #include <algorithm>
-#include <csignal>
-#include <ctime>
 #include <limits>
 
-#include <pthread.h>
-
 namespace {
-
-// SIGINT and SIGTERM end a watch between two requests, so that the table, the last
-// lines and the statistics come out whole. They are blocked from the start, before the
-// built-in simulator starts its thread (which inherits the mask), and taken by
-// sigtimedwait while the watch waits. Once one came the old mask is back, so that a
-// second Ctrl-C ends the program at once.
-class StopSignals
-{
-public:
-    StopSignals()
-    {
-        sigemptyset(&m_signals);
-        sigaddset(&m_signals, SIGINT);
-        sigaddset(&m_signals, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &m_signals, &m_oldMask);
-    }
-    ~StopSignals() { restore(); }
-
-    // Waits up to ms (0: only looks) for a stop signal; true when one came.
-    bool wait(qint64 ms)
-    {
-        if (m_restored)
-            return true;
-        timespec timeout{};
-        timeout.tv_sec = time_t(ms / 1000);
-        timeout.tv_nsec = long(ms % 1000) * 1000000L;
-        if (sigtimedwait(&m_signals, nullptr, &timeout) < 0)
-            return false; // EAGAIN: none came; EINTR: another signal's handler ran
-        restore();
-        return true;
-    }
-
-private:
-    void restore()
-    {
-        if (m_restored)
-            return;
-        m_restored = true;
-        pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
-    }
-
-    sigset_t m_signals;
-    sigset_t m_oldMask;
-    bool m_restored = false;
-};
 
 constexpr qint64 MaxIntervalMs = 86400000; // a day
 constexpr double MaxDurationSeconds = 31.0 * 86400.0;
@@ -93,7 +44,9 @@ QString WatchCommand::description() const
         "\n"
         "The watch runs until --samples rounds are done, --duration has passed, or\n"
         "SIGINT (Ctrl-C) or SIGTERM, which end it cleanly after the request on the wire\n"
-        "(at most --timeout times --retries + 1); a second Ctrl-C ends it at once.");
+        "(at most --timeout times --retries + 1), with its last lines and statistics; a\n"
+        "second one ends it at once, also while a request waits on a silent line, with\n"
+        "status 130 (SIGINT) or 143 (SIGTERM).");
 }
 
 QList<Command::Argument> WatchCommand::arguments() const
@@ -119,8 +72,9 @@ QString WatchCommand::epilogue() const
                "growing; values longer than 40 characters are cut there (CSV and JSON keep\n"
                "them whole), and lines are cut to the terminal's width.\n"
                "\n"
-               "watch exits with 0 when it ends by itself or by a signal, and with 1 when\n"
-               "samples were taken and not one of them succeeded.\n"
+               "watch exits with 0 when it ends by itself, with 1 when samples were taken and\n"
+               "not one of them succeeded, and with 130 (SIGINT) or 143 (SIGTERM) when a\n"
+               "signal ended it, cleanly or at once.\n"
                "\n")
            + ReadCommand::addressNotes() + QLatin1Char('\n') + linkNotes()
            + QStringLiteral(
@@ -164,6 +118,7 @@ QList<QCommandLineOption> WatchCommand::options() const
         QCommandLineOption(QStringLiteral("json"),
                            QStringLiteral("One JSON object per sample instead of CSV or the "
                                           "table.")),
+        ReadCommand::rawAddressOption(),
     };
     return list + LinkOptions::options();
 }
@@ -213,17 +168,19 @@ int WatchCommand::run(const QCommandLineParser &parser)
         }
         RequestAddress address;
         if (!RequestAddress::resolve(text, parser.value(QStringLiteral("kind")), countText,
-                                     &address, &error)
+                                     &address, &error, ReadCommand::textCheck(parser))
             || !ReadCommand::isReadable(address, hex, &error))
             return usageError(at >= 0 ? QStringLiteral("'%1': %2").arg(argument, error) : error);
         addresses.append(address);
         addressTexts.append(address.text);
     }
-    const bool table = !json && !csv && Console::outIsTerminal();
+    const bool table = !json && !csv && Console::outIsAnsiTerminal();
 
-    StopSignals stop;
     if (!openLink(&status))
         return status;
+    StopSignals &stop = *m_stop;
+    if (table)
+        stop.setLastWords(WatchTable::finishText());
 
     QTextStream &out = Console::out();
     WatchTable watchTable(addressTexts);
@@ -252,6 +209,8 @@ int WatchCommand::run(const QCommandLineParser &parser)
         for (int i = 0; i < addresses.size() && !stopped; ++i) {
             const RequestAddress &address = addresses[i];
             const QByteArray host = driver().read(link(), address.dataAddress());
+            if (stop.endNow())
+                return endAtOnce(table ? &watchTable : nullptr);
             const bool failed = driver().hasError();
             const QString errorText = failed ? driver().errorText() : QString();
             finishRequest();
@@ -275,7 +234,9 @@ int WatchCommand::run(const QCommandLineParser &parser)
                 out << WatchLog::csvSample(now, address.text, value, errorText) << '\n'
                     << Qt::flush;
             }
-            stopped = stop.wait(0);
+            if (Console::writeError() != 0)
+                return writeFailure();
+            stopped = stop.stopRequested();
         }
         if (stopped || (samples > 0 && round >= samples))
             break;
@@ -285,25 +246,49 @@ int WatchCommand::run(const QCommandLineParser &parser)
         // On the table the ages keep counting while the watch waits.
         for (qint64 left = until - clock.elapsed(); left > 0 && !stopped;
              left = until - clock.elapsed()) {
-            stopped = stop.wait(table ? std::min<qint64>(left, 250) : left);
-            if (table && !stopped)
+            stopped = stop.wait(int(table ? std::min<qint64>(left, 250) : left));
+            if (table && !stopped) {
                 watchTable.draw(out, statusLine(), clock.elapsed(), Console::outColumns());
+                if (Console::writeError() != 0)
+                    return writeFailure();
+            }
         }
     }
+    if (stop.endNow())
+        return endAtOnce(table ? &watchTable : nullptr);
     if (table) {
         watchTable.draw(out, statusLine(), clock.elapsed(), Console::outColumns());
         watchTable.finish(out);
     }
+    // With --json the last line is one object: the statistics, in a failure's object
+    // when the watch ends with one.
+    const bool allFailed = taken > 0 && good == 0;
+    const bool failed = stop.stopRequested() || allFailed;
     if (json && m_options.stats) {
-        QJsonObject last;
-        last.insert(QStringLiteral("stats"), statisticsJson());
-        out << QJsonDocument(last).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
+        if (failed) {
+            addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
+        } else {
+            QJsonObject last;
+            last.insert(QStringLiteral("stats"), statisticsJson());
+            out << QJsonDocument(last).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
+        }
     } else {
         out.flush();
         printStatistics();
     }
-    if (taken > 0 && good == 0)
+    if (stop.endNow())
+        return endAtOnce(nullptr);
+    if (stop.stopRequested())
+        return signalExit(stop.stopStatus());
+    if (allFailed)
         return failure(ExitDriverError,
                        QStringLiteral("not one of %1 samples succeeded").arg(taken));
     return ExitSuccess;
+}
+
+int WatchCommand::endAtOnce(WatchTable *table)
+{
+    if (table)
+        table->finish(Console::out());
+    return signalExit();
 }

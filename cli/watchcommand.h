@@ -5,6 +5,8 @@
 
 #include "linkcommand.h"
 
+class WatchTable;
+
 class WatchCommand : public LinkCommand
 {
 public:
@@ -17,6 +19,14 @@ public:
     QString epilogue() const override;
     QList<QCommandLineOption> options() const override;
     int run(const QCommandLineParser &parser) override;
+
+protected:
+    // The first signal ends the watch after the request on the wire, the second at once.
+    int signalsToEnd() const override { return 2; }
+
+private:
+    // After the second signal: the cursor shown again, nothing more written.
+    int endAtOnce(WatchTable *table);
 };
 
 #endif // LUSTBUS_WATCHCOMMAND_H

@@ -107,3 +107,8 @@ void WatchTable::finish(QTextStream &out)
     out << ShowCursor;
     out.flush();
 }
+
+const char *WatchTable::finishText()
+{
+    return ShowCursor;
+}

@@ -31,6 +31,8 @@ public:
     void draw(QTextStream &out, const QString &status, qint64 nowMs, int columns);
     // Shows the cursor again below the table.
     void finish(QTextStream &out);
+    // What finish writes, for an end that cannot go through a stream (a signal handler).
+    static const char *finishText();
 
     // "-" before the first good value, "0.4 s", "59.9 s", "1 min 05 s", "2 h 07 min".
     static QString ageText(qint64 ms);

@@ -65,7 +65,9 @@ QList<QCommandLineOption> WriteCommand::options() const
                                           "as read --hex prints them).")),
         QCommandLineOption(QStringLiteral("json"),
                            QStringLiteral("Prints one JSON object: address, kind, count, hex "
-                                          "(host bytes), written, or error.")),
+                                          "(host bytes), value (as the servo will hold it), "
+                                          "written; or error and exit.")),
+        ReadCommand::rawAddressOption(),
     };
     return list + LinkOptions::options();
 }
@@ -75,7 +77,7 @@ bool WriteCommand::hostData(const RequestAddress &address, const QString &value,
 {
     *bits = 0;
     if (hex) {
-        if (!ValueText::fromHex(value, *host, *error))
+        if (!ValueText::fromHex(value, *host, *error) || !address.takesHexBytes(host->size(), error))
             return false;
         *bits = host->size() * 8;
         if (address.bitForm && address.countGiven) {
@@ -94,6 +96,28 @@ bool WriteCommand::hostData(const RequestAddress &address, const QString &value,
     return ValueText::parse(address.type, value, address.hasIndex(), *host, *error);
 }
 
+namespace {
+
+// Why the value the servo holds differs from the one typed: the driver's scalings
+// round to the servo's steps.
+QString roundingNote(DataType type, const QByteArray &typed, const QByteArray &held)
+{
+    QStringList notes;
+    for (int at = 0; at + 4 <= typed.size() && at + 4 <= held.size(); at += 4) {
+        const QString before = ValueText::format(type, typed.mid(at, 4), false);
+        const QString after = ValueText::format(type, held.mid(at, 4), false);
+        if (before == after)
+            continue;
+        notes.append(type == DataType::FixPt16
+                         ? QStringLiteral("%1 is not a multiple of 0.05").arg(before)
+                         : QStringLiteral("%1 becomes %2 by the driver's rounding")
+                               .arg(before, after));
+    }
+    return notes.join(QLatin1String("; "));
+}
+
+} // namespace
+
 int WriteCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
@@ -103,8 +127,10 @@ int WriteCommand::run(const QCommandLineParser &parser)
     QString error;
     if (!RequestAddress::resolve(parser.positionalArguments().value(0),
                                  parser.value(QStringLiteral("kind")),
-                                 parser.value(QStringLiteral("count")), &address, &error))
+                                 parser.value(QStringLiteral("count")), &address, &error,
+                                 ReadCommand::textCheck(parser)))
         return usageError(error);
+    addJsonFields(address.toJson());
     if (address.type == DataType::String && !address.hasIndex() && !address.bitForm)
         return usageError(QStringLiteral("'%1': a STRING parameter is written as text only "
                                          "through an address with an element index, such as %1:0")
@@ -115,10 +141,14 @@ int WriteCommand::run(const QCommandLineParser &parser)
     if (!hostData(address, parser.positionalArguments().value(1), hex, &host, &bits, &error)
         || !address.adoptValue(host.size(), bits, &error))
         return usageError(error);
+    addJsonFields(address.toJson());
+    addJsonFields({{QStringLiteral("hex"), ValueText::toHex(host)}});
     if (!openLink(&status))
         return status;
 
     const int written = driver().write(link(), address.dataAddress(), host);
+    if (endedBySignal())
+        return signalExit();
     const bool failed = driver().hasError();
     finishRequest();
     // A bit write whose read brought an empty value writes nothing and reports nothing.
@@ -127,23 +157,34 @@ int WriteCommand::run(const QCommandLineParser &parser)
                                       : QStringLiteral("write %1> the servo returned an empty "
                                                        "value; nothing was written")
                                             .arg(address.text);
-    if (parser.isSet(QStringLiteral("json"))) {
+    const bool json = parser.isSet(QStringLiteral("json"));
+    if (m_options.stats)
+        addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
+    if (!json)
+        printStatistics();
+    if (!message.isEmpty()) {
+        addJsonFields({{QStringLiteral("written"), false}});
+        return failure(ExitDriverError, message);
+    }
+
+    const QByteArray held = address.bitForm ? host : ValueText::heldByServo(address.type, host);
+    if (json) {
         QJsonObject object = address.toJson();
+        ReadCommand::insertJsonValue(address, held, &object);
         object.insert(QStringLiteral("hex"), ValueText::toHex(host));
-        object.insert(QStringLiteral("written"), message.isEmpty());
-        if (!message.isEmpty())
-            object.insert(QStringLiteral("error"), message);
+        object.insert(QStringLiteral("written"), true);
         if (m_options.stats)
             object.insert(QStringLiteral("stats"), statisticsJson());
         Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
-    } else {
-        if (message.isEmpty())
-            Console::out() << "written " << address.text << " = "
-                           << (hex ? ValueText::toHex(host) : ReadCommand::valueText(address, host))
-                           << '\n';
-        printStatistics();
+        return ExitSuccess;
     }
-    if (!message.isEmpty())
-        return failure(ExitDriverError, message);
+    if (hex) {
+        Console::out() << "written " << address.text << " = " << ValueText::toHex(host) << '\n';
+        return ExitSuccess;
+    }
+    const QString note = address.bitForm ? QString() : roundingNote(address.type, host, held);
+    Console::out() << "written " << address.text << " = "
+                   << ReadCommand::valueText(address, held)
+                   << (note.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(note)) << '\n';
     return ExitSuccess;
 }

@@ -137,3 +137,8 @@ void SerialLink::discardInput()
     m_port.clear(QSerialPort::Input);
     StreamLink::discardInput();
 }
+
+int SerialLink::deviceHandle() const
+{
+    return m_port.isOpen() ? int(m_port.handle()) : -1;
+}

@@ -47,6 +47,7 @@ protected:
     void closeDevice() override;
     QString deviceFailure() const override;
     void discardInput() override;
+    int deviceHandle() const override;
 
 private:
     bool applyKernelRs485Mode();

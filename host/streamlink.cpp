@@ -1,14 +1,18 @@
 #include "streamlink.h"
 
 #include "linkclock.h"
+#include "linkinterrupt.h"
 #include "tracinglink.h"
 
 #include <QtCore/QIODevice>
 #include <QtCore/QVarLengthArray>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
+
+#include <poll.h>
 
 namespace {
 
@@ -78,25 +82,58 @@ qint64 StreamLink::replyDeadline() const
     return nowMs() + qMax(m_protocol.timeout, 0);
 }
 
+int StreamLink::delayMs() const
+{
+    return isInterrupted() ? 0 : m_protocol.delay;
+}
+
+bool StreamLink::isInterrupted() const
+{
+    return m_interrupt && m_interrupt->isRaised();
+}
+
 // The one place where the link waits for the line: until a byte is buffered, the
-// deadline passes or the device fails.
-bool StreamLink::waitForInput(qint64 deadlineMs)
+// deadline passes, the device fails or the interrupt is raised.
+StreamLink::Wait StreamLink::waitForInput(qint64 deadlineMs)
 {
     while (m_device->bytesAvailable() == 0) {
+        if (!waitBesideInterrupt(deadlineMs))
+            return Wait::Failed;
         const qint64 left = deadlineMs - nowMs();
         if (!m_device->waitForReadyRead(waitArgMs(left))) {
             if (m_device->bytesAvailable() > 0)
-                return true;
+                return Wait::Input;
             const QString failure = deviceFailure();
             if (!failure.isEmpty()) {
                 setErrorString(failure);
-                return false;
+                return Wait::Failed;
             }
             if (nowMs() >= deadlineMs)
-                return false;
+                return Wait::TimedOut;
         }
     }
-    return true;
+    return Wait::Input;
+}
+
+// The device's own wait cannot watch a second descriptor: with an interrupt, poll
+// both until the device has something or the time is up, and only then let the
+// device take it. False once the interrupt is raised.
+bool StreamLink::waitBesideInterrupt(qint64 deadlineMs)
+{
+    if (!m_interrupt)
+        return true;
+    const int handle = deviceHandle();
+    if (handle >= 0) {
+        pollfd fds[2] = {{m_interrupt->fileDescriptor(), POLLIN, 0}, {handle, POLLIN, 0}};
+        // EINTR: a signal that did not raise the interrupt; wait out the rest.
+        while (!m_interrupt->isRaised() && poll(fds, 2, waitArgMs(deadlineMs - nowMs())) < 0
+               && errno == EINTR) {
+        }
+    }
+    if (!m_interrupt->isRaised())
+        return true;
+    setErrorString(QStringLiteral("interrupted"));
+    return false;
 }
 
 void StreamLink::reportNotOpen()
@@ -120,7 +157,8 @@ int StreamLink::readReply(char *data, int count, bool exact)
     }
     int got = 0;
     qint64 deadline = replyDeadline();
-    while (got < count && waitForInput(deadline)) {
+    Wait wait = Wait::Input;
+    while (got < count && (wait = waitForInput(deadline)) == Wait::Input) {
         const int n = readAvailable(data + got, count - got);
         if (n > 0) {
             got += n;
@@ -132,7 +170,7 @@ int StreamLink::readReply(char *data, int count, bool exact)
         if (!exact)
             break;
     }
-    return got;
+    return got == 0 && wait == Wait::Failed ? -1 : got;
 }
 
 int StreamLink::receive(char *data, int room)
@@ -159,12 +197,18 @@ int StreamLink::receiveExact(char *data, int count)
 
 int StreamLink::send(const char *data, int count)
 {
-    if (!isOpen()) {
+    // A device that went away and is not back yet (see reconnect) is not written to:
+    // the write would only cover up why it went.
+    if (!isOpen() || !deviceFailure().isEmpty()) {
         reportNotOpen();
         return -1;
     }
     m_replyStarted = false;
     m_echoFault = false;
+    if (isInterrupted()) {
+        setErrorString(QStringLiteral("interrupted"));
+        return -1;
+    }
     if (count < 1)
         return 0;
     const qint64 queued = m_device->write(data, count);
@@ -200,6 +244,8 @@ bool StreamLink::checkEcho(const char *sent, int count)
     if (got == count && std::memcmp(heard.constData(), sent, size_t(count)) == 0)
         return true;
     m_echoFault = true;
+    if (got < 0)
+        return false; // errorString() says why: a failed device or an interrupt
     const QString failure = deviceFailure(); // a failing device says why by itself
     setErrorString(!failure.isEmpty()
                        ? failure
@@ -218,7 +264,7 @@ void StreamLink::swallowUntilQuiet()
     m_echoFault = false;
     const int quietMs = m_interByteTimeoutMs > 0 ? m_interByteTimeoutMs : QuietWithoutInterByteMs;
     qint64 deadline = nowMs() + qMax(m_protocol.timeout, 0);
-    while (waitForInput(deadline)) {
+    while (waitForInput(deadline) == Wait::Input) {
         m_device->readAll();
         deadline = nowMs() + quietMs;
     }
@@ -228,10 +274,13 @@ QVariant StreamLink::control(int code, const QVariant &)
 {
     if (code != LinkControlDiscardInput)
         return QVariant();
-    // Draining the input first also lets a socket notice that its peer has gone.
-    if (isOpen())
-        discardInput();
-    reconnectIfGone();
+    // Draining the input first also lets a socket notice that its peer has gone. An
+    // interrupted link leaves the device alone: a reopen could wait for a connection.
+    if (!isInterrupted()) {
+        if (isOpen())
+            discardInput();
+        reconnectIfGone();
+    }
     m_replyStarted = false;
     m_echoFault = false;
     return QVariant();

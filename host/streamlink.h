@@ -15,15 +15,19 @@
 // early instead of at the response time-out. An inter-byte time-out of 0 turns that
 // off: every receive then waits up to the response time-out again.
 //
-// Receives return 0 when nothing came and -1 when the link is not open; both are below
-// 1, which is all the driver looks at. A time-out of 0 or below does not wait: a receive
-// then takes only what has already arrived.
+// Receives return 0 when nothing came within the time-out, and -1 when the link is not
+// open, its device failed during the wait or the wait was interrupted (errorString()
+// says which); both are below 1, which is all the driver looks at. A time-out of 0 or
+// below does not wait: a receive then takes only what has already arrived.
 //
 // Reconnect: once open() succeeded, a device that goes away (USB adapter unplugged,
 // TCP server closed the connection) is reopened at the start of the next request, by
 // control(12). A reopen that fails is tried again no sooner than the reconnect
 // interval later; the requests in between fail at once with nothing received, which
 // the driver reports as "no response". close() ends this.
+//
+// Interrupt: given a LinkInterrupt, the link watches it beside its device while it
+// waits for the line; see linkinterrupt.h.
 #ifndef LUSTBUS_STREAMLINK_H
 #define LUSTBUS_STREAMLINK_H
 
@@ -33,6 +37,7 @@
 #include <QtCore/QString>
 
 class LinkClock;
+class LinkInterrupt;
 class QIODevice;
 
 class StreamLink : public LinkDevice
@@ -53,7 +58,7 @@ public:
     QVariant control(int code, const QVariant &value) override;
     int retryCount() const override { return m_protocol.retry; }
     int stationId() const override { return m_protocol.stationid; }
-    int delayMs() const override { return m_protocol.delay; }
+    int delayMs() const override; //!< 0 while interrupted
 
     int timeoutMs() const { return m_protocol.timeout; }
     ProtocolSettings protocolSettings() const { return m_protocol; }
@@ -81,6 +86,12 @@ public:
     // The clock of the time-outs and the back-off; it must outlive the link.
     void setClock(const LinkClock &clock) { m_clock = &clock; }
 
+    // Ends the waits when raised (null: none, the default); it must outlive the link.
+    // While it is raised, sends and receives fail at once and control() leaves the
+    // device alone.
+    void setInterrupt(const LinkInterrupt *interrupt) { m_interrupt = interrupt; }
+    bool isInterrupted() const;
+
 protected:
     explicit StreamLink(const ProtocolSettings &protocol);
 
@@ -97,11 +108,16 @@ protected:
     virtual QString deviceFailure() const { return QString(); }
     // Drops what the device has buffered and what has arrived without being read.
     virtual void discardInput();
+    // The descriptor the device's waits poll, so that an interrupt is watched beside
+    // it; -1 (the default): none, and a wait under way does not see the interrupt.
+    virtual int deviceHandle() const { return -1; }
 
 private:
     qint64 nowMs() const;
     qint64 replyDeadline() const;
-    bool waitForInput(qint64 deadlineMs);
+    enum class Wait { Input, TimedOut, Failed };
+    Wait waitForInput(qint64 deadlineMs);
+    bool waitBesideInterrupt(qint64 deadlineMs);
     int readAvailable(char *data, int room);
     int readReply(char *data, int count, bool exact);
     bool checkEcho(const char *sent, int count);
@@ -112,6 +128,7 @@ private:
     ProtocolSettings m_protocol;
     QIODevice *m_device = nullptr;
     const LinkClock *m_clock = nullptr;
+    const LinkInterrupt *m_interrupt = nullptr;
     QString m_errorString;
     int m_interByteTimeoutMs = 0;
     int m_reconnectIntervalMs = 1000;

@@ -56,5 +56,14 @@ QString TcpLink::deviceFailure() const
 {
     if (m_socket.state() == QAbstractSocket::ConnectedState)
         return QString();
+    // Said in the link's own words: a device server that hangs up is not a servo that
+    // stays silent.
+    if (m_socket.error() == QAbstractSocket::RemoteHostClosedError)
+        return QStringLiteral("connection to %1 closed by the peer").arg(endpoint());
     return QStringLiteral("connection to %1 lost: %2").arg(endpoint(), m_socket.errorString());
+}
+
+int TcpLink::deviceHandle() const
+{
+    return int(m_socket.socketDescriptor());
 }

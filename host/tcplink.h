@@ -34,6 +34,7 @@ protected:
     bool openDevice() override;
     void closeDevice() override;
     QString deviceFailure() const override;
+    int deviceHandle() const override;
 
 private:
     QString endpoint() const;

@@ -46,11 +46,20 @@ QString TracingLink::traceLine(const QTime &time, char direction, const QByteArr
 
 void TracingLink::logReceived(const char *data, int got)
 {
+    const QTime now = QTime::currentTime();
     if (got > 0) {
-        trace(traceLine(QTime::currentTime(), '<', QByteArray(data, got)));
+        trace(traceLine(now, '<', QByteArray(data, got)));
+    } else if (got == 0) {
+        trace(timeText(now) + QStringLiteral(" < nothing within the time-out"));
     } else {
-        trace(timeText(QTime::currentTime()) + QStringLiteral(" < nothing within the time-out"));
+        trace(timeText(now) + QStringLiteral(" < ") + failure());
     }
+}
+
+QString TracingLink::failure() const
+{
+    const QString why = m_failureText ? m_failureText() : QString();
+    return why.isEmpty() ? QStringLiteral("the link failed") : why;
 }
 
 int TracingLink::receive(char *data, int room)
@@ -70,7 +79,10 @@ int TracingLink::receiveExact(char *data, int count)
 int TracingLink::send(const char *data, int count)
 {
     trace(traceLine(QTime::currentTime(), '>', QByteArray(data, qMax(count, 0))));
-    return m_inner.send(data, count);
+    const int sent = m_inner.send(data, count);
+    if (sent < 0)
+        trace(timeText(QTime::currentTime()) + QStringLiteral(" - send failed: ") + failure());
+    return sent;
 }
 
 QVariant TracingLink::control(int code, const QVariant &value)

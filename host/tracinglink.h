@@ -10,6 +10,11 @@
 // Control characters appear by their names (<STX>, <NAK>, <DEL>), bytes from 0x80 on and
 // the '<' itself as <xHH>, everything else as the character. Given a sink, the lines go
 // there instead of the logging category (a test keeps them to show a failed exchange).
+// A receive or send below 0 means the inner link failed rather than timed out; given a
+// failure text (a StreamLink's errorString), the line says why:
+//
+//   14:03:09.101 < connection to 127.0.0.1:5020 closed by the peer
+//   14:03:09.230 - send failed: interrupted
 #ifndef LUSTBUS_TRACINGLINK_H
 #define LUSTBUS_TRACINGLINK_H
 
@@ -27,12 +32,15 @@ class TracingLink : public LinkDevice
 {
 public:
     using LineSink = std::function<void(const QString &line)>;
+    using FailureText = std::function<QString()>;
 
     // The inner link must outlive the wrapper.
     explicit TracingLink(LinkDevice &inner, LineSink sink = LineSink())
         : m_inner(inner), m_sink(std::move(sink))
     {
     }
+
+    void setFailureText(FailureText text) { m_failureText = std::move(text); }
 
     int receiveExact(char *data, int count) override;
     int receive(char *data, int room) override;
@@ -49,10 +57,12 @@ public:
 
 private:
     void logReceived(const char *data, int got);
+    QString failure() const; //!< why the inner link failed, as far as it tells
     void trace(const QString &line);
 
     LinkDevice &m_inner;
     LineSink m_sink;
+    FailureText m_failureText;
 };
 
 #endif // LUSTBUS_TRACINGLINK_H

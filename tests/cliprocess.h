@@ -4,10 +4,12 @@
 #ifndef LUSTBUS_TESTS_CLIPROCESS_H
 #define LUSTBUS_TESTS_CLIPROCESS_H
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtCore/QProcess>
+#include <QtCore/QProcessEnvironment>
 #include <QtCore/QRegularExpression>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
@@ -15,6 +17,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,10 +32,32 @@ struct Result
     QString err;
 };
 
+// The environment of every run: the test's own without the LUSTBUS_ variables, so that
+// a user's LUSTBUS_PORT cannot change what a test reads, changed by extra: "NAME=VALUE"
+// sets a variable, "-NAME" removes it.
+inline QProcessEnvironment cliEnvironment(const QStringList &extra = {})
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys()) {
+        if (name.startsWith(QLatin1String("LUSTBUS_")))
+            environment.remove(name);
+    }
+    for (const QString &entry : extra) {
+        if (entry.startsWith(QLatin1Char('-')))
+            environment.remove(entry.mid(1));
+        else
+            environment.insert(entry.section(QLatin1Char('='), 0, 0),
+                               entry.section(QLatin1Char('='), 1));
+    }
+    return environment;
+}
+
 // Every run is bounded; a hang fails the test instead of stalling the suite.
-inline Result lustbus(const QStringList &arguments, int timeoutMs = 20000)
+inline Result lustbus(const QStringList &arguments, int timeoutMs = 20000,
+                      const QStringList &environment = {})
 {
     QProcess process;
+    process.setProcessEnvironment(cliEnvironment(environment));
     process.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
     Result result;
     if (!process.waitForFinished(timeoutMs)) {
@@ -51,10 +80,14 @@ inline std::string describe(const Result &r)
         .toStdString();
 }
 
-// "read INT16:12 --count 4" as the arguments it spells.
+// "read INT16:12 --count 4" as the arguments it spells; a '~' stands for a blank inside
+// an argument ("read ~INT16:12").
 inline QStringList args(const char *words)
 {
-    return QString::fromUtf8(words).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList arguments = QString::fromUtf8(words).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (QString &argument : arguments)
+        argument.replace(QLatin1Char('~'), QLatin1Char(' '));
+    return arguments;
 }
 
 inline QJsonObject json(const QString &text)
@@ -95,6 +128,7 @@ class SimulatorProcess
 public:
     explicit SimulatorProcess(const QStringList &arguments)
     {
+        m_process.setProcessEnvironment(cliEnvironment());
         m_process.start(QStringLiteral(LUSTBUS_CLI_PATH),
                         QStringList{QStringLiteral("simulate")} + arguments);
         while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
@@ -126,6 +160,67 @@ public:
 private:
     QProcess m_process;
     QStringList m_link;
+};
+
+// lustbus with its standard output (and with bothStreams its standard error too) on a
+// real pseudo-terminal, as on a user's screen; the test reads the screen from the
+// master side. environment as cliEnvironment takes it: TERM=xterm, -TERM.
+class TerminalProcess
+{
+public:
+    enum Streams { OutputOnly, BothStreams };
+
+    explicit TerminalProcess(const QStringList &arguments, const QStringList &environment,
+                             Streams streams = OutputOnly)
+        : m_master(posix_openpt(O_RDWR | O_NOCTTY))
+    {
+        if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0) {
+            const QString terminal = QString::fromLocal8Bit(ptsname(m_master));
+            process.setProcessEnvironment(cliEnvironment(environment));
+            process.setStandardOutputFile(terminal);
+            if (streams == BothStreams)
+                process.setStandardErrorFile(terminal);
+            process.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
+            process.waitForStarted();
+        }
+    }
+    ~TerminalProcess()
+    {
+        process.kill();
+        process.waitForFinished();
+        if (m_master >= 0)
+            close(m_master);
+    }
+    // Reads the screen until it shows text (empty: never), the time is up or the
+    // terminal closes.
+    bool readUntil(const QByteArray &text, int timeoutMs)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        pollfd fd{m_master, POLLIN, 0};
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((text.isEmpty() || !shown.contains(text))
+               && poll(&fd, 1, int(qMax<qint64>(0, timeoutMs - clock.elapsed()))) > 0
+               && (n = read(m_master, buffer, sizeof buffer)) > 0)
+            shown.append(buffer, int(n));
+        return !text.isEmpty() && shown.contains(text);
+    }
+    // Waits for the program to end by itself, reads the rest of the screen and gives
+    // the exit code.
+    int finish(int timeoutMs = 20000)
+    {
+        if (!process.waitForFinished(timeoutMs))
+            ADD_FAILURE() << "lustbus on a terminal did not finish in time";
+        readUntil(QByteArray(), 300);
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    QProcess process;
+    QByteArray shown;
+
+private:
+    int m_master = -1;
 };
 
 } // namespace

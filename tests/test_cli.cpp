@@ -4,19 +4,30 @@
 
 #include "cliprocess.h"
 
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QTemporaryDir>
+
 namespace {
 
 // A run of lustbus: its exit code, all of stdout (trimmed unless none) and a part of
 // stderr.
 struct Expected { const char *arguments; int exitCode; const char *out, *err; };
 
+// An expected stdout that starts with '{' is one JSON object, compared key-sorted.
 template<size_t N>
-void expectRuns(const Expected (&runs)[N], const QStringList &options)
+void expectRuns(const Expected (&runs)[N], const QStringList &options,
+                const QStringList &environment = {})
 {
     for (const Expected &run : runs) {
-        const Result r = lustbus(args(run.arguments) + options);
+        const Result r = lustbus(args(run.arguments) + options, 20000, environment);
         EXPECT_EQ(r.exitCode, run.exitCode) << run.arguments << '\n' << describe(r);
-        EXPECT_EQ((*run.out ? r.out.trimmed() : r.out).toStdString(), run.out) << run.arguments;
+        if (*run.out == '{')
+            EXPECT_EQ(r.out.trimmed().toStdString(), compact(run.out)) << run.arguments;
+        else
+            EXPECT_EQ((*run.out ? r.out.trimmed() : r.out).toStdString(), run.out)
+                << run.arguments;
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(run.err))) << run.arguments << '\n'
                                                                  << describe(r);
     }
@@ -43,10 +54,26 @@ TEST_P(CliOnSimulator, ReadsAndWritesEveryDataType)
          R"({"address":"INT16:101:1","count":2,"hex":"FFFF0200","kind":2,"value":[-1,2]})", ""},
         {"read INT16:999", 1, "", "read INT16:999> invalid param no."},
         {"read INT16:999 --json", 1,
-         R"({"address":"INT16:999","count":1,"error":"read INT16:999> invalid param no.","kind":2})",
+         R"({"address":"INT16:999","count":1,"error":"read INT16:999> invalid param no.",
+             "exit":1,"kind":2})",
          ""},
+        // A negative INT32Q16 (18 holds -2.50) reads as the clamp of the driver's parse.
+        {"read INT32Q16:18", 0, "32768.00", "cannot be read through a simple address"},
+        {"read INT32Q16:18", 0, "32768.00", "INT32Q16:18:0"},
+        // --raw-address: what the driver makes of texts that lustbus refuses.
+        {"read FOO:12 --raw-address", 0, "2EFB0000", ""},
+        {"read ~INT16:12 --raw-address", 0, "2EFB0000", ""},
+        {"read INT16:12.4x --raw-address", 0, "0", ""},        // bit 4 of 0xFB2E
+        {"read INT16:12 --count 2 --raw-address", 0, "-1234, 0", ""}, // padded with zeros
+        {"read INT16:x --raw-address", 1, "", "read INT16:x> invalid address"},
         {"scan --from 0 --to 2", 0, "station 1: answers (read USIGN32:1> invalid param no.)",
          "1 station answered of 3 tried"},
+        {"scan --from 0 --to 2 --param 15 --json", 0,
+         R"({"from":0,"param":15,"stations":[
+             {"answers":false,"error":"read USIGN32:15> no response","station":0},
+             {"answers":true,"station":1,"value":3735928559},
+             {"answers":false,"error":"read USIGN32:15> no response","station":2}],"to":2})",
+         ""},
         // Writes, each read back.
         {"write INT16:12 -5", 0, "written INT16:12 = -5", ""},
         {"read INT16:12", 0, "-5", ""},
@@ -54,10 +81,24 @@ TEST_P(CliOnSimulator, ReadsAndWritesEveryDataType)
         {"read FLOAT32:16", 0, "-0.25", ""},
         {"write FIXPT16:17 12.5", 0, "written FIXPT16:17 = 12.50", ""},
         {"read FIXPT16:17", 0, "12.50", ""},
-        // The driver's scalings add 0.5 and cut toward zero, on the way out and back:
+        // A write says what the servo will hold: the driver's scalings add 0.5 and cut
+        // toward zero, on the way out and back. FIXPT16 0.07 goes out as 1 twentieth;
         // -1.50 goes out as raw -98303 and comes back as -149.49 hundredths, so -1.49.
-        {"write INT32Q16:104:1 -1.5,2.25", 0, "written INT32Q16:104:1 = -1.50, 2.25", ""},
+        {"write FIXPT16:17 0.07", 0, "written FIXPT16:17 = 0.05 (0.07 is not a multiple of 0.05)",
+         ""},
+        {"read FIXPT16:17", 0, "0.05", ""},
+        {"write INT32Q16:104:1 -1.5,2.25", 0,
+         "written INT32Q16:104:1 = -1.49, 2.25 (-1.50 becomes -1.49 by the driver's rounding)", ""},
         {"read INT32Q16:104:1 --count 2", 0, "-1.49, 2.25", ""},
+        {"write FIXPT16:17 0.07 --json", 0,
+         R"({"address":"FIXPT16:17","count":1,"hex":"07000000","kind":3,"value":0.05,
+             "written":true})",
+         ""},
+        // --hex takes exactly the address's bytes.
+        {"write USIGN16:13 CDAB --hex", 0, "written USIGN16:13 = CDAB", ""},
+        {"read USIGN16:13", 0, "43981", ""},
+        {"write INT16:101:0 0700F8FF --hex", 0, "written INT16:101:0 = 0700F8FF", ""},
+        {"read INT16:101:0 --count 2", 0, "7, -8", ""},
         {"write STRING:19:0 NEW", 0, "written STRING:19:0 = NEW", ""},
         {"read STRING:19:0", 0, "NEW", ""},
         {"write INT16:101:2 7,8,9", 0, "written INT16:101:2 = 7, 8, 9", ""},
@@ -83,8 +124,26 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {"write USIGN8:11.0 101 --count 2", 2, "", "--count 2"},
         {"write INT16:12 0A0 --hex", 2, "", "\"0A0\""},
         {"write STRING:19 x", 2, "", "STRING:19:0"},
+        {"write INT16:12 CDABEF --hex", 2, "", "'INT16:12' takes 2 bytes (kind 2, count 1), not 3"},
+        {"write INT16:12 CD --hex", 2, "", "takes 2 bytes (kind 2, count 1), not 1 byte"},
+        {"write INT16:101:0 CDABEF --hex", 2, "", "whole elements of 2 bytes (kind 2), not 3"},
+        {"write INT16:101:0 CDABEF00 --hex --count 1", 2, "", "takes 2 bytes (kind 2, count 1)"},
+        {"write USIGN8:11.0 0102 --hex --count 4", 2, "", "4 bits of 'USIGN8:11.0' take 1 byte"},
         {"read INT16", 2, "", "'INT16'"},
         {"read INT16:x", 2, "", "bad address 'INT16:x': expected TYPE:PARAM, TYPE:PARAM:INDEX"},
+        // Texts the driver would take, each named with the forms and the ten type names.
+        {"read FOO:12", 2, "", "bad address 'FOO:12': 'FOO' is no data type"},
+        {"read FOO:12", 2, "",
+         "INT8, USIGN8, INT16, USIGN16, INT32, USIGN32, FLOAT32, FIXPT16, INT32Q16, STRING"},
+        {"write :12 5", 2, "", "bad address ':12': '' is no data type"},
+        {"read ~INT16:12", 2, "", "bad address ' INT16:12': blanks are no part of an address"},
+        {"read INT16:12~", 2, "", "bad address 'INT16:12 ': blanks"},
+        {"watch INT16:~12", 2, "", "bad address 'INT16: 12': blanks"},
+        {"read USIGN16:13.4.5", 2, "", "'USIGN16:13.4.5': characters after the bit number 4"},
+        {"write INT16:12.4x 1", 2, "", "'INT16:12.4x': characters after the bit number 4"},
+        {"read INT16:12 --count 2", 2, "", "bad --count 2: 'INT16:12' is a simple parameter"},
+        {"watch INT16:12@3", 2, "", "such as INT16:12:0"},
+        {"scan --station 2", 2, "", "--station is not taken"},
         {"read INT16:12 --kind 9", 2, "", "--kind '9'"},
         {"read INT16:12 --station 64", 2, "", "--station '64'"},
         {"read INT16:12 --count 0", 2, "", "--count '0'"},
@@ -111,7 +170,9 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {"watch INT16:12 --interval -1", 2, "", "--interval '-1'"},
         {"watch INT16:12 --samples 0", 2, "", "--samples '0'"},
         {"watch INT16:12 --duration 0", 2, "", "--duration '0'"},
-        {"watch INT16:12 --json --csv", 2, "", "--csv and --json"},
+        {"watch INT16:12 --json --csv", 2,
+         R"({"error":"--csv and --json name two output forms; give one","exit":2})",
+         "--csv and --json"},
         {"watch STRING:19", 2, "", "STRING:19:0"},
         {"watch INT16:101:0@", 2, "", "after '@'"},
         {"watch INT16:101:0@0", 2, "", "'INT16:101:0@0': bad --count '0'"},
@@ -144,25 +205,145 @@ TEST(Cli, EveryCommandExplainsItself)
     const struct { const char *command, *text; } cases[] = {
         {"info", ""}, {"read", "LOWEST BIT"}, {"write", ""}, {"scan", ""}, {"simulate", ""},
         {"demo", ""}, {"watch", "ADDRESS@N"}, {"watch", "time,address,value,error"},
-        {"watch", "Examples:"}};
+        {"watch", "Examples:"}, {"read", "--sim"}, {"write", "LUSTBUS_SETTINGS serial line"},
+        {"watch", "LUSTBUS_PORT serial port"}, {"read", "--raw-address"},
+        {"write", "\"error\" and \"exit\""},
+        // scan's own defaults, not the driver's.
+        {"scan", "How long to wait for each station's reply. Default: 100."},
+        {"scan", "repeated. Default: 0."}, {"scan", "--json"}};
     for (const auto &c : cases) {
         const Result r = lustbus({QString::fromLatin1(c.command), QStringLiteral("--help")});
         EXPECT_EQ(r.exitCode, 0) << c.command;
         EXPECT_TRUE(r.out.startsWith(QStringLiteral("Usage: lustbus %1 [options]")
                                          .arg(QLatin1String(c.command))))
             << r.out.toStdString();
-        EXPECT_TRUE(r.out.contains(QLatin1String(c.text))) << c.command << ": " << c.text;
+        // Qt wraps the option texts: compared with the line breaks made blanks.
+        EXPECT_TRUE(r.out.simplified().contains(QLatin1String(c.text)))
+            << c.command << ": " << c.text;
     }
+    EXPECT_FALSE(lustbus(args("scan --help")).out.contains(QLatin1String("--station <")));
     const Result overview = lustbus(args("--help"));
     EXPECT_EQ(overview.exitCode, 0);
-    EXPECT_TRUE(overview.out.contains(QLatin1String("simulate")));
+    for (const char *text : {"simulate", "--sim", "LUSTBUS_TCP", "\"exit\""})
+        EXPECT_TRUE(overview.out.contains(QLatin1String(text))) << text;
 }
 
-TEST(Cli, WithoutALinkTheBuiltInSimulatorAnswersAndSaysSo)
+// The simulator answers only to --sim; LUSTBUS_* variables stand for options not given.
+TEST(Cli, ALinkIsChosenNeverAssumed)
 {
-    const Expected runs[] = {{"read INT16:1000 --trace", 0, "4660", "built-in simulator"},
-                             {"read INT16:1000 --trace", 0, "4660", "> <EOT>A201000<ENQ>"}};
-    expectRuns(runs, {});
+    SimulatorProcess station2(args("--tcp 0 --station 2"));
+    ASSERT_FALSE(station2.link().isEmpty());
+    const QString endpoint = station2.link().value(1);
+    // EP stands for station2's endpoint in the arguments and the environment.
+    const struct { const char *arguments, *environment; int exitCode; const char *out, *err; }
+    runs[] = {
+        {"read INT16:12", "", 2, "", "--port DEVICE (a serial port), --tcp HOST:PORT (a TCP "
+                                     "serial server) or --sim (the built-in simulated servo)"},
+        {"write INT16:12 5", "", 2, "", "no link given"},
+        {"scan", "", 2, "", "no link given"},
+        {"watch INT16:12 --samples 1", "", 2, "", "no link given"},
+        {"read INT16:12 --port /dev/null --sim", "", 2, "", "give one of them"},
+        {"read INT16:1000 --sim --trace", "", 0, "4660", "> <EOT>A201000<ENQ>"},
+        {"read INT16:12", "LUSTBUS_TCP=EP LUSTBUS_STATION=2", 0, "-1234", ""},
+        {"read INT16:12 --station 2", "LUSTBUS_TCP=EP LUSTBUS_STATION=64", 0, "-1234", ""},
+        {"read INT16:12 --tcp EP", "LUSTBUS_PORT=/dev/lustbus-no-such-port LUSTBUS_STATION=2", 0,
+         "-1234", ""},
+        {"read INT16:12 --sim", "LUSTBUS_PORT=/dev/lustbus-no-such-port", 0, "-1234", ""},
+        {"read INT16:12 --sim --trace", "LUSTBUS_STATION=5", 0, "-1234", "<EOT>E20012<ENQ>"},
+        {"read INT16:12", "LUSTBUS_PORT=/dev/null LUSTBUS_TCP=EP", 2, "",
+         "LUSTBUS_PORT and LUSTBUS_TCP each name a link"},
+        {"read INT16:12", "LUSTBUS_TCP=nohost", 2, "", "LUSTBUS_TCP: bad endpoint 'nohost'"},
+        {"read INT16:12 --sim", "LUSTBUS_STATION=64", 2, "",
+         "bad LUSTBUS_STATION '64': expected a whole number from 0 to 63"},
+        {"read INT16:12 --sim", "LUSTBUS_SETTINGS=RS485,57600,EVEN,9,1", 2, "",
+         "bad LUSTBUS_SETTINGS 'RS485,57600,EVEN,9,1'"},
+        // scan picks its stations itself: LUSTBUS_STATION is none of its business.
+        {"scan --to 1 --timeout 50", "LUSTBUS_TCP=EP LUSTBUS_STATION=nonsense", 1, "",
+         "no station answered"},
+    };
+    for (const auto &run : runs) {
+        const QString arguments = QString::fromLatin1(run.arguments).replace(QLatin1String("EP"),
+                                                                               endpoint);
+        const QString environment =
+            QString::fromLatin1(run.environment).replace(QLatin1String("EP"), endpoint);
+        const Result r = lustbus(args(arguments.toUtf8().constData()), 20000,
+                                 environment.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+        EXPECT_EQ(r.exitCode, run.exitCode) << run.arguments << '\n' << describe(r);
+        EXPECT_EQ(r.out.trimmed().toStdString(), run.out) << run.arguments;
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(run.err))) << run.arguments << '\n'
+                                                                 << describe(r);
+    }
+}
+
+// With --json, stdout holds exactly one object for every outcome; a failure's carries
+// "error" (checked for a part here, under "error") and "exit" with the fields known.
+TEST(Cli, JsonGivesOneObjectForEveryExitStatus)
+{
+    const struct { const char *arguments; int exitCode; const char *error, *object; } runs[] = {
+        {"read INT16:12 --json", 2, "no link given",
+         R"({"address":"INT16:12","count":1,"exit":2,"kind":2})"},
+        {"read INT16:12 --json --bogus", 2, "Unknown option 'bogus'", R"({"exit":2})"},
+        {"read --json", 2, "missing ADDRESS", R"({"exit":2})"},
+        {"read FOO:12 --sim --json", 2, "'FOO' is no data type", R"({"exit":2})"},
+        {"write INT16:12 CDABEF --hex --json --sim", 2, "takes 2 bytes",
+         R"({"address":"INT16:12","count":1,"exit":2,"kind":2})"},
+        {"watch INT16:12 --json --samples 0", 2, "--samples '0'", R"({"exit":2})"},
+        {"scan --json --sim --station 1", 2, "--station is not taken", R"({"exit":2})"},
+        {"read INT16:12 --json --port /dev/lustbus-no-such-port", 3, "/dev/lustbus-no-such-port",
+         R"({"address":"INT16:12","count":1,"exit":3,"kind":2})"},
+        {"info --json --plugin /nonexistent/libnothing.so", 3, "/nonexistent/libnothing.so",
+         R"({"exit":3})"},
+        {"write INT16:999 5 --json --sim --retries 0", 1, "write INT16:999> invalid param no.",
+         R"({"address":"INT16:999","count":1,"exit":1,"hex":"0500","kind":2,"written":false})"},
+        {"scan --json --sim --from 2 --to 2 --timeout 20", 1, "no station answered",
+         R"({"exit":1,"from":2,"param":1,"to":2,"stations":[
+             {"answers":false,"error":"read USIGN32:1> no response","station":2}]})"},
+    };
+    for (const auto &run : runs) {
+        const Result r = lustbus(args(run.arguments));
+        EXPECT_EQ(r.exitCode, run.exitCode) << run.arguments << '\n' << describe(r);
+        EXPECT_EQ(r.out.count(QLatin1Char('\n')), 1) << run.arguments << '\n' << describe(r);
+        QJsonObject object = json(r.out);
+        EXPECT_TRUE(object.take(QStringLiteral("error")).toString().contains(
+            QString::fromUtf8(run.error)))
+            << run.arguments << '\n' << describe(r);
+        EXPECT_EQ(compact(object), compact(run.object)) << run.arguments;
+    }
+}
+
+// ANSI sequences only on a terminal that takes them: TERM set and not "dumb". scan's
+// progress bar is wiped before each result line, so that the two never share one.
+TEST(Cli, EscapeSequencesOnlyWhereATerminalTakesThem)
+{
+    const char *watch = "watch INT16:12 --samples 2 --interval 0 --sim";
+    const char *scan = "scan --sim --to 3 --timeout 20";
+    const struct { const char *arguments, *environment; bool escapes; const char *shown; } runs[] = {
+        {watch, "TERM=xterm", true, "-1234"},
+        {watch, "TERM=dumb", false, "time,address,value,error"},
+        {watch, "-TERM", false, ",INT16:12,-1234,"},
+        {scan, "TERM=xterm", true, "station 1: answers"},
+        {scan, "TERM=dumb", false, "station 1: answers"},
+        {scan, "-TERM", false, "station 1: answers"},
+    };
+    for (const auto &run : runs) {
+        TerminalProcess terminal(args(run.arguments), {QString::fromLatin1(run.environment)},
+                                 TerminalProcess::BothStreams);
+        EXPECT_EQ(terminal.finish(), 0) << run.arguments;
+        const QString shown = QString::fromUtf8(terminal.shown);
+        const std::string where = std::string(run.arguments) + ' ' + run.environment + '\n'
+                                  + shown.toStdString();
+        EXPECT_EQ(shown.contains(QLatin1Char('\x1b')), run.escapes) << where;
+        EXPECT_TRUE(shown.contains(QLatin1String(run.shown))) << where;
+        if (run.arguments != scan)
+            continue;
+        // The bar shows only with escapes; the result line starts on a wiped line or a
+        // fresh one, never behind the bar.
+        EXPECT_EQ(shown.contains(QLatin1String("[-")), run.escapes) << where;
+        const QString before = shown.left(shown.indexOf(QLatin1String(run.shown)));
+        EXPECT_TRUE(before.isEmpty() || before.endsWith(QLatin1String("\r\x1b[K"))
+                    || before.endsWith(QLatin1Char('\n')))
+            << where;
+    }
 }
 
 TEST(Cli, ALinkThatDoesNotOpenIsNamed)
@@ -174,6 +355,55 @@ TEST(Cli, ALinkThatDoesNotOpenIsNamed)
         {"read INT16:12 --tcp 127.0.0.1:1", 3, "", "127.0.0.1:1"},
     };
     expectRuns(runs, {});
+
+    // A pseudo-terminal refuses parity and 7 data bits: the message says which line works.
+    SimulatorProcess pty(args("--pty"));
+    ASSERT_FALSE(pty.link().isEmpty());
+    const Expected refused[] = {
+        {"read INT16:12 --settings RS485,57600,EVEN,7,1", 3, "",
+         "refuses the line settings RS485,57600,EVEN,7,1"},
+        {"read INT16:12 --settings RS232,9600,ODD,7,2", 3, "",
+         "is a pseudo-terminal, which has no line and takes neither parity nor 7 data bits: "
+         "--settings RS232,9600,NONE,8,2 works there"},
+        {"read INT16:12 --settings RS485,57600,NONE,8,1", 0, "-1234", ""},
+    };
+    expectRuns(refused, pty.link());
+    const Expected fromEnvironment[] = {
+        {"read INT16:12", 3, "", "--settings RS485,19200,NONE,8,1 works there"}};
+    expectRuns(fromEnvironment, pty.link(), {QStringLiteral("LUSTBUS_SETTINGS=RS485,19200,EVEN,7,1")});
+}
+
+// An installed lustbus loads the installed plugin, never the build tree's; only the
+// build tree's own program loads that one.
+TEST(Cli, AnInstalledProgramLoadsTheInstalledPlugin)
+{
+    QTemporaryDir prefix;
+    ASSERT_TRUE(prefix.isValid());
+    const QString program = prefix.filePath(QStringLiteral("bin/lustbus"));
+    const QString plugin = prefix.filePath(QStringLiteral(LUSTBUS_PLUGIN_INSTALL_DIR "/")
+                                           + QFileInfo(QStringLiteral(LUSTBUS_PLUGIN_PATH)).fileName());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(program).path()) && QDir().mkpath(QFileInfo(plugin).path()));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(LUSTBUS_CLI_PATH), program));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(LUSTBUS_PLUGIN_PATH), plugin));
+
+    QProcess installed;
+    installed.setProcessEnvironment(cliEnvironment());
+    installed.start(program, args("info --json"));
+    ASSERT_TRUE(installed.waitForFinished(20000));
+    const QString out = QString::fromUtf8(installed.readAllStandardOutput());
+    EXPECT_EQ(installed.exitCode(), 0) << out.toStdString();
+    EXPECT_EQ(json(out)[QLatin1String("plugin")].toString(), plugin);
+
+    // Without an installed plugin beside it, the build tree's is still not taken.
+    ASSERT_TRUE(QFile::remove(plugin));
+    installed.start(program, args("info --json"));
+    ASSERT_TRUE(installed.waitForFinished(20000));
+    const QString without = QString::fromUtf8(installed.readAllStandardOutput()
+                                              + installed.readAllStandardError());
+    EXPECT_FALSE(without.contains(QStringLiteral(LUSTBUS_PLUGIN_PATH))) << without.toStdString();
+
+    EXPECT_EQ(json(lustbus(args("info --json")).out)[QLatin1String("plugin")].toString(),
+              QStringLiteral(LUSTBUS_PLUGIN_PATH));
 }
 
 TEST(Cli, DemoRunsTheTour)
@@ -210,7 +440,7 @@ TEST(Cli, StatsCountAScriptedFaultMixExactly)
                   "errorsByText": {}}]})"));
 
     // Without --json the table goes to stderr, and stdout keeps only the value.
-    const Result text = lustbus(args("read INT16:999 --stats --retries 0"));
+    const Result text = lustbus(args("read INT16:999 --stats --retries 0 --sim"));
     EXPECT_EQ(text.exitCode, 1) << describe(text);
     EXPECT_TRUE(text.out.isEmpty()) << describe(text);
     for (const char *part : {"link statistics", "1 x read INT16:999> invalid param no."})

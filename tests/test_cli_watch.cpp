@@ -14,10 +14,6 @@
 #include <csignal>
 #include <iterator>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 namespace {
 
 QStringList outputLines(const QString &out)
@@ -165,8 +161,8 @@ TEST(Watch, EndsByItselfOrFailsWhenNothingWasRead)
 {
     // samples: the lines below the header; -1: at least one.
     const struct { const char *arguments; int exitCode, samples; const char *err; } cases[] = {
-        {"watch INT16:1000 --duration 0.3 --interval 50", 0, -1, ""},
-        {"watch INT16:999 --samples 2 --interval 0 --retries 0", 1, 2,
+        {"watch INT16:1000 --duration 0.3 --interval 50 --sim", 0, -1, ""},
+        {"watch INT16:999 --samples 2 --interval 0 --retries 0 --sim", 1, 2,
          "not one of 2 samples succeeded"},
     };
     for (const auto &c : cases) {
@@ -178,53 +174,11 @@ TEST(Watch, EndsByItselfOrFailsWhenNothingWasRead)
     }
 }
 
-// lustbus with its standard output on a real pseudo-terminal, as on a user's screen;
-// the test reads the screen from the master side.
-class TerminalProcess
-{
-public:
-    explicit TerminalProcess(const QStringList &arguments)
-        : m_master(posix_openpt(O_RDWR | O_NOCTTY))
-    {
-        if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0) {
-            process.setStandardOutputFile(QString::fromLocal8Bit(ptsname(m_master)));
-            process.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
-            process.waitForStarted();
-        }
-    }
-    ~TerminalProcess()
-    {
-        process.kill();
-        process.waitForFinished();
-        if (m_master >= 0)
-            close(m_master);
-    }
-    // Reads the screen until it shows text, the time is up or the terminal closes.
-    bool readUntil(const QByteArray &text, int timeoutMs)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        pollfd fd{m_master, POLLIN, 0};
-        char buffer[4096];
-        ssize_t n = 0;
-        while (!shown.contains(text)
-               && poll(&fd, 1, int(qMax<qint64>(0, timeoutMs - clock.elapsed()))) > 0
-               && (n = read(m_master, buffer, sizeof buffer)) > 0)
-            shown.append(buffer, int(n));
-        return shown.contains(text);
-    }
-
-    QProcess process;
-    QByteArray shown;
-
-private:
-    int m_master = -1;
-};
-
 TEST(Watch, OnATerminalATableIsRedrawnInPlaceUntilCtrlC)
 {
     TerminalProcess terminal(
-        args("watch INT16:12 STRING:19:0 INT16:999 --interval 50 --retries 0 --stats"));
+        args("watch INT16:12 STRING:19:0 INT16:999 --interval 50 --retries 0 --stats --sim"),
+        {QStringLiteral("TERM=xterm")});
     ASSERT_EQ(terminal.process.state(), QProcess::Running);
     // Once every row was read: five lines (status, heads, three rows), which every
     // redraw moves the cursor up over.
@@ -233,7 +187,7 @@ TEST(Watch, OnATerminalATableIsRedrawnInPlaceUntilCtrlC)
     ::kill(pid_t(terminal.process.processId()), SIGINT);
     ASSERT_TRUE(terminal.process.waitForFinished(10000));
     terminal.readUntil("\x1b[?25h", 2000);
-    EXPECT_EQ(terminal.process.exitCode(), 0);
+    EXPECT_EQ(terminal.process.exitCode(), 130);
     const QString shown = QString::fromUtf8(terminal.shown);
     EXPECT_TRUE(shown.startsWith(QLatin1String("\x1b[?25l"))) << shown.toStdString();
     EXPECT_TRUE(shown.endsWith(QLatin1String("\x1b[?25h"))) << shown.toStdString();
@@ -257,8 +211,9 @@ TEST(Watch, OnATerminalATableIsRedrawnInPlaceUntilCtrlC)
 TEST(Watch, CtrlCEndsJsonLinesWithTheStatisticsOfEverySample)
 {
     QProcess process;
+    process.setProcessEnvironment(cliEnvironment());
     process.start(QStringLiteral(LUSTBUS_CLI_PATH),
-                  args("watch INT16:1000 --json --stats --interval 20"));
+                  args("watch INT16:1000 --json --stats --interval 20 --sim"));
     QByteArray out;
     QElapsedTimer clock;
     clock.start();
@@ -268,11 +223,13 @@ TEST(Watch, CtrlCEndsJsonLinesWithTheStatisticsOfEverySample)
     ::kill(pid_t(process.processId()), SIGINT);
     ASSERT_TRUE(process.waitForFinished(10000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(process.exitCode(), 130);
     const QStringList lines = outputLines(QString::fromUtf8(out + process.readAllStandardOutput()));
     for (int i = 0; i + 1 < lines.size(); ++i)
         EXPECT_EQ(json(lines[i])[QLatin1String("value")].toInt(), 4660) << i;
     const QJsonObject last = json(lines.last());
+    EXPECT_EQ(last[QLatin1String("error")].toString(), QLatin1String("ended by SIGINT"));
+    EXPECT_EQ(last[QLatin1String("exit")].toInt(), 130);
     const QJsonObject station = last[QLatin1String("stats")][QLatin1String("stations")][0].toObject();
     EXPECT_EQ(station[QLatin1String("requests")].toInt(), lines.size() - 1);
     EXPECT_EQ(station[QLatin1String("successes")].toInt(), lines.size() - 1);

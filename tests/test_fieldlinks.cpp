@@ -1,15 +1,18 @@
 // The links as they meet a real field bus: a reply that stalls half-way, an RS485
-// adapter that hears its own transmission, and a device that goes away and comes back.
+// adapter that hears its own transmission, a device that goes away and comes back, and a
+// host that interrupts a wait.
 // First on a scripted device with a clock of the test's own (the time-outs exactly, in
 // no time), then with the driver plugin against the simulator on a pty and on TCP.
 #include "driverinterface.h"
 #include "hostaddress.h"
 #include "linkclock.h"
+#include "linkinterrupt.h"
 #include "pluginfile.h"
 #include "seriallink.h"
 #include "simulator.h"
 #include "tcplink.h"
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QThread>
@@ -20,6 +23,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <thread>
 
 using LustBusSim::Simulator;
 using ::testing::HasSubstr;
@@ -337,6 +341,38 @@ TEST_P(FieldLinks, TheLinkReopensWhenTheDeviceComesBack)
     QThread::msleep(60); // past the back-off of the failed reopen
     EXPECT_EQ(read12(), "-1234");
     EXPECT_EQ(link->reconnectCount(), 1);
+}
+
+// A host that must stop (Ctrl-C, shutdown) raises the link's interrupt from another
+// thread or a signal handler while the driver waits on a silent servo.
+TEST_P(FieldLinks, AnInterruptEndsTheWaitAndTheRetriesAtOnceUntilLowered)
+{
+    link->setProtocolSettings(ProtocolSettings(5000, 3, 1, 300)); // 4 x (300 + 5000) ms
+    LustBusSim::FaultPlan silent;
+    QString error;
+    ASSERT_TRUE(LustBusSim::FaultPlan::parse(QStringLiteral("noreply:100"), &silent, &error));
+    sim.setFaultPlan(silent);
+    LinkInterrupt interrupt;
+    link->setInterrupt(&interrupt);
+    std::thread host([this, &interrupt] {
+        for (int i = 0; i < 1000 && sim.counters().requests == 0; ++i)
+            QThread::msleep(5);
+        interrupt.raise();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_THAT(read12(), HasSubstr("no response"));
+    host.join();
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(link->errorString().toStdString(), "interrupted");
+    // The retries neither waited their delay nor touched the line.
+    EXPECT_EQ(link->delayMs(), 0);
+    EXPECT_EQ(sim.counters().requests, 1u);
+
+    interrupt.lower();
+    EXPECT_EQ(link->delayMs(), 300);
+    sim.setFaultPlan(LustBusSim::FaultPlan());
+    EXPECT_EQ(read12(), "-1234");
 }
 
 INSTANTIATE_TEST_SUITE_P(PtyAndTcp, FieldLinks, ::testing::Values(Simulator::Pty, Simulator::Tcp),

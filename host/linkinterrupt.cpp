@@ -1,0 +1,69 @@
+#include "linkinterrupt.h"
+
+#include <cerrno>
+#include <chrono>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+// A flag that a signal handler sets must not take a lock.
+static_assert(std::atomic<bool>::is_always_lock_free, "the interrupt flag must be lock-free");
+
+LinkInterrupt::LinkInterrupt()
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+        m_read = ends[0];
+        m_write = ends[1];
+    }
+}
+
+LinkInterrupt::~LinkInterrupt()
+{
+    if (m_read >= 0) {
+        close(m_read);
+        close(m_write);
+    }
+}
+
+void LinkInterrupt::raise()
+{
+    const int savedErrno = errno; // a signal handler must leave errno as it found it
+    m_raised.store(true);
+    const char byte = 1;
+    // A full pipe is readable all the same.
+    while (m_write >= 0 && write(m_write, &byte, 1) < 0 && errno == EINTR) {
+    }
+    errno = savedErrno;
+}
+
+void LinkInterrupt::lower()
+{
+    m_raised.store(false);
+    char bytes[64];
+    for (;;) {
+        const ssize_t got = m_read >= 0 ? read(m_read, bytes, sizeof bytes) : 0;
+        if (got <= 0 && !(got < 0 && errno == EINTR))
+            break;
+    }
+}
+
+bool LinkInterrupt::wait(int ms) const
+{
+    if (isRaised())
+        return true;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    pollfd fd{m_read, POLLIN, 0}; // without a pipe (-1), poll only sleeps
+    int left = ms;
+    // EINTR: a signal whose handler did not raise this interrupt; wait out the rest.
+    while (poll(&fd, 1, left) < 0 && errno == EINTR && !isRaised()) {
+        if (ms >= 0) {
+            const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - Clock::now());
+            left = rest.count() > 0 ? int(rest.count()) : 0;
+        }
+    }
+    return isRaised();
+}

@@ -1,0 +1,261 @@
+// lustbus under signals and closed outputs, run as a user runs it: Ctrl-C and SIGTERM
+// while a request waits on a TCP server that accepts and never answers; standard
+// output on a pipe whose reader went away, into head, and on a full disk; a TCP peer
+// that hangs up.
+#include "cliprocess.h"
+
+#include <QtCore/QProcess>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+// A listening socket on 127.0.0.1: the kernel completes the connection, and then
+// nothing ever answers, as a device server whose servo is silent. With hangUp, a
+// thread takes each connection, reads the request and closes it.
+class LoopbackServer
+{
+public:
+    explicit LoopbackServer(bool hangUp = false)
+    {
+        m_socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (m_socket < 0 || bind(m_socket, reinterpret_cast<sockaddr *>(&address), size) != 0
+            || listen(m_socket, 8) != 0
+            || getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
+            ADD_FAILURE() << "no listening socket on 127.0.0.1: " << std::strerror(errno);
+            return;
+        }
+        m_port = ntohs(address.sin_port);
+        if (hangUp)
+            m_thread = std::thread([this] { hangUpOnEveryRequest(); });
+    }
+    ~LoopbackServer()
+    {
+        if (m_socket >= 0)
+            shutdown(m_socket, SHUT_RDWR); // ends a blocked accept
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_socket >= 0)
+            close(m_socket);
+    }
+    QStringList link() const
+    {
+        return {QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(m_port)};
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    void hangUpOnEveryRequest()
+    {
+        for (int client; (client = accept(m_socket, nullptr, nullptr)) >= 0; close(client)) {
+            char request[64];
+            const ssize_t ignored = recv(client, request, sizeof request, 0);
+            (void)ignored;
+        }
+    }
+
+    int m_socket = -1;
+    quint16 m_port = 0;
+    std::thread m_thread;
+};
+
+// Reads the process's stderr until it holds text; false when it does not come in time.
+bool readErrUntil(QProcess &process, QByteArray *err, const char *text, int timeoutMs)
+{
+    while (!err->contains(text) && process.waitForReadyRead(timeoutMs))
+        *err += process.readAllStandardError();
+    return err->contains(text);
+}
+
+TEST(Signals, EndAtOnceWhileARequestWaitsOnASilentLine)
+{
+    // Four attempts of three seconds each are on the wire when the signals come. The
+    // first signal lets watch finish the request; the one that ends the program does
+    // so at once, with 128 + its number.
+    const struct { const char *arguments; std::vector<int> sent; int exitCode; } cases[] = {
+        {"read INT16:12 --json", {SIGINT}, 130},
+        {"write INT16:12 5", {SIGTERM}, 143},
+        {"scan --to 3", {SIGINT}, 130},
+        {"watch INT16:12 --interval 0", {SIGINT, SIGINT}, 130},
+        {"watch INT16:12 --json", {SIGINT, SIGTERM}, 143},
+    };
+    LoopbackServer silent;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments);
+        QProcess process;
+        process.setReadChannel(QProcess::StandardError);
+        process.start(QStringLiteral(LUSTBUS_CLI_PATH),
+                      args(c.arguments) + args("--timeout 3000 --retries 3 --trace")
+                          + silent.link());
+        QByteArray err;
+        ASSERT_TRUE(readErrUntil(process, &err, "> <EOT>", 10000)) << err.toStdString();
+        for (size_t i = 0; i < c.sent.size(); ++i) {
+            if (i > 0) { // the first one did not end the watch at once
+                EXPECT_FALSE(process.waitForFinished(300));
+            }
+            ::kill(pid_t(process.processId()), c.sent[i]);
+        }
+        const bool ended = process.waitForFinished(2000);
+        EXPECT_TRUE(ended) << err.toStdString();
+        if (!ended) {
+            process.kill();
+            process.waitForFinished();
+        }
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), c.exitCode);
+        if (QByteArray(c.arguments).contains("--json")) {
+            const QStringList lines = QString::fromUtf8(process.readAllStandardOutput())
+                                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            ASSERT_FALSE(lines.isEmpty());
+            EXPECT_EQ(json(lines.last())[QLatin1String("exit")].toInt(), c.exitCode);
+        }
+    }
+}
+
+struct Ended
+{
+    bool inTime = false;
+    int exitCode = -1; //!< -1: ended by a signal
+    QString err;
+};
+
+// Runs lustbus with its standard output on a pipe whose reader has already gone, as
+// after "| head" ended, or on /dev/full; bounded like every run.
+Ended runWithOutput(const QStringList &arguments, bool closedPipe)
+{
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe2: " << std::strerror(errno);
+        return {};
+    }
+    close(out[0]);
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, closedPipe ? out[1] : full, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    std::vector<QByteArray> words{QByteArrayLiteral(LUSTBUS_CLI_PATH)};
+    for (const QString &argument : arguments)
+        words.push_back(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    if (full >= 0)
+        close(full);
+    Ended result;
+    if (spawned != 0) {
+        ADD_FAILURE() << "posix_spawn: " << std::strerror(spawned);
+        close(err[0]);
+        return result;
+    }
+    // Its stderr ends when it does.
+    QByteArray text;
+    pollfd fd{err[0], POLLIN, 0};
+    char buffer[4096];
+    ssize_t got = 1;
+    while (got > 0 && poll(&fd, 1, 10000) > 0)
+        if ((got = read(err[0], buffer, sizeof buffer)) > 0)
+            text.append(buffer, int(got));
+    close(err[0]);
+    result.inTime = got == 0;
+    if (!result.inTime)
+        kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.err = QString::fromLocal8Bit(text);
+    return result;
+}
+
+TEST(ClosedOutput, EveryCommandEndsAtOnceQuietlyOnAClosedPipeAndSaysWhyOnAFullDisk)
+{
+    SimulatorProcess simulator(args("--tcp 0"));
+    ASSERT_FALSE(simulator.link().isEmpty());
+    // watch and simulate would run until interrupted.
+    const struct { const char *arguments; bool link; } cases[] = {
+        {"info", false},          {"read INT16:12", true},
+        {"write INT16:12 5", true}, {"scan --to 2", true},
+        {"watch INT16:12 --interval 0", true}, {"demo", false},
+        {"simulate --tcp 0", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const QStringList arguments = args(c.arguments) + (c.link ? simulator.link() : QStringList());
+        const Ended closed = runWithOutput(arguments, true);
+        EXPECT_TRUE(closed.inTime);
+        EXPECT_EQ(closed.exitCode, 141);
+        EXPECT_FALSE(closed.err.contains(QLatin1String("write"))) << closed.err.toStdString();
+
+        const Ended full = runWithOutput(arguments, false);
+        EXPECT_TRUE(full.inTime);
+        EXPECT_EQ(full.exitCode, 4);
+        EXPECT_TRUE(full.err.contains(QStringLiteral("lustbus %1: cannot write to standard output: "
+                                                     "No space left on device")
+                                          .arg(arguments.first())))
+            << full.err.toStdString();
+    }
+}
+
+TEST(ClosedOutput, WatchIntoHeadEndsWhenHeadHasItsLines)
+{
+    SimulatorProcess simulator(args("--tcp 0"));
+    ASSERT_FALSE(simulator.link().isEmpty());
+    QProcess watch;
+    QProcess head;
+    watch.setStandardOutputProcess(&head);
+    head.start(QStringLiteral("head"), args("-n 3"));
+    watch.start(QStringLiteral(LUSTBUS_CLI_PATH),
+                args("watch INT16:12 --interval 0") + simulator.link());
+    ASSERT_TRUE(head.waitForFinished(10000));
+    EXPECT_EQ(head.readAllStandardOutput().count('\n'), 3);
+    const bool ended = watch.waitForFinished(3000);
+    EXPECT_TRUE(ended);
+    if (!ended) {
+        watch.kill();
+        watch.waitForFinished();
+    }
+    EXPECT_EQ(watch.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(watch.exitCode(), 141);
+    EXPECT_EQ(watch.readAllStandardError(), QByteArray());
+}
+
+TEST(PeerHangsUp, TheTraceSaysTheConnectionWasClosedAndTheDriverSaysNoResponse)
+{
+    LoopbackServer hangUp(true);
+    const Result r = lustbus(args("read INT16:12 --retries 1 --trace") + hangUp.link());
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(r.err.endsWith(QLatin1String("lustbus read: read INT16:12> no response\n")))
+        << describe(r);
+    const QString closed =
+        QStringLiteral("< connection to 127.0.0.1:%1 closed by the peer").arg(hangUp.port());
+    EXPECT_EQ(r.err.count(closed), 2) << describe(r);
+    EXPECT_FALSE(r.err.contains(QLatin1String("nothing within the time-out"))) << describe(r);
+}
+
+} // namespace
