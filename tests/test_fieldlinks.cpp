@@ -35,7 +35,7 @@ namespace {
 class ScriptedDevice : public QIODevice, public LinkClock
 {
 public:
-    qint64 nowMs() const override { return now; }
+    qint64 nowUs() const override { return now * 1000; }
     void arrive(qint64 atMs, const QByteArray &bytes) { m_script.push_back({atMs, bytes}); }
 
     bool isSequential() const override { return true; }
