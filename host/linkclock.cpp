@@ -1,18 +1,17 @@
 #include "linkclock.h"
 
-#include <QtCore/QElapsedTimer>
+#include <chrono>
 
 namespace {
 
 class SteadyClock : public LinkClock
 {
 public:
-    qint64 nowMs() const override
+    qint64 nowUs() const override
     {
-        // QElapsedTimer reads CLOCK_MONOTONIC here; its epoch is the boot, not the call.
-        QElapsedTimer timer;
-        timer.start();
-        return timer.msecsSinceReference();
+        // CLOCK_MONOTONIC here; its epoch is the boot, not the call.
+        const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
+        return std::chrono::duration_cast<std::chrono::microseconds>(sinceEpoch).count();
     }
 };
 

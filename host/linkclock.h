@@ -1,6 +1,7 @@
-// Where the links read the time for their time-outs and reconnect back-off: the steady
-// clock of the machine, or a clock of a test's own that only moves when told to, so
-// that time-outs, stalls and back-offs are tested without waiting them out.
+// The one clock of the links and their diagnostics: the time-outs, the reconnect
+// back-off and the reply latency all read it. The steady clock of the machine, or a
+// clock of a test's own that only moves when told to, so that time-outs, stalls,
+// back-offs and latencies are tested without waiting them out.
 #ifndef LUSTBUS_LINKCLOCK_H
 #define LUSTBUS_LINKCLOCK_H
 
@@ -11,10 +12,12 @@ class LinkClock
 public:
     virtual ~LinkClock() = default;
 
-    // Milliseconds on a clock that never goes back; only differences mean anything.
-    virtual qint64 nowMs() const = 0;
+    // Microseconds on a clock that never goes back; only differences mean anything.
+    virtual qint64 nowUs() const = 0;
+    qint64 nowMs() const { return nowUs() / 1000; }
 
-    // The machine's monotonic clock, the one every link uses unless given another.
+    // The machine's monotonic clock, the one every link and diagnostics use unless
+    // given another.
     static const LinkClock &steady();
 };
 

@@ -2,23 +2,12 @@
 
 #include "wirecodec.h"
 
-#include <QtCore/QElapsedTimer>
 #include <QtCore/QJsonArray>
 #include <QtCore/QMutexLocker>
 
 #include <algorithm>
 
 namespace {
-
-qint64 steadyMicroseconds()
-{
-    static QElapsedTimer timer = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return timer.nsecsElapsed() / 1000;
-}
 
 QString milliseconds(qint64 us)
 {
@@ -54,8 +43,7 @@ QJsonObject StationDiagnostics::toJson() const
     return o;
 }
 
-LinkDiagnostics::LinkDiagnostics(Clock clock)
-    : m_clock(clock ? std::move(clock) : Clock(steadyMicroseconds))
+LinkDiagnostics::LinkDiagnostics(const LinkClock &clock) : m_clock(&clock)
 {
 }
 
@@ -185,7 +173,7 @@ DiagnosticLink::DiagnosticLink(LinkDevice &link, LinkDiagnostics &diagnostics)
 void DiagnosticLink::noteReceived(int result)
 {
     if (result > 0 && m_sentAt >= 0) {
-        m_diagnostics.replyStarted(m_station, m_diagnostics.now() - m_sentAt);
+        m_diagnostics.replyStarted(m_station, m_diagnostics.nowUs() - m_sentAt);
         m_sentAt = -1;
     }
 }
@@ -211,7 +199,7 @@ int DiagnosticLink::send(const char *data, int count)
     if (scan.status == LustBus::RequestScan::Complete) {
         m_station = scan.request.station;
         m_diagnostics.attemptStarted(m_station);
-        m_sentAt = m_diagnostics.now();
+        m_sentAt = m_diagnostics.nowUs();
     }
     return result;
 }

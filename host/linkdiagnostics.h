@@ -19,6 +19,7 @@
 #define LUSTBUS_LINKDIAGNOSTICS_H
 
 #include "driverinterface.h"
+#include "linkclock.h"
 
 #include <QtCore/QDateTime>
 #include <QtCore/QJsonObject>
@@ -26,8 +27,6 @@
 #include <QtCore/QMap>
 #include <QtCore/QMutex>
 #include <QtCore/QString>
-
-#include <functional>
 
 struct StationDiagnostics
 {
@@ -50,13 +49,12 @@ struct StationDiagnostics
 class LinkDiagnostics
 {
 public:
-    // Microseconds on a monotonic clock; tests hand in their own.
-    using Clock = std::function<qint64()>;
     static constexpr int LatencyWindow = 1024;
 
-    explicit LinkDiagnostics(Clock clock = Clock());
+    // The clock of the latencies; it must outlive the diagnostics.
+    explicit LinkDiagnostics(const LinkClock &clock = LinkClock::steady());
 
-    qint64 now() const { return m_clock(); }
+    qint64 nowUs() const { return m_clock->nowUs(); }
 
     // The link's side: an attempt began on the station, a reply's first byte came.
     void attemptStarted(int station);
@@ -81,7 +79,7 @@ private:
 
     static StationDiagnostics summary(const Record &record);
 
-    Clock m_clock;
+    const LinkClock *m_clock;
     mutable QMutex m_mutex;
     QMap<int, Record> m_records;
 };

@@ -1,7 +1,8 @@
 #include "linkinterrupt.h"
 
+#include "linkclock.h"
+
 #include <cerrno>
-#include <chrono>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -53,17 +54,14 @@ bool LinkInterrupt::wait(int ms) const
 {
     if (isRaised())
         return true;
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    const LinkClock &clock = LinkClock::steady();
+    const qint64 deadlineMs = clock.nowMs() + ms;
     pollfd fd{m_read, POLLIN, 0}; // without a pipe (-1), poll only sleeps
     int left = ms;
     // EINTR: a signal whose handler did not raise this interrupt; wait out the rest.
     while (poll(&fd, 1, left) < 0 && errno == EINTR && !isRaised()) {
-        if (ms >= 0) {
-            const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - Clock::now());
-            left = rest.count() > 0 ? int(rest.count()) : 0;
-        }
+        if (ms >= 0)
+            left = int(qMax<qint64>(deadlineMs - clock.nowMs(), 0));
     }
     return isRaised();
 }

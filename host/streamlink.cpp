@@ -46,8 +46,7 @@ bool StreamLink::open()
 {
     m_keepOpen = false;
     closeDevice();
-    m_replyStarted = false;
-    m_echoFault = false;
+    startRequest();
     m_reconnects = 0;
     m_nextReopenMs = 0;
     if (!openDevice())
@@ -77,7 +76,7 @@ qint64 StreamLink::nowMs() const
 // inter-byte time-out after the byte before.
 qint64 StreamLink::replyDeadline() const
 {
-    if (m_replyStarted && m_interByteTimeoutMs > 0)
+    if (m_request == RequestState::Replying && m_interByteTimeoutMs > 0)
         return m_lastByteMs + m_interByteTimeoutMs;
     return nowMs() + qMax(m_protocol.timeout, 0);
 }
@@ -151,7 +150,7 @@ int StreamLink::readAvailable(char *data, int room)
 // receive (exact false) returns after the first bytes; receiveExact waits for count.
 int StreamLink::readReply(char *data, int count, bool exact)
 {
-    if (m_echoFault) {
+    if (m_request == RequestState::EchoWrong) {
         swallowUntilQuiet();
         return 0;
     }
@@ -162,7 +161,7 @@ int StreamLink::readReply(char *data, int count, bool exact)
         const int n = readAvailable(data + got, count - got);
         if (n > 0) {
             got += n;
-            m_replyStarted = true;
+            m_request = RequestState::Replying;
             m_lastByteMs = nowMs();
             if (m_interByteTimeoutMs > 0)
                 deadline = replyDeadline();
@@ -203,8 +202,7 @@ int StreamLink::send(const char *data, int count)
         reportNotOpen();
         return -1;
     }
-    m_replyStarted = false;
-    m_echoFault = false;
+    startRequest();
     if (isInterrupted()) {
         setErrorString(QStringLiteral("interrupted"));
         return -1;
@@ -240,10 +238,11 @@ bool StreamLink::checkEcho(const char *sent, int count)
 {
     QVarLengthArray<char, EchoRoom> heard(count);
     const int got = readReply(heard.data(), count, true);
-    m_replyStarted = false;
-    if (got == count && std::memcmp(heard.constData(), sent, size_t(count)) == 0)
+    if (got == count && std::memcmp(heard.constData(), sent, size_t(count)) == 0) {
+        startRequest(); // the reply is still to come
         return true;
-    m_echoFault = true;
+    }
+    m_request = RequestState::EchoWrong;
     if (got < 0)
         return false; // errorString() says why: a failed device or an interrupt
     const QString failure = deviceFailure(); // a failing device says why by itself
@@ -261,7 +260,7 @@ bool StreamLink::checkEcho(const char *sent, int count)
 // of the echo, must not be taken for the reply of the next attempt.
 void StreamLink::swallowUntilQuiet()
 {
-    m_echoFault = false;
+    startRequest();
     const int quietMs = m_interByteTimeoutMs > 0 ? m_interByteTimeoutMs : QuietWithoutInterByteMs;
     qint64 deadline = nowMs() + qMax(m_protocol.timeout, 0);
     while (waitForInput(deadline) == Wait::Input) {
@@ -281,8 +280,7 @@ QVariant StreamLink::control(int code, const QVariant &)
             discardInput();
         reconnectIfGone();
     }
-    m_replyStarted = false;
-    m_echoFault = false;
+    startRequest();
     return QVariant();
 }
 

@@ -134,10 +134,16 @@ private:
     int m_reconnectIntervalMs = 1000;
     bool m_localEcho = false;
 
-    // One request's reply: whether it has begun and when its last byte came.
-    qint64 m_lastByteMs = 0;
-    bool m_replyStarted = false;
-    bool m_echoFault = false;
+    // Where the request on the line stands. Every send starts a new one, and so do
+    // open() and control(12); the reply reader moves it on.
+    enum class RequestState {
+        AwaitingReply, //!< the first byte may take the response time-out
+        Replying,      //!< the next byte must follow within the inter-byte time-out
+        EchoWrong,     //!< the telegram's echo was wrong: the line's answer is swallowed
+    };
+    void startRequest() { m_request = RequestState::AwaitingReply; }
+    RequestState m_request = RequestState::AwaitingReply;
+    qint64 m_lastByteMs = 0; //!< Replying: when the latest byte came
 
     bool m_keepOpen = false;     //!< open() succeeded and close() was not called since
     qint64 m_nextReopenMs = 0;   //!< no reopen attempt before this time

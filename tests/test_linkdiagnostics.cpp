@@ -28,9 +28,14 @@ protected:
         wrapped.finishRequest(driver->hasError(), driver->errorText());
     }
 
-    qint64 clockUs = 0;
-    qint64 stepUs = 100; //!< every look at the clock advances it
-    LinkDiagnostics diagnostics{[this] { return clockUs += stepUs; }};
+    // Every look at the clock advances it by step.
+    struct SteppingClock : LinkClock
+    {
+        qint64 nowUs() const override { return us += step; }
+        mutable qint64 us = 0;
+        qint64 step = 100;
+    } clock;
+    LinkDiagnostics diagnostics{clock};
     std::unique_ptr<DriverInterface> driver;
     ScriptedLink link;
     DiagnosticLink wrapped{link, diagnostics};
@@ -90,10 +95,10 @@ TEST_F(Diagnostics, LatencyRunsFromTheRequestToTheFirstReplyByte)
     // The clock moves on once at the send and once at the reply: one step apart.
     link.queueChunk(Reply::value(1, "0064"));
     read("INT16:100");
-    stepUs = 700;
+    clock.step = 700;
     link.queueChunk(Reply::value(1, "0064"));
     read("INT16:100");
-    stepUs = 300;
+    clock.step = 300;
     // A reply that comes one byte per receive is timed by its first byte only.
     link.queueBytewise(Reply::value(1, "0064"));
     read("INT16:100");
@@ -107,7 +112,7 @@ TEST_F(Diagnostics, LatencyRunsFromTheRequestToTheFirstReplyByte)
 
 TEST(LinkDiagnostics, MedianCoversTheLatestRepliesOnly)
 {
-    LinkDiagnostics diagnostics([] { return qint64(0); });
+    LinkDiagnostics diagnostics;
     for (int i = 0; i < LinkDiagnostics::LatencyWindow; ++i)
         diagnostics.replyStarted(1, 10);
     for (int i = 0; i < LinkDiagnostics::LatencyWindow / 2 + 1; ++i)

@@ -3,9 +3,7 @@
 #include "driverinterface.h"
 #include "hostaddress.h"
 #include "pluginfile.h"
-#include "seriallink.h"
-#include "simulator.h"
-#include "tcplink.h"
+#include "simulatorfixture.h"
 #include "tracinglink.h"
 
 #include <QtCore/QPluginLoader>
@@ -27,12 +25,7 @@ QByteArray bytes(std::initializer_list<int> values)
     return b;
 }
 
-std::string hex(const QByteArray &b)
-{
-    return b.toHex(' ').toStdString();
-}
-
-class SimulatorDriver : public ::testing::TestWithParam<Simulator::Transport>
+class SimulatorDriver : public SimulatorFixture
 {
 protected:
     void SetUp() override
@@ -43,25 +36,8 @@ protected:
         LustBusSim::ParameterTable table = LustBusSim::ParameterTable::defaultTable();
         table.insert(LustBusSim::Parameter::array(107, LustBusSim::DataType::Int32Q16,
                                                   {-163840}));
-        sim.setStation(1, table);
-        ASSERT_TRUE(sim.start(GetParam())) << sim.errorString().toStdString();
-        const ProtocolSettings protocol(150, 3, 1, 0);
-        if (GetParam() == Simulator::Pty)
-            // 8N1: some kernels' pseudo-terminals refuse 7 data bits and parity.
-            link.reset(new SerialLink(sim.slaveName(), QStringLiteral("RS485,57600,NONE,8,1"),
-                                      protocol));
-        else
-            link.reset(new TcpLink(QStringLiteral("127.0.0.1"), sim.port(), protocol));
-        ASSERT_TRUE(link->open()) << link->errorString().toStdString();
+        ASSERT_NO_FATAL_FAILURE(start(table, ProtocolSettings(150, 3, 1, 0)));
         traced.reset(new TracingLink(*link));
-    }
-
-    void setFaults(const char *text)
-    {
-        LustBusSim::FaultPlan plan;
-        QString error;
-        ASSERT_TRUE(LustBusSim::FaultPlan::parse(QString::fromLatin1(text), &plan, &error));
-        sim.setFaultPlan(plan);
     }
 
     qint64 raw(quint16 number, int index = 0)
@@ -72,8 +48,6 @@ protected:
     }
 
     DriverInterface *driver = nullptr;
-    Simulator sim;
-    std::unique_ptr<StreamLink> link;
     std::unique_ptr<TracingLink> traced;
 };
 
@@ -177,8 +151,6 @@ TEST_P(SimulatorDriver, RetriesRecoverAWrite)
 
 INSTANTIATE_TEST_SUITE_P(Transports, SimulatorDriver,
                          ::testing::Values(Simulator::Pty, Simulator::Tcp),
-                         [](const ::testing::TestParamInfo<Simulator::Transport> &info) {
-                             return info.param == Simulator::Pty ? "Pty" : "Tcp";
-                         });
+                         SimulatorDriver::transportName);
 
 } // namespace

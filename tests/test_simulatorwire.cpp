@@ -2,9 +2,7 @@
 // TcpLink on its loopback port, with telegrams written by hand and replies compared
 // byte for byte.
 #include "scriptedlink.h"
-#include "seriallink.h"
-#include "simulator.h"
-#include "tcplink.h"
+#include "simulatorfixture.h"
 #include "wirecodec.h"
 
 #include <QtCore/QElapsedTimer>
@@ -18,9 +16,6 @@ using LustBusSim::FaultKind;
 using LustBusSim::Simulator;
 
 namespace {
-
-// Some kernels' pseudo-terminals refuse 7 data bits and parity (EINVAL); 8N1 they all take.
-const QString PtyLine = QStringLiteral("RS485,57600,NONE,8,1");
 
 // A data reply of station 1: station STX text ETX BCC.
 QByteArray data(const QByteArray &text)
@@ -42,32 +37,13 @@ QByteArray write(const QByteArray &text)
 
 const QByteArray Nak = Reply::nak(1);
 
-std::string hex(const QByteArray &bytes)
-{
-    return bytes.toHex(' ').toStdString();
-}
-
-class SimulatorWire : public ::testing::TestWithParam<Simulator::Transport>
+class SimulatorWire : public SimulatorFixture
 {
 protected:
     void SetUp() override
     {
-        sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
-        ASSERT_TRUE(sim.start(GetParam())) << sim.errorString().toStdString();
-        link = openLink(150);
-        ASSERT_TRUE(link);
-    }
-
-    std::unique_ptr<StreamLink> openLink(int timeoutMs)
-    {
-        const ProtocolSettings protocol(timeoutMs, 0, 1, 0);
-        std::unique_ptr<StreamLink> l;
-        if (GetParam() == Simulator::Pty)
-            l.reset(new SerialLink(sim.slaveName(), PtyLine, protocol));
-        else
-            l.reset(new TcpLink(QStringLiteral("127.0.0.1"), sim.port(), protocol));
-        EXPECT_TRUE(l->open()) << l->errorString().toStdString();
-        return l;
+        ASSERT_NO_FATAL_FAILURE(
+            start(LustBusSim::ParameterTable::defaultTable(), ProtocolSettings(150, 0, 1, 0)));
     }
 
     // Sends a request and collects what comes until expected bytes are in or the line
@@ -84,17 +60,6 @@ protected:
             *receives = calls;
         return got;
     }
-
-    void setFaults(const char *text)
-    {
-        LustBusSim::FaultPlan plan;
-        QString error;
-        ASSERT_TRUE(LustBusSim::FaultPlan::parse(QString::fromLatin1(text), &plan, &error));
-        sim.setFaultPlan(plan);
-    }
-
-    Simulator sim;
-    std::unique_ptr<StreamLink> link;
 };
 
 // The reply forms once each (the driver's tests on the simulator read and write the
@@ -209,7 +174,7 @@ TEST_P(SimulatorWire, DiscardInputDropsAStaleReply)
 TEST_P(SimulatorWire, RepliesComeAtTheLineRateNotAtTheTimeOut)
 {
     link.reset(); // the port is locked while open
-    link = openLink(10000);
+    link = openLink(ProtocolSettings(10000, 0, 1, 0));
     // 9600 baud, 10 bits: 8 request and 14 reply characters take at least 22.9 ms.
     sim.setLineRate(9600, 10);
     QElapsedTimer timer;
@@ -221,9 +186,7 @@ TEST_P(SimulatorWire, RepliesComeAtTheLineRateNotAtTheTimeOut)
 
 INSTANTIATE_TEST_SUITE_P(Transports, SimulatorWire,
                          ::testing::Values(Simulator::Pty, Simulator::Tcp),
-                         [](const ::testing::TestParamInfo<Simulator::Transport> &info) {
-                             return info.param == Simulator::Pty ? "Pty" : "Tcp";
-                         });
+                         SimulatorWire::transportName);
 
 TEST(SerialLinkOnPty, KernelRs485ModeIsRefusedWithAClearMessage)
 {
