@@ -2,6 +2,8 @@
 
 #include <QtCore/QElapsedTimer>
 
+#include <ctime>
+
 namespace {
 
 class SteadyClock : public LinkClock
@@ -13,6 +15,13 @@ public:
         QElapsedTimer timer;
         timer.start();
         return timer.msecsSinceReference();
+    }
+
+    qint64 nowUs() const override
+    {
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
     }
 };
 

@@ -13,6 +13,9 @@ public:
 
     // Milliseconds on a clock that never goes back; only differences mean anything.
     virtual qint64 nowMs() const = 0;
+    // The same clock in microseconds, for times shorter than a millisecond (waits
+    // summed over many short exchanges); a clock of whole milliseconds gives those.
+    virtual qint64 nowUs() const { return nowMs() * 1000; }
 
     // The machine's monotonic clock, the one every link uses unless given another.
     static const LinkClock &steady();
