@@ -214,6 +214,64 @@ TEST(GatewayClients, AStallingAndAGarbageClientNeverHoldTheBus)
     EXPECT_THAT(err, HasSubstr("cut off: 3 runs of bytes that form no request"));
 }
 
+// A driver on its own link to the gateway, for requests one at a time.
+class DriverClient
+{
+public:
+    DriverClient(quint16 port, int timeoutMs)
+        : link(QStringLiteral("127.0.0.1"), port, ProtocolSettings(timeoutMs, 0, 1, 0))
+    {
+        EXPECT_TRUE(link.open()) << link.errorString().toStdString();
+    }
+    // The value's host bytes, or the driver's error text.
+    std::string read(const char *address)
+    {
+        DataAddress a;
+        a.kind = 2;
+        a.count = 1;
+        a.text = QString::fromLatin1(address);
+        const QByteArray got = driver->read(link, a);
+        return driver->hasError() ? driver->errorText().toStdString() : ServoAccess::hex(got);
+    }
+
+    TcpLink link;
+    std::unique_ptr<DriverInterface> driver = PluginFile::createDriver();
+};
+
+// A client that gave up on a slow reply and asked again must not take the late reply
+// for the answer to its new request: the driver tests only station and checksum.
+TEST(GatewayClients, ALateReplyIsHeldBackFromAClientThatAskedAgain)
+{
+    Simulator sim;
+    sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
+    LustBusSim::FaultPlan late;
+    QString error;
+    ASSERT_TRUE(LustBusSim::FaultPlan::parse(QStringLiteral("delay:1@300"), &late, &error));
+    sim.setFaultPlan(late);
+    ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
+    ServiceProcess gateway(QStringLiteral("gateway"), gatewayOn(sim, "--timeout 1000"));
+    DriverClient client(gateway.port(), 100);
+    EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
+    client.link.setProtocolSettings(ProtocolSettings(3000, 0, 1, 0));
+    EXPECT_EQ(client.read("USIGN16:13"), "cd ab");
+    EXPECT_THAT(gateway.stop().toStdString(), HasSubstr("2 exchanges, 1 errors"));
+}
+
+// --turnaround keeps the bus idle between two exchanges, also of one client.
+TEST(GatewayClients, TurnaroundKeepsTheBusIdleBetweenExchanges)
+{
+    Simulator sim;
+    sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
+    ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
+    ServiceProcess gateway(QStringLiteral("gateway"), gatewayOn(sim, "--turnaround 60"));
+    DriverClient client(gateway.port(), 1000);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(client.read("INT16:12"), "2e fb");
+    EXPECT_GE(clock.elapsed(), 4 * 60);
+}
+
 // The gateway with its own simulated servo: who may connect and what passes.
 TEST(GatewaySafety, ListenAddressAllowMaxClientsAndReadOnly)
 {
@@ -276,28 +334,17 @@ TEST(GatewayBus, TheBusDeviceGoesAwayAndComesBack)
                            QStringList{QStringLiteral("--port"), device, QStringLiteral("--settings"),
                                        PtyLine}
                                + args("--listen 0 --timeout 200 --reconnect-interval 50"));
-    TcpLink link(QStringLiteral("127.0.0.1"), gateway.port(), ProtocolSettings(400, 0, 1, 0));
-    ASSERT_TRUE(link.open()) << link.errorString().toStdString();
-    const std::unique_ptr<DriverInterface> driver = PluginFile::createDriver();
-    DataAddress int16;
-    int16.kind = 2;
-    int16.count = 1;
-    int16.text = QStringLiteral("INT16:12");
-    const auto read12 = [&] {
-        const QByteArray got = driver->read(link, int16);
-        return driver->hasError() ? driver->errorText().toStdString() : ServoAccess::hex(got);
-    };
-
-    EXPECT_EQ(read12(), "2e fb");
+    DriverClient client(gateway.port(), 400);
+    EXPECT_EQ(client.read("INT16:12"), "2e fb");
     sim.stop();
-    EXPECT_THAT(read12(), HasSubstr("no response"));
-    EXPECT_THAT(read12(), HasSubstr("no response"));
+    EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
+    EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
     ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
     ASSERT_TRUE(QFile::remove(device));
     ASSERT_TRUE(QFile::link(sim.slaveName(), device));
     QThread::msleep(100); // past the back-off of the failed reopen
-    EXPECT_EQ(read12(), "2e fb");
-    EXPECT_EQ(link.reconnectCount(), 0); // the client never lost its connection
+    EXPECT_EQ(client.read("INT16:12"), "2e fb");
+    EXPECT_EQ(client.link.reconnectCount(), 0); // the client never lost its connection
     const std::string err = gateway.stop().toStdString();
     EXPECT_THAT(err, HasSubstr("bus lost: "));
     EXPECT_THAT(err, HasSubstr("bus back after"));
