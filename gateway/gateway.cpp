@@ -203,6 +203,9 @@ void Gateway::readClient(Client &client)
     client.lastByteUs = nowUs();
     client.received.append(bytes);
     recognise(client);
+    // At once rather than from the event loop: a request that finds the bus idle, or
+    // the closing EOT that frees it, starts the next exchange without a detour.
+    pump();
 }
 
 // Takes what the client's bytes hold: the closing EOT of its exchange, requests, and
@@ -355,23 +358,34 @@ Gateway::Client *Gateway::nextInTurn() const
 void Gateway::pump()
 {
     m_pumpScheduled = false;
-    if (m_closed || m_state != Bus::Idle || m_turnaroundTimer.isActive())
+    if (m_closed || m_state != Bus::Idle)
         return;
-    Client *client = nextInTurn();
-    if (!client)
-        return;
+    Client *client = m_turnaroundTimer.isActive() ? nullptr : nextInTurn();
     const qint64 idleUs = nowUs() - m_busFreeSinceUs;
     const qint64 turnaroundUs = qint64(m_settings.turnaroundMs) * 1000;
-    if (idleUs < turnaroundUs) {
-        m_turnaroundTimer.start(int((turnaroundUs - idleUs + 999) / 1000));
+    if (!client || idleUs < turnaroundUs) {
+        sendOwedEot();
+        if (client)
+            m_turnaroundTimer.start(int((turnaroundUs - idleUs + 999) / 1000));
         return;
     }
     runExchange(*client);
 }
 
+void Gateway::sendOwedEot()
+{
+    if (!m_eotOwed)
+        return;
+    m_eotOwed = false;
+    const char eot = EOT;
+    m_bus.send(&eot, 1);
+}
+
 void Gateway::runExchange(Client &client)
 {
-    const QByteArray request = client.request;
+    // The closing EOT of the exchange before goes out with this request, in one write.
+    const QByteArray request = m_eotOwed ? EOT + client.request : client.request;
+    m_eotOwed = false;
     const LustBus::ReceivedRequest fields = client.fields;
     client.request.clear();
     const qint64 waitedUs = nowUs() - client.requestSinceUs;
@@ -443,13 +457,12 @@ void Gateway::forward(Client &client, const char *bytes, int count)
         cutOff(client, QStringLiteral("it leaves its replies unread"));
 }
 
+// The closing EOT is owed to the bus until the next request or the next idle moment of
+// the event loop, whichever comes first (see pump).
 void Gateway::closeExchange(bool withEot)
 {
     m_eotTimer.stop();
-    if (withEot) {
-        const char eot = EOT;
-        m_bus.send(&eot, 1);
-    }
+    m_eotOwed = withEot;
     finishExchange();
 }
 

@@ -119,6 +119,7 @@ private:
     void forward(Client &client, const char *bytes, int count);
     bool hasMovedOn(const Client &client) const;
     void closeExchange(bool withEot);
+    void sendOwedEot();
     void finishExchange();
     void busFailed();
     void busWorks();
@@ -140,6 +141,7 @@ private:
     QTimer m_eotTimer;
     QTimer m_turnaroundTimer;
     bool m_pumpScheduled = false;
+    bool m_eotOwed = false;        //!< the closing EOT of the last exchange, not yet sent
     bool m_busLost = false;
     qint64 m_busLostAtUs = 0;
     bool m_closed = false;
