@@ -172,6 +172,7 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {"gateway --sim --max-clients 0", 2, "", "bad --max-clients '0'"},
         {"gateway --sim --turnaround -1", 2, "", "bad --turnaround '-1'"},
         {"gateway --sim --retries 1", 2, "", "Unknown option 'retries'"},
+        {"gateway --sim --station 2", 2, "", "Unknown option 'station'"},
         {"watch", 2, "", "missing ADDRESS"},
         {"watch INT16:12 INT16", 2, "", "'INT16'"},
         {"watch INT16:12 --interval -1", 2, "", "--interval '-1'"},
