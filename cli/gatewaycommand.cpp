@@ -236,12 +236,16 @@ int GatewayCommand::run(const QCommandLineParser &parser)
                                  : interByte > 0 ? interByte
                                                  : m_options.protocol.timeout;
 
+    QEventLoop loop;
     Gateway gateway(link(), m_settings);
     StreamLink *bus = m_factory.streamLink();
     gateway.setBusFailureText([bus] { return bus->errorString(); });
     gateway.setInterrupt(&m_stop->interrupt());
-    gateway.setLog([](const QString &line) {
+    // A log that can no longer be written ends the gateway, as any output does.
+    gateway.setLog([&loop](const QString &line) {
         Console::err() << "lustbus gateway: " << line << Qt::endl;
+        if (Console::writeError() != 0)
+            loop.quit();
     });
     if (!gateway.listen(m_address, m_port))
         return failure(ExitEnvironment, gateway.errorString());
@@ -258,7 +262,6 @@ int GatewayCommand::run(const QCommandLineParser &parser)
     if (Console::writeError() != 0)
         return writeFailure();
 
-    QEventLoop loop;
     StatisticsSignal statistics;
     watch(m_stop->interrupt(), &loop, [&loop] { loop.quit(); });
     watch(statistics.request(), &loop, [&] {
@@ -268,6 +271,8 @@ int GatewayCommand::run(const QCommandLineParser &parser)
     });
     loop.exec();
     gateway.close();
+    if (Console::writeError() != 0)
+        return writeFailure();
 
     const GatewayClientStats total = gateway.totalStats();
     Console::err() << "lustbus gateway: stopped; " << gateway.clientCount()
