@@ -236,6 +236,7 @@ int GatewayCommand::run(const QCommandLineParser &parser)
                                  : interByte > 0 ? interByte
                                                  : m_options.protocol.timeout;
 
+    StatisticsSignal statistics; // outlives the loop that watches it
     QEventLoop loop;
     Gateway gateway(link(), m_settings);
     StreamLink *bus = m_factory.streamLink();
@@ -262,12 +263,13 @@ int GatewayCommand::run(const QCommandLineParser &parser)
     if (Console::writeError() != 0)
         return writeFailure();
 
-    StatisticsSignal statistics;
     watch(m_stop->interrupt(), &loop, [&loop] { loop.quit(); });
     watch(statistics.request(), &loop, [&] {
         statistics.request().lower();
         printClientStatistics(gateway, QStringLiteral("statistics, bus %1")
                                            .arg(m_factory.description()));
+        if (Console::writeError() != 0)
+            loop.quit();
     });
     loop.exec();
     gateway.close();
