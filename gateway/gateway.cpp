@@ -302,12 +302,15 @@ void Gateway::drop(Client &client)
     client.stallTimer.stop();
     client.request.clear();
     const GatewayClientStats &s = client.stats;
-    log(QStringLiteral("client %1 %2 left: %3 exchanges, %4 errors, %5 bad telegrams")
+    log(QStringLiteral("client %1 %2 left: %3 exchanges, %4 errors, %5 bad telegrams%6")
             .arg(client.id)
             .arg(s.peer)
             .arg(s.exchanges)
             .arg(s.errors)
-            .arg(s.badTelegrams));
+            .arg(s.badTelegrams)
+            .arg(s.refusedWrites > 0
+                     ? QStringLiteral(", %1 writes refused").arg(s.refusedWrites)
+                     : QString()));
     m_departed.add(s);
     if (m_state == Bus::AwaitingEot && m_active == &client)
         closeExchange(false);

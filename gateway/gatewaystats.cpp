@@ -24,7 +24,7 @@ QString milliseconds(qint64 us)
 // Right-aligned columns but the peer's.
 QString row(const QStringList &cells)
 {
-    static const int widths[] = {6, -22, 9, 6, 3, 7, 9, 9, 18};
+    static const int widths[] = {6, -22, 9, 6, 3, 7, 9, 9, 20};
     QString text;
     for (int i = 0; i < cells.size(); ++i)
         text += QString(i == 0 ? 0 : i == 1 ? 2 : 1, QLatin1Char(' '))
