@@ -43,7 +43,6 @@ Gateway::Gateway(LinkDevice &bus, const Settings &settings, QObject *parent)
     : QObject(parent),
       m_bus(bus),
       m_settings(settings),
-      m_clock(&LinkClock::steady()),
       m_server(new QTcpServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &Gateway::accept);
@@ -62,7 +61,7 @@ Gateway::~Gateway()
 
 qint64 Gateway::nowUs() const
 {
-    return m_clock->nowUs();
+    return LinkClock::steady().nowUs();
 }
 
 QString Gateway::endpointText(const QHostAddress &address, quint16 port)

@@ -6,12 +6,13 @@
 //     its leading EOT with it. Clients with a request take turns (round robin), each
 //     holding at most one: a newer request replaces one still waiting, as a client
 //     sends a new one only after it gave up on the old.
-//   - The request goes to the bus when the bus is free and --turnaround has passed
+//   - The request goes to the bus when the bus is free and the turnaround has passed
 //     since the last exchange; the reply goes to that client only, up to where the
 //     codec says it ends. The exchange ends at the client's closing EOT (passed on to
-//     the bus), or without one when the reply was broken or absent within the bus
-//     link's time-outs, when the codec says the client will send none, or when it
-//     does not come within the client time-out.
+//     the bus at once, in one write with the next request when one waits), or without
+//     one when the reply was broken or absent within the bus link's time-outs, when the
+//     codec says the client will send none, or when it does not come within the client
+//     time-out.
 //   - A reply is held back from a client that sent anything meanwhile: it gave up on
 //     that request, and would take the reply for the answer to its next one.
 //   - Misbehaving clients never hold the bus, as only complete requests reach it. A
@@ -40,7 +41,6 @@
 #include <memory>
 #include <vector>
 
-class LinkClock;
 class LinkDevice;
 class LinkInterrupt;
 class QTcpServer;
@@ -88,7 +88,6 @@ public:
     void setBusFailureText(std::function<QString()> text) { m_busFailureText = std::move(text); }
     // Raised when the program stops: a bus wait it ends is no failure of the bus.
     void setInterrupt(const LinkInterrupt *interrupt) { m_interrupt = interrupt; }
-    void setClock(const LinkClock &clock) { m_clock = &clock; }
 
     QList<GatewayClientStats> clientStats() const; //!< the clients connected now
     GatewayClientStats totalStats() const;         //!< every client since the start
@@ -127,7 +126,6 @@ private:
 
     LinkDevice &m_bus;
     const Settings m_settings;
-    const LinkClock *m_clock;
     const LinkInterrupt *m_interrupt = nullptr;
     QTcpServer *m_server;
     std::vector<std::unique_ptr<Client>> m_clients; //!< in the order they came
