@@ -1,6 +1,7 @@
 // The driver end to end: a serial link on a pseudo-terminal to the simulated servo,
 // unthrottled and with the simulator pacing both directions at the line rate, one
-// link and eight in parallel.
+// link and eight in parallel; and through the gateway, TCP links of one or eight
+// drivers sharing one pseudo-terminal.
 //
 // Figures: req/s, the bytes of one exchange on the wire (request, reply and the
 // closing EOT), the wire's limit (baud / 10 bits per character / bytes) and the
@@ -8,13 +9,18 @@
 #include "benchaddress.h"
 #include "countinglink.h"
 #include "driverlustbusservoccde.h"
+#include "gateway.h"
 #include "seriallink.h"
 #include "simulator.h"
+#include "tcplink.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QEventLoop>
+#include <QtCore/QThread>
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -209,6 +215,164 @@ void BM_ParallelLinks(benchmark::State &state)
     state.SetLabel("INT16 simple reads, 57600 baud, a servo per link");
 }
 BENCHMARK(BM_ParallelLinks)->ArgName("links")->Arg(8)->Iterations(1)->UseManualTime();
+
+// The gateway on a thread of its own with its event loop, its serial link on the
+// pseudo-terminal of a simulated servo.
+class GatewayOnPty
+{
+public:
+    ~GatewayOnPty()
+    {
+        if (m_thread) {
+            m_thread->quit();
+            m_thread->wait();
+        }
+    }
+
+    bool start(int baud, QString *error)
+    {
+        m_sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
+        m_sim.setLineRate(baud, BitsPerCharacter);
+        if (!m_sim.start(LustBusSim::Simulator::Pty)) {
+            *error = m_sim.errorString();
+            return false;
+        }
+        m_thread.reset(QThread::create([this] { serve(); }));
+        m_thread->start();
+        while (m_port.load() == 0 && !m_thread->isFinished())
+            QThread::msleep(1);
+        if (m_port.load() == 0)
+            *error = m_error;
+        return m_port.load() != 0;
+    }
+
+    quint16 port() const { return m_port.load(); }
+
+private:
+    void serve()
+    {
+        SerialLink link(m_sim.slaveName(), QStringLiteral("RS485,115200,NONE,8,1"),
+                        ProtocolSettings(500, 0, 1, 0));
+        Gateway gateway(link, Gateway::Settings());
+        if (!link.open() || !gateway.listen(QHostAddress::LocalHost, 0)) {
+            m_error = link.isOpen() ? gateway.errorString() : link.errorString();
+            return;
+        }
+        QEventLoop loop;
+        m_port.store(gateway.serverPort());
+        loop.exec();
+    }
+
+    LustBusSim::Simulator m_sim;
+    std::unique_ptr<QThread> m_thread;
+    std::atomic<quint16> m_port{0};
+    QString m_error;
+};
+
+// Simple reads for seconds on each of clients threads, every one a driver on its own TCP
+// link to the gateway. The total rate sums the rates of the threads.
+ParallelRun runThroughGateway(int clients, int baud, double seconds)
+{
+    struct Worker
+    {
+        long long requests = 0;
+        long long bytes = 0;
+        double seconds = 0;
+        QString error;
+    };
+    ParallelRun run;
+    GatewayOnPty gateway;
+    if (!gateway.start(baud, &run.error))
+        return run;
+    std::vector<Worker> workers(static_cast<size_t>(clients));
+    std::vector<std::unique_ptr<QThread>> threads;
+    const Clock::time_point start = Clock::now() + std::chrono::milliseconds(300);
+    const Clock::time_point end = start + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(seconds));
+    const quint16 port = gateway.port();
+    for (Worker &w : workers) {
+        // QThreads: the sockets' notifiers work only on threads that Qt started.
+        threads.emplace_back(QThread::create([&w, port, start, end] {
+            TcpLink tcp(QStringLiteral("127.0.0.1"), port, ProtocolSettings(2000, 0, 1, 0));
+            CountingLink link(tcp);
+            DriverLustBusServoCCDE driver;
+            DriverInterface &host = driver;
+            if (!tcp.open()) {
+                w.error = tcp.errorString();
+                return;
+            }
+            std::this_thread::sleep_until(start);
+            const Clock::time_point begin = Clock::now();
+            while (Clock::now() < end) {
+                if (host.read(link, simpleRead).isEmpty() || host.hasError()) {
+                    w.error = host.errorText();
+                    return;
+                }
+                ++w.requests;
+            }
+            w.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+            w.bytes = link.bytes();
+        }));
+        threads.back()->start();
+    }
+    for (const auto &t : threads)
+        t->wait();
+    long long requests = 0, bytes = 0;
+    for (const Worker &w : workers) {
+        if (!w.error.isEmpty()) {
+            run.error = w.error;
+            return run;
+        }
+        run.requestsPerSecond += double(w.requests) / w.seconds;
+        run.seconds = qMax(run.seconds, w.seconds);
+        requests += w.requests;
+        bytes += w.bytes;
+    }
+    run.bytesPerRequest = double(bytes) / double(requests);
+    return run;
+}
+
+// (6): one driver, unthrottled, through the gateway against directly on the pseudo-
+// terminal right before: what the gateway adds to an exchange.
+void BM_GatewayRead(benchmark::State &state)
+{
+    const double seconds = 3.0;
+    for (auto _ : state) {
+        const ParallelRun direct = runParallel(1, 0, seconds);
+        const ParallelRun through = direct.error.isEmpty() ? runThroughGateway(1, 0, seconds)
+                                                           : direct;
+        if (!through.error.isEmpty()) {
+            state.SkipWithError(through.error.toLocal8Bit().constData());
+            return;
+        }
+        state.SetIterationTime(through.seconds);
+        reportAgainstWire(state, through.requestsPerSecond, through.bytesPerRequest, 0);
+        state.counters["direct req/s"] = direct.requestsPerSecond;
+        state.counters["gateway us/exchange"] =
+            1e6 / through.requestsPerSecond - 1e6 / direct.requestsPerSecond;
+    }
+    state.SetLabel("INT16 simple reads, unthrottled, through the gateway");
+}
+BENCHMARK(BM_GatewayRead)->Iterations(1)->UseManualTime();
+
+// (7): clients drivers through one gateway to one servo at 57600 baud: how much of the
+// wire's limit the shared bus reaches.
+void BM_GatewayClients(benchmark::State &state)
+{
+    const int clients = int(state.range(0));
+    const int baud = 57600;
+    for (auto _ : state) {
+        const ParallelRun run = runThroughGateway(clients, baud, 3.0);
+        if (!run.error.isEmpty()) {
+            state.SkipWithError(run.error.toLocal8Bit().constData());
+            return;
+        }
+        state.SetIterationTime(run.seconds);
+        reportAgainstWire(state, run.requestsPerSecond, run.bytesPerRequest, baud);
+    }
+    state.SetLabel("INT16 simple reads, 57600 baud, one bus");
+}
+BENCHMARK(BM_GatewayClients)->ArgName("clients")->Arg(1)->Arg(8)->Iterations(1)->UseManualTime();
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "console.h"
 #include "democommand.h"
 #include "exitstatus.h"
+#include "gatewaycommand.h"
 #include "infocommand.h"
 #include "linkoptions.h"
 #include "readcommand.h"
@@ -21,6 +22,7 @@ CommandTable::CommandTable()
     m_commands.push_back(std::make_unique<ScanCommand>());
     m_commands.push_back(std::make_unique<WatchCommand>());
     m_commands.push_back(std::make_unique<SimulateCommand>());
+    m_commands.push_back(std::make_unique<GatewayCommand>());
     m_commands.push_back(std::make_unique<DemoCommand>());
 }
 

@@ -35,7 +35,7 @@ QString LinkCommand::linkNotes()
 bool LinkCommand::readLinkOptions(const QCommandLineParser &parser, int *status)
 {
     QString error;
-    if (!LinkOptions::fromParser(parser, QProcessEnvironment::systemEnvironment(), usesStation(),
+    if (!LinkOptions::fromParser(parser, QProcessEnvironment::systemEnvironment(), linkUses(),
                                  &m_options, &error)) {
         *status = usageError(error);
         return false;

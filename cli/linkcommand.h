@@ -20,8 +20,8 @@ protected:
     // The common part of the help epilogues: link choice, defaults, exit status.
     static QString linkNotes();
 
-    // Whether --station (or LUSTBUS_STATION) picks the servo; scan tries them all.
-    virtual bool usesStation() const { return true; }
+    // What the command takes of the link options besides the link (LinkOptions::Use).
+    virtual int linkUses() const { return LinkOptions::AllUses; }
 
     // Step 1, before anything is loaded: false after a usage error (status set).
     bool readLinkOptions(const QCommandLineParser &parser, int *status);

@@ -53,9 +53,9 @@ QString LinkOptions::noLinkError()
                           "servo), or set LUSTBUS_PORT or LUSTBUS_TCP");
 }
 
-QList<QCommandLineOption> LinkOptions::options()
+QList<QCommandLineOption> LinkOptions::options(int uses)
 {
-    return {
+    const QList<QCommandLineOption> all = {
         valueOption("port",
                     "Serial port of the bus, e.g. /dev/ttyUSB0 (the line as --settings "
                     "says). Default: $LUSTBUS_PORT.",
@@ -104,10 +104,21 @@ QList<QCommandLineOption> LinkOptions::options()
                                           "stderr, or with --json in the JSON output.")),
         pluginOption(),
     };
+    QList<QCommandLineOption> offered;
+    for (const QCommandLineOption &option : all) {
+        const QString name = option.names().constFirst();
+        const int use = name == QLatin1String("station") ? Station
+            : name == QLatin1String("retries") || name == QLatin1String("delay") ? Attempts
+            : name == QLatin1String("stats") ? Statistics
+                                               : 0;
+        if ((use & uses) == use)
+            offered.append(option);
+    }
+    return offered;
 }
 
 bool LinkOptions::parseEndpoint(const QString &text, bool hostOptional, QString *host,
-                                quint16 *port, QString *error)
+                                quint16 *port, QString *error, bool portZero)
 {
     const int colon = text.lastIndexOf(QLatin1Char(':'));
     QString hostText = colon < 0 ? QString() : text.left(colon);
@@ -117,10 +128,11 @@ bool LinkOptions::parseEndpoint(const QString &text, bool hostOptional, QString 
     bool ok = false;
     const uint number = portText.toUInt(&ok, 10);
     if ((colon < 0 && !hostOptional) || (colon >= 0 && hostText.isEmpty()) || !ok
-        || number == 0 || number > 65535) {
-        *error = QStringLiteral("bad endpoint '%1': expected %2 with a port from 1 to 65535")
-                     .arg(text, hostOptional ? QStringLiteral("[HOST:]PORT")
-                                             : QStringLiteral("HOST:PORT"));
+        || (number == 0 && !portZero) || number > 65535) {
+        *error = QStringLiteral("bad endpoint '%1': expected %2 with a port from %3 to 65535")
+                     .arg(text,
+                          hostOptional ? QStringLiteral("[HOST:]PORT") : QStringLiteral("HOST:PORT"),
+                          portZero ? QStringLiteral("0 (any free one)") : QStringLiteral("1"));
         return false;
     }
     *host = hostText.isEmpty() ? QStringLiteral("127.0.0.1") : hostText;
@@ -129,7 +141,7 @@ bool LinkOptions::parseEndpoint(const QString &text, bool hostOptional, QString 
 }
 
 bool LinkOptions::fromParser(const QCommandLineParser &parser,
-                             const QProcessEnvironment &environment, bool stationUsed,
+                             const QProcessEnvironment &environment, int uses,
                              LinkOptions *options, QString *error)
 {
     LinkOptions o;
@@ -193,7 +205,7 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser,
         *error = QStringLiteral("bad %1 '%2': %3").arg(settings.name, o.settingsText, settingsError);
         return false;
     }
-    if (stationUsed) {
+    if (uses & Station) {
         const Source station = source("station", "LUSTBUS_STATION");
         qint64 number = 0;
         o.stationGiven = !station.name.isEmpty();
@@ -204,9 +216,11 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser,
         }
     }
     const qint32 max = std::numeric_limits<qint32>::max();
-    if (!parseNumber(parser, "timeout", 0, max, &o.protocol.timeout, &o.timeoutGiven, error)
-        || !parseNumber(parser, "retries", 0, 100, &o.protocol.retry, &o.retriesGiven, error)
-        || !parseNumber(parser, "delay", 0, 60000, &o.protocol.delay, &o.delayGiven, error))
+    if (!parseNumber(parser, "timeout", 0, max, &o.protocol.timeout, &o.timeoutGiven, error))
+        return false;
+    if ((uses & Attempts)
+        && (!parseNumber(parser, "retries", 0, 100, &o.protocol.retry, &o.retriesGiven, error)
+            || !parseNumber(parser, "delay", 0, 60000, &o.protocol.delay, &o.delayGiven, error)))
         return false;
     if (!parseNumber(parser, "inter-byte-timeout", 0, 60000, &o.interByteTimeoutMs, nullptr,
                      error)
@@ -215,7 +229,7 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser,
         return false;
     o.localEcho = parser.isSet(QStringLiteral("echo"));
     o.trace = parser.isSet(QStringLiteral("trace"));
-    o.stats = parser.isSet(QStringLiteral("stats"));
+    o.stats = (uses & Statistics) && parser.isSet(QStringLiteral("stats"));
     o.pluginPath = parser.value(QStringLiteral("plugin"));
     *options = o;
     return true;

@@ -35,7 +35,13 @@ class LinkOptions
 public:
     enum Target { NoLink, Simulator, Serial, Tcp };
 
-    static QList<QCommandLineOption> options();
+    // What a command takes besides the link and its time-outs: read, write and watch
+    // all of it; scan picks the stations itself; the gateway passes its clients'
+    // requests on as they come and leaves station, repeats and statistics to them.
+    enum Use { Station = 0x1, Attempts = 0x2 /* --retries, --delay */, Statistics = 0x4,
+               AllUses = Station | Attempts | Statistics };
+
+    static QList<QCommandLineOption> options(int uses = AllUses);
     // The plugin option alone, for commands without a link (info).
     static QCommandLineOption pluginOption();
     // "LUSTBUS_PORT ..." lines for the help texts.
@@ -45,16 +51,17 @@ public:
 
     // Defaults come from the driver, loaded after the command line was read: the
     // fields given on it (or in the environment) are kept in given*, the others are
-    // filled by applyDefaults. Without stationUsed, --station and LUSTBUS_STATION are
-    // not read (scan tries every station).
+    // filled by applyDefaults. Options outside uses are not read (without Station,
+    // LUSTBUS_STATION neither: scan tries every station).
     static bool fromParser(const QCommandLineParser &parser,
-                           const QProcessEnvironment &environment, bool stationUsed,
+                           const QProcessEnvironment &environment, int uses,
                            LinkOptions *options, QString *error);
     void applyDefaults(const ProtocolSettings &driverDefaults, const QString &settingsText);
 
-    // "HOST:PORT" or, when hostOptional, "PORT" alone (host 127.0.0.1).
+    // "HOST:PORT" or, when hostOptional, "PORT" alone (host 127.0.0.1); "[::1]:PORT"
+    // for an IPv6 address. Port 0 (any free one) only for a server, with portZero.
     static bool parseEndpoint(const QString &text, bool hostOptional, QString *host,
-                              quint16 *port, QString *error);
+                              quint16 *port, QString *error, bool portZero = false);
 
     Target target = NoLink;
     QString device;
@@ -62,7 +69,7 @@ public:
     quint16 port = 0;
     QString settingsText;
     ProtocolSettings protocol;
-    int interByteTimeoutMs = -1; //!< -1: the link's own default
+    int interByteTimeoutMs = -1; //!< -1: the link's own default (not given)
     bool localEcho = false;
     int reconnectIntervalMs = 1000;
     bool trace = false;

@@ -15,7 +15,8 @@ public:
     int run(const QCommandLineParser &parser) override;
 
 protected:
-    bool usesStation() const override { return false; }
+    // Every station is tried: --station and LUSTBUS_STATION are not read.
+    int linkUses() const override { return LinkOptions::AllUses & ~LinkOptions::Station; }
 };
 
 #endif // LUSTBUS_SCANCOMMAND_H

@@ -95,13 +95,8 @@ int SimulateCommand::run(const QCommandLineParser &parser)
     QString error;
     if (tcp) {
         const QString endpoint = parser.value(QStringLiteral("tcp"));
-        const bool portZero = endpoint == QLatin1String("0") || endpoint.endsWith(QLatin1String(":0"));
-        if (portZero) {
-            host = endpoint.contains(QLatin1Char(':')) ? endpoint.section(QLatin1Char(':'), 0, -2)
-                                                       : QStringLiteral("127.0.0.1");
-        } else if (!LinkOptions::parseEndpoint(endpoint, true, &host, &port, &error)) {
+        if (!LinkOptions::parseEndpoint(endpoint, true, &host, &port, &error, true))
             return usageError(QStringLiteral("--tcp: ") + error);
-        }
         if (host != QLatin1String("127.0.0.1") && host != QLatin1String("localhost"))
             return usageError(QStringLiteral("--tcp %1: the simulator listens on 127.0.0.1 only")
                                   .arg(endpoint));

@@ -1,7 +1,8 @@
 // Request recognition, the servo's side of the wire. Any bytes, taken as a stream, are
 // cut into requests and garbage: every step makes progress and nothing is read past
 // the input. The same bytes, taken as the fields of a request, give a telegram that the
-// formats write and the recognition gives back with those fields.
+// formats write and the recognition gives back with those fields. Taken as the reply
+// to a read and to a write, a gateway finds where they end within what came.
 #include "wirecodec.h"
 
 #include <QtCore/QByteArray>
@@ -82,6 +83,28 @@ void roundTrip(const quint8 *d, int size)
     std::free(telegram);
 }
 
+void passOn(const char *bytes, int size)
+{
+    // Exactly the reply's bytes on the heap, so that a read past them is caught.
+    char *reply = static_cast<char *>(std::malloc(size_t(qMax(size, 1))));
+    std::memcpy(reply, bytes, size_t(size));
+    for (const bool write : {false, true}) {
+        ReceivedRequest request;
+        request.write = write;
+        request.station = size > 0 ? quint8(bytes[0]) - 0x40 : 1;
+        const ReplyScan scan = scanReply(request, reply, size);
+        if (scan.status == ReplyStatus::Complete)
+            check(scan.length >= 2 && scan.length <= qMin(size, BufferSize));
+        else
+            check(!scan.closedWithEot);
+        if (scan.status == ReplyStatus::TooLong)
+            check(!write && size >= BufferSize && scan.length == BufferSize);
+        if (scan.status == ReplyStatus::NeedMore)
+            check(size < (write ? 2 : BufferSize));
+    }
+    std::free(reply);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
@@ -89,5 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
     const int n = int(qMin<size_t>(size, 4096));
     scanStream(reinterpret_cast<const char *>(data), n);
     roundTrip(data, n);
+    passOn(reinterpret_cast<const char *>(data), n);
     return 0;
 }

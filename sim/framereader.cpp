@@ -21,6 +21,8 @@ QList<Frame> FrameReader::feed(const char *data, int size, qint64 nowNs)
             frame.request = scan.request;
             frame.startNs = at == 0 && begun ? m_startNs : nowNs;
             frames.append(frame);
+        } else if (scan.length != 1 || m_pending.at(at) != LustBus::EOT) {
+            ++m_malformed;
         }
         at += scan.length;
     }
@@ -28,6 +30,13 @@ QList<Frame> FrameReader::feed(const char *data, int size, qint64 nowNs)
         m_startNs = nowNs;
     m_pending.remove(0, at);
     return frames;
+}
+
+int FrameReader::takeMalformed()
+{
+    const int count = m_malformed;
+    m_malformed = 0;
+    return count;
 }
 
 } // namespace LustBusSim

@@ -24,10 +24,14 @@ public:
     // Feeds bytes that arrived at nowNs; returns the requests they completed.
     QList<Frame> feed(const char *data, int size, qint64 nowNs);
     void reset() { m_pending.clear(); }
+    // Runs of bytes dropped since the last call that were more than the lone EOT
+    // closing an exchange: stray bytes, broken and overlong requests.
+    int takeMalformed();
 
 private:
     QByteArray m_pending; //!< a request begun, EOT first, or nothing
     qint64 m_startNs = 0; //!< when its EOT came
+    int m_malformed = 0;
 };
 
 } // namespace LustBusSim

@@ -210,7 +210,12 @@ void Simulator::Private::run()
                 continue;
             }
             echo(buffer, int(got), client.fd);
-            for (const Frame &frame : client.reader.feed(buffer, int(got), nowNs())) {
+            const QList<Frame> frames = client.reader.feed(buffer, int(got), nowNs());
+            if (const int malformed = client.reader.takeMalformed()) {
+                std::lock_guard<std::mutex> lock(mutex);
+                counters.malformed += quint64(malformed);
+            }
+            for (const Frame &frame : frames) {
                 if (!answer(frame, client.fd))
                     return;
             }
@@ -232,6 +237,8 @@ bool Simulator::Private::answer(const Frame &frame, int fd)
     {
         std::lock_guard<std::mutex> lock(mutex);
         ++counters.requests;
+        if (!frame.request.fieldsOk || !frame.request.checksumOk)
+            ++counters.malformed;
         const auto table = tables.find(frame.request.station);
         if (table == tables.end()) {
             ++counters.foreign;

@@ -44,6 +44,10 @@ struct SimulatorCounters
     quint64 foreign = 0;     //!< of those, frames for stations not simulated here
     quint64 answered = 0;    //!< replies put on the line (damaged ones included)
     quint64 naks = 0;        //!< of those, NAKs the servo gave by itself (no fault)
+    // Bytes heard that formed no request (stray, broken off, overlong; the lone EOT
+    // closing an exchange aside), and requests whose fields or checksum were wrong:
+    // what interleaved telegrams of two masters would leave.
+    quint64 malformed = 0;
     quint64 corruptedEchoes = 0; //!< telegrams whose local echo came back changed
     std::array<quint64, FaultKindCount> faults{}; //!< faults injected, by FaultKind
 

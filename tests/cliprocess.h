@@ -121,45 +121,83 @@ inline std::string stationCounts(const QJsonObject &object)
     return compact(QJsonObject{{QStringLiteral("stations"), stations}});
 }
 
-// "lustbus simulate" in a process of its own; its first line says where it listens, and
-// link() gives that as lustbus's link options.
-class SimulatorProcess
+// A lustbus service ("simulate", "gateway") in a process of its own; its first line
+// says where it listens, and link() gives that as lustbus's link options.
+class ServiceProcess
 {
 public:
-    explicit SimulatorProcess(const QStringList &arguments)
+    ServiceProcess(const QString &command, const QStringList &arguments) : m_command(command)
     {
         m_process.setProcessEnvironment(cliEnvironment());
-        m_process.start(QStringLiteral(LUSTBUS_CLI_PATH),
-                        QStringList{QStringLiteral("simulate")} + arguments);
+        m_process.start(QStringLiteral(LUSTBUS_CLI_PATH), QStringList{command} + arguments);
         while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
         }
         const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-        static const QRegularExpression listening(QStringLiteral("^listening on (pty|tcp) (\\S+)$"));
+        static const QRegularExpression listening(
+            QStringLiteral("^listening on (pty|tcp) (\\S+?)(?::(\\d+))?$"));
         const QRegularExpressionMatch where = listening.match(line);
-        if (where.hasMatch())
-            m_link = QStringList{where.captured(1) == QLatin1String("pty") ? QStringLiteral("--port")
-                                                                          : QStringLiteral("--tcp"),
-                                 where.captured(2)};
-        else
-            ADD_FAILURE() << "lustbus simulate: " << line.toStdString();
-    }
-    // Every simulator a test starts must stop cleanly on SIGTERM and report.
-    ~SimulatorProcess()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            ADD_FAILURE() << "lustbus simulate did not stop on SIGTERM";
-            m_process.kill();
-            m_process.waitForFinished();
+        if (where.hasMatch()) {
+            const bool pty = where.captured(1) == QLatin1String("pty");
+            m_link = QStringList{pty ? QStringLiteral("--port") : QStringLiteral("--tcp"),
+                                 where.captured(2)
+                                     + (pty ? QString() : QLatin1Char(':') + where.captured(3))};
+            m_port = quint16(where.captured(3).toUInt());
+        } else {
+            ADD_FAILURE() << "lustbus " << command.toStdString() << ": " << line.toStdString()
+                          << QString::fromUtf8(m_process.readAllStandardError()).toStdString();
         }
-        EXPECT_EQ(m_process.exitCode(), 0);
-        EXPECT_TRUE(m_process.readAllStandardError().contains("stopped"));
+    }
+    // Every service a test starts must stop cleanly on SIGTERM and say so.
+    ~ServiceProcess() { stop(); }
+
+    // SIGTERM, then everything it wrote on stderr.
+    QString stop()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000)) {
+                ADD_FAILURE() << "lustbus " << m_command.toStdString() << " did not stop on SIGTERM";
+                m_process.kill();
+                m_process.waitForFinished();
+            }
+            EXPECT_EQ(m_process.exitCode(), 0);
+            m_err += QString::fromUtf8(m_process.readAllStandardError());
+            EXPECT_TRUE(m_err.contains(QLatin1String("stopped"))) << m_err.toStdString();
+        }
+        return m_err;
     }
     QStringList link() const { return m_link; }
+    quint16 port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
+    // Its stderr up to the first time text shows, or all of it once ms have passed.
+    QString waitForError(const QString &text, int ms = 5000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            m_err += QString::fromUtf8(m_process.readAllStandardError());
+            if (m_err.contains(text) || clock.elapsed() > ms)
+                return m_err;
+            m_process.waitForReadyRead(50);
+        }
+    }
 
 private:
+    QString m_command;
     QProcess m_process;
     QStringList m_link;
+    quint16 m_port = 0;
+    QString m_err;
+};
+
+// "lustbus simulate" in a process of its own.
+class SimulatorProcess : public ServiceProcess
+{
+public:
+    explicit SimulatorProcess(const QStringList &arguments)
+        : ServiceProcess(QStringLiteral("simulate"), arguments)
+    {
+    }
 };
 
 // lustbus with its standard output (and with bothStreams its standard error too) on a

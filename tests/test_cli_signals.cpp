@@ -197,12 +197,12 @@ TEST(ClosedOutput, EveryCommandEndsAtOnceQuietlyOnAClosedPipeAndSaysWhyOnAFullDi
 {
     SimulatorProcess simulator(args("--tcp 0"));
     ASSERT_FALSE(simulator.link().isEmpty());
-    // watch and simulate would run until interrupted.
+    // watch, simulate and gateway would run until interrupted.
     const struct { const char *arguments; bool link; } cases[] = {
         {"info", false},          {"read INT16:12", true},
         {"write INT16:12 5", true}, {"scan --to 2", true},
         {"watch INT16:12 --interval 0", true}, {"demo", false},
-        {"simulate --tcp 0", false},
+        {"simulate --tcp 0", false}, {"gateway --sim --listen 0", false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments);

@@ -97,7 +97,8 @@ TEST_P(SimulatorWire, OnlyTheAddressedStationAnswers)
     EXPECT_EQ(exchange("\x04" "C20012\x05", 1), QByteArray());
     EXPECT_EQ(hex(exchange("\x04" "B20012\x05", 2)), hex(Reply::nak(2)));
     EXPECT_EQ(hex(exchange(read20(12), 14)), hex(data("20012=FB2E")));
-    // Stray bytes and a broken request cost nothing but themselves.
+    exchange("\x04", 0); // the closing EOT is no malformed telegram
+    // Stray bytes and a broken request cost nothing but themselves, and are counted.
     EXPECT_EQ(hex(exchange("xx\x04" "A200" "\x04" "A20013\x05", 14)),
               hex(data("20013=ABCD")));
     const LustBusSim::SimulatorCounters counters = sim.counters();
@@ -105,6 +106,7 @@ TEST_P(SimulatorWire, OnlyTheAddressedStationAnswers)
     EXPECT_EQ(counters.foreign, 1u);
     EXPECT_EQ(counters.answered, 3u);
     EXPECT_EQ(counters.naks, 1u);
+    EXPECT_EQ(counters.malformed, 2u);
 }
 
 TEST_P(SimulatorWire, EachFaultKindShowsInTheBytes)

@@ -190,6 +190,46 @@ TEST(ReplyRecognition, ReadRepliesAndAcknowledgements)
     EXPECT_EQ(scanReadReply(full.constData(), BufferSize), ReplyStatus::TooLong);
 }
 
+// Replies passed on whole, as a gateway sees them come in: "N" need more, "T 812" too
+// long, else the reply's length and whether the master closes the exchange with EOT.
+TEST(ReplyRecognition, WhereAPassedOnReplyEndsAndWhetherEotClosesIt)
+{
+    ReceivedRequest read, write;
+    read.station = write.station = 1;
+    write.write = true;
+    const struct { const char *what; const ReceivedRequest &request; QByteArray reply; const char *seen; }
+        cases[] = {
+        {"a read's first byte", read, hex("41"), "N"},
+        {"NAK", read, hex("4115"), "2 eot"},
+        {"NAK and more", read, hex("41150303"), "2 eot"},
+        {"another station's NAK", read, hex("4215"), "2"},
+        {"a data reply", read, hex("41023d31460349"), "7 eot"},
+        {"a data reply and the next", read, hex("41023d314603490441"), "7 eot"},
+        {"a wrong checksum", read, hex("41023d31460348"), "7"},
+        {"another station's data", read, hex("42023d31460349"), "7"},
+        {"a data reply half in", read, hex("41023d3146"), "N"},
+        {"an empty value", read, hex("41023d033e"), "5 eot"},
+        {"ETX right after the station", read, hex("410341"), "3"},
+        {"ETX as the second byte of three", read, hex("410203"), "N"},
+        {"a read reply too long", read, hex("4102") + QByteArray(BufferSize, '0'), "T 812"},
+        {"a write's first byte", write, hex("41"), "N"},
+        {"ACK", write, hex("4106"), "2 eot"},
+        {"NAK to a write", write, hex("4115"), "2 eot"},
+        {"ACK and more", write, hex("41060441"), "2 eot"},
+        {"neither ACK nor NAK", write, hex("4107"), "2"},
+        {"another station's ACK", write, hex("4206"), "2"},
+    };
+    for (const auto &c : cases) {
+        const ReplyScan scan = scanReply(c.request, c.reply.constData(), int(c.reply.size()));
+        std::string seen = scan.status == ReplyStatus::NeedMore ? "N"
+            : scan.status == ReplyStatus::TooLong ? "T " + std::to_string(scan.length)
+                                                  : std::to_string(scan.length);
+        if (scan.closedWithEot)
+            seen += " eot";
+        EXPECT_EQ(seen, c.seen) << c.what;
+    }
+}
+
 TEST(ReplyTests, StationAndChecksum)
 {
     const struct

@@ -400,6 +400,35 @@ bool checkReplyChecksum(const char *reply, int received_count)
     return xorChecksum(reply + stx + 1, span) == quint8(reply[received_count - 1]);
 }
 
+ReplyScan scanReply(const ReceivedRequest &request, const char *reply, int count)
+{
+    ReplyScan scan;
+    const qint8 station = qint8(request.station);
+    if (request.write) {
+        if (count < 2)
+            return scan;
+        scan.status = ReplyStatus::Complete;
+        scan.length = 2;
+        scan.closedWithEot = isAcknowledge(reply, 2) && checkReplyStation(reply, station);
+        return scan;
+    }
+    // Byte by byte, so that the reply ends where the driver would have seen it end.
+    for (int n = 1; n <= qMin(count, BufferSize); ++n) {
+        if (scanReadReply(reply, n) != ReplyStatus::Complete)
+            continue;
+        scan.status = ReplyStatus::Complete;
+        scan.length = n;
+        scan.closedWithEot = checkReplyStation(reply, station)
+                             && (isNak(reply, n) || checkReplyChecksum(reply, n));
+        return scan;
+    }
+    if (count >= BufferSize) {
+        scan.status = ReplyStatus::TooLong;
+        scan.length = BufferSize;
+    }
+    return scan;
+}
+
 bool replyValueText(const char *reply, int count, const char **text, int *length)
 {
     const int start = valueStart(reply, count);

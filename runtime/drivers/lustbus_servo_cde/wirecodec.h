@@ -155,6 +155,21 @@ bool checkReplyStation(const char *reply, qint8 station);
 // The last received byte is the XOR of the count - 3 bytes after the first STX.
 bool checkReplyChecksum(const char *reply, int received_count);
 
+// The reply to a request as one who passes whole exchanges on sees it (a gateway
+// between masters and a bus), count bytes in so far and read as the driver reads them:
+// a write's acknowledgement is its first two bytes; a read reply ends at the first
+// byte where scanReadReply calls it complete. Bytes after the reply belong to no one.
+// closedWithEot tells whether the master closes the exchange with one EOT: the driver
+// does so after a NAK or a reply that passes its tests (the request's station, and a
+// data reply's checksum or an acknowledgement's ACK or NAK), after nothing else.
+struct ReplyScan
+{
+    ReplyStatus status = ReplyStatus::NeedMore;
+    int length = 0;             //!< Complete: the reply's bytes; TooLong: BufferSize
+    bool closedWithEot = false; //!< Complete only
+};
+ReplyScan scanReply(const ReceivedRequest &request, const char *reply, int count);
+
 // --- Value texts of a data reply ------------------------------------------------------
 
 // The bytes after the first "=" (searched from byte 2, up to a zero byte) and before

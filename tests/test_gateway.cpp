@@ -1,0 +1,356 @@
+// lustbus gateway, run as a user runs it, between clients on loopback TCP and a simulated
+// servo on a pseudo-terminal: many drivers sharing one bus, misbehaving clients beside
+// them, the safety options, and a bus device that goes away and comes back.
+#include "cliprocess.h"
+#include "pluginfile.h"
+#include "servoaccess.h"
+#include "simulator.h"
+#include "tcplink.h"
+
+#include <QtCore/QFile>
+#include <QtCore/QTemporaryDir>
+#include <QtCore/QThread>
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <atomic>
+#include <csignal>
+#include <memory>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+using LustBusSim::Simulator;
+using ::testing::HasSubstr;
+
+namespace {
+
+const QString PtyLine = QStringLiteral("RS485,57600,NONE,8,1");
+
+// A gateway in front of sim's pseudo-terminal, listening on a free loopback port.
+QStringList gatewayOn(const Simulator &sim, const char *more = "")
+{
+    return QStringList{QStringLiteral("--port"), sim.slaveName(), QStringLiteral("--settings"),
+                       PtyLine, QStringLiteral("--listen"), QStringLiteral("0")}
+           + args(more);
+}
+
+// A raw client: what it sends and receives is up to the test.
+class RawClient
+{
+public:
+    explicit RawClient(quint16 port)
+    {
+        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    }
+    ~RawClient() { close(m_fd); }
+    void send(const QByteArray &bytes)
+    {
+        EXPECT_EQ(::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL),
+                  ssize_t(bytes.size()));
+    }
+    // Everything until the gateway closes the connection; false when it stays open
+    // longer than ms.
+    bool readUntilClosed(QByteArray *received, int ms)
+    {
+        pollfd fd{m_fd, POLLIN, 0};
+        char buffer[256];
+        ssize_t n = 0;
+        while (poll(&fd, 1, ms) > 0 && (n = recv(m_fd, buffer, sizeof buffer, 0)) > 0)
+            received->append(buffer, int(n));
+        return n == 0 || (n < 0 && errno == ECONNRESET);
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// One driver with its own TCP link to the gateway, on a QThread of its own (the
+// socket's notifiers need a thread Qt started).
+struct DriverRun
+{
+    int station = 1;
+    std::unique_ptr<DriverInterface> driver = PluginFile::createDriver();
+    std::vector<std::string> failures;
+    int done = 0;
+    qint64 slowestMs = 0;
+};
+
+void runDriver(DriverRun &run, quint16 port, Simulator &sim, const LustBusSim::ParameterTable &table,
+               int requests, std::atomic<int> &ready, int runs)
+{
+    TcpLink link(QStringLiteral("127.0.0.1"), port, ProtocolSettings(5000, 0, run.station, 0));
+    const bool opened = link.open();
+    ++ready; // then all start at the same moment
+    while (ready < runs)
+        QThread::yieldCurrentThread();
+    if (!opened) {
+        run.failures.push_back("link does not open: " + link.errorString().toStdString());
+        return;
+    }
+    std::mt19937 random{quint32(run.station)};
+    DriverInterface &driver = *run.driver;
+    QElapsedTimer clock;
+    for (int n = 0; n < requests && run.failures.size() < 10; ++n) {
+        const ServoAccess::Access a = ServoAccess::randomAccess(random, table);
+        LustBusSim::Parameter before, after;
+        sim.parameter(run.station, a.parameter, &before);
+        clock.start();
+        if (a.write) {
+            const int ok = driver.write(link, a.address, a.data);
+            sim.parameter(run.station, a.parameter, &after);
+            if (ok == 0 || !(after == ServoAccess::expectedAfterWrite(a, before)))
+                run.failures.push_back(a.describe() + ": servo holds " + ServoAccess::hex(after.data));
+        } else {
+            const QByteArray got = driver.read(link, a.address);
+            const QByteArray expected = ServoAccess::expectedRead(a, before);
+            if (got != expected)
+                run.failures.push_back(a.describe() + ": got " + ServoAccess::hex(got)
+                                       + ", expected " + ServoAccess::hex(expected));
+        }
+        run.slowestMs = qMax(run.slowestMs, clock.elapsed());
+        if (driver.hasError() || !driver.errorText().isEmpty())
+            run.failures.push_back(a.describe() + ": " + driver.errorText().toStdString());
+        ++run.done;
+    }
+}
+
+// Runs the drivers at once, each on its own station with its own table.
+void runDrivers(std::vector<DriverRun> &runs, quint16 port, Simulator &sim, int requests)
+{
+    std::atomic<int> ready{0};
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (DriverRun &run : runs) {
+        const LustBusSim::ParameterTable table = sim.table(run.station);
+        threads.emplace_back(QThread::create([&, table] {
+            runDriver(run, port, sim, table, requests, ready, int(runs.size()));
+        }));
+        threads.back()->start();
+    }
+    for (const auto &thread : threads)
+        ASSERT_TRUE(thread->wait(180000));
+    for (const DriverRun &run : runs) {
+        SCOPED_TRACE("station " + std::to_string(run.station));
+        for (const std::string &failure : run.failures)
+            ADD_FAILURE() << failure;
+        EXPECT_EQ(run.done, requests);
+    }
+}
+
+// Eight drivers, each asking its own station (other values each), on eight threads:
+// a reply that reached the wrong client would fail its station test or its value.
+TEST(GatewayParallel, EightDriversShareOneBusExchangeByExchange)
+{
+    constexpr int requestsEach = 500;
+    Simulator sim;
+    std::vector<DriverRun> runs(8);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        runs[i].station = 1 + 7 * int(i);
+        std::mt19937 random{quint32(i + 1)};
+        sim.setStation(runs[i].station, ServoAccess::randomTable(random));
+    }
+    ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
+    ServiceProcess gateway(QStringLiteral("gateway"), gatewayOn(sim, "--stats"));
+    ASSERT_NE(gateway.port(), 0);
+
+    runDrivers(runs, gateway.port(), sim, requestsEach);
+    // Every request of a driver is one exchange on the bus (a bit write two).
+    const LustBusSim::SimulatorCounters counters = sim.counters();
+    EXPECT_GE(counters.requests, 8u * requestsEach);
+    EXPECT_EQ(counters.malformed, 0u);
+    EXPECT_EQ(counters.foreign, 0u);
+
+    // SIGUSR1 shows the figures while it runs (all clients: exchanges, errors, bad
+    // telegrams, refused writes), and the end shows them again.
+    kill(pid_t(gateway.pid()), SIGUSR1);
+    gateway.waitForError(QStringLiteral("8 clients"));
+    const QString err = gateway.stop();
+    const QString exchanges = QString::number(counters.requests);
+    EXPECT_THAT(err.toStdString(),
+                HasSubstr(QStringLiteral("stopped; 8 clients, %1 exchanges, 0 errors")
+                              .arg(exchanges).toStdString()));
+    const QRegularExpression total(QStringLiteral("\\n +all +8 clients +%1 +0 +0 +0 ").arg(exchanges));
+    EXPECT_EQ(err.count(total), 2) << err.toStdString();
+}
+
+// Half a request that never ends, and bytes that form none, beside two drivers: neither
+// reaches the bus nor delays an exchange, both are cut off, and they get no reply.
+TEST(GatewayClients, AStallingAndAGarbageClientNeverHoldTheBus)
+{
+    constexpr int interByteMs = 500;
+    Simulator sim;
+    std::vector<DriverRun> runs(2);
+    runs[1].station = 2;
+    for (const DriverRun &run : runs)
+        sim.setStation(run.station, LustBusSim::ParameterTable::defaultTable());
+    ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
+    ServiceProcess gateway(QStringLiteral("gateway"),
+                           gatewayOn(sim, "--inter-byte-timeout 500 --timeout 3000"));
+
+    RawClient staller(gateway.port()), garbage(gateway.port());
+    staller.send("\x04" "A2001");
+    garbage.send("GET /\x04" "HTTP\x04" "A20\x04" "A200\x04");
+    runDrivers(runs, gateway.port(), sim, 100);
+    for (const DriverRun &run : runs)
+        EXPECT_LT(run.slowestMs, interByteMs) << "station " << run.station;
+
+    QByteArray stallerGot, garbageGot;
+    EXPECT_TRUE(staller.readUntilClosed(&stallerGot, 5000));
+    EXPECT_TRUE(garbage.readUntilClosed(&garbageGot, 5000));
+    EXPECT_EQ(stallerGot, QByteArray());
+    EXPECT_EQ(garbageGot, QByteArray());
+    EXPECT_EQ(sim.counters().malformed, 0u);
+    EXPECT_GE(sim.counters().requests, 200u);
+    const std::string err = gateway.stop().toStdString();
+    EXPECT_THAT(err, HasSubstr("cut off: stalled"));
+    EXPECT_THAT(err, HasSubstr("cut off: 3 runs of bytes that form no request"));
+}
+
+// A driver on its own link to the gateway, for requests one at a time.
+class DriverClient
+{
+public:
+    DriverClient(quint16 port, int timeoutMs)
+        : link(QStringLiteral("127.0.0.1"), port, ProtocolSettings(timeoutMs, 0, 1, 0))
+    {
+        EXPECT_TRUE(link.open()) << link.errorString().toStdString();
+    }
+    // The value's host bytes, or the driver's error text.
+    std::string read(const char *address)
+    {
+        DataAddress a;
+        a.kind = 2;
+        a.count = 1;
+        a.text = QString::fromLatin1(address);
+        const QByteArray got = driver->read(link, a);
+        return driver->hasError() ? driver->errorText().toStdString() : ServoAccess::hex(got);
+    }
+
+    TcpLink link;
+    std::unique_ptr<DriverInterface> driver = PluginFile::createDriver();
+};
+
+// A client that gave up on a slow reply and asked again must not take the late reply
+// for the answer to its new request: the driver tests only station and checksum.
+TEST(GatewayClients, ALateReplyIsHeldBackFromAClientThatAskedAgain)
+{
+    Simulator sim;
+    sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
+    LustBusSim::FaultPlan late;
+    QString error;
+    ASSERT_TRUE(LustBusSim::FaultPlan::parse(QStringLiteral("delay:1@300"), &late, &error));
+    sim.setFaultPlan(late);
+    ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
+    ServiceProcess gateway(QStringLiteral("gateway"), gatewayOn(sim, "--timeout 1000"));
+    DriverClient client(gateway.port(), 100);
+    EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
+    client.link.setProtocolSettings(ProtocolSettings(3000, 0, 1, 0));
+    EXPECT_EQ(client.read("USIGN16:13"), "cd ab");
+    EXPECT_THAT(gateway.stop().toStdString(), HasSubstr("2 exchanges, 1 errors"));
+}
+
+// --turnaround keeps the bus idle between two exchanges, also of one client.
+TEST(GatewayClients, TurnaroundKeepsTheBusIdleBetweenExchanges)
+{
+    Simulator sim;
+    sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
+    ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
+    ServiceProcess gateway(QStringLiteral("gateway"), gatewayOn(sim, "--turnaround 60"));
+    DriverClient client(gateway.port(), 1000);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(client.read("INT16:12"), "2e fb");
+    EXPECT_GE(clock.elapsed(), 4 * 60);
+}
+
+// The gateway with its own simulated servo: who may connect and what passes.
+TEST(GatewaySafety, ListenAddressAllowMaxClientsAndReadOnly)
+{
+    const struct
+    {
+        const char *gateway;
+        const char *client; // lustbus arguments, sent to host at the gateway's port
+        const char *host;
+        int exit;
+        const char *out, *err, *log;
+    } cases[] = {
+        {"--sim --listen 0", "read INT16:12", "127.0.0.1", 0, "-1234\n", "", "connected"},
+        {"--sim --listen 0", "read INT16:12", "127.0.0.2", 3, "", "Connection refused", ""},
+        {"--sim --listen 127.0.0.2:0", "read INT16:12", "127.0.0.2", 0, "-1234\n", "", ""},
+        {"--sim --listen 127.0.0.2:0", "read INT16:12", "127.0.0.1", 3, "", "Connection refused", ""},
+        {"--sim --listen 0 --allow 10.0.0.0/8", "read INT16:12 --retries 0", "127.0.0.1", 1, "",
+         "no response", "not in the --allow ranges"},
+        {"--sim --listen 0 --allow 10.0.0.0/8 --allow 127.0.0.0/8", "read INT16:12", "127.0.0.1", 0,
+         "-1234\n", "", ""},
+        {"--sim --listen 0 --max-clients 1", "read INT16:12 --retries 0", "127.0.0.1", 1, "",
+         "no response", "1 of 1 clients connected (--max-clients)"},
+        {"--sim --listen 0 --read-only", "write INT16:12 5", "127.0.0.1", 1, "",
+         "write INT16:12> invalid param no.", ""},
+        {"--sim --listen 0 --read-only", "read INT16:12", "127.0.0.1", 0, "-1234\n", "", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.gateway) + " / " + c.host + " " + c.client);
+        ServiceProcess gateway(QStringLiteral("gateway"), args(c.gateway));
+        const char *listens = QByteArray(c.gateway).contains("127.0.0.2") ? "127.0.0.2:" : "127.0.0.1:";
+        EXPECT_THAT(gateway.link().value(1).toStdString(), ::testing::StartsWith(listens));
+        // --max-clients 1: this one holds the only place.
+        std::unique_ptr<RawClient> first;
+        if (QByteArray(c.gateway).contains("max-clients"))
+            first = std::make_unique<RawClient>(gateway.port());
+        const Result r = lustbus(args(c.client) + QStringList{QStringLiteral("--tcp"),
+                                 QStringLiteral("%1:%2").arg(QLatin1String(c.host)).arg(gateway.port())});
+        EXPECT_EQ(r.exitCode, c.exit) << describe(r);
+        EXPECT_EQ(r.out.toStdString(), c.out);
+        EXPECT_THAT(r.err.toStdString(), HasSubstr(c.err));
+        first.reset();
+        // The log, and a write that was refused did not reach the servo.
+        EXPECT_THAT(gateway.waitForError(QLatin1String(c.log), 2000).toStdString(), HasSubstr(c.log));
+        if (QByteArray(c.gateway).contains("read-only")) {
+            EXPECT_EQ(lustbus(args("read INT16:12") + gateway.link()).out.toStdString(), "-1234\n");
+        }
+    }
+}
+
+// The servo's device vanishes (an unplugged adapter) and comes back under the same
+// name: the client stays connected, gets no reply meanwhile, and answers come again.
+TEST(GatewayBus, TheBusDeviceGoesAwayAndComesBack)
+{
+    Simulator sim;
+    sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
+    ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
+    QTemporaryDir dir;
+    const QString device = dir.filePath(QStringLiteral("servo"));
+    ASSERT_TRUE(QFile::link(sim.slaveName(), device));
+    ServiceProcess gateway(QStringLiteral("gateway"),
+                           QStringList{QStringLiteral("--port"), device, QStringLiteral("--settings"),
+                                       PtyLine}
+                               + args("--listen 0 --timeout 1000 --reconnect-interval 50"));
+    // Time-outs well above a loaded machine's scheduling delays: a reply that came
+    // after the gateway gave up would otherwise pass for the next request's.
+    DriverClient client(gateway.port(), 1500);
+    EXPECT_EQ(client.read("INT16:12"), "2e fb");
+    sim.stop();
+    EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
+    EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
+    ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
+    ASSERT_TRUE(QFile::remove(device));
+    ASSERT_TRUE(QFile::link(sim.slaveName(), device));
+    QThread::msleep(100); // past the back-off of the failed reopen
+    EXPECT_EQ(client.read("INT16:12"), "2e fb");
+    EXPECT_EQ(client.link.reconnectCount(), 0); // the client never lost its connection
+    const std::string err = gateway.stop().toStdString();
+    EXPECT_THAT(err, HasSubstr("bus lost: "));
+    EXPECT_THAT(err, HasSubstr("bus back after"));
+    EXPECT_THAT(err, ::testing::Not(HasSubstr("left:")));
+}
+
+} // namespace
