@@ -19,7 +19,8 @@
 //
 // LUSTBUS_PORT, LUSTBUS_TCP, LUSTBUS_SETTINGS and LUSTBUS_STATION in the environment
 // stand for --port, --tcp, --settings and --station where those are not given; an
-// empty variable counts as unset.
+// empty variable counts as unset. LUSTBUS_CATALOGUE (--catalogue) goes the same way,
+// see catalogueoption.h.
 #ifndef LUSTBUS_LINKOPTIONS_H
 #define LUSTBUS_LINKOPTIONS_H
 
@@ -51,6 +52,18 @@ public:
                            const QProcessEnvironment &environment, bool stationUsed,
                            LinkOptions *options, QString *error);
     void applyDefaults(const ProtocolSettings &driverDefaults, const QString &settingsText);
+
+    // Where a setting comes from: --OPTION when given, else the environment variable
+    // (an empty one counts as unset); source is "--port", "LUSTBUS_PORT" or empty.
+    struct Setting
+    {
+        QString source;
+        QString text;
+        bool given() const { return !source.isEmpty(); }
+    };
+    static Setting setting(const QCommandLineParser &parser,
+                           const QProcessEnvironment &environment, const char *option,
+                           const char *variable);
 
     // "HOST:PORT" or, when hostOptional, "PORT" alone (host 127.0.0.1).
     static bool parseEndpoint(const QString &text, bool hostOptional, QString *host,
