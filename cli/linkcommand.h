@@ -4,6 +4,7 @@
 #ifndef LUSTBUS_LINKCOMMAND_H
 #define LUSTBUS_LINKCOMMAND_H
 
+#include "catalogue.h"
 #include "command.h"
 #include "driverplugin.h"
 #include "linkfactory.h"
@@ -25,8 +26,17 @@ protected:
 
     // Step 1, before anything is loaded: false after a usage error (status set).
     bool readLinkOptions(const QCommandLineParser &parser, int *status);
+    // Step 1 too: the catalogue of --catalogue or LUSTBUS_CATALOGUE; false after a
+    // usage error (status set), also when required and none is given.
+    bool readCatalogue(const QCommandLineParser &parser, bool required, int *status);
+    const LustBus::Catalogue *catalogue() const
+    {
+        return m_hasCatalogue ? &m_catalogue : nullptr;
+    }
+
     // Step 2: loads the plugin and opens the link; false with the status to return,
-    // a usage error when no link was named.
+    // a usage error when no link was named. --sim serves the catalogue's parameters
+    // when there is one.
     bool openLink(int *status);
 
     // How many SIGINT or SIGTERM end the program at once once the link is open (see
@@ -51,6 +61,8 @@ protected:
     QJsonObject statisticsJson() const;
 
     LinkOptions m_options;
+    LustBus::Catalogue m_catalogue;
+    bool m_hasCatalogue = false;
     DriverPlugin m_plugin;
     std::unique_ptr<StopSignals> m_stop; //!< from openLink on; outlives the link
     LinkFactory m_factory;

@@ -67,10 +67,10 @@ QList<QCommandLineOption> LinkOptions::options()
                     "$LUSTBUS_TCP.",
                     "HOST:PORT"),
         QCommandLineOption(QStringLiteral("sim"),
-                           QStringLiteral("The built-in simulated servo (default parameter "
-                                          "table) on a pseudo-terminal, reached through the "
-                                          "serial link. One of --port, --tcp and --sim is "
-                                          "needed.")),
+                           QStringLiteral("The built-in simulated servo (the catalogue's "
+                                          "parameters, else the default table) on a "
+                                          "pseudo-terminal, reached through the serial link. "
+                                          "One of --port, --tcp and --sim is needed.")),
         valueOption("settings",
                     "Serial line: interface,baud,parity,data bits,stop bits. Default: "
                     "$LUSTBUS_SETTINGS, else the driver's \"RS485,57600,EVEN,7,1\" (on a "

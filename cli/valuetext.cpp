@@ -349,6 +349,27 @@ bool parseBits(const QString &text, QByteArray &bits, int &count, QString &error
     return true;
 }
 
+QVector<double> numbers(DataType type, const QByteArray &host)
+{
+    QVector<double> values;
+    if (type == DataType::String || type == DataType::Unknown)
+        return values;
+    const int width = hostWidth(type);
+    for (int at = 0; at + width <= host.size(); at += width) {
+        const quint32 raw = littleEndian(host.constData() + at, width);
+        switch (type) {
+        case DataType::Int8: values.append(qint8(raw)); break;
+        case DataType::Int16: values.append(qint16(raw)); break;
+        case DataType::Int32: values.append(qint32(raw)); break;
+        case DataType::Float32: values.append(double(toFloat(raw))); break;
+        case DataType::FixPt16:
+        case DataType::Int32Q16: values.append(qint32(raw) / 100.0); break;
+        default: values.append(raw); break;
+        }
+    }
+    return values;
+}
+
 QByteArray heldByServo(DataType type, const QByteArray &host)
 {
     if (type != DataType::FixPt16 && type != DataType::Int32Q16)

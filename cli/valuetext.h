@@ -23,6 +23,7 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QJsonValue>
 #include <QtCore/QString>
+#include <QtCore/QVector>
 
 namespace ValueText {
 
@@ -44,6 +45,11 @@ bool parse(LustBus::DataType type, const QString &text, bool list, QByteArray &h
 QString formatBits(const QByteArray &bits, int count);
 // 0/1 digits, lowest bit first, to ceil(count / 8) bytes; count becomes the digit count.
 bool parseBits(const QString &text, QByteArray &bits, int &count, QString &error);
+
+// The whole elements in host as numbers in the servo's units, as catalogues give them:
+// FIXPT16 and INT32Q16 hundredths / 100, FLOAT32 the float, the integer types as they
+// are. Empty for STRING and Unknown.
+QVector<double> numbers(LustBus::DataType type, const QByteArray &host);
 
 // The host data the servo holds after a write of host, read back: FIXPT16 and INT32Q16
 // go through the driver's scalings both ways (FIXPT16 0.07 comes back as 0.05); every

@@ -93,25 +93,88 @@ TEST(Catalogue, EachFaultIsRefusedWithTheFileTheEntryAndTheCause)
         << describe(r);
 }
 
-// The simulator serves the catalogue's start values and refuses writes to "ro".
-TEST(Catalogue, TheSimulatorServesItsStartValuesAndRefusesReadOnlyWrites)
+// The sample catalogue on "lustbus simulate --catalogue": start values, NAK for "ro",
+// names with units in every form, and writes checked before anything is sent (each
+// refused one is read back unchanged).
+TEST(Catalogue, NamesUnitsAndChecksAgainstTheSimulator)
 {
     SimulatorProcess simulator(QStringList{QStringLiteral("--pty"), QStringLiteral("--catalogue"),
                                            SampleCatalogue});
     ASSERT_FALSE(simulator.link().isEmpty());
     const QStringList link = simulator.link() + args("--timeout 300 --retries 0");
+    const QStringList catalogue{QStringLiteral("--catalogue"), SampleCatalogue};
     const struct { const char *arguments; int exitCode; const char *out, *err; } runs[] = {
         {"read INT32Q16:18", 0, "2.50", ""},
         {"write USIGN32:20 1", 1, "", "write USIGN32:20> invalid param no."},
         {"write USIGN16:106:0 1", 1, "", "write USIGN16:106:0> invalid param no."},
-        {"write INT16:12 5", 0, "written INT16:12 = 5", ""},
+        {"read speed_setpoint", 0, "-1234 rpm", ""},
+        {"read speed_setpoint --json", 0,
+         R"({"address":"INT16:12","count":1,"hex":"2EFB","kind":2,"name":"speed_setpoint",
+             "unit":"rpm","value":-1234})", ""},
+        {"read gains", 0, "0, -1, 2, -3, 4, -5, 6, -7", ""},
+        {"read gains[3]", 0, "-3", ""},
+        {"read ramp_times[1..2]", 0, "2.00, 3.00 s", ""},
+        {"read position_table[6] --count 2", 0, "600000, 700000 inc", ""},
+        {"read control_word.4 --count 8", 0, "00111101", ""},
+        {"read drive_name", 0, "LUST CDE SIM", ""},
+        {"read cam_profile[298..299]", 0, "42, 43", ""},
+        {"write speed_setpoint 1500", 0, "written speed_setpoint = 1500 rpm", ""},
+        {"write gains[2..4] 7,8,9", 0, "written gains[2..4] = 7, 8, 9", ""},
+        {"write ramp_time 0.07", 0, "written ramp_time = 0.05 s (0.07 is not a multiple of 0.05)",
+         ""},
+        {"write control_word.0 0", 0, "written control_word.0 = 0", ""},
+        {"write drive_name AXIS~2", 0, "written drive_name = AXIS 2", ""},
+        {"read speed_setpoint", 0, "1500 rpm", ""},
+        {"read gains", 0, "0, -1, 7, 8, 9, -5, 6, -7", ""},
+        {"read control_word", 0, "43980", ""},
+        {"read drive_name", 0, "AXIS 2", ""},
+        // Refused before anything is sent.
+        {"write speed_setpoint 4000", 2, "",
+         "'speed_setpoint': 4000 rpm lies outside its range -3000 to 3000 rpm (catalogue "
+         "sample.json); nothing was sent"},
+        {"write ramp_times[1] 1,120", 2, "", "'ramp_times[1]': element 2 = 120.00 s lies outside"},
+        {"write firmware_version 1", 2, "",
+         "'firmware_version' is read-only (access \"ro\" in catalogue sample.json)"},
+        {"write gains 1,2,3", 2, "", "'gains' names 8 elements, and the value has 3"},
+        {"write gains[6] 1,2,3", 2, "", "3 values from element 6 reach past the last element"},
+        {"write ramp_time.2 1", 2, "", "which a bit write cannot check"},
+        {"read speed_setpoint", 0, "1500 rpm", ""},
+        {"read ramp_times", 0, "1.00, 2.00, 3.00, 4.00 s", ""},
+        // Names the catalogue does not have, forms that do not fit the parameter.
+        {"read speedx", 2, "", "catalogue sample.json has no parameter 'speedx'"},
+        {"read gains[7..9]", 2, "", "'gains[7..9]': gains has elements 0 to 7"},
+        {"read gains[5..2]", 2, "", "the range 5..2 runs backwards"},
+        {"read gains[1..2] --count 2", 2, "", "--count and the range [1..2] both give"},
+        {"read speed_setpoint[1]", 2, "", "speed_setpoint is a simple parameter"},
+        {"read cam_profile", 2, "", "300 elements of USIGN8 are more than one request carries "
+                                     "(255); name a range such as cam_profile[0..254]"},
+        {"read gains{1}", 2, "", "expected a catalogue name NAME, NAME[I]"},
     };
     for (const auto &run : runs) {
-        const Result r = lustbus(args(run.arguments) + link);
+        const Result r = lustbus(args(run.arguments) + catalogue + link);
         EXPECT_EQ(r.exitCode, run.exitCode) << run.arguments << '\n' << describe(r);
-        EXPECT_EQ(r.out.trimmed().toStdString(), run.out) << run.arguments;
-        EXPECT_TRUE(r.err.contains(QLatin1String(run.err))) << run.arguments << '\n' << describe(r);
+        if (*run.out == '{')
+            EXPECT_EQ(r.out.trimmed().toStdString(), compact(run.out)) << run.arguments;
+        else
+            EXPECT_EQ(r.out.trimmed().toStdString(), run.out) << run.arguments;
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(run.err))) << run.arguments << '\n'
+                                                                 << describe(r);
     }
+
+    // The variable stands for the option; a name without any catalogue says what it needs.
+    const QStringList watch = args("watch speed_setpoint gains[0..1] --samples 1") + link;
+    const Result fromVariable =
+        lustbus(watch, 20000, {QStringLiteral("LUSTBUS_CATALOGUE=") + SampleCatalogue});
+    EXPECT_EQ(fromVariable.exitCode, 0) << describe(fromVariable);
+    EXPECT_TRUE(fromVariable.out.contains(QLatin1String(",speed_setpoint,1500,")))
+        << describe(fromVariable);
+    EXPECT_TRUE(fromVariable.out.contains(QLatin1String(",gains[0..1],\"0, -1\",")))
+        << describe(fromVariable);
+    const Result without = lustbus(watch);
+    EXPECT_EQ(without.exitCode, 2) << describe(without);
+    EXPECT_TRUE(without.err.contains(QLatin1String("a name needs the drive's catalogue: give "
+                                                   "--catalogue FILE or set LUSTBUS_CATALOGUE")))
+        << describe(without);
 }
 
 } // namespace
