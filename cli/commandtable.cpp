@@ -5,6 +5,7 @@
 #include "exitstatus.h"
 #include "infocommand.h"
 #include "linkoptions.h"
+#include "listcommand.h"
 #include "readcommand.h"
 #include "scancommand.h"
 #include "simulatecommand.h"
@@ -20,6 +21,7 @@ CommandTable::CommandTable()
     m_commands.push_back(std::make_unique<WriteCommand>());
     m_commands.push_back(std::make_unique<ScanCommand>());
     m_commands.push_back(std::make_unique<WatchCommand>());
+    m_commands.push_back(std::make_unique<ListCommand>());
     m_commands.push_back(std::make_unique<SimulateCommand>());
     m_commands.push_back(std::make_unique<DemoCommand>());
 }
@@ -73,7 +75,8 @@ QString CommandTable::helpText(const Command &command, const QCommandLineParser 
     qtText = lineEnd < 0 ? QString() : qtText.mid(lineEnd + 1);
     QString usage = QStringLiteral("Usage: lustbus %1 [options]").arg(command.name());
     for (const Command::Argument &argument : command.arguments())
-        usage += QLatin1Char(' ') + argument.name
+        usage += QLatin1Char(' ')
+                 + (argument.optional ? QStringLiteral("[%1]").arg(argument.name) : argument.name)
                  + (argument.repeatable ? QStringLiteral("...") : QString());
     QString text = usage + QLatin1Char('\n') + qtText;
     const QString epilogue = command.epilogue();
@@ -210,7 +213,8 @@ int CommandTable::dispatch(const QStringList &arguments)
     }
     const QList<Command::Argument> expected = command->arguments();
     const QStringList given = parser.positionalArguments();
-    if (given.size() < expected.size())
+    const bool lastOptional = !expected.isEmpty() && expected.last().optional;
+    if (given.size() < expected.size() - int(lastOptional))
         return command->usageError(
             QStringLiteral("missing %1").arg(expected.value(given.size()).name));
     const bool repeats = !expected.isEmpty() && expected.last().repeatable;

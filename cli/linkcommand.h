@@ -13,6 +13,7 @@
 
 #include <QtCore/QJsonObject>
 
+#include <functional>
 #include <memory>
 
 class LinkCommand : public Command
@@ -55,6 +56,14 @@ protected:
     // With --stats, after every driver read or write: the driver's verdict goes into
     // the statistics. Without it, nothing happens.
     void finishRequest();
+    // For CatalogueAccess: finishRequest(), then whether to go on (no signal came).
+    std::function<bool()> requestHook()
+    {
+        return [this] {
+            finishRequest();
+            return !endedBySignal();
+        };
+    }
     // With --stats: the table on stderr, after a line that names the link.
     void printStatistics();
     // With --stats: {"stations": [...]}; an empty object without.

@@ -6,6 +6,8 @@
 #include "cliprocess.h"
 
 #include <QtCore/QFile>
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
 #include <QtCore/QTemporaryDir>
 
 namespace {
@@ -175,6 +177,41 @@ TEST(Catalogue, NamesUnitsAndChecksAgainstTheSimulator)
     EXPECT_TRUE(without.err.contains(QLatin1String("a name needs the drive's catalogue: give "
                                                    "--catalogue FILE or set LUSTBUS_CATALOGUE")))
         << describe(without);
+}
+
+// list shows the catalogue without a link, and with --values every live value.
+TEST(Catalogue, ListShowsTheCatalogueAndItsLiveValues)
+{
+    const QStringList catalogue{QStringLiteral("--catalogue"), SampleCatalogue};
+    const Result table = lustbus(QStringList{QStringLiteral("list")} + catalogue);
+    ASSERT_EQ(table.exitCode, 0) << describe(table);
+    const QStringList lines = table.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2 + 21) << describe(table);
+    EXPECT_EQ(lines[0], QStringLiteral("CDE sample (sample.json, version 1): 21 parameters"));
+    EXPECT_EQ(lines[1].simplified(),
+              QStringLiteral("name number type elements unit access range"));
+    EXPECT_EQ(lines[4].simplified(), QStringLiteral("speed_setpoint 12 INT16 - rpm rw -3000 to 3000"));
+    EXPECT_EQ(lines[15].simplified(), QStringLiteral("gains 101 INT16 8 - rw -"));
+
+    const Result values = lustbus(args("list --values --json --sim --stats") + catalogue);
+    ASSERT_EQ(values.exitCode, 0) << describe(values);
+    const QJsonObject object = json(values.out);
+    const QJsonArray parameters = object.value(QLatin1String("parameters")).toArray();
+    ASSERT_EQ(parameters.size(), 21);
+    EXPECT_EQ(compact(parameters[2].toObject()),
+              compact(R"({"name":"speed_setpoint","number":12,"type":"INT16","unit":"rpm",
+                  "access":"rw","min":-3000,"max":3000,"value":-1234,
+                  "description":"Speed the drive runs at in speed mode"})"));
+    EXPECT_EQ(parameters[20].toObject().value(QLatin1String("value")).toArray().size(), 300);
+    // Each parameter once, the 300 bytes in two requests: 22 in all.
+    EXPECT_EQ(object.value(QLatin1String("stats")).toObject().value(QLatin1String("stations"))
+                  .toArray()[0].toObject().value(QLatin1String("requests")).toInt(), 22);
+
+    const Result none = lustbus(args("list"));
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_TRUE(none.err.contains(QLatin1String("no catalogue given: name the drive's parameter "
+                                                "catalogue with --catalogue FILE")))
+        << describe(none);
 }
 
 } // namespace
