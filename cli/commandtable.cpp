@@ -1,12 +1,15 @@
 #include "commandtable.h"
 
+#include "backupcommand.h"
 #include "console.h"
 #include "democommand.h"
+#include "diffcommand.h"
 #include "exitstatus.h"
 #include "infocommand.h"
 #include "linkoptions.h"
 #include "listcommand.h"
 #include "readcommand.h"
+#include "restorecommand.h"
 #include "scancommand.h"
 #include "simulatecommand.h"
 #include "watchcommand.h"
@@ -22,6 +25,9 @@ CommandTable::CommandTable()
     m_commands.push_back(std::make_unique<ScanCommand>());
     m_commands.push_back(std::make_unique<WatchCommand>());
     m_commands.push_back(std::make_unique<ListCommand>());
+    m_commands.push_back(std::make_unique<BackupCommand>());
+    m_commands.push_back(std::make_unique<RestoreCommand>());
+    m_commands.push_back(std::make_unique<DiffCommand>());
     m_commands.push_back(std::make_unique<SimulateCommand>());
     m_commands.push_back(std::make_unique<DemoCommand>());
 }

@@ -35,6 +35,10 @@ bool isWholeElements(LustBus::DataType type, const QByteArray &host);
 // Unknown types come out as hex.
 QString format(LustBus::DataType type, const QByteArray &host, bool list);
 QJsonValue toJson(LustBus::DataType type, const QByteArray &host, bool list);
+// Host data from what toJson gives: numbers (a list when list is true; a FLOAT32 that
+// is not a number as null), a text for STRING. False with error naming the bad part.
+bool fromJson(LustBus::DataType type, const QJsonValue &value, bool list, QByteArray &host,
+              QString &error);
 
 // Host data from text; a list of elements separated by commas when list is true. On
 // failure returns false and sets error to a message that names the bad part.

@@ -214,4 +214,141 @@ TEST(Catalogue, ListShowsTheCatalogueAndItsLiveValues)
         << describe(none);
 }
 
+// The round trip of a drive: backup, a change, diff --live shows it, restore puts it
+// back, diff --live is equal. A read-only parameter that differs is reported and not
+// written; a set from another catalogue is refused unless --force.
+TEST(Catalogue, BackupDiffRestoreRoundTrip)
+{
+    SimulatorProcess simulator(QStringList{QStringLiteral("--pty"), QStringLiteral("--catalogue"),
+                                           SampleCatalogue});
+    ASSERT_FALSE(simulator.link().isEmpty());
+    Files files;
+    const QString set = files.path("axis1.json");
+    const QStringList link = simulator.link() + args("--timeout 300 --retries 0")
+                             + QStringList{QStringLiteral("--catalogue"), SampleCatalogue};
+    auto run = [&](const QString &arguments) { return lustbus(args(arguments.toUtf8()) + link); };
+
+    Result r = run(QStringLiteral("backup -o ") + set);
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("21 parameters of sample.json from station 1 saved "
+                                              "to %1").arg(set)))
+        << describe(r);
+    QJsonObject saved = json(QString::fromUtf8(files.read("axis1.json")));
+    EXPECT_EQ(saved.value(QLatin1String("catalogue")).toString(), QStringLiteral("sample.json"));
+    EXPECT_EQ(saved.value(QLatin1String("catalogueSha256")).toString().size(), 64);
+    EXPECT_TRUE(saved.value(QLatin1String("complete")).toBool());
+    EXPECT_TRUE(saved.value(QLatin1String("time")).toString().endsWith(QLatin1Char('Z')));
+    EXPECT_EQ(compact(saved.value(QLatin1String("parameters")).toArray()[13].toObject()),
+              compact(R"({"name":"gains","number":101,"type":"INT16","elements":8,
+                  "value":[0,-1,2,-3,4,-5,6,-7]})"));
+
+    for (const char *change : {"write speed_setpoint 1500", "write gains[2..3] 9,9",
+                               "write drive_name NEW"})
+        ASSERT_EQ(run(QLatin1String(change)).exitCode, 0) << change;
+    r = run(QStringLiteral("diff %1 --live").arg(set));
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_EQ(r.out.toStdString(), "speed_setpoint: -1234 rpm -> 1500 rpm\n"
+                                   "drive_name: \"LUST CDE SIM\" -> \"NEW\"\n"
+                                   "gains[2]: 2 -> 9\n"
+                                   "gains[3]: -3 -> 9\n");
+    r = run(QStringLiteral("diff %1 --live --json").arg(set));
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_EQ(compact(json(r.out).value(QLatin1String("differences")).toArray()[0].toObject()),
+              compact(R"({"name":"speed_setpoint","unit":"rpm","a":-1234,"b":1500})"));
+    // Two sets: the same lines.
+    ASSERT_EQ(run(QStringLiteral("backup -o ") + files.path("now.json")).exitCode, 0);
+    r = run(QStringLiteral("diff %1 %2").arg(set, files.path("now.json")));
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(r.out.startsWith(QLatin1String("speed_setpoint: -1234 rpm -> 1500 rpm\n")));
+
+    r = run(QStringLiteral("restore %1 --dry-run").arg(set));
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(r.out.contains(QLatin1String("speed_setpoint: would write (1500 rpm -> -1234 rpm)\n")));
+    EXPECT_EQ(run(QStringLiteral("diff %1 --live").arg(set)).exitCode, 1);
+    r = run(QStringLiteral("restore ") + set);
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    for (const char *line : {"speed_setpoint: written (1500 rpm -> -1234 rpm)\n",
+                             "gains: written (0, -1, 9, 9, 4, -5, 6, -7 -> 0, -1, 2, -3, 4, -5, 6, -7)\n",
+                             "drive_name: written (\"NEW\" -> \"LUST CDE SIM\")\n",
+                             "cam_profile: unchanged\n"})
+        EXPECT_TRUE(r.out.contains(QLatin1String(line))) << line << '\n' << describe(r);
+    EXPECT_TRUE(r.err.contains(QLatin1String("3 written, 18 unchanged, 0 read-only and different")))
+        << describe(r);
+    r = run(QStringLiteral("diff %1 --live").arg(set));
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(r.out.isEmpty()) << describe(r);
+
+    // A read-only parameter that differs, and a value outside its range: neither written.
+    QJsonArray parameters = saved.value(QLatin1String("parameters")).toArray();
+    QJsonObject firmware = parameters[10].toObject();
+    firmware.insert(QStringLiteral("value"), 1);
+    parameters[10] = firmware;
+    QJsonObject ramp = parameters[7].toObject();
+    ramp.insert(QStringLiteral("value"), 200);
+    parameters[7] = ramp;
+    saved.insert(QStringLiteral("parameters"), parameters);
+    const QString edited = files.write(QStringLiteral("edited.json"), QJsonDocument(saved).toJson());
+    r = run(QStringLiteral("restore ") + edited);
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(r.out.contains(QLatin1String("firmware_version: read-only and different (live "
+                                             "66051, set 1); not written\n")))
+        << describe(r);
+    EXPECT_TRUE(r.out.contains(QLatin1String("ramp_time: failed: the set's value lies outside the "
+                                             "range 0 to 100; not written\n")))
+        << describe(r);
+    EXPECT_EQ(run(QStringLiteral("read firmware_version")).out.trimmed(), QStringLiteral("66051"));
+
+    // Another catalogue: refused, with --force compared and restored by name.
+    QFile sample(SampleCatalogue);
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    const QStringList otherCatalogue{
+        QStringLiteral("--catalogue"),
+        files.write(QStringLiteral("other.json"),
+                    sample.readAll().replace("\"version\": 1", "\"version\": 2"))};
+    for (const QStringList &command : {QStringList{QStringLiteral("restore"), set},
+                                       QStringList{QStringLiteral("diff"), set,
+                                                   QStringLiteral("--live")}}) {
+        r = lustbus(command + simulator.link() + otherCatalogue);
+        EXPECT_EQ(r.exitCode, 2) << describe(r);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("%1 was made with catalogue sample.json (SHA-256 ")
+                                       .arg(set)))
+            << describe(r);
+        EXPECT_TRUE(r.err.contains(QLatin1String("not with other.json"))) << describe(r);
+    }
+    r = lustbus(QStringList{QStringLiteral("restore"), set, QStringLiteral("--force")}
+                + simulator.link() + otherCatalogue);
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(r.err.contains(QLatin1String("0 written, 21 unchanged"))) << describe(r);
+}
+
+// A set file is checked whole: diff names the file, the entry and the cause.
+TEST(Catalogue, ABadSetIsBadInput)
+{
+    Files files;
+    const char *head = R"({"format": "lustbus parameter set", "version": 1, "drive": "d",
+        "catalogue": "c.json", "catalogueSha256": "00", "station": 1, "link": "l",
+        "time": "t", "parameters": [)";
+    const struct { const char *content, *message; } sets[] = {
+        {"[]", "not a parameter set (no \"format\": \"lustbus parameter set\")"},
+        {R"({"name": "x", "number": 1, "type": "INT8", "value": 128}]})",
+         R"(entry 0 ("x"): "value": bad INT8 value 128: expected an integer from -128 to 127)"},
+        {R"({"name": "x", "number": 1, "type": "INT8"}]})",
+         R"(entry 0 ("x"): needs either a "value" or an "error" text)"},
+        {R"({"name": "g", "number": 1, "type": "INT16", "elements": 3, "value": [1, 2]}]})",
+         R"("value" has 2 elements, "elements" says 3)"},
+        {R"({"name": "x", "number": 1, "type": "INT8", "value": 1, "colour": 2}]})",
+         R"(unknown key "colour")"},
+    };
+    for (const auto &bad : sets) {
+        const QByteArray content = *bad.content == '[' ? QByteArray(bad.content)
+                                                       : QByteArray(head) + bad.content;
+        const QString file = files.write(QStringLiteral("bad.json"), content);
+        const Result r = lustbus(QStringList{QStringLiteral("diff"), file, file});
+        EXPECT_EQ(r.exitCode, 2) << describe(r);
+        EXPECT_TRUE(r.err.startsWith(QStringLiteral("lustbus diff: parameter set \"%1\": ").arg(file)))
+            << describe(r);
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(bad.message))) << describe(r);
+    }
+}
+
 } // namespace
