@@ -50,8 +50,10 @@ QString CommandTable::overview() const
         "\n"
         "Reads and writes parameters of LustBus ServoC/CDE servo drives through the driver\n"
         "plugin, loaded the way an HMI host loads it, over a serial port (--port), a TCP\n"
-        "serial server (--tcp) or the built-in simulated servo (--sim); read, write, scan\n"
-        "and watch need one of the three.\n"
+        "serial server (--tcp) or the built-in simulated servo (--sim); the commands that\n"
+        "talk to a servo need one of the three. With a drive's parameter catalogue\n"
+        "(--catalogue FILE) parameters go by name, and list, backup, restore and diff\n"
+        "show, save, write back and compare a drive's whole parameter set.\n"
         "\n"
         "Commands:\n");
     for (const auto &command : m_commands)

@@ -1,6 +1,6 @@
-// A command that talks to servos over a link: read, write, scan and watch. It reads the link
-// options, loads the driver, takes the driver's defaults for what was not given and
-// opens the link.
+// A command that talks to servos over a link: read, write, scan, watch, list, backup,
+// restore and diff. It reads the link options (and the catalogue), loads the driver,
+// takes the driver's defaults for what was not given and opens the link.
 #ifndef LUSTBUS_LINKCOMMAND_H
 #define LUSTBUS_LINKCOMMAND_H
 

@@ -1,4 +1,4 @@
-// The link options of read, write, scan and watch, and what they say once parsed:
+// The link options of the commands that talk to servos, and what they say once parsed:
 //
 //   --port DEVICE     a serial port (/dev/ttyUSB0); the line from --settings
 //   --tcp HOST:PORT   a TCP serial device server
