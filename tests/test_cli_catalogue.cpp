@@ -351,4 +351,55 @@ TEST(Catalogue, ABadSetIsBadInput)
     }
 }
 
+// A parameter that cannot be read is listed with the driver's text and marks the set
+// incomplete (exit 1); restore skips it. The default table holds -2.5 in parameter 18,
+// which the driver's simple INT32Q16 read cannot give.
+TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
+{
+    SimulatorProcess defaultTable(args("--pty"));
+    ASSERT_FALSE(defaultTable.link().isEmpty());
+    Files files;
+    const QStringList link = defaultTable.link()
+                             + QStringList{QStringLiteral("--catalogue"), SampleCatalogue};
+    const char *why = "torque_offset: read INT32Q16:18> 32768.00 is where the driver's simple "
+                      "INT32Q16 read stops";
+    Result r = lustbus(args("backup --json") + link);
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(r.err.contains(QLatin1String(why))) << describe(r);
+    const QJsonObject set = json(r.out);
+    EXPECT_FALSE(set.value(QLatin1String("complete")).toBool());
+    EXPECT_EQ(set.value(QLatin1String("exit")).toInt(), 1);
+    EXPECT_EQ(set.value(QLatin1String("error")).toString(),
+              QStringLiteral("1 of 21 parameters could not be read; the set is marked incomplete"));
+    EXPECT_TRUE(set.value(QLatin1String("parameters")).toArray()[8].toObject()
+                    .value(QLatin1String("error")).toString().startsWith(QLatin1String("read INT32Q16:18> ")));
+
+    const QString file = files.write(QStringLiteral("incomplete.json"), r.out.toUtf8());
+    r = lustbus(QStringList{QStringLiteral("restore"), file} + link);
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(r.out.contains(QLatin1String("torque_offset: skipped: the set holds no value (read "
+                                             "INT32Q16:18> ")))
+        << describe(r);
+    r = lustbus(QStringList{QStringLiteral("diff"), file, QStringLiteral("--live")} + link);
+    EXPECT_EQ(r.exitCode, 0) << describe(r); // the same read fails on both sides
+}
+
+// The progress bar of backup runs on stderr only where that is a terminal taking ANSI
+// sequences; the set goes to its file either way.
+TEST(Catalogue, BackupShowsProgressOnlyOnATerminal)
+{
+    Files files;
+    for (const char *term : {"TERM=xterm", "TERM=dumb"}) {
+        TerminalProcess terminal(QStringList{QStringLiteral("backup"), QStringLiteral("--sim"),
+                                             QStringLiteral("--catalogue"), SampleCatalogue,
+                                             QStringLiteral("-o"), files.path("set.json")},
+                                 {QString::fromLatin1(term)}, TerminalProcess::BothStreams);
+        EXPECT_EQ(terminal.finish(), 0) << term;
+        const bool ansi = QByteArray(term) == "TERM=xterm";
+        EXPECT_EQ(terminal.shown.contains("\x1b[K"), ansi) << term << terminal.shown.constData();
+        EXPECT_EQ(terminal.shown.contains("cam_profile"), ansi) << terminal.shown.constData();
+        EXPECT_TRUE(terminal.shown.contains("21 parameters of sample.json from station 1 saved"));
+    }
+}
+
 } // namespace
