@@ -60,6 +60,18 @@ bool LinkCommand::readCatalogue(const QCommandLineParser &parser, bool required,
     return true;
 }
 
+bool LinkCommand::readCatalogueFor(const QCommandLineParser &parser,
+                                   const QStringList &addresses, int *status)
+{
+    bool named = false;
+    for (const QString &address : addresses)
+        named = named || !address.contains(QLatin1Char(':'));
+    if (parser.isSet(QStringLiteral("raw-address"))
+        || (!named && !parser.isSet(QStringLiteral("catalogue"))))
+        return true;
+    return readCatalogue(parser, false, status);
+}
+
 bool LinkCommand::openLink(int *status)
 {
     if (m_options.target == LinkOptions::NoLink) {

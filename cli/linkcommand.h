@@ -30,6 +30,11 @@ protected:
     // Step 1 too: the catalogue of --catalogue or LUSTBUS_CATALOGUE; false after a
     // usage error (status set), also when required and none is given.
     bool readCatalogue(const QCommandLineParser &parser, bool required, int *status);
+    // For read, write and watch: the catalogue when --catalogue is given or an address
+    // is a name; LUSTBUS_CATALOGUE is not read for numeric addresses alone, as other
+    // variables are read only where they are used.
+    bool readCatalogueFor(const QCommandLineParser &parser, const QStringList &addresses,
+                          int *status);
     const LustBus::Catalogue *catalogue() const
     {
         return m_hasCatalogue ? &m_catalogue : nullptr;

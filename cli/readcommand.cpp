@@ -134,7 +134,8 @@ QString ReadCommand::valueText(const RequestAddress &address, const QByteArray &
 int ReadCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
-    if (!readLinkOptions(parser, &status) || !readCatalogue(parser, false, &status))
+    if (!readLinkOptions(parser, &status)
+        || !readCatalogueFor(parser, parser.positionalArguments().mid(0, 1), &status))
         return status;
     RequestAddress address;
     NameAddress named;

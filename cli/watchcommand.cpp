@@ -129,7 +129,8 @@ QList<QCommandLineOption> WatchCommand::options() const
 int WatchCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
-    if (!readLinkOptions(parser, &status) || !readCatalogue(parser, false, &status))
+    if (!readLinkOptions(parser, &status)
+        || !readCatalogueFor(parser, parser.positionalArguments(), &status))
         return status;
     QString error;
     qint64 intervalMs = DefaultIntervalMs;

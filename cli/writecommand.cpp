@@ -128,7 +128,8 @@ QString roundingNote(DataType type, const QByteArray &typed, const QByteArray &h
 int WriteCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
-    if (!readLinkOptions(parser, &status) || !readCatalogue(parser, false, &status))
+    if (!readLinkOptions(parser, &status)
+        || !readCatalogueFor(parser, parser.positionalArguments().mid(0, 1), &status))
         return status;
     RequestAddress address;
     NameAddress named;

@@ -252,6 +252,10 @@ TEST(Cli, ALinkIsChosenNeverAssumed)
         {"read INT16:12 --tcp EP", "LUSTBUS_PORT=/dev/lustbus-no-such-port LUSTBUS_STATION=2", 0,
          "-1234", ""},
         {"read INT16:12 --sim", "LUSTBUS_PORT=/dev/lustbus-no-such-port", 0, "-1234", ""},
+        // The catalogue is read only for names.
+        {"read INT16:12 --sim", "LUSTBUS_CATALOGUE=/nonexistent/drive.json", 0, "-1234", ""},
+        {"read speed --sim", "LUSTBUS_CATALOGUE=/nonexistent/drive.json", 2, "",
+         "LUSTBUS_CATALOGUE: catalogue \"/nonexistent/drive.json\": "},
         {"read INT16:12 --sim --trace", "LUSTBUS_STATION=5", 0, "-1234", "<EOT>E20012<ENQ>"},
         {"read INT16:12", "LUSTBUS_PORT=/dev/null LUSTBUS_TCP=EP", 2, "",
          "LUSTBUS_PORT and LUSTBUS_TCP each name a link"},
