@@ -11,6 +11,13 @@
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 
+namespace {
+
+// As diff(1): the two differ. Bad input is ExitUsageError (2), as there.
+constexpr int ExitDifferent = 1;
+
+} // namespace
+
 QString DiffCommand::summary() const
 {
     return QStringLiteral("compares two parameter sets, or a set with the drive (--live)");
@@ -151,5 +158,5 @@ int DiffCommand::run(const QCommandLineParser &parser)
         for (const SetComparison::Difference &difference : differences)
             Console::out() << SetComparison::line(difference) << '\n';
     }
-    return differences.isEmpty() ? ExitSuccess : ExitDriverError;
+    return differences.isEmpty() ? ExitSuccess : ExitDifferent;
 }
