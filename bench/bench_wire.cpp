@@ -1,12 +1,13 @@
 // The driver end to end: a serial link on a pseudo-terminal to the simulated servo,
 // unthrottled and with the simulator pacing both directions at the line rate, one
-// link and eight in parallel; and through the gateway, TCP links of one or eight
-// drivers sharing one pseudo-terminal.
+// link and eight in parallel; through the gateway, TCP links of one or eight drivers
+// sharing one pseudo-terminal; and lustbus's backup of a whole catalogue at line rate.
 //
 // Figures: req/s, the bytes of one exchange on the wire (request, reply and the
 // closing EOT), the wire's limit (baud / 10 bits per character / bytes) and the
 // measured rate as a percentage of it.
 #include "benchaddress.h"
+#include "catalogueaccess.h"
 #include "countinglink.h"
 #include "driverlustbusservoccde.h"
 #include "gateway.h"
@@ -49,6 +50,11 @@ public:
             elements.append(0x1000 + i);
         table.insert(LustBusSim::Parameter::array(ArrayParameter, LustBusSim::DataType::USign16,
                                                   elements));
+        return start(baud, table, error);
+    }
+
+    bool start(int baud, const LustBusSim::ParameterTable &table, QString *error)
+    {
         m_sim.setStation(1, table);
         m_sim.setLineRate(baud, BitsPerCharacter);
         if (!m_sim.start(LustBusSim::Simulator::Pty)) {
@@ -80,6 +86,7 @@ public:
     }
 
     CountingLink &link() { return *m_counted; }
+    DriverInterface &driver() { return m_driver; }
 
 private:
     LustBusSim::Simulator m_sim;
@@ -373,6 +380,50 @@ void BM_GatewayClients(benchmark::State &state)
     state.SetLabel("INT16 simple reads, 57600 baud, one bus");
 }
 BENCHMARK(BM_GatewayClients)->ArgName("clients")->Arg(1)->Arg(8)->Iterations(1)->UseManualTime();
+
+// (8): the reads of a backup of the sample catalogue at 57600 baud, every parameter
+// once and arrays in as few requests as a telegram carries, against the wire time of
+// the bytes its exchanges put on the line (request, reply and the closing EOT).
+void BM_Backup(benchmark::State &state)
+{
+    const int baud = 57600;
+    LustBus::Catalogue catalogue;
+    QString error;
+    ServoOnPty servo;
+    if (!LustBus::Catalogue::load(QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE), &catalogue, &error)
+        || !servo.start(baud, LustBusSim::ParameterTable::fromCatalogue(catalogue), &error)) {
+        state.SkipWithError(error.toLocal8Bit().constData());
+        return;
+    }
+    CatalogueAccess access(servo.driver(), servo.link());
+    int requests = 0;
+    for (const LustBus::CatalogueEntry &entry : catalogue.entries)
+        requests += int(CatalogueAccess::readRuns(entry).size());
+    double seconds = 0;
+    double wireSeconds = 0;
+    for (auto _ : state) {
+        servo.link().reset();
+        const Clock::time_point begin = Clock::now();
+        for (const LustBus::CatalogueEntry &entry : catalogue.entries) {
+            QByteArray host;
+            if (access.read(entry, &host, &error) != CatalogueAccess::Done) {
+                state.SkipWithError(error.toLocal8Bit().constData());
+                return;
+            }
+        }
+        const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
+        state.SetIterationTime(elapsed);
+        seconds += elapsed;
+        wireSeconds += double(servo.link().bytes()) * BitsPerCharacter / baud;
+    }
+    state.counters["parameters"] = double(catalogue.entries.size());
+    state.counters["requests"] = requests;
+    state.counters["bytes"] = double(servo.link().bytes());
+    state.counters["wire ms"] = 1000.0 * wireSeconds / double(state.iterations());
+    state.counters["x wire"] = seconds / wireSeconds;
+    state.SetLabel("backup of catalogues/sample.json, 57600 baud");
+}
+BENCHMARK(BM_Backup)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

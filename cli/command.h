@@ -22,6 +22,7 @@ public:
         QString name;        //!< ADDRESS, VALUE
         QString description;
         bool repeatable = false; //!< the last argument only: one or more of it (ADDRESS...)
+        bool optional = false;   //!< the last argument only: it may be left out ([B])
     };
     virtual QList<Argument> arguments() const { return {}; }
     virtual QString epilogue() const { return QString(); } //!< notes and examples

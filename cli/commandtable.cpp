@@ -1,12 +1,16 @@
 #include "commandtable.h"
 
+#include "backupcommand.h"
 #include "console.h"
 #include "democommand.h"
+#include "diffcommand.h"
 #include "exitstatus.h"
 #include "gatewaycommand.h"
 #include "infocommand.h"
 #include "linkoptions.h"
+#include "listcommand.h"
 #include "readcommand.h"
+#include "restorecommand.h"
 #include "scancommand.h"
 #include "simulatecommand.h"
 #include "watchcommand.h"
@@ -21,6 +25,10 @@ CommandTable::CommandTable()
     m_commands.push_back(std::make_unique<WriteCommand>());
     m_commands.push_back(std::make_unique<ScanCommand>());
     m_commands.push_back(std::make_unique<WatchCommand>());
+    m_commands.push_back(std::make_unique<ListCommand>());
+    m_commands.push_back(std::make_unique<BackupCommand>());
+    m_commands.push_back(std::make_unique<RestoreCommand>());
+    m_commands.push_back(std::make_unique<DiffCommand>());
     m_commands.push_back(std::make_unique<SimulateCommand>());
     m_commands.push_back(std::make_unique<GatewayCommand>());
     m_commands.push_back(std::make_unique<DemoCommand>());
@@ -44,8 +52,10 @@ QString CommandTable::overview() const
         "\n"
         "Reads and writes parameters of LustBus ServoC/CDE servo drives through the driver\n"
         "plugin, loaded the way an HMI host loads it, over a serial port (--port), a TCP\n"
-        "serial server (--tcp) or the built-in simulated servo (--sim); read, write, scan\n"
-        "and watch need one of the three.\n"
+        "serial server (--tcp) or the built-in simulated servo (--sim); the commands that\n"
+        "talk to a servo need one of the three. With a drive's parameter catalogue\n"
+        "(--catalogue FILE) parameters go by name, and list, backup, restore and diff\n"
+        "show, save, write back and compare a drive's whole parameter set.\n"
         "\n"
         "Commands:\n");
     for (const auto &command : m_commands)
@@ -75,7 +85,8 @@ QString CommandTable::helpText(const Command &command, const QCommandLineParser 
     qtText = lineEnd < 0 ? QString() : qtText.mid(lineEnd + 1);
     QString usage = QStringLiteral("Usage: lustbus %1 [options]").arg(command.name());
     for (const Command::Argument &argument : command.arguments())
-        usage += QLatin1Char(' ') + argument.name
+        usage += QLatin1Char(' ')
+                 + (argument.optional ? QStringLiteral("[%1]").arg(argument.name) : argument.name)
                  + (argument.repeatable ? QStringLiteral("...") : QString());
     QString text = usage + QLatin1Char('\n') + qtText;
     const QString epilogue = command.epilogue();
@@ -212,7 +223,8 @@ int CommandTable::dispatch(const QStringList &arguments)
     }
     const QList<Command::Argument> expected = command->arguments();
     const QStringList given = parser.positionalArguments();
-    if (given.size() < expected.size())
+    const bool lastOptional = !expected.isEmpty() && expected.last().optional;
+    if (given.size() < expected.size() - int(lastOptional))
         return command->usageError(
             QStringLiteral("missing %1").arg(expected.value(given.size()).name));
     const bool repeats = !expected.isEmpty() && expected.last().repeatable;

@@ -1,8 +1,10 @@
 #include "linkcommand.h"
 
+#include "catalogueoption.h"
 #include "console.h"
 #include "exitstatus.h"
 #include "linkdiagnostics.h"
+#include "parametertable.h"
 #include "protocolsettings.h"
 #include "streamlink.h"
 
@@ -43,6 +45,33 @@ bool LinkCommand::readLinkOptions(const QCommandLineParser &parser, int *status)
     return true;
 }
 
+bool LinkCommand::readCatalogue(const QCommandLineParser &parser, bool required, int *status)
+{
+    QString error;
+    if (!CatalogueOption::load(parser, QProcessEnvironment::systemEnvironment(), &m_catalogue,
+                               &m_hasCatalogue, &error)) {
+        *status = usageError(error);
+        return false;
+    }
+    if (required && !m_hasCatalogue) {
+        *status = usageError(CatalogueOption::missingError());
+        return false;
+    }
+    return true;
+}
+
+bool LinkCommand::readCatalogueFor(const QCommandLineParser &parser,
+                                   const QStringList &addresses, int *status)
+{
+    bool named = false;
+    for (const QString &address : addresses)
+        named = named || !address.contains(QLatin1Char(':'));
+    if (parser.isSet(QStringLiteral("raw-address"))
+        || (!named && !parser.isSet(QStringLiteral("catalogue"))))
+        return true;
+    return readCatalogue(parser, false, status);
+}
+
 bool LinkCommand::openLink(int *status)
 {
     if (m_options.target == LinkOptions::NoLink) {
@@ -55,6 +84,8 @@ bool LinkCommand::openLink(int *status)
     }
     std::unique_ptr<ProtocolSettings> defaults(driver().defaultProtocolSettings());
     m_options.applyDefaults(*defaults, driver().defaultSettingsText());
+    if (m_hasCatalogue)
+        m_factory.setSimulatorTable(LustBusSim::ParameterTable::fromCatalogue(m_catalogue));
     QString error;
     if (!m_factory.open(m_options, &error)) {
         *status = failure(ExitEnvironment, error);

@@ -1,9 +1,10 @@
-// A command that talks to servos over a link: read, write, scan and watch. It reads the link
-// options, loads the driver, takes the driver's defaults for what was not given and
-// opens the link.
+// A command that talks to servos over a link: read, write, scan, watch, list, backup,
+// restore and diff. It reads the link options (and the catalogue), loads the driver,
+// takes the driver's defaults for what was not given and opens the link.
 #ifndef LUSTBUS_LINKCOMMAND_H
 #define LUSTBUS_LINKCOMMAND_H
 
+#include "catalogue.h"
 #include "command.h"
 #include "driverplugin.h"
 #include "linkfactory.h"
@@ -12,6 +13,7 @@
 
 #include <QtCore/QJsonObject>
 
+#include <functional>
 #include <memory>
 
 class LinkCommand : public Command
@@ -25,8 +27,22 @@ protected:
 
     // Step 1, before anything is loaded: false after a usage error (status set).
     bool readLinkOptions(const QCommandLineParser &parser, int *status);
+    // Step 1 too: the catalogue of --catalogue or LUSTBUS_CATALOGUE; false after a
+    // usage error (status set), also when required and none is given.
+    bool readCatalogue(const QCommandLineParser &parser, bool required, int *status);
+    // For read, write and watch: the catalogue when --catalogue is given or an address
+    // is a name; LUSTBUS_CATALOGUE is not read for numeric addresses alone, as other
+    // variables are read only where they are used.
+    bool readCatalogueFor(const QCommandLineParser &parser, const QStringList &addresses,
+                          int *status);
+    const LustBus::Catalogue *catalogue() const
+    {
+        return m_hasCatalogue ? &m_catalogue : nullptr;
+    }
+
     // Step 2: loads the plugin and opens the link; false with the status to return,
-    // a usage error when no link was named.
+    // a usage error when no link was named. --sim serves the catalogue's parameters
+    // when there is one.
     bool openLink(int *status);
 
     // How many SIGINT or SIGTERM end the program at once once the link is open (see
@@ -45,12 +61,22 @@ protected:
     // With --stats, after every driver read or write: the driver's verdict goes into
     // the statistics. Without it, nothing happens.
     void finishRequest();
+    // For CatalogueAccess: finishRequest(), then whether to go on (no signal came).
+    std::function<bool()> requestHook()
+    {
+        return [this] {
+            finishRequest();
+            return !endedBySignal();
+        };
+    }
     // With --stats: the table on stderr, after a line that names the link.
     void printStatistics();
     // With --stats: {"stations": [...]}; an empty object without.
     QJsonObject statisticsJson() const;
 
     LinkOptions m_options;
+    LustBus::Catalogue m_catalogue;
+    bool m_hasCatalogue = false;
     DriverPlugin m_plugin;
     std::unique_ptr<StopSignals> m_stop; //!< from openLink on; outlives the link
     LinkFactory m_factory;

@@ -54,13 +54,19 @@ LinkFactory::~LinkFactory()
     m_simulator.reset();
 }
 
+void LinkFactory::setSimulatorTable(const LustBusSim::ParameterTable &table)
+{
+    m_simulatorTable = std::make_unique<LustBusSim::ParameterTable>(table);
+}
+
 bool LinkFactory::open(const LinkOptions &options, QString *error)
 {
     QString device = options.device;
     if (options.target == LinkOptions::Simulator) {
         m_simulator = std::make_unique<LustBusSim::Simulator>();
         m_simulator->setStation(options.protocol.stationid,
-                                LustBusSim::ParameterTable::defaultTable());
+                                m_simulatorTable ? *m_simulatorTable
+                                                 : LustBusSim::ParameterTable::defaultTable());
         // Its line then behaves as the echoing adapter that --echo is for.
         m_simulator->setLocalEcho(options.localEcho);
         if (!m_simulator->start(LustBusSim::Simulator::Pty)) {

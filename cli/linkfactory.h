@@ -1,6 +1,6 @@
 // Turns link options into an open link: a serial port, a TCP serial server or, with
-// --sim, the built-in simulated servo (station as --station says, default parameter
-// table) on a pseudo-terminal, reached through the serial link like a real port. --trace wraps the link in a TracingLink, --stats that in a DiagnosticLink.
+// --sim, the built-in simulated servo (station as --station says, the default parameter
+// table or the one set) on a pseudo-terminal, reached through the serial link like a real port. --trace wraps the link in a TracingLink, --stats that in a DiagnosticLink.
 #ifndef LUSTBUS_LINKFACTORY_H
 #define LUSTBUS_LINKFACTORY_H
 
@@ -17,6 +17,7 @@ class StreamLink;
 class TracingLink;
 
 namespace LustBusSim {
+class ParameterTable;
 class Simulator;
 }
 
@@ -26,6 +27,8 @@ public:
     LinkFactory();
     ~LinkFactory();
 
+    // What --sim serves instead of the default table; before open().
+    void setSimulatorTable(const LustBusSim::ParameterTable &table);
     // False with error naming the link and the cause.
     bool open(const LinkOptions &options, QString *error);
 
@@ -39,6 +42,7 @@ public:
     QString description() const { return m_description; }
 
 private:
+    std::unique_ptr<LustBusSim::ParameterTable> m_simulatorTable;
     std::unique_ptr<LustBusSim::Simulator> m_simulator;
     std::unique_ptr<StreamLink> m_link;
     std::unique_ptr<TracingLink> m_tracing;

@@ -43,7 +43,9 @@ QString LinkOptions::environmentNotes()
         "  LUSTBUS_PORT      serial port, as --port\n"
         "  LUSTBUS_TCP       HOST:PORT of a TCP serial server, as --tcp\n"
         "  LUSTBUS_SETTINGS  serial line, as --settings\n"
-        "  LUSTBUS_STATION   station id, as --station\n");
+        "  LUSTBUS_STATION   station id, as --station\n"
+        "  LUSTBUS_CATALOGUE parameter catalogue, as --catalogue (read, write, watch,\n"
+        "                    list, backup, restore, diff, simulate)\n");
 }
 
 QString LinkOptions::noLinkError()
@@ -65,10 +67,10 @@ QList<QCommandLineOption> LinkOptions::options(int uses)
                     "$LUSTBUS_TCP.",
                     "HOST:PORT"),
         QCommandLineOption(QStringLiteral("sim"),
-                           QStringLiteral("The built-in simulated servo (default parameter "
-                                          "table) on a pseudo-terminal, reached through the "
-                                          "serial link. One of --port, --tcp and --sim is "
-                                          "needed.")),
+                           QStringLiteral("The built-in simulated servo (the catalogue's "
+                                          "parameters, else the default table) on a "
+                                          "pseudo-terminal, reached through the serial link. "
+                                          "One of --port, --tcp and --sim is needed.")),
         valueOption("settings",
                     "Serial line: interface,baud,parity,data bits,stop bits. Default: "
                     "$LUSTBUS_SETTINGS, else the driver's \"RS485,57600,EVEN,7,1\" (on a "
@@ -117,6 +119,17 @@ QList<QCommandLineOption> LinkOptions::options(int uses)
     return offered;
 }
 
+LinkOptions::Setting LinkOptions::setting(const QCommandLineParser &parser,
+                                          const QProcessEnvironment &environment,
+                                          const char *option, const char *variable)
+{
+    const QString name = QString::fromLatin1(option);
+    if (parser.isSet(name))
+        return Setting{QStringLiteral("--") + name, parser.value(name)};
+    const QString value = environment.value(QString::fromLatin1(variable));
+    return value.isEmpty() ? Setting() : Setting{QString::fromLatin1(variable), value};
+}
+
 bool LinkOptions::parseEndpoint(const QString &text, bool hostOptional, QString *host,
                                 quint16 *port, QString *error, bool portZero)
 {
@@ -145,18 +158,8 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser,
                              LinkOptions *options, QString *error)
 {
     LinkOptions o;
-    // Where each setting comes from: the option, else its environment variable.
-    struct Source
-    {
-        QString name; //!< "--port", "LUSTBUS_PORT"; empty when neither is set
-        QString text;
-    };
     auto source = [&](const char *option, const char *variable) {
-        const QString name = QString::fromLatin1(option);
-        if (parser.isSet(name))
-            return Source{QStringLiteral("--") + name, parser.value(name)};
-        const QString value = environment.value(QString::fromLatin1(variable));
-        return value.isEmpty() ? Source() : Source{QString::fromLatin1(variable), value};
+        return setting(parser, environment, option, variable);
     };
 
     const bool simulator = parser.isSet(QStringLiteral("sim"));
@@ -166,28 +169,28 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser,
         *error = QStringLiteral("--port, --tcp and --sim each name a link; give one of them");
         return false;
     }
-    Source serial = source("port", "LUSTBUS_PORT");
-    Source tcp = source("tcp", "LUSTBUS_TCP");
+    Setting serial = source("port", "LUSTBUS_PORT");
+    Setting tcp = source("tcp", "LUSTBUS_TCP");
     if (simulator || serialOption || tcpOption) {
         // An option overrides both variables.
         if (!serialOption)
-            serial = Source();
+            serial = Setting();
         if (!tcpOption)
-            tcp = Source();
-    } else if (!serial.name.isEmpty() && !tcp.name.isEmpty()) {
+            tcp = Setting();
+    } else if (!serial.source.isEmpty() && !tcp.source.isEmpty()) {
         *error = QStringLiteral("LUSTBUS_PORT and LUSTBUS_TCP each name a link; unset one, or "
                                 "give --port, --tcp or --sim");
         return false;
     }
     if (simulator) {
         o.target = Simulator;
-    } else if (!serial.name.isEmpty()) {
+    } else if (!serial.source.isEmpty()) {
         o.target = Serial;
         o.device = serial.text;
-    } else if (!tcp.name.isEmpty()) {
+    } else if (!tcp.source.isEmpty()) {
         o.target = Tcp;
         if (!parseEndpoint(tcp.text, false, &o.host, &o.port, error)) {
-            error->prepend(tcp.name + QStringLiteral(": "));
+            error->prepend(tcp.source + QStringLiteral(": "));
             return false;
         }
     }
@@ -196,21 +199,21 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser,
         return false;
     }
 
-    const Source settings = source("settings", "LUSTBUS_SETTINGS");
-    o.settingsGiven = !settings.name.isEmpty();
+    const Setting settings = source("settings", "LUSTBUS_SETTINGS");
+    o.settingsGiven = !settings.source.isEmpty();
     o.settingsText = settings.text;
     SerialSettings line;
     QString settingsError;
     if (o.settingsGiven && !SerialSettings::parse(o.settingsText, &line, &settingsError)) {
-        *error = QStringLiteral("bad %1 '%2': %3").arg(settings.name, o.settingsText, settingsError);
+        *error = QStringLiteral("bad %1 '%2': %3").arg(settings.source, o.settingsText, settingsError);
         return false;
     }
     if (uses & Station) {
-        const Source station = source("station", "LUSTBUS_STATION");
+        const Setting station = source("station", "LUSTBUS_STATION");
         qint64 number = 0;
-        o.stationGiven = !station.name.isEmpty();
+        o.stationGiven = !station.source.isEmpty();
         if (o.stationGiven) {
-            if (!Command::wholeNumber(station.name, station.text, 0, 63, &number, error))
+            if (!Command::wholeNumber(station.source, station.text, 0, 63, &number, error))
                 return false;
             o.protocol.stationid = qint32(number);
         }

@@ -1,4 +1,4 @@
-// The link options of read, write, scan and watch, and what they say once parsed:
+// The link options of the commands that talk to servos, and what they say once parsed:
 //
 //   --port DEVICE     a serial port (/dev/ttyUSB0); the line from --settings
 //   --tcp HOST:PORT   a TCP serial device server
@@ -19,7 +19,8 @@
 //
 // LUSTBUS_PORT, LUSTBUS_TCP, LUSTBUS_SETTINGS and LUSTBUS_STATION in the environment
 // stand for --port, --tcp, --settings and --station where those are not given; an
-// empty variable counts as unset.
+// empty variable counts as unset. LUSTBUS_CATALOGUE (--catalogue) goes the same way,
+// see catalogueoption.h.
 #ifndef LUSTBUS_LINKOPTIONS_H
 #define LUSTBUS_LINKOPTIONS_H
 
@@ -57,6 +58,18 @@ public:
                            const QProcessEnvironment &environment, int uses,
                            LinkOptions *options, QString *error);
     void applyDefaults(const ProtocolSettings &driverDefaults, const QString &settingsText);
+
+    // Where a setting comes from: --OPTION when given, else the environment variable
+    // (an empty one counts as unset); source is "--port", "LUSTBUS_PORT" or empty.
+    struct Setting
+    {
+        QString source;
+        QString text;
+        bool given() const { return !source.isEmpty(); }
+    };
+    static Setting setting(const QCommandLineParser &parser,
+                           const QProcessEnvironment &environment, const char *option,
+                           const char *variable);
 
     // "HOST:PORT" or, when hostOptional, "PORT" alone (host 127.0.0.1); "[::1]:PORT"
     // for an IPv6 address. Port 0 (any free one) only for a server, with portZero.

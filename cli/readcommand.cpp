@@ -1,7 +1,9 @@
 #include "readcommand.h"
 
 #include "console.h"
+#include "catalogueoption.h"
 #include "exitstatus.h"
+#include "nameaddress.h"
 #include "requestaddress.h"
 #include "valuetext.h"
 
@@ -32,7 +34,8 @@ QList<Command::Argument> ReadCommand::arguments() const
 {
     return {{QStringLiteral("ADDRESS"),
              QStringLiteral("TYPE:PARAM, TYPE:PARAM:INDEX or a bit address TYPE:PARAM.BIT, "
-                            "TYPE:PARAM:INDEX.BIT (see below).")}};
+                            "TYPE:PARAM:INDEX.BIT; with a catalogue also NAME, NAME[I], "
+                            "NAME[I..J], NAME.BIT (see below).")}};
 }
 
 QString ReadCommand::addressNotes()
@@ -45,6 +48,14 @@ QString ReadCommand::addressNotes()
         "                        (\"70\" telegrams); STRING texts always need this form\n"
         "  TYPE:PARAM.BIT        --count bits from bit BIT of a simple parameter\n"
         "  TYPE:PARAM:INDEX.BIT  the same in the elements from INDEX on\n"
+        "With --catalogue FILE (or $LUSTBUS_CATALOGUE), by the catalogue's names:\n"
+        "  NAME                  the whole parameter: a value, a STRING's text, or every\n"
+        "                        element of an array (as many as one request carries)\n"
+        "  NAME[I], NAME[I..J]   element I (--count elements from I on), elements I to J\n"
+        "  NAME.BIT              --count bits from bit BIT\n"
+        "Values by name print with the catalogue's unit; a write by name is refused\n"
+        "before anything is sent when the parameter is \"ro\" or a value lies outside\n"
+        "its min and max. Numeric addresses go unchecked.\n"
         "\n"
         "Kind and count default from the address: INT8/USIGN8 kind 1, INT16/USIGN16\n"
         "kind 2, the 32-bit types and both fixed-point types kind 3 (element reads of\n"
@@ -69,6 +80,8 @@ QString ReadCommand::epilogue() const
                             "  lustbus read STRING:19:0               # LUST CDE SIM\n"
                             "  lustbus read USIGN16:13.4 --count 8    # bits 4 to 11, lowest first\n"
                             "  lustbus read INT32:14 --hex            # C01DFEFF (host bytes)\n"
+                            "  lustbus read speed_setpoint --catalogue catalogues/sample.json\n"
+                            "  lustbus read gains[2..5]               # with LUSTBUS_CATALOGUE set\n"
                             "  lustbus read INT16:12 --json --port /dev/ttyUSB0 --station 3\n");
 }
 
@@ -91,6 +104,7 @@ QList<QCommandLineOption> ReadCommand::options() const
                            QStringLiteral("Prints one JSON object: address, kind, count, hex "
                                           "(host bytes), value; or error and exit.")),
         rawAddressOption(),
+        CatalogueOption::option(),
     };
     return list + LinkOptions::options();
 }
@@ -120,14 +134,16 @@ QString ReadCommand::valueText(const RequestAddress &address, const QByteArray &
 int ReadCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
-    if (!readLinkOptions(parser, &status))
+    if (!readLinkOptions(parser, &status)
+        || !readCatalogueFor(parser, parser.positionalArguments().mid(0, 1), &status))
         return status;
     RequestAddress address;
+    NameAddress named;
     QString error;
-    if (!RequestAddress::resolve(parser.positionalArguments().value(0),
-                                 parser.value(QStringLiteral("kind")),
-                                 parser.value(QStringLiteral("count")), &address, &error,
-                                 textCheck(parser)))
+    if (!NameAddress::resolve(parser.positionalArguments().value(0), catalogue(),
+                              parser.value(QStringLiteral("kind")),
+                              parser.value(QStringLiteral("count")), textCheck(parser), &address,
+                              &named, &error))
         return usageError(error);
     addJsonFields(address.toJson());
     const bool hex = parser.isSet(QStringLiteral("hex"));
@@ -171,7 +187,7 @@ int ReadCommand::run(const QCommandLineParser &parser)
         Console::err() << "lustbus read: the " << host.size() << " bytes read are no whole "
                        << LustBus::dataTypeName(address.type) << " values (kind "
                        << address.kind << "); shown as hex" << Qt::endl;
-    Console::out() << text << '\n';
+    Console::out() << text << (asHex || address.bitForm ? QString() : address.unitSuffix()) << '\n';
     return ExitSuccess;
 }
 

@@ -231,7 +231,17 @@ DataAddress RequestAddress::dataAddress() const
 
 QJsonObject RequestAddress::toJson() const
 {
-    return QJsonObject{{QStringLiteral("address"), text},
+    QJsonObject object{{QStringLiteral("address"), text},
                        {QStringLiteral("kind"), kind},
                        {QStringLiteral("count"), double(count)}};
+    if (!name.isEmpty())
+        object.insert(QStringLiteral("name"), name);
+    if (!unit.isEmpty())
+        object.insert(QStringLiteral("unit"), unit);
+    return object;
+}
+
+int RequestAddress::elementsPerRequest(DataType type)
+{
+    return MaxElementBytes / kindWidth(LustBus::dataTypeInfo(type).elementKind);
 }

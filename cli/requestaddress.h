@@ -58,6 +58,8 @@ public:
     // Which form the text has, before kind and count: bit form when it is not a value
     // form address but reads as TYPE:PARAM.BIT or TYPE:PARAM:INDEX.BIT.
     static bool isBitForm(const QString &text);
+    // The most elements of an array parameter that one element read carries.
+    static int elementsPerRequest(LustBus::DataType type);
 
     QString text;
     LustBus::ParameterAddress parts;
@@ -67,13 +69,21 @@ public:
     quint64 count = 1;
     bool countGiven = false;
     bool raw = false; //!< --raw-address
+    QString name; //!< the catalogue name as typed (gains[2..5]); empty for a numeric text
+    QString unit; //!< the catalogue's unit of a name
+
+    // What the user calls it: the name, else the address text.
+    QString label() const { return name.isEmpty() ? text : name; }
+    // " rpm" after a value, or nothing.
+    QString unitSuffix() const { return unit.isEmpty() ? QString() : QLatin1Char(' ') + unit; }
 
     bool hasIndex() const { return parts.index >= 0; }
     // Whether the value is shown and parsed as a list: element addresses and counts
     // above one element.
     bool isList() const;
     DataAddress dataAddress() const;
-    // The start of the --json object of read and write: address, kind and count.
+    // The start of the --json object of read and write: address, kind and count, and
+    // name and unit for a name.
     QJsonObject toJson() const;
 };
 

@@ -1,5 +1,6 @@
 #include "simulatecommand.h"
 
+#include "catalogueoption.h"
 #include "console.h"
 #include "exitstatus.h"
 #include "linkoptions.h"
@@ -33,7 +34,10 @@ QString SimulateCommand::epilogue() const
         "  18 INT32Q16 -2.5  19 STRING \"LUST CDE SIM\"   20 USIGN32 0x00010203 (read-only)\n"
         "  21 STRING \"CDE\" (read-only)   100-106 arrays of each type   1000 INT16 4660\n"
         "  1100 USIGN8 array of 300\n"
-        "--params FILE replaces it with a JSON document:\n"
+        "--catalogue FILE (or $LUSTBUS_CATALOGUE) replaces it with a drive's parameter\n"
+        "catalogue: its parameters with their start values (\"value\"), and NAK for a\n"
+        "write to a parameter of access \"ro\" (see docs/catalogue.md). --params FILE\n"
+        "takes the same format without names:\n"
         "  {\"parameters\": [{\"number\": 12, \"type\": \"INT16\", \"value\": -1234},\n"
         "                  {\"number\": 101, \"type\": \"INT16\", \"value\": [1, -2, 3]}]}\n"
         "\n"
@@ -44,6 +48,7 @@ QString SimulateCommand::epilogue() const
         "Examples:\n"
         "  lustbus simulate                                # a pty, station 1\n"
         "  lustbus simulate --tcp 5020 --station 1 --station 2\n"
+        "  lustbus simulate --catalogue catalogues/sample.json\n"
         "  lustbus simulate --line-rate --fault noreply:0.1,corrupt:2,seed:7\n"
         "  lustbus simulate --echo --corrupt-echo 2          # an echoing RS485 adapter\n");
 }
@@ -64,6 +69,7 @@ QList<QCommandLineOption> SimulateCommand::options() const
         QCommandLineOption(QStringLiteral("params"),
                            QStringLiteral("JSON parameter table for every station (see below)."),
                            QStringLiteral("FILE")),
+        CatalogueOption::option(),
         QCommandLineOption(QStringLiteral("line-rate"),
                            QStringLiteral("Paces replies like a real line at the baud rate and "
                                           "character size of --settings.")),
@@ -113,10 +119,25 @@ int SimulateCommand::run(const QCommandLineParser &parser)
     if (stations.isEmpty())
         stations.append(1);
     LustBusSim::ParameterTable table = LustBusSim::ParameterTable::defaultTable();
-    if (parser.isSet(QStringLiteral("params"))
-        && !LustBusSim::ParameterTable::load(parser.value(QStringLiteral("params")), &table, &error))
-        return usageError(QStringLiteral("--params %1: %2")
-                              .arg(parser.value(QStringLiteral("params")), error));
+    QString tableName;
+    if (parser.isSet(QStringLiteral("params"))) {
+        if (parser.isSet(QStringLiteral("catalogue")))
+            return usageError(QStringLiteral("--params and --catalogue each give the parameter "
+                                             "table; give one"));
+        if (!LustBusSim::ParameterTable::load(parser.value(QStringLiteral("params")), &table,
+                                              &error))
+            return usageError(QStringLiteral("--params: ") + error);
+    } else {
+        LustBus::Catalogue catalogue;
+        bool loaded = false;
+        if (!CatalogueOption::load(parser, QProcessEnvironment::systemEnvironment(), &catalogue,
+                                   &loaded, &error))
+            return usageError(error);
+        if (loaded) {
+            table = LustBusSim::ParameterTable::fromCatalogue(catalogue);
+            tableName = QStringLiteral(" of catalogue %1").arg(catalogue.fileName());
+        }
+    }
     LustBusSim::FaultPlan plan;
     if (parser.isSet(QStringLiteral("fault"))
         && !LustBusSim::FaultPlan::parse(parser.value(QStringLiteral("fault")), &plan, &error))
@@ -169,7 +190,7 @@ int SimulateCommand::run(const QCommandLineParser &parser)
     else
         Console::out() << "listening on pty " << simulator.slaveName() << '\n';
     Console::out() << "stations " << names.join(QLatin1String(", ")) << ", " << table.size()
-                   << " parameters each"
+                   << " parameters each" << tableName
                    << (plan.rules.isEmpty() ? QString()
                                             : QStringLiteral(", faults ") + plan.toText())
                    << (parser.isSet(QStringLiteral("line-rate"))

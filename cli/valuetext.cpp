@@ -1,6 +1,7 @@
 #include "valuetext.h"
 
 #include <QtCore/QJsonArray>
+#include <QtCore/QLocale>
 #include <QtCore/QStringList>
 
 #include <charconv>
@@ -298,6 +299,71 @@ QJsonValue toJson(DataType type, const QByteArray &host, bool list)
     return elements;
 }
 
+namespace {
+
+bool elementFromJson(DataType type, const QJsonValue &value, QByteArray &host)
+{
+    const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(type);
+    const double number = value.toDouble();
+    if (type == DataType::Float32) {
+        if (!value.isDouble() && !value.isNull())
+            return false;
+        const float f = value.isNull() ? std::numeric_limits<float>::quiet_NaN() : float(number);
+        quint32 bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        host += toLittleEndian(bits, info.hostWidth);
+        return true;
+    }
+    const bool hundredths = type == DataType::FixPt16 || type == DataType::Int32Q16;
+    const double scaled = hundredths ? number * 100.0 : number;
+    const double whole = std::round(scaled);
+    if (!value.isDouble() || std::fabs(scaled - whole) > 1e-6 * qMax(1.0, std::fabs(scaled))
+        || whole < double(info.hostMin) || whole > double(info.hostMax))
+        return false;
+    host += toLittleEndian(quint32(qint64(whole)), info.hostWidth);
+    return true;
+}
+
+QString jsonText(const QJsonValue &value)
+{
+    if (value.isDouble())
+        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    if (value.isString())
+        return QLatin1Char('"') + value.toString() + QLatin1Char('"');
+    return value.isNull() ? QStringLiteral("null") : QStringLiteral("(not a number)");
+}
+
+} // namespace
+
+bool fromJson(DataType type, const QJsonValue &value, bool list, QByteArray &host,
+              QString &error)
+{
+    host.clear();
+    if (type == DataType::String) {
+        if (value.isString())
+            return parseText(value.toString(), host, error);
+        error = QStringLiteral("a STRING value is a text");
+        return false;
+    }
+    if (list != value.isArray()) {
+        error = list ? QStringLiteral("an array's value is a list of numbers")
+                     : QStringLiteral("a simple parameter's value is one number");
+        return false;
+    }
+    const QJsonArray elements = list ? value.toArray() : QJsonArray{value};
+    for (int i = 0; i < elements.size(); ++i) {
+        if (!elementFromJson(type, elements.at(i), host)) {
+            error = QStringLiteral("%1bad %2 value %3: expected %4")
+                        .arg(list ? QStringLiteral("element %1: ").arg(i) : QString(),
+                             QLatin1String(LustBus::dataTypeName(type)),
+                             jsonText(elements.at(i)), QLatin1String(expectedText(type)));
+            host.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
 bool parse(DataType type, const QString &text, bool list, QByteArray &host, QString &error)
 {
     host.clear();
@@ -347,6 +413,27 @@ bool parseBits(const QString &text, QByteArray &bits, int &count, QString &error
     bits = result;
     count = digits.size();
     return true;
+}
+
+QVector<double> numbers(DataType type, const QByteArray &host)
+{
+    QVector<double> values;
+    if (type == DataType::String || type == DataType::Unknown)
+        return values;
+    const int width = hostWidth(type);
+    for (int at = 0; at + width <= host.size(); at += width) {
+        const quint32 raw = littleEndian(host.constData() + at, width);
+        switch (type) {
+        case DataType::Int8: values.append(qint8(raw)); break;
+        case DataType::Int16: values.append(qint16(raw)); break;
+        case DataType::Int32: values.append(qint32(raw)); break;
+        case DataType::Float32: values.append(double(toFloat(raw))); break;
+        case DataType::FixPt16:
+        case DataType::Int32Q16: values.append(qint32(raw) / 100.0); break;
+        default: values.append(raw); break;
+        }
+    }
+    return values;
 }
 
 QByteArray heldByServo(DataType type, const QByteArray &host)

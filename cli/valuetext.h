@@ -23,6 +23,7 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QJsonValue>
 #include <QtCore/QString>
+#include <QtCore/QVector>
 
 namespace ValueText {
 
@@ -34,6 +35,10 @@ bool isWholeElements(LustBus::DataType type, const QByteArray &host);
 // Unknown types come out as hex.
 QString format(LustBus::DataType type, const QByteArray &host, bool list);
 QJsonValue toJson(LustBus::DataType type, const QByteArray &host, bool list);
+// Host data from what toJson gives: numbers (a list when list is true; a FLOAT32 that
+// is not a number as null), a text for STRING. False with error naming the bad part.
+bool fromJson(LustBus::DataType type, const QJsonValue &value, bool list, QByteArray &host,
+              QString &error);
 
 // Host data from text; a list of elements separated by commas when list is true. On
 // failure returns false and sets error to a message that names the bad part.
@@ -44,6 +49,11 @@ bool parse(LustBus::DataType type, const QString &text, bool list, QByteArray &h
 QString formatBits(const QByteArray &bits, int count);
 // 0/1 digits, lowest bit first, to ceil(count / 8) bytes; count becomes the digit count.
 bool parseBits(const QString &text, QByteArray &bits, int &count, QString &error);
+
+// The whole elements in host as numbers in the servo's units, as catalogues give them:
+// FIXPT16 and INT32Q16 hundredths / 100, FLOAT32 the float, the integer types as they
+// are. Empty for STRING and Unknown.
+QVector<double> numbers(LustBus::DataType type, const QByteArray &host);
 
 // The host data the servo holds after a write of host, read back: FIXPT16 and INT32Q16
 // go through the driver's scalings both ways (FIXPT16 0.07 comes back as 0.05); every

@@ -1,7 +1,9 @@
 #include "watchcommand.h"
 
 #include "console.h"
+#include "catalogueoption.h"
 #include "exitstatus.h"
+#include "nameaddress.h"
 #include "readcommand.h"
 #include "requestaddress.h"
 #include "watchlog.h"
@@ -53,8 +55,8 @@ QList<Command::Argument> WatchCommand::arguments() const
 {
     return {{QStringLiteral("ADDRESS"),
              QStringLiteral("One or more addresses as read takes them (TYPE:PARAM, "
-                            "TYPE:PARAM:INDEX, TYPE:PARAM.BIT, TYPE:PARAM:INDEX.BIT), each "
-                            "optionally with @N, its own count."),
+                            "TYPE:PARAM:INDEX, TYPE:PARAM.BIT, TYPE:PARAM:INDEX.BIT, or names "
+                            "with a catalogue), each optionally with @N, its own count."),
              true}};
 }
 
@@ -119,6 +121,7 @@ QList<QCommandLineOption> WatchCommand::options() const
                            QStringLiteral("One JSON object per sample instead of CSV or the "
                                           "table.")),
         ReadCommand::rawAddressOption(),
+        CatalogueOption::option(),
     };
     return list + LinkOptions::options();
 }
@@ -126,7 +129,8 @@ QList<QCommandLineOption> WatchCommand::options() const
 int WatchCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
-    if (!readLinkOptions(parser, &status))
+    if (!readLinkOptions(parser, &status)
+        || !readCatalogueFor(parser, parser.positionalArguments(), &status))
         return status;
     QString error;
     qint64 intervalMs = DefaultIntervalMs;
@@ -167,12 +171,14 @@ int WatchCommand::run(const QCommandLineParser &parser)
                 return usageError(QStringLiteral("'%1': expected a count after '@'").arg(argument));
         }
         RequestAddress address;
-        if (!RequestAddress::resolve(text, parser.value(QStringLiteral("kind")), countText,
-                                     &address, &error, ReadCommand::textCheck(parser))
+        NameAddress named;
+        if (!NameAddress::resolve(text, catalogue(), parser.value(QStringLiteral("kind")),
+                                  countText, ReadCommand::textCheck(parser), &address, &named,
+                                  &error)
             || !ReadCommand::isReadable(address, hex, &error))
             return usageError(at >= 0 ? QStringLiteral("'%1': %2").arg(argument, error) : error);
         addresses.append(address);
-        addressTexts.append(address.text);
+        addressTexts.append(address.label());
     }
     const bool table = !json && !csv && Console::outIsAnsiTerminal();
 
@@ -218,12 +224,17 @@ int WatchCommand::run(const QCommandLineParser &parser)
             ++taken;
             if (!failed)
                 ++good;
-            const QString value = failed ? QString() : ReadCommand::shownText(address, host, hex);
+            bool asHex = false;
+            const QString value =
+                failed ? QString() : ReadCommand::shownText(address, host, hex, &asHex);
             if (table) {
                 if (failed)
                     watchTable.setError(i, errorText);
                 else
-                    watchTable.setValue(i, value, clock.elapsed());
+                    watchTable.setValue(i, value + (asHex || address.bitForm
+                                                        ? QString()
+                                                        : address.unitSuffix()),
+                                        clock.elapsed());
                 watchTable.draw(out, statusLine(), clock.elapsed(), Console::outColumns());
             } else if (json) {
                 out << QJsonDocument(WatchLog::jsonSample(now, address, host, failed, errorText))
@@ -231,7 +242,7 @@ int WatchCommand::run(const QCommandLineParser &parser)
                     << '\n'
                     << Qt::flush;
             } else {
-                out << WatchLog::csvSample(now, address.text, value, errorText) << '\n'
+                out << WatchLog::csvSample(now, address.label(), value, errorText) << '\n'
                     << Qt::flush;
             }
             if (Console::writeError() != 0)

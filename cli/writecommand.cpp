@@ -1,7 +1,9 @@
 #include "writecommand.h"
 
 #include "console.h"
+#include "catalogueoption.h"
 #include "exitstatus.h"
+#include "nameaddress.h"
 #include "readcommand.h"
 #include "requestaddress.h"
 #include "valuetext.h"
@@ -27,7 +29,9 @@ QString WriteCommand::description() const
 
 QList<Command::Argument> WriteCommand::arguments() const
 {
-    return {{QStringLiteral("ADDRESS"), QStringLiteral("The parameter, as for read.")},
+    return {{QStringLiteral("ADDRESS"),
+             QStringLiteral("The parameter, as for read: a numeric address or, with a "
+                            "catalogue, a name.")},
             {QStringLiteral("VALUE"),
              QStringLiteral("The value by data type, a list \"1, 2, 3\" for an element "
                             "address, 0/1 digits for a bit address, host bytes with --hex.")}};
@@ -44,6 +48,8 @@ QString WriteCommand::epilogue() const
                             "  lustbus write STRING:19:0 \"NEW NAME\"\n"
                             "  lustbus write USIGN8:11.0 101              # bits 0 and 2 on, bit 1 off\n"
                             "  lustbus write USIGN16:13 CDAB --hex         # host bytes: 0xABCD\n"
+                            "  lustbus write speed_setpoint 1500 --catalogue catalogues/sample.json\n"
+                            "  lustbus write gains[2..4] \"7, 8, 9\"        # with LUSTBUS_CATALOGUE set\n"
                             "  lustbus write INT16:12 42 --tcp 192.0.2.10:4001 --station 2\n");
 }
 
@@ -68,6 +74,7 @@ QList<QCommandLineOption> WriteCommand::options() const
                                           "(host bytes), value (as the servo will hold it), "
                                           "written; or error and exit.")),
         ReadCommand::rawAddressOption(),
+        CatalogueOption::option(),
     };
     return list + LinkOptions::options();
 }
@@ -121,14 +128,16 @@ QString roundingNote(DataType type, const QByteArray &typed, const QByteArray &h
 int WriteCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
-    if (!readLinkOptions(parser, &status))
+    if (!readLinkOptions(parser, &status)
+        || !readCatalogueFor(parser, parser.positionalArguments().mid(0, 1), &status))
         return status;
     RequestAddress address;
+    NameAddress named;
     QString error;
-    if (!RequestAddress::resolve(parser.positionalArguments().value(0),
-                                 parser.value(QStringLiteral("kind")),
-                                 parser.value(QStringLiteral("count")), &address, &error,
-                                 ReadCommand::textCheck(parser)))
+    if (!NameAddress::resolve(parser.positionalArguments().value(0), catalogue(),
+                              parser.value(QStringLiteral("kind")),
+                              parser.value(QStringLiteral("count")),
+                              ReadCommand::textCheck(parser), &address, &named, &error))
         return usageError(error);
     addJsonFields(address.toJson());
     if (address.type == DataType::String && !address.hasIndex() && !address.bitForm)
@@ -143,6 +152,9 @@ int WriteCommand::run(const QCommandLineParser &parser)
         return usageError(error);
     addJsonFields(address.toJson());
     addJsonFields({{QStringLiteral("hex"), ValueText::toHex(host)}});
+    const QByteArray held = address.bitForm ? host : ValueText::heldByServo(address.type, host);
+    if (!named.checkWrite(address, held, &error))
+        return usageError(error);
     if (!openLink(&status))
         return status;
 
@@ -167,7 +179,6 @@ int WriteCommand::run(const QCommandLineParser &parser)
         return failure(ExitDriverError, message);
     }
 
-    const QByteArray held = address.bitForm ? host : ValueText::heldByServo(address.type, host);
     if (json) {
         QJsonObject object = address.toJson();
         ReadCommand::insertJsonValue(address, held, &object);
@@ -179,12 +190,13 @@ int WriteCommand::run(const QCommandLineParser &parser)
         return ExitSuccess;
     }
     if (hex) {
-        Console::out() << "written " << address.text << " = " << ValueText::toHex(host) << '\n';
+        Console::out() << "written " << address.label() << " = " << ValueText::toHex(host) << '\n';
         return ExitSuccess;
     }
     const QString note = address.bitForm ? QString() : roundingNote(address.type, host, held);
-    Console::out() << "written " << address.text << " = "
+    Console::out() << "written " << address.label() << " = "
                    << ReadCommand::valueText(address, held)
+                   << (address.bitForm ? QString() : address.unitSuffix())
                    << (note.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(note)) << '\n';
     return ExitSuccess;
 }

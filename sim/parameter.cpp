@@ -83,32 +83,24 @@ void Parameter::setRaw(int index, qint64 raw)
 double Parameter::real(int index) const
 {
     const qint64 value = raw(index);
-    switch (type) {
-    case DataType::FixPt16: return double(value) / 20.0;
-    case DataType::Int32Q16: return double(value) / 65536.0;
-    case DataType::Float32: {
+    if (type == DataType::Float32) {
         const auto bits = quint32(value);
         float f;
         std::memcpy(&f, &bits, sizeof f);
         return double(f);
     }
-    default: return double(value);
-    }
+    return double(value) / double(LustBus::dataTypeInfo(type).rawPerUnit);
 }
 
 qint64 Parameter::rawFromReal(DataType type, double value)
 {
-    switch (type) {
-    case DataType::FixPt16: return qint64(std::llround(value * 20.0));
-    case DataType::Int32Q16: return qint64(std::llround(value * 65536.0));
-    case DataType::Float32: {
+    if (type == DataType::Float32) {
         const auto f = float(value);
         quint32 bits;
         std::memcpy(&bits, &f, sizeof bits);
         return qint64(bits);
     }
-    default: return qint64(std::llround(value));
-    }
+    return qint64(std::llround(value * double(LustBus::dataTypeInfo(type).rawPerUnit)));
 }
 
 bool operator==(const Parameter &a, const Parameter &b)

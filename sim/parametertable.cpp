@@ -5,42 +5,9 @@
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 
-#include <cmath>
-
 namespace LustBusSim {
 
 namespace {
-
-bool rawFits(DataType type, qint64 raw)
-{
-    const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(type);
-    return info.telegramWidth > 0 && raw >= info.rawMin() && raw <= info.rawMax();
-}
-
-bool rawFromJson(DataType type, const QJsonValue &value, qint64 *raw, QString *why)
-{
-    if (!value.isDouble()) {
-        *why = QStringLiteral("value is not a number");
-        return false;
-    }
-    const double number = value.toDouble();
-    const bool integral = type != DataType::FixPt16 && type != DataType::Int32Q16
-                          && type != DataType::Float32;
-    if (!std::isfinite(number) || (integral && std::floor(number) != number)
-        || std::fabs(number) > 1e15) {
-        *why = QStringLiteral("value %1 is not a %2 value")
-                   .arg(number).arg(integral ? QStringLiteral("whole") : QStringLiteral("finite"));
-        return false;
-    }
-    *raw = Parameter::rawFromReal(type, number);
-    if (!rawFits(type, *raw)) {
-        *why = QStringLiteral("value %1 does not fit %2")
-                   .arg(number)
-                   .arg(QLatin1String(LustBus::dataTypeName(type)));
-        return false;
-    }
-    return true;
-}
 
 QJsonValue rawToJson(const Parameter &p, int index)
 {
@@ -48,66 +15,6 @@ QJsonValue rawToJson(const Parameter &p, int index)
         || p.type == DataType::Float32)
         return p.real(index);
     return double(p.raw(index));
-}
-
-bool parameterFromJson(const QJsonObject &object, Parameter *parameter, QString *why)
-{
-    const QJsonValue numberValue = object.value(QStringLiteral("number"));
-    const double number = numberValue.toDouble(-1);
-    if (!numberValue.isDouble() || number < 0 || number > 65535 || std::floor(number) != number) {
-        *why = QStringLiteral("\"number\" is not a whole number from 0 to 65535");
-        return false;
-    }
-    const QString typeName = object.value(QStringLiteral("type")).toString();
-    const DataType type = LustBus::dataTypeFromName(typeName);
-    if (type == DataType::Unknown) {
-        *why = QStringLiteral("\"type\" \"%1\" is not a data type name").arg(typeName);
-        return false;
-    }
-    const QJsonValue readOnlyValue = object.value(QStringLiteral("readOnly"));
-    if (!readOnlyValue.isUndefined() && !readOnlyValue.isBool()) {
-        *why = QStringLiteral("\"readOnly\" is not true or false");
-        return false;
-    }
-    const bool readOnly = readOnlyValue.toBool(false);
-    const auto n = quint16(number);
-    const QJsonValue value = object.value(QStringLiteral("value"));
-    if (type == DataType::String) {
-        if (!value.isString()) {
-            *why = QStringLiteral("value of a STRING is not a string");
-            return false;
-        }
-        const QByteArray text = value.toString().toUtf8();
-        if (text.contains('\0') || text.contains('\x03') || text.contains('\x04')) {
-            *why = QStringLiteral("text holds NUL, ETX or EOT, which end a telegram");
-            return false;
-        }
-        *parameter = Parameter::text(n, text, readOnly);
-        return true;
-    }
-    if (value.isArray()) {
-        const QJsonArray items = value.toArray();
-        if (items.isEmpty()) {
-            *why = QStringLiteral("an array parameter needs at least one element");
-            return false;
-        }
-        QVector<qint64> raws;
-        for (int i = 0; i < items.size(); ++i) {
-            qint64 raw = 0;
-            if (!rawFromJson(type, items.at(i), &raw, why)) {
-                *why = QStringLiteral("element %1: %2").arg(i).arg(*why);
-                return false;
-            }
-            raws.append(raw);
-        }
-        *parameter = Parameter::array(n, type, raws, readOnly);
-        return true;
-    }
-    qint64 raw = 0;
-    if (!rawFromJson(type, value, &raw, why))
-        return false;
-    *parameter = Parameter::simple(n, type, raw, readOnly);
-    return true;
 }
 
 } // namespace
@@ -155,49 +62,50 @@ ParameterTable ParameterTable::defaultTable()
     return t;
 }
 
+ParameterTable ParameterTable::fromCatalogue(const LustBus::Catalogue &catalogue)
+{
+    ParameterTable table;
+    for (const LustBus::CatalogueEntry &entry : catalogue.entries) {
+        if (entry.type == DataType::String) {
+            table.insert(Parameter::text(entry.number, entry.startText, entry.readOnly));
+            continue;
+        }
+        QVector<qint64> raws;
+        for (double value : entry.start)
+            raws.append(Parameter::rawFromReal(entry.type, value));
+        table.insert(entry.isArray()
+                         ? Parameter::array(entry.number, entry.type, raws, entry.readOnly)
+                         : Parameter::simple(entry.number, entry.type, raws.value(0),
+                                             entry.readOnly));
+    }
+    return table;
+}
+
 bool ParameterTable::fromJson(const QByteArray &json, ParameterTable *table, QString *error)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (document.isNull()) {
-        *error = QStringLiteral("parameter table: %1 at offset %2")
-                     .arg(parseError.errorString()).arg(parseError.offset);
+    return fromJson(json, QStringLiteral("parameter table"), table, error);
+}
+
+bool ParameterTable::fromJson(const QByteArray &json, const QString &source,
+                              ParameterTable *table, QString *error)
+{
+    LustBus::Catalogue catalogue;
+    if (!LustBus::Catalogue::fromJson(json, source, LustBus::Catalogue::Names::Optional,
+                                      &catalogue, error))
         return false;
-    }
-    const QJsonValue list = document.object().value(QStringLiteral("parameters"));
-    if (!list.isArray()) {
-        *error = QStringLiteral("parameter table: no \"parameters\" array");
-        return false;
-    }
-    ParameterTable parsed;
-    const QJsonArray entries = list.toArray();
-    for (int i = 0; i < entries.size(); ++i) {
-        Parameter parameter;
-        QString why;
-        if (!entries.at(i).isObject()) {
-            why = QStringLiteral("not an object");
-        } else if (parameterFromJson(entries.at(i).toObject(), &parameter, &why)
-                   && parsed.find(parameter.number)) {
-            why = QStringLiteral("number %1 appears twice").arg(parameter.number);
-        }
-        if (!why.isEmpty()) {
-            *error = QStringLiteral("parameter table: entry %1: %2").arg(i).arg(why);
-            return false;
-        }
-        parsed.insert(parameter);
-    }
-    *table = parsed;
+    *table = fromCatalogue(catalogue);
     return true;
 }
 
 bool ParameterTable::load(const QString &path, ParameterTable *table, QString *error)
 {
     QFile file(path);
+    const QString source = QStringLiteral("parameter table \"%1\"").arg(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("parameter table \"%1\": %2").arg(path, file.errorString());
+        *error = QStringLiteral("%1: %2").arg(source, file.errorString());
         return false;
     }
-    return fromJson(file.readAll(), table, error);
+    return fromJson(file.readAll(), source, table, error);
 }
 
 QByteArray ParameterTable::toJson() const
@@ -208,7 +116,7 @@ QByteArray ParameterTable::toJson() const
         object.insert(QStringLiteral("number"), int(p.number));
         object.insert(QStringLiteral("type"), QLatin1String(LustBus::dataTypeName(p.type)));
         if (p.type == DataType::String) {
-            object.insert(QStringLiteral("value"), QString::fromUtf8(p.data));
+            object.insert(QStringLiteral("value"), QString::fromLatin1(p.data));
         } else if (p.isArray) {
             QJsonArray values;
             for (int i = 0; i < p.elementCount(); ++i)
@@ -218,7 +126,7 @@ QByteArray ParameterTable::toJson() const
             object.insert(QStringLiteral("value"), rawToJson(p, 0));
         }
         if (p.readOnly)
-            object.insert(QStringLiteral("readOnly"), true);
+            object.insert(QStringLiteral("access"), QStringLiteral("ro"));
         entries.append(object);
     }
     QJsonObject root;

@@ -1,22 +1,21 @@
 // The parameters of one simulated servo, by number. A built-in default table covers
-// every data type; a JSON document can replace it:
+// every data type; a catalogue can replace it (see catalogue.h and docs/catalogue.md).
+// The simulator's own tables are catalogues whose entries need no names:
 //
 //   { "parameters": [
 //       { "number": 12,  "type": "INT16",   "value": -1234 },
 //       { "number": 17,  "type": "FIXPT16", "value": 1.25 },
 //       { "number": 19,  "type": "STRING",  "value": "LUST CDE SIM" },
 //       { "number": 101, "type": "INT16",   "value": [1, -2, 3] },
-//       { "number": 20,  "type": "USIGN32", "value": 65539, "readOnly": true } ] }
+//       { "number": 20,  "type": "USIGN32", "value": 65539, "access": "ro" } ] }
 //
-// "number" 0 to 65535; "type" one of the ten data type names (any case); "value" a
-// number in the servo's units (FIXPT16 and INT32Q16 as decimals, rounded to the
-// nearest twentieth or 1/65536; FLOAT32 as a decimal; the integer types as whole numbers
-// within their range), a string for STRING (no NUL, ETX or EOT: they end telegrams),
-// or an array of numbers for an array parameter ("70" telegrams); "readOnly" optional,
-// false by default.
+// "value" is the start value in the servo's units (FIXPT16 and INT32Q16 as decimals,
+// rounded to the nearest twentieth or 1/65536); "access": "ro" (or the older
+// "readOnly": true) makes a parameter answer writes with NAK.
 #ifndef LUSTBUSSIM_PARAMETERTABLE_H
 #define LUSTBUSSIM_PARAMETERTABLE_H
 
+#include "catalogue.h"
 #include "parameter.h"
 
 #include <QtCore/QList>
@@ -50,8 +49,12 @@ public:
     // 1000    INT16     4660 (0x1234): a number of four digits
     // 1100    USIGN8    array of 300: i mod 256, for element counts of three digits
     static ParameterTable defaultTable();
+    // The catalogue's parameters with their start values; "ro" ones read-only.
+    static ParameterTable fromCatalogue(const LustBus::Catalogue &catalogue);
     // false with error naming the entry and the cause; table unchanged then.
     static bool fromJson(const QByteArray &json, ParameterTable *table, QString *error);
+    static bool fromJson(const QByteArray &json, const QString &source, ParameterTable *table,
+                         QString *error);
     static bool load(const QString &path, ParameterTable *table, QString *error);
     QByteArray toJson() const;
 

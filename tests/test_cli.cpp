@@ -218,7 +218,10 @@ TEST(Cli, EveryCommandExplainsItself)
         {"write", "\"error\" and \"exit\""},
         // scan's own defaults, not the driver's.
         {"scan", "How long to wait for each station's reply. Default: 100."},
-        {"scan", "repeated. Default: 0."}, {"scan", "--json"}};
+        {"scan", "repeated. Default: 0."}, {"scan", "--json"}, {"read", "NAME[I..J]"},
+        {"list", "--values"}, {"backup", "\"complete\": false"}, {"restore", "--dry-run"},
+        {"restore", "read-only and different"}, {"diff", "[options] A [B]"},
+        {"diff", "as diff(1)"}, {"simulate", "--catalogue FILE"}};
     for (const auto &c : cases) {
         const Result r = lustbus({QString::fromLatin1(c.command), QStringLiteral("--help")});
         EXPECT_EQ(r.exitCode, 0) << c.command;
@@ -257,6 +260,10 @@ TEST(Cli, ALinkIsChosenNeverAssumed)
         {"read INT16:12 --tcp EP", "LUSTBUS_PORT=/dev/lustbus-no-such-port LUSTBUS_STATION=2", 0,
          "-1234", ""},
         {"read INT16:12 --sim", "LUSTBUS_PORT=/dev/lustbus-no-such-port", 0, "-1234", ""},
+        // The catalogue is read only for names.
+        {"read INT16:12 --sim", "LUSTBUS_CATALOGUE=/nonexistent/drive.json", 0, "-1234", ""},
+        {"read speed --sim", "LUSTBUS_CATALOGUE=/nonexistent/drive.json", 2, "",
+         "LUSTBUS_CATALOGUE: catalogue \"/nonexistent/drive.json\": "},
         {"read INT16:12 --sim --trace", "LUSTBUS_STATION=5", 0, "-1234", "<EOT>E20012<ENQ>"},
         {"read INT16:12", "LUSTBUS_PORT=/dev/null LUSTBUS_TCP=EP", 2, "",
          "LUSTBUS_PORT and LUSTBUS_TCP each name a link"},
@@ -303,6 +310,9 @@ TEST(Cli, JsonGivesOneObjectForEveryExitStatus)
          R"({"exit":3})"},
         {"write INT16:999 5 --json --sim --retries 0", 1, "write INT16:999> invalid param no.",
          R"({"address":"INT16:999","count":1,"exit":1,"hex":"0500","kind":2,"written":false})"},
+        {"backup --json --sim", 2, "no catalogue given", R"({"exit":2})"},
+        {"diff --json /nonexistent/a.json /nonexistent/b.json", 2,
+         "parameter set \"/nonexistent/a.json\"", R"({"exit":2})"},
         {"scan --json --sim --from 2 --to 2 --timeout 20", 1, "no station answered",
          R"({"exit":1,"from":2,"param":1,"to":2,"stations":[
              {"answers":false,"error":"read USIGN32:1> no response","station":2}]})"},

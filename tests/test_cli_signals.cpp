@@ -97,6 +97,8 @@ TEST(Signals, EndAtOnceWhileARequestWaitsOnASilentLine)
         {"scan --to 3", {SIGINT}, 130},
         {"watch INT16:12 --interval 0", {SIGINT, SIGINT}, 130},
         {"watch INT16:12 --json", {SIGINT, SIGTERM}, 143},
+        {"backup --catalogue " LUSTBUS_SAMPLE_CATALOGUE, {SIGINT}, 130},
+        {"list --values --json --catalogue " LUSTBUS_SAMPLE_CATALOGUE, {SIGTERM}, 143},
     };
     LoopbackServer silent;
     for (const auto &c : cases) {
@@ -203,6 +205,8 @@ TEST(ClosedOutput, EveryCommandEndsAtOnceQuietlyOnAClosedPipeAndSaysWhyOnAFullDi
         {"write INT16:12 5", true}, {"scan --to 2", true},
         {"watch INT16:12 --interval 0", true}, {"demo", false},
         {"simulate --tcp 0", false}, {"gateway --sim --listen 0", false},
+        {"list --catalogue " LUSTBUS_SAMPLE_CATALOGUE, false},
+        {"backup --sim --catalogue " LUSTBUS_SAMPLE_CATALOGUE, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments);

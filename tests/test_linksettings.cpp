@@ -239,3 +239,18 @@ TEST(ParameterTableJson, DefaultTableRoundTripsAndBadEntriesAreNamed)
              "appears twice"},
         });
 }
+
+// The sample catalogue is the default table with names and units; only torque_offset
+// starts positive, as a simple INT32Q16 cannot be read back below zero.
+TEST(ParameterTableJson, TheSampleCatalogueIsTheDefaultTable)
+{
+    LustBus::Catalogue sample;
+    QString error;
+    ASSERT_TRUE(LustBus::Catalogue::load(QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE), &sample, &error))
+        << error.toStdString();
+    LustBusSim::ParameterTable expected = LustBusSim::ParameterTable::defaultTable();
+    expected.insert(LustBusSim::Parameter::simple(18, LustBusSim::DataType::Int32Q16, 163840));
+    EXPECT_EQ(LustBusSim::ParameterTable::fromCatalogue(sample).parameters(),
+              expected.parameters());
+    EXPECT_EQ(sample.find(QStringLiteral("speed_setpoint"))->unit, QStringLiteral("rpm"));
+}

@@ -11,17 +11,17 @@ namespace {
 
 // In the order of DataType, Unknown last.
 const DataTypeInfo dataTypes[] = {
-    {DataType::Int8, "INT8", 1, 1, true, 1, 1, -128, 127},
-    {DataType::USign8, "USIGN8", 1, 1, false, 1, 1, 0, 255},
-    {DataType::Int16, "INT16", 2, 2, true, 2, 2, -32768, 32767},
-    {DataType::USign16, "USIGN16", 2, 2, false, 2, 2, 0, 65535},
-    {DataType::Int32, "INT32", 4, 4, true, 3, 3, -2147483648LL, 2147483647},
-    {DataType::USign32, "USIGN32", 4, 4, false, 3, 3, 0, 4294967295LL},
-    {DataType::Float32, "FLOAT32", 4, 4, false, 3, 3, 0, 4294967295LL},
-    {DataType::FixPt16, "FIXPT16", 2, 4, false, 3, 2, 0, 327675},
-    {DataType::Int32Q16, "INT32Q16", 4, 4, true, 3, 3, -3276800, 3276799},
-    {DataType::String, "STRING", 0, 1, false, 5, 5, 0, 255},
-    {DataType::Unknown, "", 0, 0, false, 1, 1, 0, 0},
+    {DataType::Int8, "INT8", 1, 1, true, 1, 1, -128, 127, 1},
+    {DataType::USign8, "USIGN8", 1, 1, false, 1, 1, 0, 255, 1},
+    {DataType::Int16, "INT16", 2, 2, true, 2, 2, -32768, 32767, 1},
+    {DataType::USign16, "USIGN16", 2, 2, false, 2, 2, 0, 65535, 1},
+    {DataType::Int32, "INT32", 4, 4, true, 3, 3, -2147483648LL, 2147483647, 1},
+    {DataType::USign32, "USIGN32", 4, 4, false, 3, 3, 0, 4294967295LL, 1},
+    {DataType::Float32, "FLOAT32", 4, 4, false, 3, 3, 0, 4294967295LL, 1},
+    {DataType::FixPt16, "FIXPT16", 2, 4, false, 3, 2, 0, 327675, 20},
+    {DataType::Int32Q16, "INT32Q16", 4, 4, true, 3, 3, -3276800, 3276799, 65536},
+    {DataType::String, "STRING", 0, 1, false, 5, 5, 0, 255, 1},
+    {DataType::Unknown, "", 0, 0, false, 1, 1, 0, 0, 1},
 };
 
 // The rounding of every scaling: add 0.5, truncate toward zero.

@@ -45,6 +45,10 @@ struct DataTypeInfo
     int elementKind;    //!< DataAddress kind of an element access
     qint64 hostMin;     //!< one host value (FLOAT32: its bit pattern, STRING: a character)
     qint64 hostMax;
+    // Raw counts per unit of the servo's own, in which catalogues and the simulator's
+    // tables give values: FIXPT16 20, INT32Q16 65536, 1 for the other numbers (a
+    // FLOAT32's raw value is its bit pattern instead).
+    qint64 rawPerUnit;
 
     // The servo's own number for one element: telegramWidth bytes, signed or not.
     qint64 rawMin() const;

@@ -1,0 +1,435 @@
+#include "catalogue.h"
+
+#include <QtCore/QCryptographicHash>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QHash>
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+#include <QtCore/QLocale>
+#include <QtCore/QRegularExpression>
+#include <QtCore/QStringList>
+
+#include <cfloat>
+#include <cmath>
+
+namespace LustBus {
+
+namespace {
+
+const QStringList &entryKeys()
+{
+    static const QStringList keys{
+        QStringLiteral("name"),  QStringLiteral("number"),   QStringLiteral("type"),
+        QStringLiteral("elements"), QStringLiteral("unit"),  QStringLiteral("access"),
+        QStringLiteral("readOnly"), QStringLiteral("min"),   QStringLiteral("max"),
+        QStringLiteral("description"), QStringLiteral("value")};
+    return keys;
+}
+
+// Integer types take whole numbers; the fixed-point types and FLOAT32 decimals.
+bool isWholeType(DataType type)
+{
+    return type != DataType::Float32 && dataTypeInfo(type).rawPerUnit == 1;
+}
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// A value the type holds, in the servo's units: what the simulator turns into its raw
+// number (rounded to the nearest step) must fit the raw number's width.
+bool fitsType(DataType type, double value, QString *why)
+{
+    const QString typeName = QLatin1String(dataTypeName(type));
+    if (!std::isfinite(value)) {
+        *why = QStringLiteral("is not a finite number");
+        return false;
+    }
+    if (isWholeType(type) && std::floor(value) != value) {
+        *why = QStringLiteral("%1 is not a whole number, as %2 needs")
+                   .arg(CatalogueEntry::numberText(value), typeName);
+        return false;
+    }
+    const DataTypeInfo &info = dataTypeInfo(type);
+    const bool fits = type == DataType::Float32
+                          ? std::fabs(value) <= double(FLT_MAX)
+                          : std::fabs(value) <= 1e15
+                                && std::llround(value * double(info.rawPerUnit)) >= info.rawMin()
+                                && std::llround(value * double(info.rawPerUnit)) <= info.rawMax();
+    if (!fits) {
+        *why = QStringLiteral("%1 does not fit %2").arg(CatalogueEntry::numberText(value), typeName);
+        return false;
+    }
+    return true;
+}
+
+bool numberOf(const QJsonObject &object, const QString &key, DataType type, double *value,
+              QString *why)
+{
+    const QJsonValue json = object.value(key);
+    if (!json.isDouble()) {
+        *why = QStringLiteral("\"%1\" is not a number").arg(key);
+        return false;
+    }
+    *value = json.toDouble();
+    if (!fitsType(type, *value, why)) {
+        *why = QStringLiteral("\"%1\" %2").arg(key, *why);
+        return false;
+    }
+    return true;
+}
+
+bool wholeNumberOf(const QJsonValue &json, double min, double max, double *value)
+{
+    *value = json.toDouble(-1);
+    return json.isDouble() && std::floor(*value) == *value && *value >= min && *value <= max;
+}
+
+bool textOf(const QJsonObject &object, const QString &key, QString *text, QString *why)
+{
+    const QJsonValue json = object.value(key);
+    if (!json.isUndefined() && !json.isString()) {
+        *why = QStringLiteral("\"%1\" is not a string").arg(key);
+        return false;
+    }
+    *text = json.toString();
+    return true;
+}
+
+bool startValue(const CatalogueEntry &entry, double value, QString *why)
+{
+    if (!fitsType(entry.type, value, why))
+        return false;
+    if (!entry.allows(value)) {
+        *why = QStringLiteral("%1 lies outside the range %2")
+                   .arg(CatalogueEntry::numberText(value), entry.rangeText());
+        return false;
+    }
+    return true;
+}
+
+// Without a value the simulator starts at 0, or at the end of the range nearest to it.
+double defaultStart(const CatalogueEntry &entry)
+{
+    double value = 0;
+    if (entry.min && value < *entry.min)
+        value = *entry.min;
+    if (entry.max && value > *entry.max)
+        value = *entry.max;
+    return value;
+}
+
+bool textStart(const QJsonValue &value, CatalogueEntry *entry, QString *why)
+{
+    if (value.isUndefined())
+        return true;
+    if (!value.isString()) {
+        *why = QStringLiteral("\"value\" of a STRING is not a string");
+        return false;
+    }
+    const QString text = value.toString();
+    for (QChar c : text) {
+        // NUL ends the servo's text; ETX and EOT end telegrams.
+        if (c.unicode() == 0 || c.unicode() == 3 || c.unicode() == 4) {
+            *why = QStringLiteral("\"value\" holds NUL, ETX or EOT, which end a telegram");
+            return false;
+        }
+        if (c.unicode() > 0xFF) {
+            *why = QStringLiteral("\"value\" holds %1, which is not a Latin-1 character").arg(c);
+            return false;
+        }
+    }
+    entry->startText = text.toLatin1();
+    return true;
+}
+
+bool numericStart(const QJsonValue &value, CatalogueEntry *entry, QString *why)
+{
+    if (value.isArray()) {
+        const QJsonArray items = value.toArray();
+        if (items.isEmpty()) {
+            *why = QStringLiteral("an array parameter needs at least one element");
+            return false;
+        }
+        if (entry->elements == 0)
+            entry->elements = int(items.size()); // the size gives the elements
+        if (items.size() != entry->elements) {
+            *why = QStringLiteral("\"value\" has %1 elements, \"elements\" says %2")
+                       .arg(items.size())
+                       .arg(entry->elements);
+            return false;
+        }
+        for (int i = 0; i < items.size(); ++i) {
+            if (!items.at(i).isDouble()) {
+                *why = QStringLiteral("element %1 of \"value\" is not a number").arg(i);
+                return false;
+            }
+            if (!startValue(*entry, items.at(i).toDouble(), why)) {
+                *why = QStringLiteral("element %1 of \"value\": %2").arg(i).arg(*why);
+                return false;
+            }
+            entry->start.append(items.at(i).toDouble());
+        }
+        return true;
+    }
+    if (value.isUndefined()) {
+        entry->start = QVector<double>(entry->valueCount(), defaultStart(*entry));
+        return true;
+    }
+    if (!value.isDouble()) {
+        *why = QStringLiteral("\"value\" is not a number");
+        return false;
+    }
+    if (entry->isArray()) {
+        *why = QStringLiteral("\"value\" of an array parameter is a list of %1 numbers")
+                   .arg(entry->elements);
+        return false;
+    }
+    if (!startValue(*entry, value.toDouble(), why)) {
+        *why = QStringLiteral("\"value\" ") + *why;
+        return false;
+    }
+    entry->start = {value.toDouble()};
+    return true;
+}
+
+bool entryFromJson(const QJsonObject &object, Catalogue::Names names, CatalogueEntry *entry,
+                   QString *why)
+{
+    static const QRegularExpression namePattern(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    const QJsonValue name = object.value(QStringLiteral("name"));
+    if (name.isString() && namePattern.match(name.toString()).hasMatch())
+        entry->name = name.toString();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!entryKeys().contains(it.key())) {
+            *why = QStringLiteral("unknown key \"%1\" (known: %2)")
+                       .arg(it.key(), entryKeys().join(QLatin1String(", ")));
+            return false;
+        }
+    }
+    if (entry->name.isEmpty() && (!name.isUndefined() || names == Catalogue::Names::Required)) {
+        *why = name.isUndefined()
+                   ? QStringLiteral("no \"name\"")
+                   : QStringLiteral("\"name\" %1 is not a name: a letter or _, then letters, "
+                                    "digits or _")
+                         .arg(name.isString() ? quoted(name.toString())
+                                              : QStringLiteral("(not a string)"));
+        return false;
+    }
+
+    double number = 0;
+    if (!wholeNumberOf(object.value(QStringLiteral("number")), 0, 65535, &number)) {
+        *why = QStringLiteral("\"number\" is not a whole number from 0 to 65535");
+        return false;
+    }
+    entry->number = quint16(number);
+    const QString typeName = object.value(QStringLiteral("type")).toString();
+    entry->type = dataTypeFromName(typeName);
+    if (entry->type == DataType::Unknown) {
+        QStringList known;
+        for (int t = 0; t < int(DataType::Unknown); ++t)
+            known.append(QLatin1String(dataTypeName(DataType(t))));
+        *why = QStringLiteral("\"type\" %1 is not a data type: %2")
+                   .arg(quoted(typeName), known.join(QLatin1String(", ")));
+        return false;
+    }
+
+    const QJsonValue access = object.value(QStringLiteral("access"));
+    const QJsonValue readOnly = object.value(QStringLiteral("readOnly"));
+    if (!access.isUndefined() && !readOnly.isUndefined()) {
+        *why = QStringLiteral("\"access\" and \"readOnly\" say the same; give one");
+        return false;
+    }
+    if (!access.isUndefined() && access != QJsonValue(QStringLiteral("rw"))
+        && access != QJsonValue(QStringLiteral("ro"))) {
+        *why = QStringLiteral("\"access\" is not \"rw\" or \"ro\"");
+        return false;
+    }
+    if (!readOnly.isUndefined() && !readOnly.isBool()) {
+        *why = QStringLiteral("\"readOnly\" is not true or false");
+        return false;
+    }
+    entry->readOnly = access == QJsonValue(QStringLiteral("ro")) || readOnly.toBool(false);
+
+    const bool text = entry->type == DataType::String;
+    const QJsonValue elements = object.value(QStringLiteral("elements"));
+    if (!elements.isUndefined()) {
+        double count = 0;
+        if (text || !wholeNumberOf(elements, 1, 65535, &count)) {
+            *why = text ? QStringLiteral("a STRING has no \"elements\"")
+                        : QStringLiteral("\"elements\" is not a whole number from 1 to 65535");
+            return false;
+        }
+        entry->elements = int(count);
+    }
+    if (!textOf(object, QStringLiteral("unit"), &entry->unit, why)
+        || !textOf(object, QStringLiteral("description"), &entry->description, why))
+        return false;
+
+    for (const char *key : {"min", "max"}) {
+        const QString k = QString::fromLatin1(key);
+        if (object.value(k).isUndefined())
+            continue;
+        double bound = 0;
+        if (text) {
+            *why = QStringLiteral("bad range: a STRING has no \"%1\"").arg(k);
+            return false;
+        }
+        if (!numberOf(object, k, entry->type, &bound, why)) {
+            *why = QStringLiteral("bad range: ") + *why;
+            return false;
+        }
+        (k == QLatin1String("min") ? entry->min : entry->max) = bound;
+    }
+    if (entry->min && entry->max && *entry->min > *entry->max) {
+        *why = QStringLiteral("bad range: \"min\" %1 lies above \"max\" %2")
+                   .arg(CatalogueEntry::numberText(*entry->min),
+                        CatalogueEntry::numberText(*entry->max));
+        return false;
+    }
+    const QJsonValue value = object.value(QStringLiteral("value"));
+    return text ? textStart(value, entry, why) : numericStart(value, entry, why);
+}
+
+QString duplicateOf(const CatalogueEntry &entry, int index, const QHash<QString, int> &byName,
+                    const QHash<int, int> &byNumber)
+{
+    if (byNumber.contains(entry.number))
+        return QStringLiteral("number %1 appears twice (entries %2 and %3)")
+            .arg(entry.number)
+            .arg(byNumber.value(entry.number))
+            .arg(index);
+    if (!entry.name.isEmpty() && byName.contains(entry.name))
+        return QStringLiteral("name \"%1\" appears twice (entries %2 and %3)")
+            .arg(entry.name)
+            .arg(byName.value(entry.name))
+            .arg(index);
+    return QString();
+}
+
+} // namespace
+
+bool CatalogueEntry::allows(double value) const
+{
+    if (type == DataType::Float32) {
+        const auto f = float(value);
+        return (!min || f >= float(*min)) && (!max || f <= float(*max));
+    }
+    return (!min || value >= *min) && (!max || value <= *max);
+}
+
+QString CatalogueEntry::rangeText() const
+{
+    if (min && max)
+        return QStringLiteral("%1 to %2").arg(numberText(*min), numberText(*max));
+    if (min)
+        return QStringLiteral("%1 or more").arg(numberText(*min));
+    if (max)
+        return QStringLiteral("%1 or less").arg(numberText(*max));
+    return QString();
+}
+
+QString CatalogueEntry::numberText(double value)
+{
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+bool Catalogue::load(const QString &path, Catalogue *catalogue, QString *error)
+{
+    const QString source = QStringLiteral("catalogue \"%1\"").arg(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("%1: %2").arg(source, file.errorString());
+        return false;
+    }
+    Catalogue loaded;
+    if (!fromJson(file.readAll(), source, Names::Required, &loaded, error))
+        return false;
+    loaded.path = path;
+    *catalogue = loaded;
+    return true;
+}
+
+bool Catalogue::fromJson(const QByteArray &json, const QString &source, Names names,
+                         Catalogue *catalogue, QString *error)
+{
+    auto refuse = [&](const QString &why) {
+        *error = QStringLiteral("%1: %2").arg(source, why);
+        return false;
+    };
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (document.isNull())
+        return refuse(QStringLiteral("not JSON: %1 at offset %2")
+                          .arg(parseError.errorString())
+                          .arg(parseError.offset));
+    if (!document.isObject())
+        return refuse(QStringLiteral("not a JSON object"));
+    const QJsonObject root = document.object();
+    Catalogue parsed;
+    for (auto it = root.begin(); it != root.end(); ++it) {
+        const QString key = it.key();
+        if (key != QLatin1String("drive") && key != QLatin1String("version")
+            && key != QLatin1String("parameters"))
+            return refuse(QStringLiteral("unknown key \"%1\" (known: drive, version, "
+                                         "parameters)")
+                              .arg(key));
+    }
+    const QJsonValue drive = root.value(QStringLiteral("drive"));
+    if (!drive.isUndefined() && !drive.isString())
+        return refuse(QStringLiteral("\"drive\" is not a string"));
+    parsed.drive = drive.toString();
+    const QJsonValue version = root.value(QStringLiteral("version"));
+    double versionNumber = 0;
+    if (!version.isUndefined() && !wholeNumberOf(version, 0, 2147483647, &versionNumber))
+        return refuse(QStringLiteral("\"version\" is not a whole number of 0 or more"));
+    parsed.version = int(versionNumber);
+    const QJsonValue list = root.value(QStringLiteral("parameters"));
+    if (!list.isArray())
+        return refuse(QStringLiteral("no \"parameters\" array"));
+
+    const QJsonArray items = list.toArray();
+    QHash<QString, int> byName;
+    QHash<int, int> byNumber;
+    for (int i = 0; i < items.size(); ++i) {
+        CatalogueEntry entry;
+        QString why;
+        if (!items.at(i).isObject())
+            why = QStringLiteral("not an object");
+        else if (entryFromJson(items.at(i).toObject(), names, &entry, &why))
+            why = duplicateOf(entry, i, byName, byNumber);
+        if (!why.isEmpty())
+            return refuse(QStringLiteral("entry %1%2: %3")
+                              .arg(i)
+                              .arg(entry.name.isEmpty() ? QString()
+                                                        : QStringLiteral(" (%1)").arg(quoted(entry.name)))
+                              .arg(why));
+        byNumber.insert(entry.number, i);
+        if (!entry.name.isEmpty())
+            byName.insert(entry.name, i);
+        parsed.entries.append(entry);
+    }
+    parsed.sha256 = QString::fromLatin1(
+        QCryptographicHash::hash(json, QCryptographicHash::Sha256).toHex());
+    *catalogue = parsed;
+    return true;
+}
+
+const CatalogueEntry *Catalogue::find(const QString &name) const
+{
+    for (const CatalogueEntry &entry : entries) {
+        if (entry.name == name)
+            return &entry;
+    }
+    return nullptr;
+}
+
+QString Catalogue::fileName() const
+{
+    return QFileInfo(path).fileName();
+}
+
+} // namespace LustBus

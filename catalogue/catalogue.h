@@ -1,0 +1,51 @@
+// A drive's parameter catalogue: one JSON file that names and describes the drive's
+// parameters for the tools and gives the simulator its table (see docs/catalogue.md).
+//
+//   { "drive": "CDE sample", "version": 1,
+//     "parameters": [
+//       { "name": "speed_setpoint", "number": 12, "type": "INT16", "unit": "rpm",
+//         "access": "rw", "min": -3000, "max": 3000, "description": "...",
+//         "value": -1234 },
+//       { "name": "gains", "number": 101, "type": "INT16", "elements": 8,
+//         "value": [0, -1, 2, -3, 4, -5, 6, -7] } ] }
+//
+// Every entry is checked; the first fault refuses the whole file with a message that
+// names the file, the entry (index and name) and the cause: an unknown key, a bad or
+// duplicate name or number, an unknown type, a bad range, a value that does not fit its
+// type or lies outside the range.
+#ifndef LUSTBUS_CATALOGUE_H
+#define LUSTBUS_CATALOGUE_H
+
+#include "catalogueentry.h"
+
+#include <QtCore/QList>
+#include <QtCore/QString>
+
+namespace LustBus {
+
+class Catalogue
+{
+public:
+    // A catalogue names every parameter; the simulator's bare tables need not.
+    enum class Names { Required, Optional };
+
+    // "catalogue \"PATH\": ..." in error when the file does not open or is refused.
+    static bool load(const QString &path, Catalogue *catalogue, QString *error);
+    // source starts every message ("parameter table", "catalogue \"PATH\"").
+    static bool fromJson(const QByteArray &json, const QString &source, Names names,
+                         Catalogue *catalogue, QString *error);
+
+    const CatalogueEntry *find(const QString &name) const;
+
+    QString drive;
+    int version = 0;
+    QString path;   //!< the file it came from, as given
+    QString sha256; //!< of the file's bytes, lower-case hex: which catalogue made a set
+    QList<CatalogueEntry> entries; //!< in the file's order
+
+    QString fileName() const; //!< the path's last part
+};
+
+} // namespace LustBus
+
+#endif // LUSTBUS_CATALOGUE_H

@@ -1,0 +1,149 @@
+#include "backupcommand.h"
+
+#include "catalogueaccess.h"
+#include "catalogueoption.h"
+#include "console.h"
+#include "exitstatus.h"
+#include "parameterset.h"
+#include "progressbar.h"
+
+#include <QtCore/QDateTime>
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QSaveFile>
+
+QString BackupCommand::summary() const
+{
+    return QStringLiteral("saves every parameter of the catalogue as a parameter set");
+}
+
+QString BackupCommand::description() const
+{
+    return QStringLiteral(
+        "Reads every parameter of the catalogue (--catalogue FILE or $LUSTBUS_CATALOGUE)\n"
+        "from one station, each once, arrays in as few requests as a telegram allows, and\n"
+        "writes a parameter set: JSON with the drive, the catalogue's file name and SHA-256,\n"
+        "the station, the link, the time (ISO 8601, UTC) and every value in its typed form,\n"
+        "to -o FILE or standard output. A progress bar runs on stderr on a terminal.\n"
+        "\n"
+        "A parameter that cannot be read is listed on stderr and in the set with the\n"
+        "driver's error text, the set is marked incomplete (\"complete\": false) and backup\n"
+        "exits with 1; the set is written all the same. diff compares sets, restore writes\n"
+        "one back.");
+}
+
+QString BackupCommand::epilogue() const
+{
+    return QStringLiteral(
+               "With --json and -o, stdout carries one object: file, drive, catalogue, station,\n"
+               "parameters (how many), failed (the names) and complete. Without -o the set\n"
+               "itself is that object; on a failure it also has \"error\" and \"exit\", which\n"
+               "diff and restore pass over. -o replaces FILE only once the set is whole.\n"
+               "\n")
+           + linkNotes()
+           + QStringLiteral("\n"
+                            "Examples:\n"
+                            "  lustbus backup -o axis1.json --port /dev/ttyUSB0 --station 1\n"
+                            "  lustbus backup --sim --catalogue catalogues/sample.json > set.json\n");
+}
+
+QList<QCommandLineOption> BackupCommand::options() const
+{
+    QList<QCommandLineOption> list{
+        CatalogueOption::option(),
+        QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
+                           QStringLiteral("Writes the set to FILE instead of standard output."),
+                           QStringLiteral("FILE")),
+        QCommandLineOption(QStringLiteral("json"),
+                           QStringLiteral("Prints one JSON object: what was saved, or error and "
+                                          "exit (see below).")),
+    };
+    return list + LinkOptions::options();
+}
+
+int BackupCommand::run(const QCommandLineParser &parser)
+{
+    int status = ExitSuccess;
+    if (!readLinkOptions(parser, &status) || !readCatalogue(parser, true, &status))
+        return status;
+    const QString output = parser.value(QStringLiteral("output"));
+    const bool json = parser.isSet(QStringLiteral("json"));
+    if (parser.isSet(QStringLiteral("output")) && output.isEmpty())
+        return usageError(QStringLiteral("bad -o '': expected a file name"));
+    if (!openLink(&status))
+        return status;
+
+    const LustBus::Catalogue &catalogue = m_catalogue;
+    ParameterSet set;
+    set.drive = catalogue.drive;
+    set.catalogue = catalogue.fileName();
+    set.catalogueSha256 = catalogue.sha256;
+    set.station = m_options.protocol.stationid;
+    set.link = m_factory.description();
+    set.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+
+    CatalogueAccess access(driver(), link(), requestHook());
+    ProgressBar progress(int(catalogue.entries.size()), Console::errIsAnsiTerminal());
+    QStringList failed;
+    for (int i = 0; i < catalogue.entries.size(); ++i) {
+        const LustBus::CatalogueEntry &entry = catalogue.entries.at(i);
+        progress.show(i, entry.name);
+        ParameterSet::Value value = ParameterSet::describe(entry);
+        const CatalogueAccess::Outcome outcome = access.read(entry, &value.host, &value.error);
+        if (outcome == CatalogueAccess::Stopped) {
+            progress.clear();
+            return signalExit();
+        }
+        if (outcome == CatalogueAccess::Failed) {
+            progress.clear();
+            failed.append(entry.name);
+            Console::err() << "lustbus backup: " << entry.name << ": " << value.error << Qt::endl;
+        }
+        set.values.append(value);
+    }
+    progress.clear();
+
+    QJsonObject document = set.toJson();
+    const QString message = QStringLiteral("%1 of %2 parameters could not be read; the set is "
+                                           "marked incomplete")
+                                .arg(failed.size())
+                                .arg(catalogue.entries.size());
+    if (!output.isEmpty()) {
+        QSaveFile file(output);
+        const QByteArray bytes = QJsonDocument(document).toJson();
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
+            || !file.commit())
+            return failure(ExitOutputError,
+                           QStringLiteral("cannot write %1: %2").arg(output, file.errorString()));
+        const QJsonObject summary{{QStringLiteral("file"), output},
+                                  {QStringLiteral("drive"), set.drive},
+                                  {QStringLiteral("catalogue"), set.catalogue},
+                                  {QStringLiteral("station"), set.station},
+                                  {QStringLiteral("parameters"), int(set.values.size())},
+                                  {QStringLiteral("failed"), QJsonArray::fromStringList(failed)},
+                                  {QStringLiteral("complete"), failed.isEmpty()}};
+        if (!json)
+            printStatistics();
+        if (!failed.isEmpty()) {
+            addJsonFields(summary);
+            return failure(ExitDriverError, message);
+        }
+        if (json)
+            Console::out() << QJsonDocument(summary).toJson(QJsonDocument::Compact) << '\n';
+        Console::err() << "lustbus backup: " << set.values.size() << " parameters of "
+                       << set.catalogue << " from station " << set.station << " saved to "
+                       << output << Qt::endl;
+        return ExitSuccess;
+    }
+    if (!json)
+        printStatistics();
+    if (!failed.isEmpty() && json) {
+        // The one object on stdout is the set, with the failure's members.
+        addJsonFields(document);
+        return failure(ExitDriverError, message);
+    }
+    Console::out() << QJsonDocument(document).toJson(json ? QJsonDocument::Compact
+                                                          : QJsonDocument::Indented)
+                   << (json ? "\n" : "");
+    return failed.isEmpty() ? ExitSuccess : failure(ExitDriverError, message);
+}

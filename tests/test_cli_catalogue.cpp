@@ -1,0 +1,405 @@
+// Parameter catalogues and parameter sets through the built lustbus program: catalogue
+// files refused with their faults, names and units against "lustbus simulate
+// --catalogue" on a pseudo-terminal, and the backup, diff and restore of a drive.
+#include <gtest/gtest.h>
+
+#include "cliprocess.h"
+
+#include <QtCore/QFile>
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QTemporaryDir>
+
+namespace {
+
+const QString SampleCatalogue = QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE);
+
+// A file in a temporary directory, for catalogues and parameter sets.
+class Files
+{
+public:
+    QString write(const QString &name, const QByteArray &content)
+    {
+        QFile file(path(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return file.fileName();
+    }
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QByteArray read(const QString &name) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Each fault of a catalogue file, refused before anything runs: exit 2 and a message
+// that names the file, the entry and the cause.
+TEST(Catalogue, EachFaultIsRefusedWithTheFileTheEntryAndTheCause)
+{
+    const char *ok = R"({"name": "speed", "number": 12, "type": "INT16"})";
+    const struct { const char *entries, *message; } faults[] = {
+        {"{", "not JSON: "},
+        {R"({"name": "speed", "number": 12, "type": "INT16", "minimum": 0})",
+         R"(entry 0 ("speed"): unknown key "minimum" (known: name, number, type)"},
+        {R"({"name": "9lives", "number": 12, "type": "INT16"})",
+         R"(entry 0: "name" "9lives" is not a name)"},
+        {R"({"number": 12, "type": "INT16"})", R"(entry 0: no "name")"},
+        {"%1, {\"name\": \"speed\", \"number\": 13, \"type\": \"INT8\"}",
+         R"(entry 1 ("speed"): name "speed" appears twice (entries 0 and 1))"},
+        {"%1, {\"name\": \"torque\", \"number\": 12, \"type\": \"INT8\"}",
+         R"(entry 1 ("torque"): number 12 appears twice (entries 0 and 1))"},
+        {R"({"name": "speed", "number": 70000, "type": "INT16"})",
+         R"("number" is not a whole number from 0 to 65535)"},
+        {R"({"name": "speed", "number": 12, "type": "WORD"})",
+         R"(entry 0 ("speed"): "type" "WORD" is not a data type: INT8, USIGN8)"},
+        {R"({"name": "speed", "number": 12, "type": "INT16", "access": "w"})",
+         R"("access" is not "rw" or "ro")"},
+        {R"({"name": "speed", "number": 12, "type": "INT16", "min": 5, "max": 1})",
+         R"(entry 0 ("speed"): bad range: "min" 5 lies above "max" 1)"},
+        {R"({"name": "speed", "number": 12, "type": "INT16", "max": 40000})",
+         R"(bad range: "max" 40000 does not fit INT16)"},
+        {R"({"name": "speed", "number": 12, "type": "INT16", "min": 0, "max": 10, "value": 11})",
+         R"(entry 0 ("speed"): "value" 11 lies outside the range 0 to 10)"},
+        {R"({"name": "gains", "number": 101, "type": "INT16", "elements": 3, "value": [1, 2.5, 3]})",
+         R"(element 1 of "value": 2.5 is not a whole number, as INT16 needs)"},
+        {R"({"name": "gains", "number": 101, "type": "INT16", "elements": 8, "value": [1, 2]})",
+         R"("value" has 2 elements, "elements" says 8)"},
+        {R"({"name": "label", "number": 19, "type": "STRING", "elements": 8})",
+         R"(a STRING has no "elements")"},
+    };
+    Files files;
+    for (const auto &fault : faults) {
+        const QString entries = QString::fromUtf8(fault.entries).replace(QLatin1String("%1"),
+                                                                          QLatin1String(ok));
+        const QString file = files.write(QStringLiteral("drive.json"),
+                                         entries == QLatin1String("{")
+                                             ? QByteArray("{")
+                                             : ("{\"parameters\": [" + entries + "]}").toUtf8());
+        const Result r = lustbus(QStringList{QStringLiteral("simulate"),
+                                             QStringLiteral("--catalogue"), file});
+        EXPECT_EQ(r.exitCode, 2) << fault.entries << '\n' << describe(r);
+        EXPECT_TRUE(r.err.startsWith(QStringLiteral("lustbus simulate: catalogue \"%1\": ").arg(file)))
+            << describe(r);
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(fault.message))) << describe(r);
+    }
+    // From the environment the variable is named too.
+    const Result r = lustbus(args("simulate"), 20000,
+                             {QStringLiteral("LUSTBUS_CATALOGUE=") + files.path("none.json")});
+    EXPECT_EQ(r.exitCode, 2) << describe(r);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("LUSTBUS_CATALOGUE: catalogue \"%1\": ")
+                                   .arg(files.path("none.json"))))
+        << describe(r);
+}
+
+// The sample catalogue on "lustbus simulate --catalogue": start values, NAK for "ro",
+// names with units in every form, and writes checked before anything is sent (each
+// refused one is read back unchanged).
+TEST(Catalogue, NamesUnitsAndChecksAgainstTheSimulator)
+{
+    SimulatorProcess simulator(QStringList{QStringLiteral("--pty"), QStringLiteral("--catalogue"),
+                                           SampleCatalogue});
+    ASSERT_FALSE(simulator.link().isEmpty());
+    const QStringList link = simulator.link() + args("--timeout 300 --retries 0");
+    const QStringList catalogue{QStringLiteral("--catalogue"), SampleCatalogue};
+    const struct { const char *arguments; int exitCode; const char *out, *err; } runs[] = {
+        {"read INT32Q16:18", 0, "2.50", ""},
+        {"write USIGN32:20 1", 1, "", "write USIGN32:20> invalid param no."},
+        {"write USIGN16:106:0 1", 1, "", "write USIGN16:106:0> invalid param no."},
+        {"read speed_setpoint", 0, "-1234 rpm", ""},
+        {"read speed_setpoint --json", 0,
+         R"({"address":"INT16:12","count":1,"hex":"2EFB","kind":2,"name":"speed_setpoint",
+             "unit":"rpm","value":-1234})", ""},
+        {"read gains", 0, "0, -1, 2, -3, 4, -5, 6, -7", ""},
+        {"read gains[3]", 0, "-3", ""},
+        {"read ramp_times[1..2]", 0, "2.00, 3.00 s", ""},
+        {"read position_table[6] --count 2", 0, "600000, 700000 inc", ""},
+        {"read control_word.4 --count 8", 0, "00111101", ""},
+        {"read drive_name", 0, "LUST CDE SIM", ""},
+        {"read cam_profile[298..299]", 0, "42, 43", ""},
+        {"write speed_setpoint 1500", 0, "written speed_setpoint = 1500 rpm", ""},
+        {"write gains[2..4] 7,8,9", 0, "written gains[2..4] = 7, 8, 9", ""},
+        {"write ramp_time 0.07", 0, "written ramp_time = 0.05 s (0.07 is not a multiple of 0.05)",
+         ""},
+        {"write control_word.0 0", 0, "written control_word.0 = 0", ""},
+        {"write drive_name AXIS~2", 0, "written drive_name = AXIS 2", ""},
+        {"read speed_setpoint", 0, "1500 rpm", ""},
+        {"read gains", 0, "0, -1, 7, 8, 9, -5, 6, -7", ""},
+        {"read control_word", 0, "43980", ""},
+        {"read drive_name", 0, "AXIS 2", ""},
+        // Refused before anything is sent.
+        {"write speed_setpoint 4000", 2, "",
+         "'speed_setpoint': 4000 rpm lies outside its range -3000 to 3000 rpm (catalogue "
+         "sample.json); nothing was sent"},
+        {"write ramp_times[1] 1,120", 2, "", "'ramp_times[1]': element 2 = 120.00 s lies outside"},
+        {"write firmware_version 1", 2, "",
+         "'firmware_version' is read-only (access \"ro\" in catalogue sample.json)"},
+        {"write gains 1,2,3", 2, "", "'gains' names 8 elements, and the value has 3"},
+        {"write gains[6] 1,2,3", 2, "", "3 values from element 6 reach past the last element"},
+        {"write ramp_time.2 1", 2, "", "which a bit write cannot check"},
+        {"read speed_setpoint", 0, "1500 rpm", ""},
+        {"read ramp_times", 0, "1.00, 2.00, 3.00, 4.00 s", ""},
+        // Names the catalogue does not have, forms that do not fit the parameter.
+        {"read speedx", 2, "", "catalogue sample.json has no parameter 'speedx'"},
+        {"read gains[7..9]", 2, "", "'gains[7..9]': gains has elements 0 to 7"},
+        {"read gains[5..2]", 2, "", "the range 5..2 runs backwards"},
+        {"read gains[1..2] --count 2", 2, "", "--count and the range [1..2] both give"},
+        {"read speed_setpoint[1]", 2, "", "speed_setpoint is a simple parameter"},
+        {"read cam_profile", 2, "", "300 elements of USIGN8 are more than one request carries "
+                                     "(255); name a range such as cam_profile[0..254]"},
+        {"read gains{1}", 2, "", "expected a catalogue name NAME, NAME[I]"},
+    };
+    for (const auto &run : runs) {
+        const Result r = lustbus(args(run.arguments) + catalogue + link);
+        EXPECT_EQ(r.exitCode, run.exitCode) << run.arguments << '\n' << describe(r);
+        if (*run.out == '{')
+            EXPECT_EQ(r.out.trimmed().toStdString(), compact(run.out)) << run.arguments;
+        else
+            EXPECT_EQ(r.out.trimmed().toStdString(), run.out) << run.arguments;
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(run.err))) << run.arguments << '\n'
+                                                                 << describe(r);
+    }
+
+    // The variable stands for the option; a name without any catalogue says what it needs.
+    const QStringList watch = args("watch speed_setpoint gains[0..1] --samples 1") + link;
+    const Result fromVariable =
+        lustbus(watch, 20000, {QStringLiteral("LUSTBUS_CATALOGUE=") + SampleCatalogue});
+    EXPECT_EQ(fromVariable.exitCode, 0) << describe(fromVariable);
+    EXPECT_TRUE(fromVariable.out.contains(QLatin1String(",speed_setpoint,1500,")))
+        << describe(fromVariable);
+    EXPECT_TRUE(fromVariable.out.contains(QLatin1String(",gains[0..1],\"0, -1\",")))
+        << describe(fromVariable);
+    const Result without = lustbus(watch);
+    EXPECT_EQ(without.exitCode, 2) << describe(without);
+    EXPECT_TRUE(without.err.contains(QLatin1String("a name needs the drive's catalogue: give "
+                                                   "--catalogue FILE or set LUSTBUS_CATALOGUE")))
+        << describe(without);
+}
+
+// list shows the catalogue without a link, and with --values every live value.
+TEST(Catalogue, ListShowsTheCatalogueAndItsLiveValues)
+{
+    const QStringList catalogue{QStringLiteral("--catalogue"), SampleCatalogue};
+    const Result table = lustbus(QStringList{QStringLiteral("list")} + catalogue);
+    ASSERT_EQ(table.exitCode, 0) << describe(table);
+    const QStringList lines = table.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2 + 21) << describe(table);
+    EXPECT_EQ(lines[0], QStringLiteral("CDE sample (sample.json, version 1): 21 parameters"));
+    EXPECT_EQ(lines[1].simplified(),
+              QStringLiteral("name number type elements unit access range"));
+    EXPECT_EQ(lines[4].simplified(), QStringLiteral("speed_setpoint 12 INT16 - rpm rw -3000 to 3000"));
+    EXPECT_EQ(lines[15].simplified(), QStringLiteral("gains 101 INT16 8 - rw -"));
+
+    const Result values = lustbus(args("list --values --json --sim --stats") + catalogue);
+    ASSERT_EQ(values.exitCode, 0) << describe(values);
+    const QJsonObject object = json(values.out);
+    const QJsonArray parameters = object.value(QLatin1String("parameters")).toArray();
+    ASSERT_EQ(parameters.size(), 21);
+    EXPECT_EQ(compact(parameters[2].toObject()),
+              compact(R"({"name":"speed_setpoint","number":12,"type":"INT16","unit":"rpm",
+                  "access":"rw","min":-3000,"max":3000,"value":-1234,
+                  "description":"Speed the drive runs at in speed mode"})"));
+    EXPECT_EQ(parameters[20].toObject().value(QLatin1String("value")).toArray().size(), 300);
+    // Each parameter once, the 300 bytes in two requests: 22 in all.
+    EXPECT_EQ(object.value(QLatin1String("stats")).toObject().value(QLatin1String("stations"))
+                  .toArray()[0].toObject().value(QLatin1String("requests")).toInt(), 22);
+
+    const Result none = lustbus(args("list"));
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_TRUE(none.err.contains(QLatin1String("no catalogue given: name the drive's parameter "
+                                                "catalogue with --catalogue FILE")))
+        << describe(none);
+}
+
+// The round trip of a drive: backup, a change, diff --live shows it, restore puts it
+// back, diff --live is equal. A read-only parameter that differs is reported and not
+// written; a set from another catalogue is refused unless --force.
+TEST(Catalogue, BackupDiffRestoreRoundTrip)
+{
+    SimulatorProcess simulator(QStringList{QStringLiteral("--pty"), QStringLiteral("--catalogue"),
+                                           SampleCatalogue});
+    ASSERT_FALSE(simulator.link().isEmpty());
+    Files files;
+    const QString set = files.path("axis1.json");
+    const QStringList link = simulator.link() + args("--timeout 300 --retries 0")
+                             + QStringList{QStringLiteral("--catalogue"), SampleCatalogue};
+    auto run = [&](const QString &arguments) { return lustbus(args(arguments.toUtf8()) + link); };
+
+    Result r = run(QStringLiteral("backup -o ") + set);
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("21 parameters of sample.json from station 1 saved "
+                                              "to %1").arg(set)))
+        << describe(r);
+    QJsonObject saved = json(QString::fromUtf8(files.read("axis1.json")));
+    EXPECT_EQ(saved.value(QLatin1String("catalogue")).toString(), QStringLiteral("sample.json"));
+    EXPECT_EQ(saved.value(QLatin1String("catalogueSha256")).toString().size(), 64);
+    EXPECT_TRUE(saved.value(QLatin1String("complete")).toBool());
+    EXPECT_TRUE(saved.value(QLatin1String("time")).toString().endsWith(QLatin1Char('Z')));
+    EXPECT_EQ(compact(saved.value(QLatin1String("parameters")).toArray()[13].toObject()),
+              compact(R"({"name":"gains","number":101,"type":"INT16","elements":8,
+                  "value":[0,-1,2,-3,4,-5,6,-7]})"));
+
+    for (const char *change : {"write speed_setpoint 1500", "write gains[2..3] 9,9",
+                               "write drive_name NEW"})
+        ASSERT_EQ(run(QLatin1String(change)).exitCode, 0) << change;
+    r = run(QStringLiteral("diff %1 --live").arg(set));
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_EQ(r.out.toStdString(), "speed_setpoint: -1234 rpm -> 1500 rpm\n"
+                                   "drive_name: \"LUST CDE SIM\" -> \"NEW\"\n"
+                                   "gains[2]: 2 -> 9\n"
+                                   "gains[3]: -3 -> 9\n");
+    r = run(QStringLiteral("diff %1 --live --json").arg(set));
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_EQ(compact(json(r.out).value(QLatin1String("differences")).toArray()[0].toObject()),
+              compact(R"({"name":"speed_setpoint","unit":"rpm","a":-1234,"b":1500})"));
+    // Two sets: the same lines.
+    ASSERT_EQ(run(QStringLiteral("backup -o ") + files.path("now.json")).exitCode, 0);
+    r = run(QStringLiteral("diff %1 %2").arg(set, files.path("now.json")));
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(r.out.startsWith(QLatin1String("speed_setpoint: -1234 rpm -> 1500 rpm\n")));
+
+    r = run(QStringLiteral("restore %1 --dry-run").arg(set));
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(r.out.contains(QLatin1String("speed_setpoint: would write (1500 rpm -> -1234 rpm)\n")));
+    EXPECT_EQ(run(QStringLiteral("diff %1 --live").arg(set)).exitCode, 1);
+    r = run(QStringLiteral("restore ") + set);
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    for (const char *line : {"speed_setpoint: written (1500 rpm -> -1234 rpm)\n",
+                             "gains: written (0, -1, 9, 9, 4, -5, 6, -7 -> 0, -1, 2, -3, 4, -5, 6, -7)\n",
+                             "drive_name: written (\"NEW\" -> \"LUST CDE SIM\")\n",
+                             "cam_profile: unchanged\n"})
+        EXPECT_TRUE(r.out.contains(QLatin1String(line))) << line << '\n' << describe(r);
+    EXPECT_TRUE(r.err.contains(QLatin1String("3 written, 18 unchanged, 0 read-only and different")))
+        << describe(r);
+    r = run(QStringLiteral("diff %1 --live").arg(set));
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(r.out.isEmpty()) << describe(r);
+
+    // A read-only parameter that differs, and a value outside its range: neither written.
+    QJsonArray parameters = saved.value(QLatin1String("parameters")).toArray();
+    QJsonObject firmware = parameters[10].toObject();
+    firmware.insert(QStringLiteral("value"), 1);
+    parameters[10] = firmware;
+    QJsonObject ramp = parameters[7].toObject();
+    ramp.insert(QStringLiteral("value"), 200);
+    parameters[7] = ramp;
+    saved.insert(QStringLiteral("parameters"), parameters);
+    const QString edited = files.write(QStringLiteral("edited.json"), QJsonDocument(saved).toJson());
+    r = run(QStringLiteral("restore ") + edited);
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(r.out.contains(QLatin1String("firmware_version: read-only and different (live "
+                                             "66051, set 1); not written\n")))
+        << describe(r);
+    EXPECT_TRUE(r.out.contains(QLatin1String("ramp_time: failed: the set's value lies outside the "
+                                             "range 0 to 100; not written\n")))
+        << describe(r);
+    EXPECT_EQ(run(QStringLiteral("read firmware_version")).out.trimmed(), QStringLiteral("66051"));
+
+    // Another catalogue: refused, with --force compared and restored by name.
+    QFile sample(SampleCatalogue);
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    const QStringList otherCatalogue{
+        QStringLiteral("--catalogue"),
+        files.write(QStringLiteral("other.json"),
+                    sample.readAll().replace("\"version\": 1", "\"version\": 2"))};
+    for (const QStringList &command : {QStringList{QStringLiteral("restore"), set},
+                                       QStringList{QStringLiteral("diff"), set,
+                                                   QStringLiteral("--live")}}) {
+        r = lustbus(command + simulator.link() + otherCatalogue);
+        EXPECT_EQ(r.exitCode, 2) << describe(r);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("%1 was made with catalogue sample.json (SHA-256 ")
+                                       .arg(set)))
+            << describe(r);
+        EXPECT_TRUE(r.err.contains(QLatin1String("not with other.json"))) << describe(r);
+    }
+    r = lustbus(QStringList{QStringLiteral("restore"), set, QStringLiteral("--force")}
+                + simulator.link() + otherCatalogue);
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(r.err.contains(QLatin1String("0 written, 21 unchanged"))) << describe(r);
+}
+
+// A set file is checked whole: diff names the file, the entry and the cause.
+TEST(Catalogue, ABadSetIsBadInput)
+{
+    Files files;
+    const char *head = R"({"format": "lustbus parameter set", "version": 1, "drive": "d",
+        "catalogue": "c.json", "catalogueSha256": "00", "station": 1, "link": "l",
+        "time": "t", "parameters": [)";
+    const struct { const char *content, *message; } sets[] = {
+        {"[]", "not a parameter set (no \"format\": \"lustbus parameter set\")"},
+        {R"({"name": "x", "number": 1, "type": "INT8", "value": 128}]})",
+         R"(entry 0 ("x"): "value": bad INT8 value 128: expected an integer from -128 to 127)"},
+        {R"({"name": "x", "number": 1, "type": "INT8"}]})",
+         R"(entry 0 ("x"): needs either a "value" or an "error" text)"},
+        {R"({"name": "g", "number": 1, "type": "INT16", "elements": 3, "value": [1, 2]}]})",
+         R"("value" has 2 elements, "elements" says 3)"},
+        {R"({"name": "x", "number": 1, "type": "INT8", "value": 1, "colour": 2}]})",
+         R"(unknown key "colour")"},
+    };
+    for (const auto &bad : sets) {
+        const QByteArray content = *bad.content == '[' ? QByteArray(bad.content)
+                                                       : QByteArray(head) + bad.content;
+        const QString file = files.write(QStringLiteral("bad.json"), content);
+        const Result r = lustbus(QStringList{QStringLiteral("diff"), file, file});
+        EXPECT_EQ(r.exitCode, 2) << describe(r);
+        EXPECT_TRUE(r.err.startsWith(QStringLiteral("lustbus diff: parameter set \"%1\": ").arg(file)))
+            << describe(r);
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(bad.message))) << describe(r);
+    }
+}
+
+// A parameter that cannot be read is listed with the driver's text and marks the set
+// incomplete (exit 1); restore skips it. The default table holds -2.5 in parameter 18,
+// which the driver's simple INT32Q16 read cannot give.
+TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
+{
+    SimulatorProcess defaultTable(args("--pty"));
+    ASSERT_FALSE(defaultTable.link().isEmpty());
+    Files files;
+    const QStringList link = defaultTable.link()
+                             + QStringList{QStringLiteral("--catalogue"), SampleCatalogue};
+    const char *why = "torque_offset: read INT32Q16:18> 32768.00 is where the driver's simple "
+                      "INT32Q16 read stops";
+    Result r = lustbus(args("backup --json") + link);
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(r.err.contains(QLatin1String(why))) << describe(r);
+    const QJsonObject set = json(r.out);
+    EXPECT_FALSE(set.value(QLatin1String("complete")).toBool());
+    EXPECT_EQ(set.value(QLatin1String("exit")).toInt(), 1);
+    EXPECT_EQ(set.value(QLatin1String("error")).toString(),
+              QStringLiteral("1 of 21 parameters could not be read; the set is marked incomplete"));
+    EXPECT_TRUE(set.value(QLatin1String("parameters")).toArray()[8].toObject()
+                    .value(QLatin1String("error")).toString().startsWith(QLatin1String("read INT32Q16:18> ")));
+
+    const QString file = files.write(QStringLiteral("incomplete.json"), r.out.toUtf8());
+    r = lustbus(QStringList{QStringLiteral("restore"), file} + link);
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(r.out.contains(QLatin1String("torque_offset: skipped: the set holds no value (read "
+                                             "INT32Q16:18> ")))
+        << describe(r);
+    r = lustbus(QStringList{QStringLiteral("diff"), file, QStringLiteral("--live")} + link);
+    EXPECT_EQ(r.exitCode, 0) << describe(r); // the same read fails on both sides
+}
+
+// The progress bar of backup runs on stderr only where that is a terminal taking ANSI
+// sequences; the set goes to its file either way.
+TEST(Catalogue, BackupShowsProgressOnlyOnATerminal)
+{
+    Files files;
+    for (const char *term : {"TERM=xterm", "TERM=dumb"}) {
+        TerminalProcess terminal(QStringList{QStringLiteral("backup"), QStringLiteral("--sim"),
+                                             QStringLiteral("--catalogue"), SampleCatalogue,
+                                             QStringLiteral("-o"), files.path("set.json")},
+                                 {QString::fromLatin1(term)}, TerminalProcess::BothStreams);
+        EXPECT_EQ(terminal.finish(), 0) << term;
+        const bool ansi = QByteArray(term) == "TERM=xterm";
+        EXPECT_EQ(terminal.shown.contains("\x1b[K"), ansi) << term << terminal.shown.constData();
+        EXPECT_EQ(terminal.shown.contains("cam_profile"), ansi) << terminal.shown.constData();
+        EXPECT_TRUE(terminal.shown.contains("21 parameters of sample.json from station 1 saved"));
+    }
+}
+
+} // namespace
