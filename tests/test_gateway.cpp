@@ -38,6 +38,21 @@ QStringList gatewayOn(const Simulator &sim, const char *more = "")
            + args(more);
 }
 
+// The servo's device under a name of its own, as a USB adapter's: unplugged, the name is
+// gone. The pseudo-terminal's own name is no such name: once the gateway lets go of it,
+// the next pseudo-terminal opened on the machine (another program's) gets its number.
+class BusDevice
+{
+public:
+    explicit BusDevice(const Simulator &sim) { plugIn(sim); }
+    QString name() const { return m_dir.filePath(QStringLiteral("servo")); }
+    void plugIn(const Simulator &sim) { EXPECT_TRUE(QFile::link(sim.slaveName(), name())); }
+    void unplug() { EXPECT_TRUE(QFile::remove(name())); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
 // A raw client: what it sends and receives is up to the test.
 class RawClient
 {
@@ -223,6 +238,7 @@ public:
     {
         EXPECT_TRUE(link.open()) << link.errorString().toStdString();
     }
+    void setTimeoutMs(int ms) { link.setProtocolSettings(ProtocolSettings(ms, 0, 1, 0)); }
     // The value's host bytes, or the driver's error text.
     std::string read(const char *address)
     {
@@ -252,7 +268,7 @@ TEST(GatewayClients, ALateReplyIsHeldBackFromAClientThatAskedAgain)
     ServiceProcess gateway(QStringLiteral("gateway"), gatewayOn(sim, "--timeout 1000"));
     DriverClient client(gateway.port(), 100);
     EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
-    client.link.setProtocolSettings(ProtocolSettings(3000, 0, 1, 0));
+    client.setTimeoutMs(3000);
     EXPECT_EQ(client.read("USIGN16:13"), "cd ab");
     EXPECT_THAT(gateway.stop().toStdString(), HasSubstr("2 exchanges, 1 errors"));
 }
@@ -322,31 +338,38 @@ TEST(GatewaySafety, ListenAddressAllowMaxClientsAndReadOnly)
 
 // The servo's device vanishes (an unplugged adapter) and comes back under the same
 // name: the client stays connected, gets no reply meanwhile, and answers come again.
+// Meanwhile another program's pseudo-terminal takes the number the servo's had, as on a
+// busy machine: it is not the bus.
 TEST(GatewayBus, TheBusDeviceGoesAwayAndComesBack)
 {
     Simulator sim;
     sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
     ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
-    QTemporaryDir dir;
-    const QString device = dir.filePath(QStringLiteral("servo"));
-    ASSERT_TRUE(QFile::link(sim.slaveName(), device));
+    BusDevice device(sim);
     ServiceProcess gateway(QStringLiteral("gateway"),
-                           QStringList{QStringLiteral("--port"), device, QStringLiteral("--settings"),
-                                       PtyLine}
+                           QStringList{QStringLiteral("--port"), device.name(),
+                                       QStringLiteral("--settings"), PtyLine}
                                + args("--listen 0 --timeout 1000 --reconnect-interval 50"));
-    // Time-outs well above a loaded machine's scheduling delays: a reply that came
-    // after the gateway gave up would otherwise pass for the next request's.
+    // Replies get time-outs well above a loaded machine's scheduling delays; a request
+    // that nothing answers is given up sooner.
     DriverClient client(gateway.port(), 1500);
     EXPECT_EQ(client.read("INT16:12"), "2e fb");
     sim.stop();
+    device.unplug();
+    client.setTimeoutMs(300);
     EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
+    Simulator otherProgram;
+    otherProgram.setStation(1, LustBusSim::ParameterTable::defaultTable());
+    ASSERT_TRUE(otherProgram.start(Simulator::Pty)) << otherProgram.errorString().toStdString();
+    QThread::msleep(60); // past the back-off of the failed reopen
     EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
     ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
-    ASSERT_TRUE(QFile::remove(device));
-    ASSERT_TRUE(QFile::link(sim.slaveName(), device));
-    QThread::msleep(100); // past the back-off of the failed reopen
+    device.plugIn(sim);
+    QThread::msleep(60);
+    client.setTimeoutMs(1500);
     EXPECT_EQ(client.read("INT16:12"), "2e fb");
     EXPECT_EQ(client.link.reconnectCount(), 0); // the client never lost its connection
+    EXPECT_EQ(otherProgram.counters().requests, 0u);
     const std::string err = gateway.stop().toStdString();
     EXPECT_THAT(err, HasSubstr("bus lost: "));
     EXPECT_THAT(err, HasSubstr("bus back after"));
