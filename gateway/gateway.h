@@ -14,7 +14,9 @@
 //     codec says the client will send none, or when it does not come within the client
 //     time-out.
 //   - A reply is held back from a client that sent anything meanwhile: it gave up on
-//     that request, and would take the reply for the answer to its next one.
+//     that request, and would take the reply for the answer to its next one. A reply
+//     later than the bus link's time-outs finds no exchange: the bus's input is
+//     dropped before each request goes out.
 //   - Misbehaving clients never hold the bus, as only complete requests reach it. A
 //     client that pauses inside a telegram longer than the client time-out is cut off;
 //     bytes that form no request are dropped and counted, and a client that sends

@@ -38,6 +38,21 @@ QStringList gatewayOn(const Simulator &sim, const char *more = "")
            + args(more);
 }
 
+// The servo's device under a name of its own, as a USB adapter's: unplugged, the name is
+// gone. The pseudo-terminal's own name is no such name: once the gateway lets go of it,
+// the next pseudo-terminal opened on the machine (another program's) gets its number.
+class BusDevice
+{
+public:
+    explicit BusDevice(const Simulator &sim) { plugIn(sim); }
+    QString name() const { return m_dir.filePath(QStringLiteral("servo")); }
+    void plugIn(const Simulator &sim) { EXPECT_TRUE(QFile::link(sim.slaveName(), name())); }
+    void unplug() { EXPECT_TRUE(QFile::remove(name())); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
 // A raw client: what it sends and receives is up to the test.
 class RawClient
 {
@@ -223,6 +238,7 @@ public:
     {
         EXPECT_TRUE(link.open()) << link.errorString().toStdString();
     }
+    void setTimeoutMs(int ms) { link.setProtocolSettings(ProtocolSettings(ms, 0, 1, 0)); }
     // The value's host bytes, or the driver's error text.
     std::string read(const char *address)
     {
@@ -238,23 +254,52 @@ public:
     std::unique_ptr<DriverInterface> driver = PluginFile::createDriver();
 };
 
-// A client that gave up on a slow reply and asked again must not take the late reply
-// for the answer to its new request: the driver tests only station and checksum.
-TEST(GatewayClients, ALateReplyIsHeldBackFromAClientThatAskedAgain)
+// A late reply never answers a later request (the driver tests only station and
+// checksum, so it would pass for the answer). Either the client gave up and asked again
+// while the gateway still waited: the reply is held back from it. Or the gateway gave
+// up first: the reply comes to the bus between exchanges and is dropped before the next
+// request goes out. The next request gets its own reply, or none once the bus is gone.
+TEST(GatewayClients, ALateReplyNeverAnswersALaterRequest)
 {
-    Simulator sim;
-    sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
-    LustBusSim::FaultPlan late;
-    QString error;
-    ASSERT_TRUE(LustBusSim::FaultPlan::parse(QStringLiteral("delay:1@300"), &late, &error));
-    sim.setFaultPlan(late);
-    ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
-    ServiceProcess gateway(QStringLiteral("gateway"), gatewayOn(sim, "--timeout 1000"));
-    DriverClient client(gateway.port(), 100);
-    EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
-    client.link.setProtocolSettings(ProtocolSettings(3000, 0, 1, 0));
-    EXPECT_EQ(client.read("USIGN16:13"), "cd ab");
-    EXPECT_THAT(gateway.stop().toStdString(), HasSubstr("2 exchanges, 1 errors"));
+    const struct
+    {
+        int busTimeoutMs, replyAfterMs, clientTimeoutMs;
+        bool busGoesAway; // after the first read
+        const char *second, *log;
+    } cases[] = {
+        {1000, 300, 100, false, "cd ab", "2 exchanges, 1 errors"},
+        {100, 500, 1000, false, "cd ab", "2 exchanges, 1 errors"},
+        {100, 500, 1000, true, "no response", "bus lost"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QStringLiteral("bus %1 ms, reply after %2 ms, client %3 ms%4")
+                         .arg(c.busTimeoutMs).arg(c.replyAfterMs).arg(c.clientTimeoutMs)
+                         .arg(c.busGoesAway ? ", then the bus goes" : "").toStdString());
+        Simulator sim;
+        sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
+        LustBusSim::FaultPlan late;
+        QString error;
+        ASSERT_TRUE(LustBusSim::FaultPlan::parse(QStringLiteral("delay:1@%1").arg(c.replyAfterMs),
+                                                 &late, &error));
+        sim.setFaultPlan(late);
+        ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
+        BusDevice device(sim);
+        ServiceProcess gateway(QStringLiteral("gateway"),
+                               QStringList{QStringLiteral("--port"), device.name(),
+                                           QStringLiteral("--settings"), PtyLine,
+                                           QStringLiteral("--listen"), QStringLiteral("0"),
+                                           QStringLiteral("--timeout"),
+                                           QString::number(c.busTimeoutMs)});
+        DriverClient client(gateway.port(), c.clientTimeoutMs);
+        EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
+        if (c.busGoesAway) {
+            sim.stop();
+            device.unplug();
+        }
+        client.setTimeoutMs(c.busGoesAway ? 300 : 1000); // nothing answers a gone bus
+        EXPECT_THAT(client.read("USIGN16:13"), HasSubstr(c.second));
+        EXPECT_THAT(gateway.stop().toStdString(), HasSubstr(c.log));
+    }
 }
 
 // --turnaround keeps the bus idle between two exchanges, also of one client.
@@ -322,31 +367,38 @@ TEST(GatewaySafety, ListenAddressAllowMaxClientsAndReadOnly)
 
 // The servo's device vanishes (an unplugged adapter) and comes back under the same
 // name: the client stays connected, gets no reply meanwhile, and answers come again.
+// Meanwhile another program's pseudo-terminal takes the number the servo's had, as on a
+// busy machine: it is not the bus.
 TEST(GatewayBus, TheBusDeviceGoesAwayAndComesBack)
 {
     Simulator sim;
     sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
     ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
-    QTemporaryDir dir;
-    const QString device = dir.filePath(QStringLiteral("servo"));
-    ASSERT_TRUE(QFile::link(sim.slaveName(), device));
+    BusDevice device(sim);
     ServiceProcess gateway(QStringLiteral("gateway"),
-                           QStringList{QStringLiteral("--port"), device, QStringLiteral("--settings"),
-                                       PtyLine}
+                           QStringList{QStringLiteral("--port"), device.name(),
+                                       QStringLiteral("--settings"), PtyLine}
                                + args("--listen 0 --timeout 1000 --reconnect-interval 50"));
-    // Time-outs well above a loaded machine's scheduling delays: a reply that came
-    // after the gateway gave up would otherwise pass for the next request's.
+    // Replies get time-outs well above a loaded machine's scheduling delays; a request
+    // that nothing answers is given up sooner.
     DriverClient client(gateway.port(), 1500);
     EXPECT_EQ(client.read("INT16:12"), "2e fb");
     sim.stop();
+    device.unplug();
+    client.setTimeoutMs(300);
     EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
+    Simulator otherProgram;
+    otherProgram.setStation(1, LustBusSim::ParameterTable::defaultTable());
+    ASSERT_TRUE(otherProgram.start(Simulator::Pty)) << otherProgram.errorString().toStdString();
+    QThread::msleep(60); // past the back-off of the failed reopen
     EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
     ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
-    ASSERT_TRUE(QFile::remove(device));
-    ASSERT_TRUE(QFile::link(sim.slaveName(), device));
-    QThread::msleep(100); // past the back-off of the failed reopen
+    device.plugIn(sim);
+    QThread::msleep(60);
+    client.setTimeoutMs(1500);
     EXPECT_EQ(client.read("INT16:12"), "2e fb");
     EXPECT_EQ(client.link.reconnectCount(), 0); // the client never lost its connection
+    EXPECT_EQ(otherProgram.counters().requests, 0u);
     const std::string err = gateway.stop().toStdString();
     EXPECT_THAT(err, HasSubstr("bus lost: "));
     EXPECT_THAT(err, HasSubstr("bus back after"));
