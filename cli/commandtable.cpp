@@ -50,7 +50,10 @@ QString CommandTable::overview() const
         text += QStringLiteral("  %1 %2\n").arg(command->name(), -9).arg(command->summary());
     text += QStringLiteral(
                 "\n"
-                "'lustbus COMMAND --help' explains a command, its options and defaults.\n"
+                "Options:\n"
+                "  -h, --help  this overview; 'lustbus COMMAND --help' explains a command,\n"
+                "              its options and defaults\n"
+                "  --version   the version of the package: lustbus, the plugin, the host kit\n"
                 "\n")
             + LinkOptions::environmentNotes()
             + QStringLiteral(

@@ -224,8 +224,27 @@ TEST(Cli, EveryCommandExplainsItself)
     EXPECT_FALSE(lustbus(args("scan --help")).out.contains(QLatin1String("--station <")));
     const Result overview = lustbus(args("--help"));
     EXPECT_EQ(overview.exitCode, 0);
-    for (const char *text : {"simulate", "--sim", "LUSTBUS_TCP", "\"exit\""})
+    for (const char *text : {"simulate", "--sim", "LUSTBUS_TCP", "\"exit\"", "--version"})
         EXPECT_TRUE(overview.out.contains(QLatin1String(text))) << text;
+}
+
+// One version for the package: what lustbus says, what the build made of the project's
+// version, and the newest entry of the change log.
+TEST(Cli, OneVersionForThePackage)
+{
+    const Result r = lustbus(args("--version"));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.toStdString(), "lustbus " LUSTBUS_PACKAGE_VERSION "\n");
+
+    QFile changelog(QStringLiteral(LUSTBUS_SOURCE_DIR "/CHANGELOG.md"));
+    ASSERT_TRUE(changelog.open(QIODevice::ReadOnly | QIODevice::Text));
+    QString newest;
+    while (!changelog.atEnd() && newest.isEmpty()) {
+        const QString line = QString::fromUtf8(changelog.readLine());
+        if (line.startsWith(QLatin1String("## ")))
+            newest = line.mid(3).section(QLatin1Char(' '), 0, 0).trimmed();
+    }
+    EXPECT_EQ(newest.toStdString(), LUSTBUS_PACKAGE_VERSION);
 }
 
 // The simulator answers only to --sim; LUSTBUS_* variables stand for options not given.
