@@ -4,6 +4,6 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh build/qt5 >/dev/null
+scripts/build.sh build/qt5 -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --install build/qt5 --prefix build/install >/dev/null
 build/install/bin/lustbus demo
