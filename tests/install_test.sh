@@ -34,7 +34,9 @@ for file in bin/lustbus "$libdir/liblustbus_host.so" "$libdir/lustbus/drivers/li
         "$libdir/cmake/LustBus/LustBusConfig.cmake" \
         "$libdir/cmake/LustBus/LustBusConfigVersion.cmake" "$libdir/pkgconfig/lustbus.pc" \
         include/lustbus/driverinterface.h include/lustbus/lustbusversion.h \
-        include/lustbus/tcplink.h include/lustbus/tools.h include/lustbus/tools/packer.h; do
+        include/lustbus/tcplink.h include/lustbus/tools.h include/lustbus/tools/packer.h \
+        share/man/man1/lustbus.1 share/bash-completion/completions/lustbus \
+        share/zsh/site-functions/_lustbus; do
     [ -e "$prefix/$file" ] || fail "$file is not installed"
 done
 
