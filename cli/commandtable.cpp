@@ -6,6 +6,7 @@
 #include "infocommand.h"
 #include "linkoptions.h"
 #include "manualpage.h"
+#include "portscommand.h"
 #include "readcommand.h"
 #include "scancommand.h"
 #include "shellcompletion.h"
@@ -22,6 +23,7 @@ CommandTable::CommandTable()
     m_commands.push_back(std::make_unique<WriteCommand>());
     m_commands.push_back(std::make_unique<ScanCommand>());
     m_commands.push_back(std::make_unique<WatchCommand>());
+    m_commands.push_back(std::make_unique<PortsCommand>());
     m_commands.push_back(std::make_unique<SimulateCommand>());
     m_commands.push_back(std::make_unique<DemoCommand>());
 }

@@ -176,8 +176,9 @@ TEST(Documentation, BashCompletesEveryCommandAndOption)
 }
 
 // zsh completes on a real terminal: an interactive zsh on a zpty takes each line with a
-// tab once its prompt shows, and what it lists comes before a marker that the next
-// command line prints.
+// tab once its prompt shows (typed ahead, zsh would drop it), and what it lists comes
+// before a marker that the next command line prints. Prompt and marker are spelled
+// so that the echo of the typed lines does not show them.
 QStringList zshListings(const QStringList &lines)
 {
     QTemporaryDir directory;
@@ -187,11 +188,12 @@ QStringList zshListings(const QStringList &lines)
     QString driver = QStringLiteral(
                          "zmodload zsh/zpty\n"
                          "zpty z 'zsh -f -i'\n"
-                         "zpty -w z 'PS1=\"%% \"; fpath=(%1 $fpath); autoload -U compinit; "
+                         "zpty -w z 'PS1=\"=\"\"=ready==> \"; fpath=(%1 $fpath); "
+                         "autoload -U compinit; "
                          "compinit -u -D; LISTMAX=100000; COLUMNS=200; lustbus() { }'\n")
                          .arg(functions);
     for (int i = 0; i < lines.size(); ++i)
-        driver += QStringLiteral("zpty -r z out '*% '\n"
+        driver += QStringLiteral("zpty -r z out '*==ready==> '\n"
                                  "zpty -w -n z '%1'$'\\t'\n"
                                  "zpty -w z $'\\C-u' 'echo \"==listed\"\"-%2==\"'\n"
                                  "zpty -r z out '*==listed-%2==*'\n"
