@@ -1,5 +1,5 @@
 #!/bin/sh
-# The main job: installs what is missing, builds with Qt 5, installs into build/install
+# The main job: installs what is missing, builds Release with Qt 5, installs into build/install
 # and runs the installed lustbus demo (the built-in simulated servo, traced).
 set -eu
 cd "$(dirname "$0")/.."
