@@ -72,6 +72,13 @@ export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
     $(pkg-config --cflags --libs lustbus) -Wl,-rpath,"$prefix/$libdir" \
     || fail "readone.cpp does not build with pkg-config --cflags --libs lustbus"
 
+# Every installed header compiles with what pkg-config gives, none needs another file.
+(cd "$prefix/include/lustbus" && find . -name '*.h' | sort) | sed 's|^\./\(.*\)|#include <\1>|' \
+    >"$work/headers.cpp"
+# shellcheck disable=SC2046
+"$cxx" -std=c++17 -fsyntax-only -Wall -Wextra -Werror $(pkg-config --cflags lustbus) \
+    "$work/headers.cpp" || fail "the installed headers do not compile on their own"
+
 "$prefix/bin/lustbus" simulate --tcp 0 >"$work/simulator.out" 2>&1 &
 simulator=$!
 endpoint=

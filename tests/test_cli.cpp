@@ -167,6 +167,7 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {"write INT16:12", 2, "", "missing VALUE"},
         {"read INT16:12 extra", 2, "", "'extra'"},
         {"frobnicate", 2, "", "'frobnicate'"},
+        {"--completion fish", 2, "", "lustbus --completion: expected bash or zsh, not 'fish'"},
         {"simulate --fault meltdown:1", 2, "", "--fault"},
         {"simulate --tcp 192.0.2.1:5000", 2, "", "127.0.0.1"},
         {"simulate --corrupt-echo 2", 2, "", "--corrupt-echo needs --echo"},
