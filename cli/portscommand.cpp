@@ -43,7 +43,8 @@ QList<PortsCommand::Port> PortsCommand::available()
     QList<Port> ports;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         ports.append({info.systemLocation(), info.description(), info.manufacturer(),
-                      info.serialNumber(), info.hasVendorIdentifier() ? info.vendorIdentifier() : -1,
+                      info.serialNumber(),
+                      info.hasVendorIdentifier() ? info.vendorIdentifier() : -1,
                       info.hasProductIdentifier() ? info.productIdentifier() : -1});
     std::sort(ports.begin(), ports.end(),
               [](const Port &a, const Port &b) { return a.device < b.device; });

@@ -49,9 +49,9 @@ QString firstSentence(const QString &text)
     return sentence;
 }
 
-// A text inside an _arguments spec: an explanation in brackets ends at a bracket, a
+// A text inside an _arguments entry: an explanation in brackets ends at a bracket, a
 // message at a colon.
-QString zshSpecText(QString text, char end)
+QString zshArgumentText(QString text, char end)
 {
     text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     for (const char c : {'[', end})
@@ -59,15 +59,15 @@ QString zshSpecText(QString text, char end)
     return text;
 }
 
-QString zshOptionSpecs(const Command &command)
+QString zshArgumentEntries(const Command &command)
 {
-    QStringList specs;
+    QStringList entries;
     for (const QCommandLineOption &option : allOptions(command)) {
         const QStringList names = Command::spelledNames(option);
-        QString rest = QLatin1Char('[') + zshSpecText(firstSentence(option.description()), ']')
+        QString rest = QLatin1Char('[') + zshArgumentText(firstSentence(option.description()), ']')
                        + QLatin1Char(']');
         if (!option.valueName().isEmpty()) {
-            rest += QLatin1Char(':') + zshSpecText(option.valueName(), ':') + QLatin1Char(':');
+            rest += QLatin1Char(':') + zshArgumentText(option.valueName(), ':') + QLatin1Char(':');
             switch (valueKind(option)) {
             case ValueKind::Device: rest += QStringLiteral("_files -g \"/dev/tty*\""); break;
             case ValueKind::File: rest += QStringLiteral("_files"); break;
@@ -76,22 +76,22 @@ QString zshOptionSpecs(const Command &command)
         }
         // -h and --help exclude each other; "--port=": the value after = or as the next word.
         if (names.size() > 1)
-            specs.append(shellQuoted(QLatin1Char('(') + names.join(QLatin1Char(' ')) + QLatin1Char(')'))
-                         + QLatin1Char('{') + names.join(QLatin1Char(',')) + QLatin1Char('}')
-                         + shellQuoted(rest));
+            entries.append(shellQuoted(QStringLiteral("(%1)").arg(names.join(QLatin1Char(' '))))
+                           + QStringLiteral("{%1}").arg(names.join(QLatin1Char(',')))
+                           + shellQuoted(rest));
         else
-            specs.append(shellQuoted(names.value(0)
-                                     + (option.valueName().isEmpty() ? QString()
-                                                                     : QStringLiteral("="))
-                                     + rest));
+            entries.append(shellQuoted(names.value(0)
+                                       + (option.valueName().isEmpty() ? QString()
+                                                                       : QStringLiteral("="))
+                                       + rest));
     }
     int position = 0;
     for (const Command::Argument &argument : command.arguments())
-        specs.append(shellQuoted((argument.repeatable ? QStringLiteral("*")
+        entries.append(shellQuoted((argument.repeatable ? QStringLiteral("*")
                                                       : QString::number(++position))
-                                 + QLatin1Char(':') + zshSpecText(argument.name, ':')
+                                 + QLatin1Char(':') + zshArgumentText(argument.name, ':')
                                  + QStringLiteral(": ")));
-    return specs.join(QStringLiteral(" \\\n            "));
+    return entries.join(QStringLiteral(" \\\n            "));
 }
 
 } // namespace
@@ -187,7 +187,7 @@ QString ShellCompletion::zsh(const CommandTable &table)
         cases += QStringLiteral("    (%1)\n"
                                 "        _arguments -s \\\n"
                                 "            %2 ;;\n")
-                     .arg(command->name(), zshOptionSpecs(*command));
+                     .arg(command->name(), zshArgumentEntries(*command));
     }
     QStringList programOptions;
     for (const QCommandLineOption &option : CommandTable::programOptions())

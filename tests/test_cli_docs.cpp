@@ -213,7 +213,8 @@ QStringList zshListings(const QStringList &lines)
                       .arg(lines[i])
                       .arg(i);
     driver += QStringLiteral("zpty -d z\n");
-    QString output = runTool(QStringLiteral("zsh"), {QStringLiteral("-f"), QStringLiteral("-c"), driver});
+    QString output =
+        runTool(QStringLiteral("zsh"), {QStringLiteral("-f"), QStringLiteral("-c"), driver});
     output.remove(QRegularExpression(QStringLiteral("\x1b\\[[0-9;?]*[A-Za-z]")));
     QStringList listings;
     for (int i = 0; i < lines.size(); ++i) {
