@@ -38,6 +38,14 @@ int Command::writeFailure(const QString &program)
     return ExitOutputError;
 }
 
+QStringList Command::spelledNames(const QCommandLineOption &option)
+{
+    QStringList names;
+    for (const QString &name : option.names())
+        names.append((name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name);
+    return names;
+}
+
 bool Command::hasJsonOption() const
 {
     for (const QCommandLineOption &option : options()) {

@@ -29,6 +29,9 @@ public:
     virtual QList<QCommandLineOption> options() const = 0;
     virtual int run(const QCommandLineParser &parser) = 0;
 
+    // "-h", "--help": the names of an option as they are typed.
+    static QStringList spelledNames(const QCommandLineOption &option);
+
     // The value of --NAME as a whole number from min to max; an option not given leaves
     // *value as it is. False with "bad --NAME 'TEXT': ..." in *error otherwise.
     static bool wholeNumberOption(const QCommandLineParser &parser, const char *name, qint64 min,

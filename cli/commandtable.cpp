@@ -9,9 +9,12 @@
 #include "infocommand.h"
 #include "linkoptions.h"
 #include "listcommand.h"
+#include "manualpage.h"
+#include "portscommand.h"
 #include "readcommand.h"
 #include "restorecommand.h"
 #include "scancommand.h"
+#include "shellcompletion.h"
 #include "simulatecommand.h"
 #include "watchcommand.h"
 #include "writecommand.h"
@@ -29,6 +32,7 @@ CommandTable::CommandTable()
     m_commands.push_back(std::make_unique<BackupCommand>());
     m_commands.push_back(std::make_unique<RestoreCommand>());
     m_commands.push_back(std::make_unique<DiffCommand>());
+    m_commands.push_back(std::make_unique<PortsCommand>());
     m_commands.push_back(std::make_unique<SimulateCommand>());
     m_commands.push_back(std::make_unique<GatewayCommand>());
     m_commands.push_back(std::make_unique<DemoCommand>());
@@ -45,35 +49,65 @@ const Command *CommandTable::find(const QString &name) const
     return nullptr;
 }
 
-QString CommandTable::overview() const
+QList<const Command *> CommandTable::commands() const
 {
-    QString text = QStringLiteral(
-        "Usage: lustbus COMMAND [options] [arguments]\n"
-        "\n"
+    QList<const Command *> list;
+    for (const auto &command : m_commands)
+        list.append(command.get());
+    return list;
+}
+
+QString CommandTable::introduction()
+{
+    return QStringLiteral(
         "Reads and writes parameters of LustBus ServoC/CDE servo drives through the driver\n"
         "plugin, loaded the way an HMI host loads it, over a serial port (--port), a TCP\n"
         "serial server (--tcp) or the built-in simulated servo (--sim); the commands that\n"
         "talk to a servo need one of the three. With a drive's parameter catalogue\n"
         "(--catalogue FILE) parameters go by name, and list, backup, restore and diff\n"
-        "show, save, write back and compare a drive's whole parameter set.\n"
-        "\n"
-        "Commands:\n");
+        "show, save, write back and compare a drive's whole parameter set.\n");
+}
+
+QList<QCommandLineOption> CommandTable::programOptions()
+{
+    return {QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                               QStringLiteral("this overview; 'lustbus COMMAND --help' "
+                                              "explains a command")),
+            QCommandLineOption(QStringLiteral("version"),
+                               QStringLiteral("the version of the package: lustbus, the "
+                                              "plugin, the host kit"))};
+}
+
+QCommandLineOption CommandTable::helpOption()
+{
+    return QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                              QStringLiteral("Shows this help."));
+}
+
+QString CommandTable::exitStatusNotes()
+{
+    return QStringLiteral(
+        "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
+        "2 a usage error, 3 the plugin did not load or the link did not open, 4 the\n"
+        "output could not be written (the message says why), 130 ended by SIGINT\n"
+        "(Ctrl-C), 143 by SIGTERM, 141 the reader of a pipe went away (quietly).\n"
+        "With --json, stdout carries one JSON object for each outcome but 4 and 141;\n"
+        "a failure's has \"error\" and \"exit\".\n");
+}
+
+QString CommandTable::overview() const
+{
+    QString text = QStringLiteral("Usage: lustbus COMMAND [options] [arguments]\n\n")
+                   + introduction() + QStringLiteral("\nCommands:\n");
     for (const auto &command : m_commands)
         text += QStringLiteral("  %1 %2\n").arg(command->name(), -9).arg(command->summary());
-    text += QStringLiteral(
-                "\n"
-                "'lustbus COMMAND --help' explains a command, its options and defaults.\n"
-                "\n")
-            + LinkOptions::environmentNotes()
-            + QStringLiteral(
-                "\n"
-                "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
-                "2 a usage error, 3 the plugin did not load or the link did not open, 4 the\n"
-                "output could not be written (the message says why), 130 ended by SIGINT\n"
-                "(Ctrl-C), 143 by SIGTERM, 141 the reader of a pipe went away (quietly).\n"
-                "With --json, stdout carries one JSON object for each outcome but 4 and 141;\n"
-                "a failure's has \"error\" and \"exit\".\n");
-    return text;
+    text += QStringLiteral("\nOptions:\n");
+    for (const QCommandLineOption &option : programOptions())
+        text += QStringLiteral("  %1 %2\n")
+                    .arg(Command::spelledNames(option).join(QStringLiteral(", ")), -11)
+                    .arg(option.description());
+    return text + QLatin1Char('\n') + LinkOptions::environmentNotes() + QLatin1Char('\n')
+           + exitStatusNotes();
 }
 
 QString CommandTable::helpText(const Command &command, const QCommandLineParser &parser)
@@ -180,6 +214,23 @@ int CommandTable::dispatch(const QStringList &arguments)
         (first.isEmpty() ? Console::err() : Console::out()) << overview() << Qt::flush;
         return first.isEmpty() ? ExitUsageError : ExitSuccess;
     }
+    // The build makes the man page and the shell completions with these, from the same
+    // texts as --help; they are no options for users and stay out of the help.
+    if (first == QLatin1String("--man")) {
+        Console::out() << ManualPage::roff(*this) << Qt::flush;
+        return ExitSuccess;
+    }
+    if (first == QLatin1String("--completion")) {
+        const QString script = ShellCompletion::script(*this, arguments.value(2));
+        if (script.isEmpty()) {
+            Console::err() << "lustbus --completion: expected "
+                           << ShellCompletion::shells().join(QStringLiteral(" or "))
+                           << ", not '" << arguments.value(2) << "'" << Qt::endl;
+            return ExitUsageError;
+        }
+        Console::out() << script << Qt::flush;
+        return ExitSuccess;
+    }
     if (first == QLatin1String("--version")) {
         Console::out() << "lustbus " << QCoreApplication::applicationVersion() << Qt::endl;
         return ExitSuccess;
@@ -198,8 +249,7 @@ int CommandTable::dispatch(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(command->description());
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Shows this help."));
+    const QCommandLineOption help = helpOption();
     parser.addOption(help);
     const QList<QCommandLineOption> options = command->options();
     parser.addOptions(options);

@@ -19,7 +19,14 @@ public:
     int run(const QStringList &arguments);
 
     const Command *find(const QString &name) const;
+    QList<const Command *> commands() const;
     QString overview() const; //!< "lustbus --help"
+
+    // The parts of the overview that the man page and the shell completion take too.
+    static QString introduction();
+    static QList<QCommandLineOption> programOptions(); //!< --help, --version
+    static QCommandLineOption helpOption();            //!< every command's -h, --help
+    static QString exitStatusNotes();
 
     // A command's help: usage line, description, options, arguments and epilogue.
     static QString helpText(const Command &command, const QCommandLineParser &parser);

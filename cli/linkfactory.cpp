@@ -32,12 +32,13 @@ bool isPseudoTerminal(const QString &device)
 // After a serial device refused to open with line: the same line without parity at 8
 // data bits when the device opens with that (a pseudo-terminal, a UART that cannot do
 // 7 data bits); empty when that is no different or fails too.
-QString lineThatOpens(const QString &device, const QString &line, const ProtocolSettings &protocol)
+QString lineThatOpens(const QString &device, const QString &line, const LinkOptions &options)
 {
     const QString plain = ptyLine(line);
     if (plain == line)
         return QString();
-    SerialLink probe(device, plain, protocol);
+    SerialLink probe(device, plain, options.protocol);
+    probe.setKernelRs485Mode(options.rs485, options.rtsDelayBeforeMs, options.rtsDelayAfterMs);
     return probe.open() ? plain : QString();
 }
 
@@ -88,7 +89,10 @@ bool LinkFactory::open(const LinkOptions &options, QString *error)
                 Console::err() << "lustbus: " << device << " is a pseudo-terminal: line "
                                << line << " instead of " << options.settingsText << Qt::endl;
         }
-        m_link = std::make_unique<SerialLink>(device, line, options.protocol);
+        auto serial = std::make_unique<SerialLink>(device, line, options.protocol);
+        serial->setKernelRs485Mode(options.rs485, options.rtsDelayBeforeMs,
+                                   options.rtsDelayAfterMs);
+        m_link = std::move(serial);
         m_description = QStringLiteral("serial %1 (%2)").arg(device, line);
     }
     if (options.interByteTimeoutMs >= 0)
@@ -99,7 +103,7 @@ bool LinkFactory::open(const LinkOptions &options, QString *error)
         *error = QStringLiteral("cannot open %1: %2").arg(m_description, m_link->errorString());
         const QString plain = options.target == LinkOptions::Tcp
                                   ? QString()
-                                  : lineThatOpens(device, line, options.protocol);
+                                  : lineThatOpens(device, line, options);
         if (!plain.isEmpty())
             *error += (isPseudoTerminal(device)
                            ? QStringLiteral("; %1 is a pseudo-terminal, which has no line and "

@@ -94,6 +94,19 @@ QList<QCommandLineOption> LinkOptions::options(int uses)
                            QStringLiteral("The adapter hears its own transmission (2-wire "
                                           "RS485): read back the echo of every telegram, "
                                           "check it and drop it.")),
+        QCommandLineOption(QStringLiteral("rs485"),
+                           QStringLiteral("Switches the serial port into the kernel's RS485 "
+                                          "mode: RTS drives the transmitter while a telegram "
+                                          "is sent, for adapters whose kernel driver switches "
+                                          "the line direction. --port only.")),
+        valueOption("rts-delay-before",
+                    "With --rs485: RTS on this long before the first byte, 0 to 100. "
+                    "Default: 0.",
+                    "MS"),
+        valueOption("rts-delay-after",
+                    "With --rs485: RTS held on this long after the last byte, 0 to 100. "
+                    "Default: 0.",
+                    "MS"),
         valueOption("reconnect-interval",
                     "When the device goes away (adapter unplugged, server gone), reopen it "
                     "on the next request, and after a failed reopen wait this long before "
@@ -230,6 +243,22 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser,
         || !parseNumber(parser, "reconnect-interval", 0, 3600000, &o.reconnectIntervalMs,
                         nullptr, error))
         return false;
+    // The kernel keeps RTS delays to 100 ms.
+    o.rs485 = parser.isSet(QStringLiteral("rs485"));
+    for (const char *delay : {"rts-delay-before", "rts-delay-after"}) {
+        if (parser.isSet(QString::fromLatin1(delay)) && !o.rs485) {
+            *error = QStringLiteral("--%1 needs --rs485").arg(QLatin1String(delay));
+            return false;
+        }
+    }
+    if (!parseNumber(parser, "rts-delay-before", 0, 100, &o.rtsDelayBeforeMs, nullptr, error)
+        || !parseNumber(parser, "rts-delay-after", 0, 100, &o.rtsDelayAfterMs, nullptr, error))
+        return false;
+    if (o.rs485 && o.target != Serial && o.target != NoLink) {
+        *error = QStringLiteral("--rs485 switches a serial port: give --port DEVICE, not %1")
+                     .arg(o.target == Tcp ? tcp.name : QStringLiteral("--sim"));
+        return false;
+    }
     o.localEcho = parser.isSet(QStringLiteral("echo"));
     o.trace = parser.isSet(QStringLiteral("trace"));
     o.stats = (uses & Statistics) && parser.isSet(QStringLiteral("stats"));

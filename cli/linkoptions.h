@@ -11,6 +11,8 @@
 //   --delay MS        pause before every attempt (default: the driver's, 0)
 //   --inter-byte-timeout MS  gap allowed inside a reply (default: the link's, 0 off)
 //   --echo            the adapter hears its own transmission: check and drop the echo
+//   --rs485           the kernel's RS485 mode on the serial port (RTS while sending),
+//                     with --rts-delay-before MS and --rts-delay-after MS
 //   --reconnect-interval MS  least time between reopens of a vanished device
 //                     (default 1000, 0 never)
 //   --trace           every telegram on stderr
@@ -84,6 +86,9 @@ public:
     ProtocolSettings protocol;
     int interByteTimeoutMs = -1; //!< -1: the link's own default (not given)
     bool localEcho = false;
+    bool rs485 = false;
+    int rtsDelayBeforeMs = 0;
+    int rtsDelayAfterMs = 0;
     int reconnectIntervalMs = 1000;
     bool trace = false;
     bool stats = false;

@@ -1,5 +1,6 @@
 // lustbus: a command-line host for the LustBus ServoC/CDE driver plugin.
 #include "commandtable.h"
+#include "lustbusversion.h"
 
 #include <QtCore/QCoreApplication>
 
@@ -12,7 +13,7 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lustbus"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(LUSTBUS_VERSION));
+    QCoreApplication::setApplicationVersion(QStringLiteral(LUSTBUS_VERSION_STRING));
     CommandTable commands;
     return commands.run(QCoreApplication::arguments());
 }

@@ -1,7 +1,11 @@
-// Loads the driver plugin the way a host does and prints its identity and defaults.
-#include "driverinterface.h"
-#include "portsettings.h"
-#include "protocolsettings.h"
+// Loads the driver plugin the way a host does and prints its identity and defaults,
+// with the version of the host kit it runs with.
+//
+//   driverinfo [PLUGIN]   default: the plugin of the installed package
+#include <driverinterface.h>
+#include <lustbusversion.h>
+#include <portsettings.h>
+#include <protocolsettings.h>
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QPluginLoader>
@@ -13,7 +17,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QString path = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                  : QStringLiteral(LUSTBUS_PLUGIN_PATH);
+                                  : QStringLiteral(LUSTBUS_PLUGIN);
     QTextStream out(stdout);
     QPluginLoader loader(path);
     auto *driver = qobject_cast<DriverInterface *>(loader.instance());
@@ -34,6 +38,7 @@ int main(int argc, char **argv)
         << driver->limitC() << '\n'
         << "settings text: " << driver->defaultSettingsText() << '\n'
         << "port:          " << port->debugLine() << '\n'
-        << "protocol:      " << protocol->debugLine() << '\n';
+        << "protocol:      " << protocol->debugLine() << '\n'
+        << "host kit:      " << lustbusVersion() << '\n';
     return 0;
 }

@@ -89,9 +89,11 @@ void SerialLink::closeDevice()
         m_port.close();
 }
 
-bool SerialLink::setKernelRs485Mode(bool on)
+bool SerialLink::setKernelRs485Mode(bool on, int rtsDelayBeforeMs, int rtsDelayAfterMs)
 {
     m_kernelRs485 = on;
+    m_rtsDelayBeforeMs = qMax(rtsDelayBeforeMs, 0);
+    m_rtsDelayAfterMs = qMax(rtsDelayAfterMs, 0);
     return !m_port.isOpen() || applyKernelRs485Mode();
 }
 
@@ -100,8 +102,11 @@ bool SerialLink::applyKernelRs485Mode()
 #ifdef Q_OS_LINUX
     serial_rs485 rs485;
     std::memset(&rs485, 0, sizeof rs485);
-    if (m_kernelRs485)
+    if (m_kernelRs485) {
         rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        rs485.delay_rts_before_send = quint32(m_rtsDelayBeforeMs);
+        rs485.delay_rts_after_send = quint32(m_rtsDelayAfterMs);
+    }
     if (ioctl(int(m_port.handle()), TIOCSRS485, &rs485) != 0) {
         const int code = errno;
         setErrorString(QStringLiteral("serial port \"%1\" refuses the kernel's RS485 mode "

@@ -35,11 +35,14 @@ public:
     static int defaultInterByteTimeoutMs(const SerialSettings &line);
 
     // Linux only: switch the port into the kernel's RS485 mode (TIOCSRS485: RTS drives
-    // the transmitter while sending) for adapters whose driver needs it. Applied by
-    // open(), which fails when the device refuses; on an open port it applies at once
-    // and returns false with errorString() when refused.
-    bool setKernelRs485Mode(bool on);
+    // the transmitter while sending) for adapters whose driver needs it, RTS on the
+    // given milliseconds before the first byte and held after the last (the kernel
+    // takes 0 to 100). Applied by open(), which fails when the device refuses; on an
+    // open port it applies at once and returns false with errorString() when refused.
+    bool setKernelRs485Mode(bool on, int rtsDelayBeforeMs = 0, int rtsDelayAfterMs = 0);
     bool kernelRs485Mode() const { return m_kernelRs485; }
+    int rtsDelayBeforeMs() const { return m_rtsDelayBeforeMs; }
+    int rtsDelayAfterMs() const { return m_rtsDelayAfterMs; }
 
 protected:
     // Opens the device raw, with the line parameters set, and drops stale input.
@@ -56,6 +59,8 @@ private:
     SerialSettings m_line;
     QString m_configurationError; //!< from a settings text or record that did not map
     bool m_kernelRs485 = false;
+    int m_rtsDelayBeforeMs = 0;
+    int m_rtsDelayAfterMs = 0;
     QSerialPort m_port;
 };
 

@@ -8,6 +8,7 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QTemporaryDir>
+#include <QtSerialPort/QSerialPortInfo>
 
 namespace {
 
@@ -155,10 +156,18 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {"read INT16:12 --tcp nohost", 2, "", "nohost"},
         {"read INT16:12 --settings RS485,57600,EVEN,9,1", 2, "", "--settings"},
         {"read INT16:12 --bogus", 2, "", "bogus"},
+        {"read INT16:12 --rts-delay-before 5 --port /dev/null", 2, "",
+         "--rts-delay-before needs --rs485"},
+        {"read INT16:12 --rs485 --rts-delay-after 101 --port /dev/null", 2, "",
+         "bad --rts-delay-after '101': expected a whole number from 0 to 100"},
+        {"read INT16:12 --rs485 --tcp 127.0.0.1:1", 2, "",
+         "--rs485 switches a serial port: give --port DEVICE, not --tcp"},
+        {"scan --rs485 --sim", 2, "", "not --sim"},
         {"read", 2, "", "missing ADDRESS"},
         {"write INT16:12", 2, "", "missing VALUE"},
         {"read INT16:12 extra", 2, "", "'extra'"},
         {"frobnicate", 2, "", "'frobnicate'"},
+        {"--completion fish", 2, "", "lustbus --completion: expected bash or zsh, not 'fish'"},
         {"simulate --fault meltdown:1", 2, "", "--fault"},
         {"simulate --tcp 192.0.2.1:5000", 2, "", "127.0.0.1"},
         {"simulate --corrupt-echo 2", 2, "", "--corrupt-echo needs --echo"},
@@ -235,8 +244,27 @@ TEST(Cli, EveryCommandExplainsItself)
     EXPECT_FALSE(lustbus(args("scan --help")).out.contains(QLatin1String("--station <")));
     const Result overview = lustbus(args("--help"));
     EXPECT_EQ(overview.exitCode, 0);
-    for (const char *text : {"simulate", "--sim", "LUSTBUS_TCP", "\"exit\""})
+    for (const char *text : {"simulate", "--sim", "LUSTBUS_TCP", "\"exit\"", "--version"})
         EXPECT_TRUE(overview.out.contains(QLatin1String(text))) << text;
+}
+
+// One version for the package: what lustbus says, what the build made of the project's
+// version, and the newest entry of the change log.
+TEST(Cli, OneVersionForThePackage)
+{
+    const Result r = lustbus(args("--version"));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.toStdString(), "lustbus " LUSTBUS_PACKAGE_VERSION "\n");
+
+    QFile changelog(QStringLiteral(LUSTBUS_SOURCE_DIR "/CHANGELOG.md"));
+    ASSERT_TRUE(changelog.open(QIODevice::ReadOnly | QIODevice::Text));
+    QString newest;
+    while (!changelog.atEnd() && newest.isEmpty()) {
+        const QString line = QString::fromUtf8(changelog.readLine());
+        if (line.startsWith(QLatin1String("## ")))
+            newest = line.mid(3).section(QLatin1Char(' '), 0, 0).trimmed();
+    }
+    EXPECT_EQ(newest.toStdString(), LUSTBUS_PACKAGE_VERSION);
 }
 
 // The simulator answers only to --sim; LUSTBUS_* variables stand for options not given.
@@ -386,6 +414,15 @@ TEST(Cli, ALinkThatDoesNotOpenIsNamed)
         {"read INT16:12 --settings RS485,57600,NONE,8,1", 0, "-1234", ""},
     };
     expectRuns(refused, pty.link());
+    // A pseudo-terminal has no RS485 mode: the message names the device and the cause.
+    const Result rs485 = lustbus(args("read INT16:12 --rs485 --rts-delay-before 2 --settings "
+                                      "RS485,57600,NONE,8,1")
+                                 + pty.link());
+    EXPECT_EQ(rs485.exitCode, 3) << describe(rs485);
+    EXPECT_TRUE(rs485.err.contains(QStringLiteral("serial port \"%1\" refuses the kernel's RS485 "
+                                                  "mode (TIOCSRS485: ")
+                                       .arg(pty.link().value(1))))
+        << describe(rs485);
     const Expected fromEnvironment[] = {
         {"read INT16:12", 3, "", "--settings RS485,19200,NONE,8,1 works there"}};
     expectRuns(fromEnvironment, pty.link(), {QStringLiteral("LUSTBUS_SETTINGS=RS485,19200,EVEN,7,1")});
@@ -422,6 +459,29 @@ TEST(Cli, AnInstalledProgramLoadsTheInstalledPlugin)
 
     EXPECT_EQ(json(lustbus(args("info --json")).out)[QLatin1String("plugin")].toString(),
               QStringLiteral(LUSTBUS_PLUGIN_PATH));
+}
+
+// The ports that Qt's serial port module finds, each with its device.
+TEST(Cli, PortsListsWhatTheSerialPortModuleFinds)
+{
+    QStringList devices;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        devices.append(info.systemLocation());
+    const Result r = lustbus(args("ports --json"));
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    QStringList listed;
+    for (const QJsonValue &port : json(r.out)[QLatin1String("ports")].toArray())
+        listed.append(port[QLatin1String("device")].toString());
+    devices.sort();
+    EXPECT_EQ(listed, devices) << describe(r);
+
+    const Result text = lustbus(args("ports"));
+    EXPECT_EQ(text.exitCode, 0) << describe(text);
+    EXPECT_EQ(text.out.count(QLatin1Char('\n')), devices.isEmpty() ? 0 : devices.size() + 1)
+        << describe(text);
+    for (const QString &device : devices)
+        EXPECT_TRUE(text.out.contains(QLatin1Char('\n') + device + QLatin1Char(' ')))
+            << describe(text);
 }
 
 TEST(Cli, DemoRunsTheTour)

@@ -1,10 +1,13 @@
-// The value forms of lustbus, the kind and count it derives from an address, and the
-// CSV fields and table lines of watch: the edges that the end-to-end runs of the
-// program do not reach.
+// The value forms of lustbus, the kind and count it derives from an address, the CSV
+// fields and table lines of watch and the port list: the edges that the end-to-end
+// runs of the program do not reach.
+#include "portscommand.h"
 #include "requestaddress.h"
 #include "valuetext.h"
 #include "watchlog.h"
 #include "watchtable.h"
+
+#include <QtCore/QJsonDocument>
 
 #include <gtest/gtest.h>
 
@@ -212,6 +215,30 @@ TEST(WatchTable, LinesAreCutToTheTerminalWidth)
     EXPECT_TRUE(wide[2].endsWith(QLatin1String("0.5 s       0"))) << wide[2].toStdString();
     for (const QString &line : table.lines(QStringLiteral("status"), 1500, 30))
         EXPECT_LE(line.size(), 29) << line.toStdString();
+}
+
+// What a port does not tell shows as "-" or null; USB ids as four hex digits.
+TEST(PortsCommand, EveryPortOneLineAndOneEntry)
+{
+    const QList<PortsCommand::Port> ports{
+        {QStringLiteral("/dev/ttyS0"), QString(), QString(), QString(), -1, -1},
+        {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART"),
+         QStringLiteral("FTDI"), QStringLiteral("A10K1234"), 0x0403, 0x6001},
+        {QStringLiteral("/dev/ttyACM0"), QStringLiteral("two\nlines"), QString(), QString(), 0x2341,
+         -1}};
+    EXPECT_EQ(PortsCommand::table(ports).toStdString(),
+              "device        description      manufacturer  serial number  usb id\n"
+              "/dev/ttyS0    -                -             -              -\n"
+              "/dev/ttyUSB0  FT232R USB UART  FTDI          A10K1234       0403:6001\n"
+              "/dev/ttyACM0  two lines        -             -              2341:\n");
+    EXPECT_EQ(QJsonDocument(PortsCommand::json(ports)).toJson(QJsonDocument::Compact).toStdString(),
+              R"({"ports":[)"
+              R"({"description":"","device":"/dev/ttyS0","manufacturer":"","productId":null,)"
+              R"("serialNumber":"","vendorId":null},)"
+              R"({"description":"FT232R USB UART","device":"/dev/ttyUSB0","manufacturer":"FTDI",)"
+              R"("productId":"6001","serialNumber":"A10K1234","vendorId":"0403"},)"
+              R"({"description":"two\nlines","device":"/dev/ttyACM0","manufacturer":"",)"
+              R"("productId":null,"serialNumber":"","vendorId":"2341"}]})");
 }
 
 } // namespace

@@ -54,6 +54,27 @@ TEST(PluginFile, VerificationTextNamesTheHostBuild)
                                  "buildkey=Windows x64 mingw release full-config");
 }
 
+// The plugin stays self-contained: it exports its entry points and keeps its copies of
+// the settings records and the tools to itself, so that in a host that has the kit
+// (liblustbus_host) the kit's functions always come from the kit.
+TEST(PluginFile, ExportsItsEntryPointsAndNothingOfTheKit)
+{
+    QLibrary plugin(PluginFile::path());
+    QLibrary kit(QStringLiteral(LUSTBUS_HOST_LIBRARY_PATH));
+    ASSERT_TRUE(plugin.load()) << plugin.errorString().toStdString();
+    ASSERT_TRUE(kit.load()) << kit.errorString().toStdString();
+    for (const char *entry : {"CreateDriver", "qt_plugin_instance",
+                              "qt_plugin_query_verification_data"})
+        EXPECT_NE(plugin.resolve(entry), nullptr) << entry;
+    // PortSettings::debugLine, ProtocolSettings::debugLine, xorChecksum
+    for (const char *symbol : {"_ZNK12PortSettings9debugLineEv",
+                               "_ZNK16ProtocolSettings9debugLineEv", "_Z11xorChecksumPKci"}) {
+        EXPECT_EQ(plugin.resolve(symbol), nullptr) << symbol;
+        EXPECT_NE(kit.resolve(symbol), nullptr) << symbol;
+    }
+    EXPECT_NE(kit.resolve("_Z14lustbusVersionv"), nullptr);
+}
+
 TEST(PluginFile, CreatedDriversAreDistinctAndCastToTheInterfaceSide)
 {
     auto driver = PluginFile::createDriver();

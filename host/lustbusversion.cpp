@@ -1,0 +1,6 @@
+#include "lustbusversion.h"
+
+const char *lustbusVersion()
+{
+    return LUSTBUS_VERSION_STRING;
+}
