@@ -151,15 +151,35 @@ struct ParallelRun
     QString error;
 };
 
+// What one thread of a parallel run did.
+struct Worker
+{
+    long long requests = 0;
+    long long bytes = 0;
+    double seconds = 0;
+    QString error;
+};
+
+// The threads' rates summed; the first error instead, when one failed.
+ParallelRun summed(const std::vector<Worker> &workers, ParallelRun run = ParallelRun())
+{
+    long long requests = 0, bytes = 0;
+    for (const Worker &w : workers) {
+        if (!w.error.isEmpty()) {
+            run.error = w.error;
+            return run;
+        }
+        run.requestsPerSecond += double(w.requests) / w.seconds;
+        run.seconds = qMax(run.seconds, w.seconds);
+        requests += w.requests;
+        bytes += w.bytes;
+    }
+    run.bytesPerRequest = double(bytes) / double(requests);
+    return run;
+}
+
 ParallelRun runParallel(int links, int baud, double seconds)
 {
-    struct Worker
-    {
-        long long requests = 0;
-        long long bytes = 0;
-        double seconds = 0;
-        QString error;
-    };
     std::vector<Worker> workers(static_cast<size_t>(links));
     std::vector<std::thread> threads;
     const Clock::time_point start = Clock::now() + std::chrono::milliseconds(300);
@@ -184,20 +204,7 @@ ParallelRun runParallel(int links, int baud, double seconds)
     }
     for (std::thread &t : threads)
         t.join();
-    ParallelRun run;
-    long long requests = 0, bytes = 0;
-    for (const Worker &w : workers) {
-        if (!w.error.isEmpty()) {
-            run.error = w.error;
-            return run;
-        }
-        run.requestsPerSecond += double(w.requests) / w.seconds;
-        run.seconds = qMax(run.seconds, w.seconds);
-        requests += w.requests;
-        bytes += w.bytes;
-    }
-    run.bytesPerRequest = double(bytes) / double(requests);
-    return run;
+    return summed(workers);
 }
 
 // (5): eight links at 57600 baud against eight times one link, measured right before.
@@ -280,13 +287,6 @@ private:
 // link to the gateway. The total rate sums the rates of the threads.
 ParallelRun runThroughGateway(int clients, int baud, double seconds)
 {
-    struct Worker
-    {
-        long long requests = 0;
-        long long bytes = 0;
-        double seconds = 0;
-        QString error;
-    };
     ParallelRun run;
     GatewayOnPty gateway;
     if (!gateway.start(baud, &run.error))
@@ -324,19 +324,7 @@ ParallelRun runThroughGateway(int clients, int baud, double seconds)
     }
     for (const auto &t : threads)
         t->wait();
-    long long requests = 0, bytes = 0;
-    for (const Worker &w : workers) {
-        if (!w.error.isEmpty()) {
-            run.error = w.error;
-            return run;
-        }
-        run.requestsPerSecond += double(w.requests) / w.seconds;
-        run.seconds = qMax(run.seconds, w.seconds);
-        requests += w.requests;
-        bytes += w.bytes;
-    }
-    run.bytesPerRequest = double(bytes) / double(requests);
-    return run;
+    return summed(workers, run);
 }
 
 // (6): one driver, unthrottled, through the gateway against directly on the pseudo-

@@ -256,7 +256,7 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser,
         return false;
     if (o.rs485 && o.target != Serial && o.target != NoLink) {
         *error = QStringLiteral("--rs485 switches a serial port: give --port DEVICE, not %1")
-                     .arg(o.target == Tcp ? tcp.name : QStringLiteral("--sim"));
+                     .arg(o.target == Tcp ? tcp.source : QStringLiteral("--sim"));
         return false;
     }
     o.localEcho = parser.isSet(QStringLiteral("echo"));
