@@ -5,6 +5,7 @@ packages="cmake g++ make pkg-config
   qtbase5-dev libqt5serialport5-dev libqt5sql5-sqlite
   qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite
   libgtest-dev libgmock-dev libbenchmark-dev
+  libmosquitto-dev mosquitto mosquitto-clients
   ${EXTRA_PACKAGES:-}"
 missing=""
 for p in $packages; do
