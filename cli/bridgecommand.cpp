@@ -316,8 +316,6 @@ int BridgeCommand::run(const QCommandLineParser &parser)
 
     QEventLoop loop;
     MqttClient client;
-    if (!client.start(m_mqtt))
-        return failure(ExitEnvironment, client.errorString());
     LinkBusAccess bus(driver(), link(), m_factory.streamLink(), m_options.protocol,
                       m_catalogue.fileName(), requestHook());
     Bridge bridge(m_catalogue, bus, client, m_bridge);
@@ -342,7 +340,10 @@ int BridgeCommand::run(const QCommandLineParser &parser)
 
     QObject::connect(&bridge, &Bridge::ended, &loop, &QEventLoop::quit);
     watch(m_stop->interrupt(), &loop, [&loop] { loop.quit(); });
+    // The bridge listens before the client connects, so that it sees the first connect.
     bridge.start();
+    if (!client.start(m_mqtt))
+        return failure(ExitEnvironment, client.errorString());
     loop.exec();
     bridge.stop();
     if (Console::writeError() != 0)
