@@ -157,7 +157,12 @@ void Bridge::onConnected()
     log(QStringLiteral("connected to the broker"));
     m_client.publish(statusTopic(), QByteArrayLiteral("online"), 1, true);
     m_client.subscribe(m_base + QStringLiteral("/+/+/set"), m_settings.qos);
-    // A broker that lost its retained messages gets every value again.
+    // A broker that lost its retained messages gets every value again; before the first
+    // connect the library holds what was published and sends it now.
+    if (!m_reconnect) {
+        m_reconnect = true;
+        return;
+    }
     for (auto it = m_published.cbegin(); it != m_published.cend(); ++it)
         m_client.publish(it.key(), it.value().payload, m_settings.qos, true);
 }

@@ -129,6 +129,7 @@ private:
     QElapsedTimer m_clock;
     Counters m_counters;
     bool m_ended = false;
+    bool m_reconnect = false; //!< a connect after the first
     bool m_running = false; //!< inside a round or the writes: nothing starts on top
     std::function<QJsonObject()> m_linkStatistics;
     std::function<void(const QString &)> m_log;

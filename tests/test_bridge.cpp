@@ -46,11 +46,13 @@ class Broker
 public:
     bool start()
     {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost, 0))
-            return false;
-        port = probe.serverPort();
-        probe.close();
+        if (port == 0) {
+            QTcpServer probe;
+            if (!probe.listen(QHostAddress::LocalHost, 0))
+                return false;
+            port = probe.serverPort();
+            probe.close();
+        }
         const QString config = dir.filePath(QStringLiteral("mosquitto.conf"));
         QFile file(config);
         if (!file.open(QIODevice::WriteOnly))
@@ -303,6 +305,43 @@ TEST_F(Bridge, WritesLandOrAreRefusedWithTheCause)
             << err.toStdString();
         subscriber.messages.clear();
     }
+}
+
+// An unchanged value goes out again only at the heartbeat, however often it is polled.
+TEST_F(Bridge, AnUnchangedValueIsPublishedOnlyAtTheHeartbeat)
+{
+    startBridge({QStringLiteral("--poll"), QStringLiteral("speed_setpoint@50"),
+                 QStringLiteral("--heartbeat"), QStringLiteral("1")});
+    const QString topic = QStringLiteral("lustbus/sim/1/speed_setpoint");
+    const auto count = [&] {
+        int n = 0;
+        for (const Message &message : qAsConst(subscriber.messages))
+            n += message.topic == topic ? 1 : 0;
+        return n;
+    };
+    // About 30 polls in 1.5 s: the first value and one heartbeat.
+    ASSERT_TRUE(waitFor([&] { return count() >= 2; }, 3000));
+    waitFor([] { return false; }, 400);
+    EXPECT_EQ(count(), 2);
+    stopBridge();
+}
+
+// A broker that restarts without its retained messages gets every value again, and
+// the status says "online" once more.
+TEST_F(Bridge, ReconnectsAndRepublishesAfterTheBrokerRestarts)
+{
+    startBridge({QStringLiteral("--poll"), QStringLiteral("speed_setpoint,drive_name@200")});
+    value(QStringLiteral("drive_name"));
+    broker.process.terminate();
+    ASSERT_TRUE(broker.process.waitForFinished(3000));
+    ASSERT_TRUE(broker.start());
+    subscriber.messages.clear();
+    ASSERT_TRUE(subscriber.waitForMessage(QStringLiteral("lustbus/sim/status"), 0, 8000));
+    EXPECT_EQ(subscriber.last(QStringLiteral("lustbus/sim/status")), "online");
+    EXPECT_EQ(value(QStringLiteral("drive_name")).value(QStringLiteral("value")).toString(),
+              QStringLiteral("LUST CDE SIM"));
+    const QString err = stopBridge();
+    EXPECT_TRUE(err.contains(QStringLiteral("broker lost"))) << err.toStdString();
 }
 
 // Usage errors name the bad option before anything is opened.
