@@ -155,8 +155,9 @@ void Bridge::stop()
 void Bridge::onConnected()
 {
     log(QStringLiteral("connected to the broker"));
-    m_client.publish(statusTopic(), QByteArrayLiteral("online"), 1, true);
+    // Subscribed first: once "online" is out, writes are taken.
     m_client.subscribe(m_base + QStringLiteral("/+/+/set"), m_settings.qos);
+    m_client.publish(statusTopic(), QByteArrayLiteral("online"), 1, true);
     // A broker that lost its retained messages gets every value again; before the first
     // connect the library holds what was published and sends it now.
     if (!m_reconnect) {
