@@ -256,6 +256,7 @@ TEST_F(Bridge, WritesLandOrAreRefusedWithTheCause)
         {true, "speed_setpoint", "abc", "bad value 'abc'", false},
         {true, "gains", "[1, 2]", "gains has 8 elements; the value gives 2", false},
         {true, "no_such", "1", "no parameter 'no_such' in sample.json", false},
+        {true, "7/speed_setpoint", "1", "station '7' is not on this bridge", false},
         {false, "speed_setpoint", "500", "writes are off", false},
     };
     for (const bool allowWrites : {true, false}) {
@@ -271,7 +272,11 @@ TEST_F(Bridge, WritesLandOrAreRefusedWithTheCause)
             if (c.allowWrites != allowWrites)
                 continue;
             SCOPED_TRACE(c.name + std::string(" = ") + c.payload);
-            const QString topic = QStringLiteral("lustbus/sim/1/") + QLatin1String(c.name);
+            // A name with a '/' names its station itself.
+            const QString topic = QStringLiteral("lustbus/sim/")
+                                  + (QByteArray(c.name).contains('/') ? QString()
+                                                                       : QStringLiteral("1/"))
+                                  + QLatin1String(c.name);
             const int from = int(subscriber.messages.size());
             subscriber.publish(topic + QStringLiteral("/set"), c.payload);
             ASSERT_TRUE(subscriber.waitForMessage(topic + QStringLiteral("/result"), from));
