@@ -349,6 +349,41 @@ TEST_F(Bridge, ReconnectsAndRepublishesAfterTheBrokerRestarts)
     EXPECT_TRUE(err.contains(QStringLiteral("broker lost"))) << err.toStdString();
 }
 
+// A bus that stays silent: every value carries "ok": false and the driver's error text.
+TEST_F(Bridge, ASilentBusGivesTheDriversErrorText)
+{
+    QTcpServer silent; // takes the connection and never answers
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    const QString bus = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+    bridge.setProcessEnvironment(cliEnvironment());
+    bridge.start(QStringLiteral(LUSTBUS_CLI_PATH),
+                 {QStringLiteral("bridge"), QStringLiteral("--tcp"), bus,
+                  QStringLiteral("--catalogue"), QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE),
+                  QStringLiteral("--broker"), QStringLiteral("127.0.0.1:%1").arg(broker.port),
+                  QStringLiteral("--timeout"), QStringLiteral("50"), QStringLiteral("--retries"),
+                  QStringLiteral("0"), QStringLiteral("--poll"),
+                  QStringLiteral("speed_setpoint,gains@200")});
+    ASSERT_TRUE(bridge.waitForStarted());
+    const struct
+    {
+        const char *name;
+        const char *error;
+    } cases[] = {
+        {"speed_setpoint", "read INT16:12> no response"},
+        {"gains", "read INT16:101:0> no response"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString topic = QStringLiteral("lustbus/%1/1/%2").arg(bus, QLatin1String(c.name));
+        ASSERT_TRUE(subscriber.waitForMessage(topic));
+        const QJsonObject got = json(QString::fromUtf8(subscriber.last(topic)));
+        EXPECT_FALSE(got.value(QStringLiteral("ok")).toBool(true)) << compact(got);
+        EXPECT_EQ(got.value(QStringLiteral("error")).toString().toStdString(), c.error);
+        EXPECT_FALSE(got.contains(QStringLiteral("value")));
+    }
+    stopBridge();
+}
+
 // Usage errors name the bad option before anything is opened.
 TEST_F(Bridge, BadOptionsAreUsageErrors)
 {
