@@ -168,7 +168,8 @@ void Bridge::onConnected()
         m_client.publish(it.key(), it.value().payload, m_settings.qos, true);
 }
 
-void Bridge::onMessage(const QString &topic, const QByteArray &payload)
+void Bridge::onMessage(const QString &topic, const QByteArray &payload,
+                       const QString &responseTopic, const QByteArray &correlation)
 {
     // PREFIX/BUS/STATION/NAME/set: the subscription guarantees the shape.
     const QString rest = topic.mid(m_base.size() + 1);
@@ -178,18 +179,14 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload)
         return;
     bool ok = false;
     const int station = parts.at(0).toInt(&ok);
-    Write write;
-    write.station = ok ? station : -1;
-    write.name = parts.at(1);
-    write.payload = payload;
+    Write write{ok ? station : -1, parts.at(1), payload, responseTopic, correlation,
+                parts.at(0)};
     if (!ok || !m_settings.stations.contains(station)) {
         ++m_counters.writesRefused;
-        QJsonObject result{{QStringLiteral("ok"), false},
-                           {QStringLiteral("error"),
-                            QStringLiteral("station '%1' is not on this bridge").arg(parts.at(0))},
-                           {QStringLiteral("ts"), now()}};
-        m_client.publish(QStringLiteral("%1/%2/%3/result").arg(m_base, parts.at(0), write.name),
-                         compact(result), m_settings.qos, false);
+        publishResult(write, {{QStringLiteral("ok"), false},
+                              {QStringLiteral("error"),
+                               QStringLiteral("station '%1' is not on this bridge")
+                                   .arg(parts.at(0))}});
         return;
     }
     m_writes.append(write);
@@ -232,8 +229,7 @@ void Bridge::runWrites()
                 ++m_counters.writesRefused;
             log(QStringLiteral("write %1/%2 refused: %3").arg(write.station).arg(write.name,
                                                                                   error));
-            publishResult(write.station, write.name,
-                          {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}});
+            publishResult(write, {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}});
             continue;
         }
         ++m_counters.writes;
@@ -255,7 +251,7 @@ void Bridge::runWrites()
         } else {
             result.insert(QStringLiteral("value"), value);
         }
-        publishResult(write.station, write.name, result);
+        publishResult(write, result);
     }
     m_running = false;
 }
@@ -328,12 +324,17 @@ void Bridge::publishValue(int station, const CatalogueEntry &entry, const QJsonO
     m_published.insert(topic, published);
 }
 
-void Bridge::publishResult(int station, const QString &name, const QJsonObject &result)
+void Bridge::publishResult(const Write &write, const QJsonObject &result)
 {
     QJsonObject message = result;
     message.insert(QStringLiteral("ts"), now());
-    m_client.publish(valueTopic(station, name) + QStringLiteral("/result"), compact(message),
-                     m_settings.qos, false);
+    if (!write.responseTopic.isEmpty()) {
+        m_client.publish(write.responseTopic, compact(message), m_settings.qos, false, QString(),
+                         write.correlation);
+        return;
+    }
+    m_client.publish(QStringLiteral("%1/%2/%3/result").arg(m_base, write.stationLevel, write.name),
+                     compact(message), m_settings.qos, false);
 }
 
 void Bridge::publishStats()

@@ -6,7 +6,9 @@
 //                                 {"ok": false, "error", "ts"}, retained; on a change
 //                                 and at least every heartbeat
 //   PREFIX/BUS/STATION/NAME/set   a JSON value to write (with writes allowed)
-//   PREFIX/BUS/STATION/NAME/result {"ok": true, "value"} or {"ok": false, "error"}
+//   PREFIX/BUS/STATION/NAME/result {"ok": true, "value"} or {"ok": false, "error"}, or
+//                                 the request's MQTT 5 response topic with its
+//                                 correlation data
 //
 // Every poll group is read on every station at its own interval on the thread that
 // owns the bridge; a round that takes longer than its interval is counted as an
@@ -104,15 +106,19 @@ private:
         int station = 0;
         QString name;
         QByteArray payload;
+        QString responseTopic; //!< MQTT 5: where the result goes instead of .../result
+        QByteArray correlation;
+        QString stationLevel; //!< as the topic gave it
     };
 
     void onConnected();
-    void onMessage(const QString &topic, const QByteArray &payload);
+    void onMessage(const QString &topic, const QByteArray &payload, const QString &responseTopic,
+                   const QByteArray &correlation);
     void runRound(int group);
     void runWrites();
     bool pollOne(int station, const LustBus::CatalogueEntry &entry);
     void publishValue(int station, const LustBus::CatalogueEntry &entry, const QJsonObject &content);
-    void publishResult(int station, const QString &name, const QJsonObject &result);
+    void publishResult(const Write &write, const QJsonObject &result);
     void publishStats();
     QString valueTopic(int station, const QString &name) const;
     void log(const QString &line) const;

@@ -4,6 +4,9 @@
 #include <QtCore/QThread>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -47,7 +50,8 @@ bool MqttClient::start(const Settings &settings)
     }
     mosquitto_connect_callback_set(m_handle, &MqttClient::onConnect);
     mosquitto_disconnect_callback_set(m_handle, &MqttClient::onDisconnect);
-    mosquitto_message_callback_set(m_handle, &MqttClient::onMessage);
+    mosquitto_int_option(m_handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_message_v5_callback_set(m_handle, &MqttClient::onMessage);
     mosquitto_publish_callback_set(m_handle, &MqttClient::onPublish);
     // 1 s after a loss, doubling up to 30 s: a broker that restarts is not flooded.
     mosquitto_reconnect_delay_set(m_handle, 1, 30, true);
@@ -105,12 +109,24 @@ bool MqttClient::start(const Settings &settings)
     return true;
 }
 
-bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain)
+bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain,
+                         const QString &responseTopic, const QByteArray &correlation)
 {
     const QByteArray name = topic.toUtf8();
-    return mosquitto_publish(m_handle, nullptr, name.constData(), int(payload.size()),
-                             payload.constData(), qos, retain)
-           == MOSQ_ERR_SUCCESS;
+    mosquitto_property *properties = nullptr;
+    if (m_version5.load()) {
+        if (!responseTopic.isEmpty())
+            mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC,
+                                          responseTopic.toUtf8().constData());
+        if (!correlation.isEmpty())
+            mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA,
+                                          correlation.constData(),
+                                          quint16(qMin<int>(int(correlation.size()), 65535)));
+    }
+    const int rc = mosquitto_publish_v5(m_handle, nullptr, name.constData(), int(payload.size()),
+                                        payload.constData(), qos, retain, properties);
+    mosquitto_property_free_all(&properties);
+    return rc == MOSQ_ERR_SUCCESS;
 }
 
 bool MqttClient::subscribe(const QString &pattern, int qos)
@@ -147,6 +163,11 @@ void MqttClient::stop(const QString &topic, const QByteArray &payload, int waitM
 void MqttClient::onConnect(mosquitto *, void *self, int rc)
 {
     auto *client = static_cast<MqttClient *>(self);
+    if ((rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION || rc == CONNACK_REFUSED_PROTOCOL_VERSION)
+        && client->m_version5.exchange(false)) {
+        // A 3.1.1 broker: the next attempt speaks its version.
+        mosquitto_int_option(client->m_handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    }
     if (rc != 0) {
         emit client->disconnected(QString::fromUtf8(mosquitto_connack_string(rc)));
         return;
@@ -163,12 +184,28 @@ void MqttClient::onDisconnect(mosquitto *, void *self, int rc)
         emit client->disconnected(QString::fromUtf8(mosquitto_strerror(rc)));
 }
 
-void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message)
+void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message,
+                           const mosquitto_property *properties)
 {
     auto *client = static_cast<MqttClient *>(self);
+    QString responseTopic;
+    QByteArray correlation;
+    char *text = nullptr;
+    if (mosquitto_property_read_string(properties, MQTT_PROP_RESPONSE_TOPIC, &text, false)) {
+        responseTopic = QString::fromUtf8(text);
+        std::free(text);
+    }
+    void *data = nullptr;
+    uint16_t length = 0;
+    if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &data, &length,
+                                       false)) {
+        correlation = QByteArray(static_cast<const char *>(data), length);
+        std::free(data);
+    }
     emit client->messageReceived(
         QString::fromUtf8(message->topic),
-        QByteArray(static_cast<const char *>(message->payload), message->payloadlen));
+        QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
+        responseTopic, correlation);
 }
 
 void MqttClient::onPublish(mosquitto *, void *self, int mid)

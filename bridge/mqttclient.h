@@ -1,6 +1,8 @@
 // One connection to an MQTT broker through libmosquitto, whose network thread keeps
 // it: connects, reconnects with back-off after a loss, and hands what arrives to the
-// Qt thread that owns the client through queued signals.
+// Qt thread that owns the client through queued signals. It speaks MQTT 5, for the
+// response topic and correlation data of requests, and falls back to 3.1.1 with a
+// broker that refuses 5.
 #ifndef LUSTBUS_MQTTCLIENT_H
 #define LUSTBUS_MQTTCLIENT_H
 
@@ -12,6 +14,8 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
+typedef struct mqtt5__property mosquitto_property;
 
 class MqttClient : public QObject
 {
@@ -36,8 +40,11 @@ public:
     // Starts connecting in the background; false with errorString() when the settings
     // are refused (a bad CA file, no memory).
     bool start(const Settings &settings);
-    // QoS 0 or 1; false when the message could not even be queued.
-    bool publish(const QString &topic, const QByteArray &payload, int qos, bool retain);
+    // QoS 0 or 1; false when the message could not even be queued. A response topic
+    // and correlation data go along as MQTT 5 properties when given.
+    bool publish(const QString &topic, const QByteArray &payload, int qos, bool retain,
+                 const QString &responseTopic = QString(),
+                 const QByteArray &correlation = QByteArray());
     bool subscribe(const QString &pattern, int qos);
     // Publishes a last message (QoS 1), waits up to waitMs for the broker to take it,
     // then disconnects cleanly, so that the will is not sent.
@@ -49,17 +56,21 @@ public:
 signals:
     void connected();
     void disconnected(const QString &reason);
-    void messageReceived(const QString &topic, const QByteArray &payload);
+    // responseTopic and correlation: the MQTT 5 properties, empty without.
+    void messageReceived(const QString &topic, const QByteArray &payload,
+                         const QString &responseTopic, const QByteArray &correlation);
 
 private:
     static void onConnect(mosquitto *, void *self, int rc);
     static void onDisconnect(mosquitto *, void *self, int rc);
-    static void onMessage(mosquitto *, void *self, const mosquitto_message *message);
+    static void onMessage(mosquitto *, void *self, const mosquitto_message *message,
+                          const mosquitto_property *properties);
     static void onPublish(mosquitto *, void *self, int mid);
 
     mosquitto *m_handle = nullptr;
     bool m_loopRunning = false;
     std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_version5{true};
     std::atomic<int> m_lastPublished{0};
     QString m_error;
 };

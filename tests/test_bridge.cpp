@@ -225,6 +225,44 @@ TEST_F(Bridge, PublishesEveryTypeByNameAndGoesOfflineOnStop)
     EXPECT_EQ(subscriber.last(QStringLiteral("lustbus/sim/status"), before), "offline");
 }
 
+// An MQTT 5 request with a response topic gets its result there, with its correlation
+// data, and nothing on .../result.
+TEST_F(Bridge, AnMqtt5RequestGetsItsResultOnItsResponseTopic)
+{
+    QList<QByteArray> correlations;
+    QObject::connect(&subscriber.client, &MqttClient::messageReceived,
+                     [&](const QString &topic, const QByteArray &, const QString &,
+                         const QByteArray &correlation) {
+                         if (topic == QLatin1String("lustbus/replies/hmi"))
+                             correlations.append(correlation);
+                     });
+    startBridge({QStringLiteral("--poll"), QStringLiteral("speed_setpoint@200"),
+                 QStringLiteral("--allow-writes")});
+    const struct
+    {
+        const char *payload;
+        const char *correlation;
+        bool ok;
+    } cases[] = {{"700", "request-1", true}, {"7000", "request-2", false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.payload);
+        const int from = int(subscriber.messages.size());
+        subscriber.client.publish(QStringLiteral("lustbus/sim/1/speed_setpoint/set"), c.payload,
+                                  1, false, QStringLiteral("lustbus/replies/hmi"),
+                                  c.correlation);
+        ASSERT_TRUE(subscriber.waitForMessage(QStringLiteral("lustbus/replies/hmi"), from));
+        const QJsonObject result = json(
+            QString::fromUtf8(subscriber.last(QStringLiteral("lustbus/replies/hmi"), from)));
+        EXPECT_EQ(result.value(QStringLiteral("ok")).toBool(), c.ok) << compact(result);
+        ASSERT_FALSE(correlations.isEmpty());
+        EXPECT_EQ(correlations.last(), QByteArray(c.correlation));
+        EXPECT_TRUE(subscriber.last(QStringLiteral("lustbus/sim/1/speed_setpoint/result"), from)
+                        .isEmpty());
+    }
+    EXPECT_EQ(value(QStringLiteral("speed_setpoint")).value(QStringLiteral("value")).toInt(), 700);
+    stopBridge();
+}
+
 // A bridge that dies leaves "offline" behind through its will.
 TEST_F(Bridge, TheWillSaysOfflineWhenTheBridgeDies)
 {
