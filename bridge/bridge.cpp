@@ -200,6 +200,18 @@ void Bridge::runWrites()
     m_running = true;
     while (!m_writes.isEmpty() && !m_ended) {
         const Write write = m_writes.takeFirst();
+        const QByteArray key = write.correlation.isEmpty()
+                                   ? QByteArray()
+                                   : QStringLiteral("%1/%2\n").arg(write.stationLevel,
+                                                                    write.name).toUtf8()
+                                         + write.correlation;
+        if (!key.isEmpty() && m_done.contains(key)) {
+            log(QStringLiteral("write %1/%2: a duplicate of a request already carried out")
+                    .arg(write.station)
+                    .arg(write.name));
+            publishResult(write, m_done.value(key));
+            continue;
+        }
         const CatalogueEntry *entry = m_catalogue.find(write.name);
         QString error;
         QJsonValue value;
@@ -326,6 +338,18 @@ void Bridge::publishValue(int station, const CatalogueEntry &entry, const QJsonO
 
 void Bridge::publishResult(const Write &write, const QJsonObject &result)
 {
+    if (!write.correlation.isEmpty()) {
+        const QByteArray key = QStringLiteral("%1/%2\n").arg(write.stationLevel, write.name)
+                                   .toUtf8()
+                               + write.correlation;
+        if (!m_done.contains(key)) {
+            m_done.insert(key, result);
+            m_doneOrder.append(key);
+            // Duplicates follow their original closely; a short memory is enough.
+            if (m_doneOrder.size() > 256)
+                m_done.remove(m_doneOrder.takeFirst());
+        }
+    }
     QJsonObject message = result;
     message.insert(QStringLiteral("ts"), now());
     if (!write.responseTopic.isEmpty()) {

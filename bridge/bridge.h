@@ -13,7 +13,9 @@
 // Every poll group is read on every station at its own interval on the thread that
 // owns the bridge; a round that takes longer than its interval is counted as an
 // overrun and the next one starts once it is over, never stacked. Writes that came in
-// go to the bus before the next round.
+// go to the bus before the next round. A request that carries MQTT 5 correlation
+// data is carried out once: a duplicate of it (QoS 1 delivers at least once) gets
+// the same result without a second write.
 #ifndef LUSTBUS_BRIDGE_H
 #define LUSTBUS_BRIDGE_H
 
@@ -132,6 +134,10 @@ private:
     QTimer *m_statsTimer = nullptr;
     QList<Write> m_writes;
     QHash<QString, Published> m_published; //!< by value topic
+    // The results of the last requests with correlation data, by set topic and data: a
+    // QoS 1 duplicate of one gets its result again and is not written twice.
+    QHash<QByteArray, QJsonObject> m_done;
+    QList<QByteArray> m_doneOrder;
     QElapsedTimer m_clock;
     Counters m_counters;
     bool m_ended = false;

@@ -260,7 +260,20 @@ TEST_F(Bridge, AnMqtt5RequestGetsItsResultOnItsResponseTopic)
                         .isEmpty());
     }
     EXPECT_EQ(value(QStringLiteral("speed_setpoint")).value(QStringLiteral("value")).toInt(), 700);
-    stopBridge();
+
+    // A duplicate of request-1 after another write: its result again, not a second write.
+    for (const char *correlation : {"request-3", "request-1"}) {
+        const int from = int(subscriber.messages.size());
+        subscriber.client.publish(QStringLiteral("lustbus/sim/1/speed_setpoint/set"),
+                                  correlation == QByteArray("request-3") ? "900" : "700", 1,
+                                  false, QStringLiteral("lustbus/replies/hmi"), correlation);
+        ASSERT_TRUE(subscriber.waitForMessage(QStringLiteral("lustbus/replies/hmi"), from));
+        EXPECT_EQ(correlations.last(), QByteArray(correlation));
+    }
+    waitFor([] { return false; }, 300); // two polls
+    EXPECT_EQ(value(QStringLiteral("speed_setpoint")).value(QStringLiteral("value")).toInt(), 900);
+    const QString err = stopBridge();
+    EXPECT_TRUE(err.contains(QStringLiteral("2 writes, 1 refused"))) << err.toStdString();
 }
 
 // A bridge that dies leaves "offline" behind through its will.
