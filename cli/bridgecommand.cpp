@@ -131,7 +131,9 @@ QString BridgeCommand::description() const
         "--allow-writes a JSON value on PREFIX/BUS/STATION/NAME/set is written to an \"rw\"\n"
         "parameter inside its range, before the next poll, and read back; the outcome goes\n"
         "to PREFIX/BUS/STATION/NAME/result: {\"ok\": true, \"value\": ...} or {\"ok\": false,\n"
-        "\"error\": \"...\"}. A refused write sends nothing on the bus.");
+        "\"error\": \"...\"}, or to an MQTT 5 request's response topic with its correlation\n"
+        "data (a duplicate of a correlated request is answered, not written twice). A\n"
+        "refused write sends nothing on the bus.");
 }
 
 QString BridgeCommand::epilogue() const
