@@ -1,6 +1,7 @@
 #include "commandtable.h"
 
 #include "backupcommand.h"
+#include "bridgecommand.h"
 #include "console.h"
 #include "democommand.h"
 #include "diffcommand.h"
@@ -35,6 +36,7 @@ CommandTable::CommandTable()
     m_commands.push_back(std::make_unique<PortsCommand>());
     m_commands.push_back(std::make_unique<SimulateCommand>());
     m_commands.push_back(std::make_unique<GatewayCommand>());
+    m_commands.push_back(std::make_unique<BridgeCommand>());
     m_commands.push_back(std::make_unique<DemoCommand>());
 }
 

@@ -7,6 +7,7 @@ packages="cmake g++ make pkg-config
   qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite
   libgtest-dev libgmock-dev libbenchmark-dev
   man-db zsh
+  libmosquitto-dev mosquitto mosquitto-clients
   ${EXTRA_PACKAGES:-}"
 missing=""
 for p in $packages; do

@@ -1,0 +1,378 @@
+#include "bridge.h"
+
+#include "mqttclient.h"
+
+#include <QtCore/QDateTime>
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QTimer>
+
+using LustBus::Catalogue;
+using LustBus::CatalogueEntry;
+
+namespace {
+
+QString now()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+QByteArray compact(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// A payload is one JSON value: 5, -1.25, "text", [1, 2] (Qt's parser takes only an
+// object or an array at the top, so the value is read as a list's only element).
+bool parseValue(const QByteArray &payload, QJsonValue *value, QString *error)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document =
+        QJsonDocument::fromJson('[' + payload + ']', &parseError);
+    if (parseError.error != QJsonParseError::NoError || document.array().size() != 1) {
+        *error = QStringLiteral("bad value '%1': expected one JSON value, such as 100, "
+                                "1.25, \"text\" or [1, 2]")
+                     .arg(QString::fromUtf8(payload.left(80)));
+        return false;
+    }
+    *value = document.array().at(0);
+    return true;
+}
+
+} // namespace
+
+Bridge::Bridge(const Catalogue &catalogue, BusAccess &bus, MqttClient &client,
+               const Settings &settings, QObject *parent)
+    : QObject(parent), m_catalogue(catalogue), m_bus(bus), m_client(client),
+      m_settings(settings), m_base(settings.prefix + QLatin1Char('/') + settings.bus)
+{
+    if (m_settings.groups.isEmpty()) {
+        PollGroup all;
+        for (const CatalogueEntry &entry : m_catalogue.entries)
+            all.names.append(entry.name);
+        m_settings.groups.append(all);
+    }
+    m_clock.start();
+}
+
+Bridge::~Bridge() = default;
+
+bool Bridge::checkTopic(const QString &text, bool levels, QString *error)
+{
+    if (text.isEmpty()) {
+        *error = QStringLiteral("expected a topic name");
+        return false;
+    }
+    if (text.contains(QLatin1Char('+')) || text.contains(QLatin1Char('#'))) {
+        *error = QStringLiteral("'+' and '#' are MQTT wildcards, not part of a name");
+        return false;
+    }
+    if (!levels && text.contains(QLatin1Char('/'))) {
+        *error = QStringLiteral("one topic level, without '/'");
+        return false;
+    }
+    if (text.split(QLatin1Char('/')).contains(QString())) {
+        *error = QStringLiteral("an empty topic level");
+        return false;
+    }
+    return true;
+}
+
+bool Bridge::parsePollGroup(const QString &text, const Catalogue &catalogue, PollGroup *group,
+                            QString *error)
+{
+    QString names = text;
+    const int at = text.lastIndexOf(QLatin1Char('@'));
+    if (at >= 0) {
+        names = text.left(at);
+        bool ok = false;
+        const int interval = text.mid(at + 1).toInt(&ok);
+        if (!ok || interval < 10 || interval > 3600000) {
+            *error = QStringLiteral("bad --poll '%1': the interval after '@' is 10 to "
+                                    "3600000 ms")
+                         .arg(text);
+            return false;
+        }
+        group->intervalMs = interval;
+    }
+    group->names.clear();
+    for (const QString &part : names.split(QLatin1Char(','))) {
+        const QString name = part.trimmed();
+        if (name.isEmpty()) {
+            *error = QStringLiteral("bad --poll '%1': expected NAME[,NAME...][@MS]").arg(text);
+            return false;
+        }
+        if (!catalogue.find(name)) {
+            *error = QStringLiteral("bad --poll '%1': no parameter '%2' in %3")
+                         .arg(text, name, catalogue.fileName());
+            return false;
+        }
+        group->names.append(name);
+    }
+    return true;
+}
+
+QString Bridge::valueTopic(int station, const QString &name) const
+{
+    return QStringLiteral("%1/%2/%3").arg(m_base).arg(station).arg(name);
+}
+
+void Bridge::log(const QString &line) const
+{
+    if (m_log)
+        m_log(line);
+}
+
+void Bridge::start()
+{
+    connect(&m_client, &MqttClient::connected, this, &Bridge::onConnected);
+    connect(&m_client, &MqttClient::disconnected, this, [this](const QString &reason) {
+        log(QStringLiteral("broker lost (%1); reconnecting").arg(reason));
+    });
+    connect(&m_client, &MqttClient::messageReceived, this, &Bridge::onMessage);
+    for (int i = 0; i < m_settings.groups.size(); ++i) {
+        auto *timer = new QTimer(this);
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+        connect(timer, &QTimer::timeout, this, [this, i] { runRound(i); });
+        m_timers.append(timer);
+        timer->start(0);
+    }
+    m_statsTimer = new QTimer(this);
+    connect(m_statsTimer, &QTimer::timeout, this, &Bridge::publishStats);
+    m_statsTimer->start(m_settings.statsIntervalMs);
+}
+
+void Bridge::stop()
+{
+    for (QTimer *timer : qAsConst(m_timers))
+        timer->stop();
+    if (m_statsTimer)
+        m_statsTimer->stop();
+    m_client.stop(statusTopic(), QByteArrayLiteral("offline"), 1000);
+}
+
+void Bridge::onConnected()
+{
+    log(QStringLiteral("connected to the broker"));
+    // Subscribed first: once "online" is out, writes are taken.
+    m_client.subscribe(m_base + QStringLiteral("/+/+/set"), m_settings.qos);
+    m_client.publish(statusTopic(), QByteArrayLiteral("online"), 1, true);
+    // A broker that lost its retained messages gets every value again; before the first
+    // connect the library holds what was published and sends it now.
+    if (!m_reconnect) {
+        m_reconnect = true;
+        return;
+    }
+    for (auto it = m_published.cbegin(); it != m_published.cend(); ++it)
+        m_client.publish(it.key(), it.value().payload, m_settings.qos, true);
+}
+
+void Bridge::onMessage(const QString &topic, const QByteArray &payload,
+                       const QString &responseTopic, const QByteArray &correlation)
+{
+    // PREFIX/BUS/STATION/NAME/set: the subscription guarantees the shape.
+    const QString rest = topic.mid(m_base.size() + 1);
+    const QStringList parts = rest.split(QLatin1Char('/'));
+    if (!topic.startsWith(m_base + QLatin1Char('/')) || parts.size() != 3
+        || parts.at(2) != QLatin1String("set"))
+        return;
+    bool ok = false;
+    const int station = parts.at(0).toInt(&ok);
+    Write write{ok ? station : -1, parts.at(1), payload, responseTopic, correlation,
+                parts.at(0)};
+    if (!ok || !m_settings.stations.contains(station)) {
+        ++m_counters.writesRefused;
+        publishResult(write, {{QStringLiteral("ok"), false},
+                              {QStringLiteral("error"),
+                               QStringLiteral("station '%1' is not on this bridge")
+                                   .arg(parts.at(0))}});
+        return;
+    }
+    m_writes.append(write);
+    QTimer::singleShot(0, this, &Bridge::runWrites);
+}
+
+void Bridge::runWrites()
+{
+    if (m_running || m_ended)
+        return;
+    m_running = true;
+    while (!m_writes.isEmpty() && !m_ended) {
+        const Write write = m_writes.takeFirst();
+        const QByteArray key = write.correlation.isEmpty()
+                                   ? QByteArray()
+                                   : QStringLiteral("%1/%2\n").arg(write.stationLevel,
+                                                                    write.name).toUtf8()
+                                         + write.correlation;
+        if (!key.isEmpty() && m_done.contains(key)) {
+            log(QStringLiteral("write %1/%2: a duplicate of a request already carried out")
+                    .arg(write.station)
+                    .arg(write.name));
+            publishResult(write, m_done.value(key));
+            continue;
+        }
+        const CatalogueEntry *entry = m_catalogue.find(write.name);
+        QString error;
+        QJsonValue value;
+        if (!m_settings.allowWrites)
+            error = QStringLiteral("writes are off: the bridge runs without --allow-writes");
+        else if (!entry)
+            error = QStringLiteral("no parameter '%1' in %2")
+                        .arg(write.name, m_catalogue.fileName());
+        else if (entry->readOnly)
+            error = QStringLiteral("%1 is read-only (\"ro\")").arg(write.name);
+        else
+            parseValue(write.payload, &value, &error);
+        bool sent = false;
+        if (error.isEmpty()) {
+            const BusAccess::Outcome outcome = m_bus.write(write.station, *entry, value, &sent,
+                                                           &error);
+            if (outcome == BusAccess::Stopped) {
+                m_ended = true;
+                emit ended();
+                break;
+            }
+        }
+        if (!error.isEmpty()) {
+            if (sent)
+                ++m_counters.writeErrors;
+            else
+                ++m_counters.writesRefused;
+            log(QStringLiteral("write %1/%2 refused: %3").arg(write.station).arg(write.name,
+                                                                                  error));
+            publishResult(write, {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}});
+            continue;
+        }
+        ++m_counters.writes;
+        // What the servo holds now, as the poll would publish it.
+        QJsonValue held;
+        const BusAccess::Outcome outcome = m_bus.read(write.station, *entry, &held, &error);
+        if (outcome == BusAccess::Stopped) {
+            m_ended = true;
+            emit ended();
+            break;
+        }
+        QJsonObject result{{QStringLiteral("ok"), true}};
+        if (outcome == BusAccess::Done) {
+            result.insert(QStringLiteral("value"), held);
+            publishValue(write.station, *entry,
+                         {{QStringLiteral("value"), held},
+                          {QStringLiteral("unit"), entry->unit},
+                          {QStringLiteral("ok"), true}});
+        } else {
+            result.insert(QStringLiteral("value"), value);
+        }
+        publishResult(write, result);
+    }
+    m_running = false;
+}
+
+void Bridge::runRound(int group)
+{
+    if (m_ended)
+        return;
+    runWrites();
+    if (m_ended)
+        return;
+    m_running = true;
+    QElapsedTimer round;
+    round.start();
+    const PollGroup &poll = m_settings.groups.at(group);
+    for (int station : qAsConst(m_settings.stations)) {
+        for (const QString &name : poll.names) {
+            if (!pollOne(station, *m_catalogue.find(name))) {
+                m_running = false;
+                m_ended = true;
+                emit ended();
+                return;
+            }
+        }
+    }
+    m_running = false;
+    ++m_counters.rounds;
+    const qint64 took = round.elapsed();
+    if (took > poll.intervalMs)
+        ++m_counters.overruns;
+    // The next round starts an interval after this one started, or at once when it
+    // overran: late, but one at a time.
+    m_timers.at(group)->start(int(qMax<qint64>(0, poll.intervalMs - took)));
+}
+
+bool Bridge::pollOne(int station, const CatalogueEntry &entry)
+{
+    QJsonValue value;
+    QString error;
+    ++m_counters.reads;
+    const BusAccess::Outcome outcome = m_bus.read(station, entry, &value, &error);
+    if (outcome == BusAccess::Stopped)
+        return false;
+    QJsonObject content;
+    if (outcome == BusAccess::Done) {
+        content = {{QStringLiteral("value"), value},
+                   {QStringLiteral("unit"), entry.unit},
+                   {QStringLiteral("ok"), true}};
+    } else {
+        ++m_counters.readErrors;
+        content = {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}};
+    }
+    publishValue(station, entry, content);
+    return true;
+}
+
+void Bridge::publishValue(int station, const CatalogueEntry &entry, const QJsonObject &content)
+{
+    const QString topic = valueTopic(station, entry.name);
+    const qint64 at = m_clock.elapsed();
+    auto it = m_published.find(topic);
+    if (it != m_published.end() && it->content == content
+        && at - it->atMs < qint64(m_settings.heartbeatSeconds) * 1000)
+        return;
+    QJsonObject message = content;
+    message.insert(QStringLiteral("ts"), now());
+    Published published{content, compact(message), at};
+    m_client.publish(topic, published.payload, m_settings.qos, true);
+    ++m_counters.published;
+    m_published.insert(topic, published);
+}
+
+void Bridge::publishResult(const Write &write, const QJsonObject &result)
+{
+    if (!write.correlation.isEmpty()) {
+        const QByteArray key = QStringLiteral("%1/%2\n").arg(write.stationLevel, write.name)
+                                   .toUtf8()
+                               + write.correlation;
+        if (!m_done.contains(key)) {
+            m_done.insert(key, result);
+            m_doneOrder.append(key);
+            // Duplicates follow their original closely; a short memory is enough.
+            if (m_doneOrder.size() > 256)
+                m_done.remove(m_doneOrder.takeFirst());
+        }
+    }
+    QJsonObject message = result;
+    message.insert(QStringLiteral("ts"), now());
+    if (!write.responseTopic.isEmpty()) {
+        m_client.publish(write.responseTopic, compact(message), m_settings.qos, false, QString(),
+                         write.correlation);
+        return;
+    }
+    m_client.publish(QStringLiteral("%1/%2/%3/result").arg(m_base, write.stationLevel, write.name),
+                     compact(message), m_settings.qos, false);
+}
+
+void Bridge::publishStats()
+{
+    QJsonObject stats{{QStringLiteral("ts"), now()},
+                      {QStringLiteral("rounds"), double(m_counters.rounds)},
+                      {QStringLiteral("overruns"), double(m_counters.overruns)},
+                      {QStringLiteral("reads"), double(m_counters.reads)},
+                      {QStringLiteral("readErrors"), double(m_counters.readErrors)},
+                      {QStringLiteral("writes"), double(m_counters.writes)},
+                      {QStringLiteral("writeErrors"), double(m_counters.writeErrors)},
+                      {QStringLiteral("writesRefused"), double(m_counters.writesRefused)},
+                      {QStringLiteral("published"), double(m_counters.published)}};
+    if (m_linkStatistics)
+        stats.insert(QStringLiteral("link"), m_linkStatistics());
+    m_client.publish(statsTopic(), compact(stats), m_settings.qos, true);
+}

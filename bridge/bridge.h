@@ -1,0 +1,150 @@
+// lustbus bridge: a bus's catalogue parameters on an MQTT broker.
+//
+//   PREFIX/BUS/status             "online" or "offline", retained; "offline" is the will
+//   PREFIX/BUS/stats              the bridge's and the link's counters, every minute
+//   PREFIX/BUS/STATION/NAME       {"value", "unit", "ts", "ok": true} or
+//                                 {"ok": false, "error", "ts"}, retained; on a change
+//                                 and at least every heartbeat
+//   PREFIX/BUS/STATION/NAME/set   a JSON value to write (with writes allowed)
+//   PREFIX/BUS/STATION/NAME/result {"ok": true, "value"} or {"ok": false, "error"}, or
+//                                 the request's MQTT 5 response topic with its
+//                                 correlation data
+//
+// Every poll group is read on every station at its own interval on the thread that
+// owns the bridge; a round that takes longer than its interval is counted as an
+// overrun and the next one starts once it is over, never stacked. Writes that came in
+// go to the bus before the next round. A request that carries MQTT 5 correlation
+// data is carried out once: a duplicate of it (QoS 1 delivers at least once) gets
+// the same result without a second write.
+#ifndef LUSTBUS_BRIDGE_H
+#define LUSTBUS_BRIDGE_H
+
+#include "busaccess.h"
+#include "catalogue.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QHash>
+#include <QtCore/QJsonObject>
+#include <QtCore/QList>
+#include <QtCore/QObject>
+#include <QtCore/QStringList>
+
+#include <functional>
+
+class MqttClient;
+class QTimer;
+
+class Bridge : public QObject
+{
+    Q_OBJECT
+public:
+    struct PollGroup
+    {
+        QStringList names;
+        int intervalMs = 1000;
+    };
+    struct Settings
+    {
+        QString prefix = QStringLiteral("lustbus");
+        QString bus;
+        QList<int> stations;
+        QList<PollGroup> groups; //!< empty: the whole catalogue at 1000 ms
+        int heartbeatSeconds = 60;
+        int statsIntervalMs = 60000;
+        bool allowWrites = false;
+        int qos = 0;
+    };
+    struct Counters
+    {
+        quint64 rounds = 0;
+        quint64 overruns = 0;
+        quint64 reads = 0;
+        quint64 readErrors = 0;
+        quint64 writes = 0;
+        quint64 writeErrors = 0;
+        quint64 writesRefused = 0;
+        quint64 published = 0;
+    };
+
+    Bridge(const LustBus::Catalogue &catalogue, BusAccess &bus, MqttClient &client,
+           const Settings &settings, QObject *parent = nullptr);
+    ~Bridge() override;
+
+    // A topic level as MQTT allows it in a name: not empty, no '+', '#' or '/'
+    // (levels: '/' inside allowed, but no empty level). False with the cause.
+    static bool checkTopic(const QString &text, bool levels, QString *error);
+    // "NAME[,NAME...][@MS]" of --poll; names checked against the catalogue.
+    static bool parsePollGroup(const QString &text, const LustBus::Catalogue &catalogue,
+                               PollGroup *group, QString *error);
+
+    QString statusTopic() const { return m_base + QStringLiteral("/status"); }
+    QString statsTopic() const { return m_base + QStringLiteral("/stats"); }
+
+    void start();
+    // "offline" on the status topic and a clean disconnect.
+    void stop();
+
+    const Counters &counters() const { return m_counters; }
+    // The link's own statistics for the stats topic.
+    void setLinkStatistics(std::function<QJsonObject()> statistics)
+    {
+        m_linkStatistics = std::move(statistics);
+    }
+    void setLog(std::function<void(const QString &)> log) { m_log = std::move(log); }
+
+signals:
+    // The bus access said the program is to end (a signal came).
+    void ended();
+
+private:
+    struct Published
+    {
+        QJsonObject content; //!< without "ts": what counts as a change
+        QByteArray payload;
+        qint64 atMs = 0;
+    };
+    struct Write
+    {
+        int station = 0;
+        QString name;
+        QByteArray payload;
+        QString responseTopic; //!< MQTT 5: where the result goes instead of .../result
+        QByteArray correlation;
+        QString stationLevel; //!< as the topic gave it
+    };
+
+    void onConnected();
+    void onMessage(const QString &topic, const QByteArray &payload, const QString &responseTopic,
+                   const QByteArray &correlation);
+    void runRound(int group);
+    void runWrites();
+    bool pollOne(int station, const LustBus::CatalogueEntry &entry);
+    void publishValue(int station, const LustBus::CatalogueEntry &entry, const QJsonObject &content);
+    void publishResult(const Write &write, const QJsonObject &result);
+    void publishStats();
+    QString valueTopic(int station, const QString &name) const;
+    void log(const QString &line) const;
+
+    const LustBus::Catalogue &m_catalogue;
+    BusAccess &m_bus;
+    MqttClient &m_client;
+    Settings m_settings;
+    QString m_base;
+    QList<QTimer *> m_timers;
+    QTimer *m_statsTimer = nullptr;
+    QList<Write> m_writes;
+    QHash<QString, Published> m_published; //!< by value topic
+    // The results of the last requests with correlation data, by set topic and data: a
+    // QoS 1 duplicate of one gets its result again and is not written twice.
+    QHash<QByteArray, QJsonObject> m_done;
+    QList<QByteArray> m_doneOrder;
+    QElapsedTimer m_clock;
+    Counters m_counters;
+    bool m_ended = false;
+    bool m_reconnect = false; //!< a connect after the first
+    bool m_running = false; //!< inside a round or the writes: nothing starts on top
+    std::function<QJsonObject()> m_linkStatistics;
+    std::function<void(const QString &)> m_log;
+};
+
+#endif // LUSTBUS_BRIDGE_H

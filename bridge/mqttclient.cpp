@@ -1,0 +1,214 @@
+#include "mqttclient.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QThread>
+
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+
+#include <cstdlib>
+
+namespace {
+
+// The library's global state, set up once for the program's lifetime.
+void initLibrary()
+{
+    static const int once = mosquitto_lib_init();
+    Q_UNUSED(once);
+}
+
+QByteArray utf8OrNull(const QString &text)
+{
+    return text.toUtf8();
+}
+
+} // namespace
+
+MqttClient::MqttClient(QObject *parent) : QObject(parent)
+{
+    initLibrary();
+}
+
+MqttClient::~MqttClient()
+{
+    if (m_handle) {
+        mosquitto_disconnect(m_handle);
+        if (m_loopRunning)
+            mosquitto_loop_stop(m_handle, false);
+        mosquitto_destroy(m_handle);
+    }
+}
+
+bool MqttClient::start(const Settings &settings)
+{
+    const QByteArray id = utf8OrNull(settings.clientId);
+    m_handle = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), true, this);
+    if (!m_handle) {
+        m_error = QStringLiteral("cannot create an MQTT client (client id '%1')")
+                      .arg(settings.clientId);
+        return false;
+    }
+    mosquitto_connect_callback_set(m_handle, &MqttClient::onConnect);
+    mosquitto_disconnect_callback_set(m_handle, &MqttClient::onDisconnect);
+    mosquitto_int_option(m_handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_message_v5_callback_set(m_handle, &MqttClient::onMessage);
+    mosquitto_publish_callback_set(m_handle, &MqttClient::onPublish);
+    // 1 s after a loss, doubling up to 30 s: a broker that restarts is not flooded.
+    mosquitto_reconnect_delay_set(m_handle, 1, 30, true);
+
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!settings.willTopic.isEmpty()) {
+        const QByteArray topic = settings.willTopic.toUtf8();
+        rc = mosquitto_will_set(m_handle, topic.constData(), int(settings.willPayload.size()),
+                                settings.willPayload.constData(), 1, true);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            m_error = QStringLiteral("MQTT will on '%1': %2")
+                          .arg(settings.willTopic, QString::fromUtf8(mosquitto_strerror(rc)));
+            return false;
+        }
+    }
+    if (!settings.username.isEmpty()) {
+        const QByteArray user = settings.username.toUtf8();
+        const QByteArray password = settings.password.toUtf8();
+        rc = mosquitto_username_pw_set(m_handle, user.constData(),
+                                       settings.password.isNull() ? nullptr
+                                                                  : password.constData());
+        if (rc != MOSQ_ERR_SUCCESS) {
+            m_error = QStringLiteral("MQTT user name: %1")
+                          .arg(QString::fromUtf8(mosquitto_strerror(rc)));
+            return false;
+        }
+    }
+    if (!settings.caFile.isEmpty()) {
+        const QByteArray ca = settings.caFile.toLocal8Bit();
+        rc = mosquitto_tls_set(m_handle, ca.constData(), nullptr, nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            m_error = QStringLiteral("TLS CA file '%1': %2")
+                          .arg(settings.caFile, QString::fromUtf8(mosquitto_strerror(rc)));
+            return false;
+        }
+    }
+    const QByteArray host = settings.host.toUtf8();
+    // An unreachable broker is no failure here: the network thread keeps trying.
+    rc = mosquitto_connect_async(m_handle, host.constData(), settings.port,
+                                 settings.keepAliveSeconds);
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_NO_CONN) {
+        m_error = QStringLiteral("MQTT broker %1:%2: %3")
+                      .arg(settings.host)
+                      .arg(settings.port)
+                      .arg(QString::fromUtf8(mosquitto_strerror(rc)));
+        return false;
+    }
+    rc = mosquitto_loop_start(m_handle);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        m_error = QStringLiteral("cannot start the MQTT network thread: %1")
+                      .arg(QString::fromUtf8(mosquitto_strerror(rc)));
+        return false;
+    }
+    m_loopRunning = true;
+    return true;
+}
+
+bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain,
+                         const QString &responseTopic, const QByteArray &correlation)
+{
+    const QByteArray name = topic.toUtf8();
+    mosquitto_property *properties = nullptr;
+    if (m_version5.load()) {
+        if (!responseTopic.isEmpty())
+            mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC,
+                                          responseTopic.toUtf8().constData());
+        if (!correlation.isEmpty())
+            mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA,
+                                          correlation.constData(),
+                                          quint16(qMin<int>(int(correlation.size()), 65535)));
+    }
+    const int rc = mosquitto_publish_v5(m_handle, nullptr, name.constData(), int(payload.size()),
+                                        payload.constData(), qos, retain, properties);
+    mosquitto_property_free_all(&properties);
+    return rc == MOSQ_ERR_SUCCESS;
+}
+
+bool MqttClient::subscribe(const QString &pattern, int qos)
+{
+    const QByteArray name = pattern.toUtf8();
+    return mosquitto_subscribe(m_handle, nullptr, name.constData(), qos) == MOSQ_ERR_SUCCESS;
+}
+
+void MqttClient::stop(const QString &topic, const QByteArray &payload, int waitMs)
+{
+    if (!m_handle)
+        return;
+    if (m_connected.load()) {
+        const QByteArray name = topic.toUtf8();
+        int mid = 0;
+        if (mosquitto_publish(m_handle, &mid, name.constData(), int(payload.size()),
+                              payload.constData(), 1, true)
+            == MOSQ_ERR_SUCCESS) {
+            QElapsedTimer waited;
+            waited.start();
+            while (m_lastPublished.load() != mid && m_connected.load()
+                   && waited.elapsed() < waitMs)
+                QThread::msleep(5);
+        }
+    }
+    mosquitto_disconnect(m_handle);
+    if (m_loopRunning) {
+        mosquitto_loop_stop(m_handle, false);
+        m_loopRunning = false;
+    }
+}
+
+// The callbacks run on the network thread; the signals reach the owner's thread queued.
+void MqttClient::onConnect(mosquitto *, void *self, int rc)
+{
+    auto *client = static_cast<MqttClient *>(self);
+    if ((rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION || rc == CONNACK_REFUSED_PROTOCOL_VERSION)
+        && client->m_version5.exchange(false)) {
+        // A 3.1.1 broker: the next attempt speaks its version.
+        mosquitto_int_option(client->m_handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    }
+    if (rc != 0) {
+        emit client->disconnected(QString::fromUtf8(mosquitto_connack_string(rc)));
+        return;
+    }
+    client->m_connected.store(true);
+    emit client->connected();
+}
+
+void MqttClient::onDisconnect(mosquitto *, void *self, int rc)
+{
+    auto *client = static_cast<MqttClient *>(self);
+    const bool was = client->m_connected.exchange(false);
+    if (was && rc != 0)
+        emit client->disconnected(QString::fromUtf8(mosquitto_strerror(rc)));
+}
+
+void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message,
+                           const mosquitto_property *properties)
+{
+    auto *client = static_cast<MqttClient *>(self);
+    QString responseTopic;
+    QByteArray correlation;
+    char *text = nullptr;
+    if (mosquitto_property_read_string(properties, MQTT_PROP_RESPONSE_TOPIC, &text, false)) {
+        responseTopic = QString::fromUtf8(text);
+        std::free(text);
+    }
+    void *data = nullptr;
+    uint16_t length = 0;
+    if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &data, &length,
+                                       false)) {
+        correlation = QByteArray(static_cast<const char *>(data), length);
+        std::free(data);
+    }
+    emit client->messageReceived(
+        QString::fromUtf8(message->topic),
+        QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
+        responseTopic, correlation);
+}
+
+void MqttClient::onPublish(mosquitto *, void *self, int mid)
+{
+    static_cast<MqttClient *>(self)->m_lastPublished.store(mid);
+}

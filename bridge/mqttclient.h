@@ -1,0 +1,78 @@
+// One connection to an MQTT broker through libmosquitto, whose network thread keeps
+// it: connects, reconnects with back-off after a loss, and hands what arrives to the
+// Qt thread that owns the client through queued signals. It speaks MQTT 5, for the
+// response topic and correlation data of requests, and falls back to 3.1.1 with a
+// broker that refuses 5.
+#ifndef LUSTBUS_MQTTCLIENT_H
+#define LUSTBUS_MQTTCLIENT_H
+
+#include <QtCore/QByteArray>
+#include <QtCore/QObject>
+#include <QtCore/QString>
+
+#include <atomic>
+
+struct mosquitto;
+struct mosquitto_message;
+struct mqtt5__property;
+typedef struct mqtt5__property mosquitto_property;
+
+class MqttClient : public QObject
+{
+    Q_OBJECT
+public:
+    struct Settings
+    {
+        QString host = QStringLiteral("127.0.0.1");
+        quint16 port = 1883;
+        QString clientId;
+        QString username;
+        QString password;
+        QString caFile;      //!< TLS with this CA when not empty
+        QString willTopic;   //!< retained will, published by the broker when the link drops
+        QByteArray willPayload;
+        int keepAliveSeconds = 10;
+    };
+
+    explicit MqttClient(QObject *parent = nullptr);
+    ~MqttClient() override;
+
+    // Starts connecting in the background; false with errorString() when the settings
+    // are refused (a bad CA file, no memory).
+    bool start(const Settings &settings);
+    // QoS 0 or 1; false when the message could not even be queued. A response topic
+    // and correlation data go along as MQTT 5 properties when given.
+    bool publish(const QString &topic, const QByteArray &payload, int qos, bool retain,
+                 const QString &responseTopic = QString(),
+                 const QByteArray &correlation = QByteArray());
+    bool subscribe(const QString &pattern, int qos);
+    // Publishes a last message (QoS 1), waits up to waitMs for the broker to take it,
+    // then disconnects cleanly, so that the will is not sent.
+    void stop(const QString &topic, const QByteArray &payload, int waitMs);
+
+    bool isConnected() const { return m_connected.load(); }
+    QString errorString() const { return m_error; }
+
+signals:
+    void connected();
+    void disconnected(const QString &reason);
+    // responseTopic and correlation: the MQTT 5 properties, empty without.
+    void messageReceived(const QString &topic, const QByteArray &payload,
+                         const QString &responseTopic, const QByteArray &correlation);
+
+private:
+    static void onConnect(mosquitto *, void *self, int rc);
+    static void onDisconnect(mosquitto *, void *self, int rc);
+    static void onMessage(mosquitto *, void *self, const mosquitto_message *message,
+                          const mosquitto_property *properties);
+    static void onPublish(mosquitto *, void *self, int mid);
+
+    mosquitto *m_handle = nullptr;
+    bool m_loopRunning = false;
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_version5{true};
+    std::atomic<int> m_lastPublished{0};
+    QString m_error;
+};
+
+#endif // LUSTBUS_MQTTCLIENT_H

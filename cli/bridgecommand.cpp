@@ -1,0 +1,362 @@
+#include "bridgecommand.h"
+
+#include "catalogueaccess.h"
+#include "catalogueoption.h"
+#include "console.h"
+#include "exitstatus.h"
+#include "linkinterrupt.h"
+#include "streamlink.h"
+#include "valuetext.h"
+
+#include <QtCore/QEventLoop>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QSocketNotifier>
+
+using LustBus::CatalogueEntry;
+
+namespace {
+
+// The bus as the bridge sees it: catalogue parameters by station, in their JSON form.
+class LinkBusAccess : public BusAccess
+{
+public:
+    LinkBusAccess(DriverInterface &driver, LinkDevice &link, StreamLink *stream,
+                  const ProtocolSettings &protocol, const QString &catalogueName,
+                  CatalogueAccess::AfterRequest afterRequest)
+        : m_access(driver, link, std::move(afterRequest)), m_stream(stream),
+          m_protocol(protocol), m_catalogueName(catalogueName)
+    {
+    }
+
+    Outcome read(int station, const CatalogueEntry &entry, QJsonValue *value,
+                 QString *error) override
+    {
+        selectStation(station);
+        QByteArray host;
+        const Outcome outcome = outcomeOf(m_access.read(entry, &host, error));
+        if (outcome == Done)
+            *value = ValueText::toJson(entry.type, host, entry.isArray());
+        return outcome;
+    }
+
+    Outcome write(int station, const CatalogueEntry &entry, const QJsonValue &value, bool *sent,
+                  QString *error) override
+    {
+        *sent = false;
+        QByteArray host;
+        if (!ValueText::fromJson(entry.type, value, entry.isArray(), host, *error))
+            return Failed;
+        const int width = LustBus::dataTypeInfo(entry.type).hostWidth;
+        if (entry.isArray() && host.size() != entry.elements * width) {
+            *error = QStringLiteral("%1 has %2 elements; the value gives %3")
+                         .arg(entry.name)
+                         .arg(entry.elements)
+                         .arg(host.size() / width);
+            return Failed;
+        }
+        const QVector<double> numbers = ValueText::numbers(entry.type, host);
+        for (int i = 0; i < numbers.size(); ++i) {
+            if (entry.allows(numbers.at(i)))
+                continue;
+            *error = QStringLiteral("%1%2 lies outside its range %3 (catalogue %4)")
+                         .arg(entry.isArray() ? QStringLiteral("element %1 = ").arg(i)
+                                              : QString(),
+                              LustBus::CatalogueEntry::numberText(numbers.at(i)),
+                              entry.rangeText(), m_catalogueName);
+            return Failed;
+        }
+        selectStation(station);
+        *sent = true;
+        return outcomeOf(m_access.write(entry, host, error));
+    }
+
+private:
+    static Outcome outcomeOf(CatalogueAccess::Outcome outcome)
+    {
+        return outcome == CatalogueAccess::Done     ? Done
+               : outcome == CatalogueAccess::Failed ? Failed
+                                                    : Stopped;
+    }
+
+    void selectStation(int station)
+    {
+        if (m_protocol.stationid == station)
+            return;
+        m_protocol.stationid = station;
+        m_stream->setProtocolSettings(m_protocol);
+    }
+
+    CatalogueAccess m_access;
+    StreamLink *m_stream;
+    ProtocolSettings m_protocol;
+    QString m_catalogueName;
+};
+
+// Calls done whenever interrupt is raised, from the event loop.
+void watch(const LinkInterrupt &interrupt, QObject *context, const std::function<void()> &done)
+{
+    auto *notifier =
+        new QSocketNotifier(interrupt.fileDescriptor(), QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [done] { done(); });
+}
+
+QCommandLineOption valueOption(const char *name, const char *description, const char *value)
+{
+    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
+                              QString::fromLatin1(value));
+}
+
+} // namespace
+
+QString BridgeCommand::summary() const
+{
+    return QStringLiteral("publishes a bus's parameters on an MQTT broker and takes writes");
+}
+
+QString BridgeCommand::description() const
+{
+    return QStringLiteral(
+        "Reads the parameters of the catalogue (--catalogue FILE) from every --station\n"
+        "of the bus (--port, --tcp or --sim), group by group at each --poll group's\n"
+        "interval, and publishes them, retained, on the MQTT broker of --broker:\n"
+        "\n"
+        "  PREFIX/BUS/STATION/NAME    {\"value\": ..., \"unit\": \"...\", \"ts\": \"...\", \"ok\": true}\n"
+        "                             or {\"ok\": false, \"error\": \"...\", \"ts\": \"...\"}\n"
+        "  PREFIX/BUS/status          online, or offline (also the will)\n"
+        "  PREFIX/BUS/stats           counters of the bridge and the link, every minute\n"
+        "\n"
+        "A value is published when it changes and at least every --heartbeat seconds;\n"
+        "arrays as JSON lists, STRING as text, FIXPT16 and INT32Q16 as decimals. With\n"
+        "--allow-writes a JSON value on PREFIX/BUS/STATION/NAME/set is written to an \"rw\"\n"
+        "parameter inside its range, before the next poll, and read back; the outcome goes\n"
+        "to PREFIX/BUS/STATION/NAME/result: {\"ok\": true, \"value\": ...} or {\"ok\": false,\n"
+        "\"error\": \"...\"}, or to an MQTT 5 request's response topic with its correlation\n"
+        "data (a duplicate of a correlated request is answered, not written twice). A\n"
+        "refused write sends nothing on the bus.");
+}
+
+QString BridgeCommand::epilogue() const
+{
+    return QStringLiteral(
+               "The first line on stdout names the bus, the broker and the topics. The broker\n"
+               "connection is kept by a thread of its own and comes back after a loss (after\n"
+               "1 s, doubling up to 30 s); meanwhile the broker publishes the will \"offline\".\n"
+               "SIGINT or SIGTERM publishes \"offline\", disconnects and ends the bridge with\n"
+               "status 0.\n"
+               "\n")
+           + linkNotes()
+           + QStringLiteral(
+               "\n"
+               "Examples:\n"
+               "  lustbus bridge --broker 127.0.0.1 --catalogue catalogues/sample.json --sim\n"
+               "  lustbus bridge --broker mqtt.plant:8883 --tls-ca ca.crt --username line3 \\\n"
+               "      --password-file line3.pw --catalogue cde.json --port /dev/ttyUSB0 \\\n"
+               "      --station 1 --station 2 --poll speed_setpoint,ramp_time@200 --allow-writes\n");
+}
+
+QList<QCommandLineOption> BridgeCommand::options() const
+{
+    QList<QCommandLineOption> list{
+        valueOption("broker",
+                    "The MQTT broker, HOST[:PORT] (port 1883, 8883 with --tls-ca). Required.",
+                    "HOST[:PORT]"),
+        CatalogueOption::option(),
+        valueOption("poll",
+                    "A group of parameters polled together every MS milliseconds (default "
+                    "1000); repeatable. Default: the whole catalogue, every 1000 ms.",
+                    "NAME[,NAME...][@MS]"),
+        valueOption("prefix", "The first topic level(s). Default: lustbus.", "TOPIC"),
+        valueOption("bus",
+                    "The bus's topic level. Default: the device's name (ttyUSB0), the TCP "
+                    "endpoint (HOST:PORT) or sim.",
+                    "NAME"),
+        valueOption("heartbeat",
+                    "An unchanged value is published again after SECONDS (1 to 86400, "
+                    "default 60).",
+                    "SECONDS"),
+        QCommandLineOption(QStringLiteral("allow-writes"),
+                           QStringLiteral("Takes writes from .../NAME/set. Off by default.")),
+        valueOption("qos", "QoS of the values, results and write subscription: 0 (default) "
+                           "or 1.",
+                    "0|1"),
+        valueOption("client-id", "The MQTT client id. Default: one the library makes up.",
+                    "ID"),
+        valueOption("username", "The MQTT user name; the password comes from --password-file.",
+                    "U"),
+        valueOption("password-file",
+                    "The file whose first line is the MQTT password (never on the command "
+                    "line).",
+                    "F"),
+        valueOption("tls-ca", "Connects with TLS, checking the broker against the CA FILE.",
+                    "FILE"),
+    };
+    for (QCommandLineOption option : LinkOptions::options()) {
+        if (option.names().constFirst() == QLatin1String("station"))
+            option.setDescription(QStringLiteral("A station to poll, 0 to 63; repeatable. "
+                                                 "Default: the driver's (1)."));
+        list.append(option);
+    }
+    return list;
+}
+
+QString BridgeCommand::defaultBusName() const
+{
+    switch (m_options.target) {
+    case LinkOptions::Serial:
+        return QFileInfo(m_options.device).fileName();
+    case LinkOptions::Tcp:
+        return QStringLiteral("%1:%2").arg(m_options.host).arg(m_options.port);
+    default:
+        return QStringLiteral("sim");
+    }
+}
+
+bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString *error)
+{
+    if (!parser.isSet(QStringLiteral("broker"))) {
+        *error = QStringLiteral("no broker: give --broker HOST[:PORT]");
+        return false;
+    }
+    m_mqtt.caFile = parser.value(QStringLiteral("tls-ca"));
+    const QString broker = parser.value(QStringLiteral("broker"));
+    if (broker.contains(QLatin1Char(':'))) {
+        QString host;
+        if (!LinkOptions::parseEndpoint(broker, false, &host, &m_mqtt.port, error)) {
+            error->prepend(QStringLiteral("--broker: "));
+            return false;
+        }
+        m_mqtt.host = host;
+    } else if (broker.isEmpty()) {
+        *error = QStringLiteral("bad --broker '': expected HOST[:PORT]");
+        return false;
+    } else {
+        m_mqtt.host = broker;
+        m_mqtt.port = m_mqtt.caFile.isEmpty() ? DefaultBrokerPort : DefaultTlsBrokerPort;
+    }
+
+    const struct { const char *option; bool levels; QString *target; } topics[] = {
+        {"prefix", true, &m_bridge.prefix},
+        {"bus", false, &m_bridge.bus},
+    };
+    m_bridge.bus = defaultBusName();
+    for (const auto &topic : topics) {
+        const QString name = QString::fromLatin1(topic.option);
+        if (!parser.isSet(name))
+            continue;
+        const QString text = parser.value(name);
+        QString why;
+        if (!Bridge::checkTopic(text, topic.levels, &why)) {
+            *error = QStringLiteral("bad --%1 '%2': %3").arg(name, text, why);
+            return false;
+        }
+        *topic.target = text;
+    }
+    for (const QString &text : parser.values(QStringLiteral("poll"))) {
+        Bridge::PollGroup group;
+        if (!Bridge::parsePollGroup(text, m_catalogue, &group, error))
+            return false;
+        m_bridge.groups.append(group);
+    }
+    const QStringList stations = parser.values(QStringLiteral("station"));
+    for (const QString &text : stations) {
+        qint64 station = 0;
+        if (!wholeNumber(QStringLiteral("--station"), text, 0, 63, &station, error))
+            return false;
+        if (!m_bridge.stations.contains(int(station)))
+            m_bridge.stations.append(int(station));
+    }
+    qint64 number = m_bridge.heartbeatSeconds;
+    if (!wholeNumberOption(parser, "heartbeat", 1, 86400, &number, error))
+        return false;
+    m_bridge.heartbeatSeconds = int(number);
+    number = m_bridge.qos;
+    if (!wholeNumberOption(parser, "qos", 0, 1, &number, error))
+        return false;
+    m_bridge.qos = int(number);
+    m_bridge.allowWrites = parser.isSet(QStringLiteral("allow-writes"));
+    m_mqtt.clientId = parser.value(QStringLiteral("client-id"));
+
+    m_mqtt.username = parser.value(QStringLiteral("username"));
+    const QString passwordFile = parser.value(QStringLiteral("password-file"));
+    if (parser.isSet(QStringLiteral("password-file"))) {
+        if (m_mqtt.username.isEmpty()) {
+            *error = QStringLiteral("--password-file needs --username");
+            return false;
+        }
+        QFile file(passwordFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("cannot read --password-file '%1': %2")
+                         .arg(passwordFile, file.errorString());
+            return false;
+        }
+        m_mqtt.password = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n'))
+                              .remove(QLatin1Char('\r'));
+    }
+    if (!m_mqtt.caFile.isEmpty() && !QFileInfo(m_mqtt.caFile).isReadable()) {
+        *error = QStringLiteral("cannot read --tls-ca '%1'").arg(m_mqtt.caFile);
+        return false;
+    }
+    return true;
+}
+
+int BridgeCommand::run(const QCommandLineParser &parser)
+{
+    int status = ExitSuccess;
+    if (!readLinkOptions(parser, &status) || !readCatalogue(parser, true, &status))
+        return status;
+    QString error;
+    if (!readBridgeOptions(parser, &error))
+        return usageError(error);
+    if (!openLink(&status))
+        return status;
+    if (m_bridge.stations.isEmpty())
+        m_bridge.stations.append(m_options.protocol.stationid);
+    m_mqtt.willTopic = m_bridge.prefix + QLatin1Char('/') + m_bridge.bus
+                       + QStringLiteral("/status");
+    m_mqtt.willPayload = QByteArrayLiteral("offline");
+
+    QEventLoop loop;
+    MqttClient client;
+    LinkBusAccess bus(driver(), link(), m_factory.streamLink(), m_options.protocol,
+                      m_catalogue.fileName(), requestHook());
+    Bridge bridge(m_catalogue, bus, client, m_bridge);
+    bridge.setLinkStatistics([this] { return statisticsJson(); });
+    bridge.setLog([&loop](const QString &line) {
+        Console::err() << "lustbus bridge: " << line << Qt::endl;
+        if (Console::writeError() != 0)
+            loop.quit();
+    });
+
+    QStringList stations;
+    for (int station : qAsConst(m_bridge.stations))
+        stations.append(QString::number(station));
+    Console::out() << "bridge " << m_factory.description() << " to broker " << m_mqtt.host << ':'
+                   << m_mqtt.port << ", topics " << m_bridge.prefix << '/' << m_bridge.bus
+                   << "/..., " << m_catalogue.entries.size() << " parameters, station"
+                   << (stations.size() == 1 ? " " : "s ") << stations.join(QLatin1Char(','))
+                   << ", writes " << (m_bridge.allowWrites ? "allowed" : "off")
+                   << "; stop with Ctrl-C" << Qt::endl;
+    if (Console::writeError() != 0)
+        return writeFailure();
+
+    QObject::connect(&bridge, &Bridge::ended, &loop, &QEventLoop::quit);
+    watch(m_stop->interrupt(), &loop, [&loop] { loop.quit(); });
+    // The bridge listens before the client connects, so that it sees the first connect.
+    bridge.start();
+    if (!client.start(m_mqtt))
+        return failure(ExitEnvironment, client.errorString());
+    loop.exec();
+    bridge.stop();
+    if (Console::writeError() != 0)
+        return writeFailure();
+
+    const Bridge::Counters &counters = bridge.counters();
+    Console::err() << "lustbus bridge: stopped; " << counters.rounds << " rounds, "
+                   << counters.overruns << " overruns, " << counters.published << " published, "
+                   << counters.writes << " writes, " << counters.writesRefused << " refused"
+                   << Qt::endl;
+    if (parser.isSet(QStringLiteral("stats")))
+        printStatistics();
+    return ExitSuccess;
+}

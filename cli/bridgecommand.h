@@ -1,0 +1,31 @@
+// lustbus bridge: a bus's catalogue parameters on an MQTT broker, polled by group and
+// written from it when allowed, until SIGINT or SIGTERM (see bridge/bridge.h).
+#ifndef LUSTBUS_BRIDGECOMMAND_H
+#define LUSTBUS_BRIDGECOMMAND_H
+
+#include "bridge.h"
+#include "linkcommand.h"
+#include "mqttclient.h"
+
+class BridgeCommand : public LinkCommand
+{
+public:
+    static constexpr quint16 DefaultBrokerPort = 1883;
+    static constexpr quint16 DefaultTlsBrokerPort = 8883;
+
+    QString name() const override { return QStringLiteral("bridge"); }
+    QString summary() const override;
+    QString description() const override;
+    QString epilogue() const override;
+    QList<QCommandLineOption> options() const override;
+    int run(const QCommandLineParser &parser) override;
+
+private:
+    bool readBridgeOptions(const QCommandLineParser &parser, QString *error);
+    QString defaultBusName() const;
+
+    MqttClient::Settings m_mqtt;
+    Bridge::Settings m_bridge;
+};
+
+#endif // LUSTBUS_BRIDGECOMMAND_H
