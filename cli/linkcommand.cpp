@@ -1,6 +1,7 @@
 #include "linkcommand.h"
 
 #include "catalogueoption.h"
+#include "commandtable.h"
 #include "console.h"
 #include "exitstatus.h"
 #include "linkdiagnostics.h"
@@ -26,12 +27,8 @@ QString LinkCommand::linkNotes()
                "SIGINT (Ctrl-C) or SIGTERM ends the command at once, also while a request waits\n"
                "on a silent line (watch: the second one). Output that can no longer be written\n"
                "ends it too: quietly when the reader of a pipe went away (| head).\n"
-               "\n"
-               "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
-               "2 a usage error, 3 the plugin did not load or the link did not open, 4 the\n"
-               "output could not be written (the message says why), 130 ended by SIGINT, 143\n"
-               "by SIGTERM, 141 the reader of a pipe went away. With --json, stdout carries\n"
-               "one JSON object for each of 0 to 3; a failure's has \"error\" and \"exit\".\n");
+               "\n")
+           + CommandTable::exitStatusNotes();
 }
 
 bool LinkCommand::readLinkOptions(const QCommandLineParser &parser, int *status)

@@ -37,12 +37,6 @@ bool parseNumber(const QString &text, quint64 *value)
 
 } // namespace
 
-bool RequestAddress::isBitForm(const QString &text)
-{
-    LustBus::ParameterAddress parts;
-    return !LustBus::parseParameterAddress(text, parts) && LustBus::parseBitAddress(text, parts);
-}
-
 bool RequestAddress::resolve(const QString &text, const QString &kindText,
                              const QString &countText, RequestAddress *address, QString *error,
                              TextCheck check)

@@ -55,9 +55,6 @@ public:
     // bits of a bit form value.
     bool adoptValue(int valueBytes, int valueBits, QString *error);
 
-    // Which form the text has, before kind and count: bit form when it is not a value
-    // form address but reads as TYPE:PARAM.BIT or TYPE:PARAM:INDEX.BIT.
-    static bool isBitForm(const QString &text);
     // The most elements of an array parameter that one element read carries.
     static int elementsPerRequest(LustBus::DataType type);
 
