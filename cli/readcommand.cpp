@@ -74,8 +74,8 @@ QString ReadCommand::epilogue() const
 {
     return addressNotes() + QLatin1Char('\n') + linkNotes()
            + QStringLiteral("\n"
-                            "Examples:\n"
-                            "  lustbus read INT16:12                  # -1234 on the simulator\n"
+                            "Examples: the link from LUSTBUS_PORT or LUSTBUS_TCP, or add --sim\n"
+                            "  lustbus read INT16:12                  # -1234 with --sim\n"
                             "  lustbus read FIXPT16:103:0 --count 4   # 1.00, 2.00, 3.00, 4.00\n"
                             "  lustbus read STRING:19:0               # LUST CDE SIM\n"
                             "  lustbus read USIGN16:13.4 --count 8    # bits 4 to 11, lowest first\n"

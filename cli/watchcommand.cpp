@@ -81,7 +81,7 @@ QString WatchCommand::epilogue() const
            + ReadCommand::addressNotes() + QLatin1Char('\n') + linkNotes()
            + QStringLiteral(
                "\n"
-               "Examples:\n"
+               "Examples: the link from LUSTBUS_PORT or LUSTBUS_TCP, or add --sim\n"
                "  lustbus watch INT16:12 FIXPT16:17                # a live table, every second\n"
                "  lustbus watch INT16:12 --interval 0 --samples 100 > speed.csv\n"
                "  lustbus watch INT16:101:0 --count 3 --duration 60 | tee log.csv\n"

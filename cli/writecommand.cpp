@@ -41,7 +41,7 @@ QString WriteCommand::epilogue() const
 {
     return ReadCommand::addressNotes() + QLatin1Char('\n') + linkNotes()
            + QStringLiteral("\n"
-                            "Examples:\n"
+                            "Examples: the link from LUSTBUS_PORT or LUSTBUS_TCP, or add --sim\n"
                             "  lustbus write INT16:12 -5\n"
                             "  lustbus write FIXPT16:17 12.5\n"
                             "  lustbus write INT16:101:2 \"7, 8, 9\"       # elements 2 to 4\n"
