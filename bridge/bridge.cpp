@@ -5,6 +5,7 @@
 #include <QtCore/QDateTime>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
+#include <QtCore/QMutexLocker>
 #include <QtCore/QTimer>
 
 using LustBus::Catalogue;
@@ -129,7 +130,10 @@ void Bridge::start()
     connect(&m_client, &MqttClient::disconnected, this, [this](const QString &reason) {
         log(QStringLiteral("broker lost (%1); reconnecting").arg(reason));
     });
-    connect(&m_client, &MqttClient::messageReceived, this, &Bridge::onMessage);
+    // Direct: a request is queued as it arrives, so that a round in progress finds it
+    // before its next read.
+    connect(&m_client, &MqttClient::messageReceived, this, &Bridge::onMessage,
+            Qt::DirectConnection);
     for (int i = 0; i < m_settings.groups.size(); ++i) {
         auto *timer = new QTimer(this);
         timer->setSingleShot(true);
@@ -140,7 +144,7 @@ void Bridge::start()
     }
     m_statsTimer = new QTimer(this);
     connect(m_statsTimer, &QTimer::timeout, this, &Bridge::publishStats);
-    m_statsTimer->start(m_settings.statsIntervalMs);
+    m_statsTimer->start(m_settings.statsIntervalSeconds * 1000);
 }
 
 void Bridge::stop()
@@ -150,6 +154,15 @@ void Bridge::stop()
     if (m_statsTimer)
         m_statsTimer->stop();
     m_client.stop(statusTopic(), QByteArrayLiteral("offline"), 1000);
+    disconnect(&m_client, nullptr, this, nullptr);
+}
+
+void Bridge::end()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    emit ended();
 }
 
 void Bridge::onConnected()
@@ -171,125 +184,153 @@ void Bridge::onConnected()
 void Bridge::onMessage(const QString &topic, const QByteArray &payload,
                        const QString &responseTopic, const QByteArray &correlation)
 {
-    // PREFIX/BUS/STATION/NAME/set: the subscription guarantees the shape.
-    const QString rest = topic.mid(m_base.size() + 1);
-    const QStringList parts = rest.split(QLatin1Char('/'));
-    if (!topic.startsWith(m_base + QLatin1Char('/')) || parts.size() != 3
-        || parts.at(2) != QLatin1String("set"))
-        return;
-    bool ok = false;
-    const int station = parts.at(0).toInt(&ok);
-    Write write{ok ? station : -1, parts.at(1), payload, responseTopic, correlation,
-                parts.at(0)};
-    if (!ok || !m_settings.stations.contains(station)) {
-        ++m_counters.writesRefused;
-        publishResult(write, {{QStringLiteral("ok"), false},
-                              {QStringLiteral("error"),
-                               QStringLiteral("station '%1' is not on this bridge")
-                                   .arg(parts.at(0))}});
-        return;
+    Write write;
+    write.topic = topic;
+    write.payload = payload;
+    write.responseTopic = responseTopic;
+    write.correlation = correlation;
+    {
+        QMutexLocker locker(&m_incomingLock);
+        m_incoming.append(write);
     }
-    m_writes.append(write);
-    QTimer::singleShot(0, this, &Bridge::runWrites);
+    QMetaObject::invokeMethod(this, [this] { runWrites(); }, Qt::QueuedConnection);
 }
 
-void Bridge::runWrites()
+bool Bridge::runWrites()
 {
-    if (m_running || m_ended)
-        return;
-    m_running = true;
-    while (!m_writes.isEmpty() && !m_ended) {
-        const Write write = m_writes.takeFirst();
-        const QByteArray key = write.correlation.isEmpty()
-                                   ? QByteArray()
-                                   : QStringLiteral("%1/%2\n").arg(write.stationLevel,
-                                                                    write.name).toUtf8()
-                                         + write.correlation;
-        if (!key.isEmpty() && m_done.contains(key)) {
-            log(QStringLiteral("write %1/%2: a duplicate of a request already carried out")
-                    .arg(write.station)
-                    .arg(write.name));
-            publishResult(write, m_done.value(key));
-            continue;
-        }
-        const CatalogueEntry *entry = m_catalogue.find(write.name);
-        QString error;
-        QJsonValue value;
-        if (!m_settings.allowWrites)
-            error = QStringLiteral("writes are off: the bridge runs without --allow-writes");
-        else if (!entry)
-            error = QStringLiteral("no parameter '%1' in %2")
-                        .arg(write.name, m_catalogue.fileName());
-        else if (entry->readOnly)
-            error = QStringLiteral("%1 is read-only (\"ro\")").arg(write.name);
-        else
-            parseValue(write.payload, &value, &error);
-        bool sent = false;
-        if (error.isEmpty()) {
-            const BusAccess::Outcome outcome = m_bus.write(write.station, *entry, value, &sent,
-                                                           &error);
-            if (outcome == BusAccess::Stopped) {
-                m_ended = true;
-                emit ended();
+    while (!m_ended) {
+        Write write;
+        {
+            QMutexLocker locker(&m_incomingLock);
+            if (m_incoming.isEmpty())
                 break;
-            }
+            write = m_incoming.takeFirst();
         }
-        if (!error.isEmpty()) {
-            if (sent)
-                ++m_counters.writeErrors;
-            else
-                ++m_counters.writesRefused;
-            log(QStringLiteral("write %1/%2 refused: %3").arg(write.station).arg(write.name,
-                                                                                  error));
-            publishResult(write, {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}});
-            continue;
-        }
-        ++m_counters.writes;
-        // What the servo holds now, as the poll would publish it.
-        QJsonValue held;
-        const BusAccess::Outcome outcome = m_bus.read(write.station, *entry, &held, &error);
-        if (outcome == BusAccess::Stopped) {
-            m_ended = true;
-            emit ended();
-            break;
-        }
-        QJsonObject result{{QStringLiteral("ok"), true}};
-        if (outcome == BusAccess::Done) {
-            result.insert(QStringLiteral("value"), held);
-            publishValue(write.station, *entry,
-                         {{QStringLiteral("value"), held},
-                          {QStringLiteral("unit"), entry->unit},
-                          {QStringLiteral("ok"), true}});
-        } else {
-            result.insert(QStringLiteral("value"), value);
-        }
-        publishResult(write, result);
+        if (!runWrite(write))
+            end();
     }
-    m_running = false;
+    return !m_ended;
+}
+
+bool Bridge::runWrite(Write write)
+{
+    // PREFIX/BUS/STATION/NAME/set, as the subscription lets through.
+    const QStringList parts = write.topic.mid(m_base.size() + 1).split(QLatin1Char('/'));
+    if (!write.topic.startsWith(m_base + QLatin1Char('/')) || parts.size() != 3
+        || parts.at(2) != QLatin1String("set"))
+        return true;
+    write.stationLevel = parts.at(0);
+    write.name = parts.at(1);
+    bool ok = false;
+    const int station = write.stationLevel.toInt(&ok);
+    if (ok && m_settings.stations.contains(station))
+        write.station = station;
+
+    QJsonObject result;
+    if (isDuplicate(write, &result)) {
+        log(QStringLiteral("write %1/%2: a duplicate of a request already carried out; "
+                           "answered, not written again")
+                .arg(write.stationLevel, write.name));
+        publishResult(write, result);
+        return true;
+    }
+    const CatalogueEntry *entry = m_catalogue.find(write.name);
+    QString error;
+    QJsonValue value;
+    if (write.station < 0)
+        error = QStringLiteral("station '%1' is not on this bridge").arg(write.stationLevel);
+    else if (!m_settings.allowWrites)
+        error = QStringLiteral("writes are off: the bridge runs without --allow-writes");
+    else if (!entry)
+        error = QStringLiteral("no parameter '%1' in %2").arg(write.name, m_catalogue.fileName());
+    else if (entry->readOnly)
+        error = QStringLiteral("%1 is read-only (\"ro\")").arg(write.name);
+    else
+        parseValue(write.payload, &value, &error);
+    bool sent = false;
+    if (error.isEmpty()
+        && m_bus.write(write.station, *entry, value, &sent, &error) == BusAccess::Stopped)
+        return false;
+    if (!error.isEmpty()) {
+        if (sent) {
+            ++m_counters.writeErrors;
+            // What the servo holds is not known now: a repeat is written again.
+            m_lastWrites.remove(write.topic);
+        } else {
+            ++m_counters.writesRefused;
+        }
+        log(QStringLiteral("write %1/%2 refused: %3").arg(write.stationLevel, write.name, error));
+        publishResult(write, {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}});
+        return true;
+    }
+    ++m_counters.writes;
+    // What the servo holds now, as the poll would publish it.
+    QJsonValue held;
+    const BusAccess::Outcome outcome = m_bus.read(write.station, *entry, &held, &error);
+    if (outcome == BusAccess::Stopped)
+        return false;
+    result = {{QStringLiteral("ok"), true}};
+    if (outcome == BusAccess::Done) {
+        result.insert(QStringLiteral("value"), held);
+        const QJsonObject content = valueContent(*entry, held);
+        publishValue(write.station, *entry, content);
+        m_lastWrites.insert(write.topic, {write.payload, result, content, m_clock.elapsed()});
+    } else {
+        result.insert(QStringLiteral("value"), value);
+        m_lastWrites.remove(write.topic);
+    }
+    publishResult(write, result);
+    return true;
+}
+
+bool Bridge::isDuplicate(const Write &write, QJsonObject *result) const
+{
+    if (!write.correlation.isEmpty()) {
+        const auto done = m_done.constFind(correlationKey(write));
+        if (done == m_done.cend())
+            return false;
+        *result = done.value();
+        return true;
+    }
+    const auto last = m_lastWrites.constFind(write.topic);
+    if (last == m_lastWrites.cend() || last->payload != write.payload
+        || m_clock.elapsed() - last->atMs > DuplicateWindowMs)
+        return false;
+    // Nothing has changed the value since: the servo still holds what the write left.
+    const auto published = m_published.constFind(valueTopic(write.station, write.name));
+    if (published == m_published.cend() || published->content != last->held)
+        return false;
+    *result = last->result;
+    return true;
+}
+
+QByteArray Bridge::correlationKey(const Write &write)
+{
+    return write.topic.toUtf8() + '\n' + write.correlation;
+}
+
+QJsonObject Bridge::valueContent(const CatalogueEntry &entry, const QJsonValue &value)
+{
+    return {{QStringLiteral("value"), value},
+            {QStringLiteral("unit"), entry.unit},
+            {QStringLiteral("ok"), true}};
 }
 
 void Bridge::runRound(int group)
 {
-    if (m_ended)
+    if (!runWrites())
         return;
-    runWrites();
-    if (m_ended)
-        return;
-    m_running = true;
     QElapsedTimer round;
     round.start();
     const PollGroup &poll = m_settings.groups.at(group);
     for (int station : qAsConst(m_settings.stations)) {
         for (const QString &name : poll.names) {
-            if (!pollOne(station, *m_catalogue.find(name))) {
-                m_running = false;
-                m_ended = true;
-                emit ended();
+            if (!pollOne(station, *m_catalogue.find(name)))
+                end();
+            if (!runWrites())
                 return;
-            }
         }
     }
-    m_running = false;
     ++m_counters.rounds;
     const qint64 took = round.elapsed();
     if (took > poll.intervalMs)
@@ -309,9 +350,7 @@ bool Bridge::pollOne(int station, const CatalogueEntry &entry)
         return false;
     QJsonObject content;
     if (outcome == BusAccess::Done) {
-        content = {{QStringLiteral("value"), value},
-                   {QStringLiteral("unit"), entry.unit},
-                   {QStringLiteral("ok"), true}};
+        content = valueContent(entry, value);
     } else {
         ++m_counters.readErrors;
         content = {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}};
@@ -339,9 +378,7 @@ void Bridge::publishValue(int station, const CatalogueEntry &entry, const QJsonO
 void Bridge::publishResult(const Write &write, const QJsonObject &result)
 {
     if (!write.correlation.isEmpty()) {
-        const QByteArray key = QStringLiteral("%1/%2\n").arg(write.stationLevel, write.name)
-                                   .toUtf8()
-                               + write.correlation;
+        const QByteArray key = correlationKey(write);
         if (!m_done.contains(key)) {
             m_done.insert(key, result);
             m_doneOrder.append(key);

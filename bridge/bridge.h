@@ -13,9 +13,16 @@
 // Every poll group is read on every station at its own interval on the thread that
 // owns the bridge; a round that takes longer than its interval is counted as an
 // overrun and the next one starts once it is over, never stacked. Writes that came in
-// go to the bus before the next round. A request that carries MQTT 5 correlation
-// data is carried out once: a duplicate of it (QoS 1 delivers at least once) gets
-// the same result without a second write.
+// go to the bus before the next read, also in the middle of a round, so that a silent
+// station delays them by one timeout at most.
+//
+// QoS 1 delivers at least once, so a write may come twice. A request that carries
+// MQTT 5 correlation data is carried out once: a duplicate of it gets the same result
+// without a second write. Without correlation data, a request that repeats the last
+// write to the same parameter (same payload) within DuplicateWindowMs, while the
+// servo still holds what that write left, is taken for a duplicate in the same way;
+// a client that means to write the same value again at once gives each request its
+// own correlation data.
 #ifndef LUSTBUS_BRIDGE_H
 #define LUSTBUS_BRIDGE_H
 
@@ -26,6 +33,7 @@
 #include <QtCore/QHash>
 #include <QtCore/QJsonObject>
 #include <QtCore/QList>
+#include <QtCore/QMutex>
 #include <QtCore/QObject>
 #include <QtCore/QStringList>
 
@@ -50,7 +58,7 @@ public:
         QList<int> stations;
         QList<PollGroup> groups; //!< empty: the whole catalogue at 1000 ms
         int heartbeatSeconds = 60;
-        int statsIntervalMs = 60000;
+        int statsIntervalSeconds = 60;
         bool allowWrites = false;
         int qos = 0;
     };
@@ -66,6 +74,9 @@ public:
         quint64 published = 0;
     };
 
+    static constexpr int DuplicateWindowMs = 10000;
+
+    // Call stop() before the bridge goes: the client's thread delivers to it until then.
     Bridge(const LustBus::Catalogue &catalogue, BusAccess &bus, MqttClient &client,
            const Settings &settings, QObject *parent = nullptr);
     ~Bridge() override;
@@ -105,19 +116,35 @@ private:
     };
     struct Write
     {
-        int station = 0;
-        QString name;
+        QString topic; //!< PREFIX/BUS/STATION/NAME/set
         QByteArray payload;
         QString responseTopic; //!< MQTT 5: where the result goes instead of .../result
         QByteArray correlation;
         QString stationLevel; //!< as the topic gave it
+        QString name;
+        int station = -1; //!< -1: the level is no station of this bridge
+    };
+    // The last write carried out on a parameter, for duplicates without correlation data.
+    struct LastWrite
+    {
+        QByteArray payload;
+        QJsonObject result;
+        QJsonObject held; //!< the value topic's content the write left
+        qint64 atMs = 0;
     };
 
     void onConnected();
+    // On the client's network thread: queues the request for the bridge's thread.
     void onMessage(const QString &topic, const QByteArray &payload, const QString &responseTopic,
                    const QByteArray &correlation);
     void runRound(int group);
-    void runWrites();
+    // The writes that came in, in order; false once the program is to end.
+    bool runWrites();
+    bool runWrite(Write write); //!< false once the program is to end
+    bool isDuplicate(const Write &write, QJsonObject *result) const;
+    static QByteArray correlationKey(const Write &write);
+    static QJsonObject valueContent(const LustBus::CatalogueEntry &entry, const QJsonValue &value);
+    void end();
     bool pollOne(int station, const LustBus::CatalogueEntry &entry);
     void publishValue(int station, const LustBus::CatalogueEntry &entry, const QJsonObject &content);
     void publishResult(const Write &write, const QJsonObject &result);
@@ -132,8 +159,10 @@ private:
     QString m_base;
     QList<QTimer *> m_timers;
     QTimer *m_statsTimer = nullptr;
-    QList<Write> m_writes;
+    QMutex m_incomingLock;
+    QList<Write> m_incoming; //!< filled by the client's thread
     QHash<QString, Published> m_published; //!< by value topic
+    QHash<QString, LastWrite> m_lastWrites; //!< by set topic
     // The results of the last requests with correlation data, by set topic and data: a
     // QoS 1 duplicate of one gets its result again and is not written twice.
     QHash<QByteArray, QJsonObject> m_done;
@@ -142,7 +171,6 @@ private:
     Counters m_counters;
     bool m_ended = false;
     bool m_reconnect = false; //!< a connect after the first
-    bool m_running = false; //!< inside a round or the writes: nothing starts on top
     std::function<QJsonObject()> m_linkStatistics;
     std::function<void(const QString &)> m_log;
 };

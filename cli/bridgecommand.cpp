@@ -1,12 +1,10 @@
 #include "bridgecommand.h"
 
-#include "catalogueaccess.h"
 #include "catalogueoption.h"
 #include "console.h"
 #include "exitstatus.h"
 #include "linkinterrupt.h"
-#include "streamlink.h"
-#include "valuetext.h"
+#include "linkbusaccess.h"
 
 #include <QtCore/QEventLoop>
 #include <QtCore/QFile>
@@ -16,82 +14,6 @@
 using LustBus::CatalogueEntry;
 
 namespace {
-
-// The bus as the bridge sees it: catalogue parameters by station, in their JSON form.
-class LinkBusAccess : public BusAccess
-{
-public:
-    LinkBusAccess(DriverInterface &driver, LinkDevice &link, StreamLink *stream,
-                  const ProtocolSettings &protocol, const QString &catalogueName,
-                  CatalogueAccess::AfterRequest afterRequest)
-        : m_access(driver, link, std::move(afterRequest)), m_stream(stream),
-          m_protocol(protocol), m_catalogueName(catalogueName)
-    {
-    }
-
-    Outcome read(int station, const CatalogueEntry &entry, QJsonValue *value,
-                 QString *error) override
-    {
-        selectStation(station);
-        QByteArray host;
-        const Outcome outcome = outcomeOf(m_access.read(entry, &host, error));
-        if (outcome == Done)
-            *value = ValueText::toJson(entry.type, host, entry.isArray());
-        return outcome;
-    }
-
-    Outcome write(int station, const CatalogueEntry &entry, const QJsonValue &value, bool *sent,
-                  QString *error) override
-    {
-        *sent = false;
-        QByteArray host;
-        if (!ValueText::fromJson(entry.type, value, entry.isArray(), host, *error))
-            return Failed;
-        const int width = LustBus::dataTypeInfo(entry.type).hostWidth;
-        if (entry.isArray() && host.size() != entry.elements * width) {
-            *error = QStringLiteral("%1 has %2 elements; the value gives %3")
-                         .arg(entry.name)
-                         .arg(entry.elements)
-                         .arg(host.size() / width);
-            return Failed;
-        }
-        const QVector<double> numbers = ValueText::numbers(entry.type, host);
-        for (int i = 0; i < numbers.size(); ++i) {
-            if (entry.allows(numbers.at(i)))
-                continue;
-            *error = QStringLiteral("%1%2 lies outside its range %3 (catalogue %4)")
-                         .arg(entry.isArray() ? QStringLiteral("element %1 = ").arg(i)
-                                              : QString(),
-                              LustBus::CatalogueEntry::numberText(numbers.at(i)),
-                              entry.rangeText(), m_catalogueName);
-            return Failed;
-        }
-        selectStation(station);
-        *sent = true;
-        return outcomeOf(m_access.write(entry, host, error));
-    }
-
-private:
-    static Outcome outcomeOf(CatalogueAccess::Outcome outcome)
-    {
-        return outcome == CatalogueAccess::Done     ? Done
-               : outcome == CatalogueAccess::Failed ? Failed
-                                                    : Stopped;
-    }
-
-    void selectStation(int station)
-    {
-        if (m_protocol.stationid == station)
-            return;
-        m_protocol.stationid = station;
-        m_stream->setProtocolSettings(m_protocol);
-    }
-
-    CatalogueAccess m_access;
-    StreamLink *m_stream;
-    ProtocolSettings m_protocol;
-    QString m_catalogueName;
-};
 
 // Calls done whenever interrupt is raised, from the event loop.
 void watch(const LinkInterrupt &interrupt, QObject *context, const std::function<void()> &done)
@@ -125,6 +47,7 @@ QString BridgeCommand::description() const
         "                             or {\"ok\": false, \"error\": \"...\", \"ts\": \"...\"}\n"
         "  PREFIX/BUS/status          online, or offline (also the will)\n"
         "  PREFIX/BUS/stats           counters of the bridge and the link, every minute\n"
+        "                             (--stats-interval)\n"
         "\n"
         "A value is published when it changes and at least every --heartbeat seconds;\n"
         "arrays as JSON lists, STRING as text, FIXPT16 and INT32Q16 as decimals. With\n"
@@ -132,8 +55,15 @@ QString BridgeCommand::description() const
         "parameter inside its range, before the next poll, and read back; the outcome goes\n"
         "to PREFIX/BUS/STATION/NAME/result: {\"ok\": true, \"value\": ...} or {\"ok\": false,\n"
         "\"error\": \"...\"}, or to an MQTT 5 request's response topic with its correlation\n"
-        "data (a duplicate of a correlated request is answered, not written twice). A\n"
-        "refused write sends nothing on the bus.");
+        "data. A refused write sends nothing on the bus.\n"
+        "\n"
+        "Writes go out between two reads, so a station that does not answer delays them\n"
+        "by one --timeout at most; it does slow every round down, by a timeout for each\n"
+        "of its parameters (the overruns in the stats). QoS 1 may deliver a write twice:\n"
+        "a duplicate of a request with correlation data is answered, not written again,\n"
+        "and so is a request that repeats the last write to a parameter within 10 s\n"
+        "while the servo still holds that value. To write the same value again at once,\n"
+        "give each request its own correlation data.");
 }
 
 QString BridgeCommand::epilogue() const
@@ -174,6 +104,9 @@ QList<QCommandLineOption> BridgeCommand::options() const
         valueOption("heartbeat",
                     "An unchanged value is published again after SECONDS (1 to 86400, "
                     "default 60).",
+                    "SECONDS"),
+        valueOption("stats-interval",
+                    "PREFIX/BUS/stats is published every SECONDS (1 to 86400, default 60).",
                     "SECONDS"),
         QCommandLineOption(QStringLiteral("allow-writes"),
                            QStringLiteral("Takes writes from .../NAME/set. Off by default.")),
@@ -270,6 +203,10 @@ bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString 
     if (!wholeNumberOption(parser, "heartbeat", 1, 86400, &number, error))
         return false;
     m_bridge.heartbeatSeconds = int(number);
+    number = m_bridge.statsIntervalSeconds;
+    if (!wholeNumberOption(parser, "stats-interval", 1, 86400, &number, error))
+        return false;
+    m_bridge.statsIntervalSeconds = int(number);
     number = m_bridge.qos;
     if (!wholeNumberOption(parser, "qos", 0, 1, &number, error))
         return false;
@@ -308,6 +245,8 @@ int BridgeCommand::run(const QCommandLineParser &parser)
     QString error;
     if (!readBridgeOptions(parser, &error))
         return usageError(error);
+    // The stats topic carries the link's statistics, with --stats or without.
+    m_options.stats = true;
     if (!openLink(&status))
         return status;
     if (m_bridge.stations.isEmpty())
