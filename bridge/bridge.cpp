@@ -130,6 +130,13 @@ void Bridge::start()
     connect(&m_client, &MqttClient::disconnected, this, [this](const QString &reason) {
         log(QStringLiteral("broker lost (%1); reconnecting").arg(reason));
     });
+    // Each cause once until the next connect: the library retries with back-off.
+    connect(&m_client, &MqttClient::problem, this, [this](const QString &text) {
+        if (m_problems.contains(text))
+            return;
+        m_problems.insert(text);
+        log(QStringLiteral("broker: %1").arg(text));
+    });
     // Direct: a request is queued as it arrives, so that a round in progress finds it
     // before its next read.
     connect(&m_client, &MqttClient::messageReceived, this, &Bridge::onMessage,
@@ -142,6 +149,11 @@ void Bridge::start()
         m_timers.append(timer);
         timer->start(0);
     }
+    // A broker that does not answer at all leaves no error of its own to log.
+    QTimer::singleShot(5000, this, [this] {
+        if (!m_client.isConnected() && m_problems.isEmpty())
+            log(QStringLiteral("no connection to the broker after 5 s; still trying"));
+    });
     m_statsTimer = new QTimer(this);
     connect(m_statsTimer, &QTimer::timeout, this, &Bridge::publishStats);
     m_statsTimer->start(m_settings.statsIntervalSeconds * 1000);
@@ -168,6 +180,7 @@ void Bridge::end()
 void Bridge::onConnected()
 {
     log(QStringLiteral("connected to the broker"));
+    m_problems.clear();
     // Subscribed first: once "online" is out, writes are taken.
     m_client.subscribe(m_base + QStringLiteral("/+/+/set"), m_settings.qos);
     m_client.publish(statusTopic(), QByteArrayLiteral("online"), 1, true);

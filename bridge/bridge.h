@@ -35,6 +35,7 @@
 #include <QtCore/QList>
 #include <QtCore/QMutex>
 #include <QtCore/QObject>
+#include <QtCore/QSet>
 #include <QtCore/QStringList>
 
 #include <functional>
@@ -163,6 +164,7 @@ private:
     QList<Write> m_incoming; //!< filled by the client's thread
     QHash<QString, Published> m_published; //!< by value topic
     QHash<QString, LastWrite> m_lastWrites; //!< by set topic
+    QSet<QString> m_problems; //!< the broker connection's errors logged since the last connect
     // The results of the last requests with correlation data, by set topic and data: a
     // QoS 1 duplicate of one gets its result again and is not written twice.
     QHash<QByteArray, QJsonObject> m_done;

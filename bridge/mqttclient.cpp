@@ -53,6 +53,7 @@ bool MqttClient::start(const Settings &settings)
     mosquitto_int_option(m_handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     mosquitto_message_v5_callback_set(m_handle, &MqttClient::onMessage);
     mosquitto_publish_callback_set(m_handle, &MqttClient::onPublish);
+    mosquitto_log_callback_set(m_handle, &MqttClient::onLog);
     // 1 s after a loss, doubling up to 30 s: a broker that restarts is not flooded.
     mosquitto_reconnect_delay_set(m_handle, 1, 30, true);
 
@@ -163,13 +164,17 @@ void MqttClient::stop(const QString &topic, const QByteArray &payload, int waitM
 void MqttClient::onConnect(mosquitto *, void *self, int rc)
 {
     auto *client = static_cast<MqttClient *>(self);
+    const bool version5 = client->m_version5.load();
     if ((rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION || rc == CONNACK_REFUSED_PROTOCOL_VERSION)
         && client->m_version5.exchange(false)) {
         // A 3.1.1 broker: the next attempt speaks its version.
         mosquitto_int_option(client->m_handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     }
     if (rc != 0) {
-        emit client->disconnected(QString::fromUtf8(mosquitto_connack_string(rc)));
+        // MQTT 5 brokers answer with a reason code, 3.1.1 brokers with a CONNACK code.
+        emit client->problem(QStringLiteral("refused the connection: %1")
+                                 .arg(QString::fromUtf8(version5 ? mosquitto_reason_string(rc)
+                                                            : mosquitto_connack_string(rc))));
         return;
     }
     client->m_connected.store(true);
@@ -211,4 +216,10 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
 void MqttClient::onPublish(mosquitto *, void *self, int mid)
 {
     static_cast<MqttClient *>(self)->m_lastPublished.store(mid);
+}
+
+void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
+{
+    if (level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING))
+        emit static_cast<MqttClient *>(self)->problem(QString::fromUtf8(text));
 }

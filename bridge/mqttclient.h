@@ -59,6 +59,9 @@ signals:
     // responseTopic and correlation: the MQTT 5 properties, empty without.
     void messageReceived(const QString &topic, const QByteArray &payload,
                          const QString &responseTopic, const QByteArray &correlation);
+    // An error the library met while it connects, such as a broker certificate that the
+    // CA does not vouch for; the same text comes again with every attempt.
+    void problem(const QString &text);
 
 private:
     static void onConnect(mosquitto *, void *self, int rc);
@@ -66,6 +69,7 @@ private:
     static void onMessage(mosquitto *, void *self, const mosquitto_message *message,
                           const mosquitto_property *properties);
     static void onPublish(mosquitto *, void *self, int mid);
+    static void onLog(mosquitto *, void *self, int level, const char *text);
 
     mosquitto *m_handle = nullptr;
     bool m_loopRunning = false;

@@ -3,6 +3,7 @@
 // delivers.
 #include "cliprocess.h"
 #include "mqttclient.h"
+#include "simulator.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -15,6 +16,7 @@
 
 #include <csignal>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -40,11 +42,13 @@ bool waitFor(const std::function<bool()> &done, int ms = 5000)
     return true;
 }
 
-// mosquitto on 127.0.0.1 with a generated configuration.
+// mosquitto with a generated configuration, in which {port} stands for a free loopback
+// port and {dir} for the broker's directory. By default one anonymous listener and
+// retained messages kept over a restart, as a plant's broker keeps them.
 class Broker
 {
 public:
-    bool start()
+    bool start(const QString &config = QString())
     {
         if (port == 0) {
             QTcpServer probe;
@@ -53,34 +57,53 @@ public:
             port = probe.serverPort();
             probe.close();
         }
-        const QString config = dir.filePath(QStringLiteral("mosquitto.conf"));
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly))
+        if (!config.isNull())
+            m_config = config;
+        // Run as root, mosquitto reads its files as the user mosquitto.
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                              | QFile::ReadOther | QFile::WriteOther
+                                              | QFile::ExeOther);
+        const QString configFile = dir.filePath(QStringLiteral("mosquitto.conf"));
+        QString text = m_config.isEmpty() ? QStringLiteral("listener {port} 127.0.0.1\n"
+                                                           "allow_anonymous true\n")
+                                          : m_config;
+        text += QStringLiteral("persistence true\npersistence_location {dir}/\n");
+        text.replace(QStringLiteral("{port}"), QString::number(port))
+            .replace(QStringLiteral("{dir}"), dir.path());
+        if (!writeFile(configFile, text.toUtf8()))
             return false;
-        file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n")
-                       .arg(port)
-                       .toUtf8());
-        file.close();
-        process.start(mosquittoProgram(), {QStringLiteral("-c"), config});
+        process.start(mosquittoProgram(), {QStringLiteral("-c"), configFile});
         if (!process.waitForStarted())
             return false;
         // Ready once it takes connections.
         return waitFor([this] {
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, port);
-            return socket.waitForConnected(100);
-        });
+            return socket.waitForConnected(100) || process.state() == QProcess::NotRunning;
+        }) && process.state() == QProcess::Running;
     }
-    ~Broker()
+    void stop()
     {
         process.terminate();
-        if (!process.waitForFinished(2000))
+        if (!process.waitForFinished(3000))
             process.kill();
         process.waitForFinished();
     }
+    ~Broker() { stop(); }
+    bool writeFile(const QString &path, const QByteArray &content)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
+               && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    }
+    QString file(const char *name) const { return dir.filePath(QLatin1String(name)); }
+
     QTemporaryDir dir;
     QProcess process;
     quint16 port = 0;
+
+private:
+    QString m_config;
 };
 
 struct Message
@@ -93,17 +116,18 @@ struct Message
 class Subscriber
 {
 public:
-    bool start(quint16 port)
+    // Subscribes to pattern once connected with settings on port.
+    bool start(quint16 port, MqttClient::Settings settings = {},
+               const QString &pattern = QStringLiteral("lustbus/#"))
     {
-        QObject::connect(&client, &MqttClient::connected, [this] {
-            client.subscribe(QStringLiteral("lustbus/#"), 1);
+        QObject::connect(&client, &MqttClient::connected, [this, pattern] {
+            client.subscribe(pattern, 1);
             subscribed = true;
         });
         QObject::connect(&client, &MqttClient::messageReceived,
                          [this](const QString &topic, const QByteArray &payload) {
                              messages.append({topic, payload});
                          });
-        MqttClient::Settings settings;
         settings.port = port;
         return client.start(settings) && waitFor([this] { return subscribed; });
     }
@@ -149,18 +173,26 @@ protected:
 
     void startBridge(const QStringList &extra)
     {
+        startBridgeOn({QStringLiteral("--sim")}, QStringLiteral("sim"), extra);
+    }
+    // The bridge on link (its options), publishing under lustbus/BUS; returns once it
+    // says "online", or with a failure when waitOnline and it does not.
+    void startBridgeOn(const QStringList &link, const QString &bus, const QStringList &extra,
+                       bool waitOnline = true)
+    {
         bridge.setProcessEnvironment(cliEnvironment());
         bridge.start(QStringLiteral(LUSTBUS_CLI_PATH),
-                     QStringList{QStringLiteral("bridge"), QStringLiteral("--sim"),
-                                 QStringLiteral("--catalogue"),
+                     QStringList{QStringLiteral("bridge"), QStringLiteral("--catalogue"),
                                  QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE),
                                  QStringLiteral("--broker"),
                                  QStringLiteral("127.0.0.1:%1").arg(broker.port)}
-                         + extra);
+                         + link + extra);
         ASSERT_TRUE(bridge.waitForStarted());
+        if (!waitOnline)
+            return;
         // The previous bridge's "offline" may still be on its way.
-        ASSERT_TRUE(waitFor([this] {
-            return subscriber.last(QStringLiteral("lustbus/sim/status")) == "online";
+        ASSERT_TRUE(waitFor([&] {
+            return subscriber.last(QStringLiteral("lustbus/%1/status").arg(bus)) == "online";
         }))
             << "state " << bridge.state() << ", stdout: " << bridge.readAllStandardOutput().toStdString()
             << ", stderr: " << bridge.readAllStandardError().toStdString();
@@ -174,9 +206,10 @@ protected:
         EXPECT_EQ(bridge.exitCode(), 0);
         return QString::fromUtf8(bridge.readAllStandardError());
     }
-    QJsonObject value(const QString &name, int from = 0)
+    QJsonObject value(const QString &name, int from = 0,
+                      const QString &station = QStringLiteral("sim/1"))
     {
-        const QString topic = QStringLiteral("lustbus/sim/1/") + name;
+        const QString topic = QStringLiteral("lustbus/%1/%2").arg(station, name);
         EXPECT_TRUE(subscriber.waitForMessage(topic, from)) << topic.toStdString();
         return json(QString::fromUtf8(subscriber.last(topic, from)));
     }
@@ -384,57 +417,30 @@ TEST_F(Bridge, AnUnchangedValueIsPublishedOnlyAtTheHeartbeat)
     stopBridge();
 }
 
-// A broker that restarts without its retained messages gets every value again, and
-// the status says "online" once more.
+// A broker that restarts keeps the will it published for the lost bridge, "offline",
+// until the bridge is back: then "online" and every value again.
 TEST_F(Bridge, ReconnectsAndRepublishesAfterTheBrokerRestarts)
 {
+    const QString status = QStringLiteral("lustbus/sim/status");
+    const QString name = QStringLiteral("lustbus/sim/1/drive_name");
     startBridge({QStringLiteral("--poll"), QStringLiteral("speed_setpoint,drive_name@200")});
     value(QStringLiteral("drive_name"));
-    broker.process.terminate();
-    ASSERT_TRUE(broker.process.waitForFinished(3000));
+    broker.stop();
     ASSERT_TRUE(broker.start());
-    subscriber.messages.clear();
-    ASSERT_TRUE(subscriber.waitForMessage(QStringLiteral("lustbus/sim/status"), 0, 8000));
-    EXPECT_EQ(subscriber.last(QStringLiteral("lustbus/sim/status")), "online");
-    EXPECT_EQ(value(QStringLiteral("drive_name")).value(QStringLiteral("value")).toString(),
+    // There before the bridge's first retry, a second after the loss.
+    Subscriber late;
+    ASSERT_TRUE(late.start(broker.port));
+    ASSERT_TRUE(late.waitForMessage(status));
+    EXPECT_EQ(late.last(status), "offline");
+    ASSERT_TRUE(waitFor([&] { return late.last(status) == "online"; }, 8000));
+    int online = int(late.messages.size()) - 1;
+    while (late.messages.at(online).topic != status)
+        --online;
+    ASSERT_TRUE(late.waitForMessage(name, online)) << "not published again";
+    EXPECT_EQ(json(QString::fromUtf8(late.last(name))).value(QStringLiteral("value")).toString(),
               QStringLiteral("LUST CDE SIM"));
     const QString err = stopBridge();
     EXPECT_TRUE(err.contains(QStringLiteral("broker lost"))) << err.toStdString();
-}
-
-// A bus that stays silent: every value carries "ok": false and the driver's error text.
-TEST_F(Bridge, ASilentBusGivesTheDriversErrorText)
-{
-    QTcpServer silent; // takes the connection and never answers
-    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
-    const QString bus = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
-    bridge.setProcessEnvironment(cliEnvironment());
-    bridge.start(QStringLiteral(LUSTBUS_CLI_PATH),
-                 {QStringLiteral("bridge"), QStringLiteral("--tcp"), bus,
-                  QStringLiteral("--catalogue"), QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE),
-                  QStringLiteral("--broker"), QStringLiteral("127.0.0.1:%1").arg(broker.port),
-                  QStringLiteral("--timeout"), QStringLiteral("50"), QStringLiteral("--retries"),
-                  QStringLiteral("0"), QStringLiteral("--poll"),
-                  QStringLiteral("speed_setpoint,gains@200")});
-    ASSERT_TRUE(bridge.waitForStarted());
-    const struct
-    {
-        const char *name;
-        const char *error;
-    } cases[] = {
-        {"speed_setpoint", "read INT16:12> no response"},
-        {"gains", "read INT16:101:0> no response"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString topic = QStringLiteral("lustbus/%1/1/%2").arg(bus, QLatin1String(c.name));
-        ASSERT_TRUE(subscriber.waitForMessage(topic));
-        const QJsonObject got = json(QString::fromUtf8(subscriber.last(topic)));
-        EXPECT_FALSE(got.value(QStringLiteral("ok")).toBool(true)) << compact(got);
-        EXPECT_EQ(got.value(QStringLiteral("error")).toString().toStdString(), c.error);
-        EXPECT_FALSE(got.contains(QStringLiteral("value")));
-    }
-    stopBridge();
 }
 
 // Usage errors name the bad option before anything is opened.
@@ -471,6 +477,267 @@ TEST_F(Bridge, BadOptionsAreUsageErrors)
         EXPECT_EQ(r.exitCode, 2) << c.arguments << '\n' << describe(r);
         EXPECT_TRUE(r.err.contains(QLatin1String(c.error))) << c.arguments << '\n' << describe(r);
     }
+}
+
+// The simulator in this process on a pseudo-terminal, for tests that change its
+// servos' values or count what reaches its line.
+class SimulatedBus : public Bridge
+{
+protected:
+    void startSimulator(std::initializer_list<int> stations)
+    {
+        for (int station : stations)
+            sim.setStation(station, LustBusSim::ParameterTable::defaultTable());
+        ASSERT_TRUE(sim.start(LustBusSim::Simulator::Pty)) << sim.errorString().toStdString();
+    }
+    QStringList link() const
+    {
+        return {QStringLiteral("--port"), sim.slaveName(), QStringLiteral("--settings"),
+                QStringLiteral("RS485,57600,NONE,8,1")};
+    }
+    // Publishes payload on STATION/NAME/set under lustbus/line and returns the result.
+    QJsonObject write(const char *parameter, const QByteArray &payload)
+    {
+        const QString topic = QStringLiteral("lustbus/line/%1").arg(QLatin1String(parameter));
+        const int from = int(subscriber.messages.size());
+        subscriber.publish(topic + QStringLiteral("/set"), payload);
+        EXPECT_TRUE(subscriber.waitForMessage(topic + QStringLiteral("/result"), from));
+        return json(QString::fromUtf8(subscriber.last(topic + QStringLiteral("/result"), from)));
+    }
+
+    LustBusSim::Simulator sim;
+};
+
+// A change inside a servo reaches the broker within one poll interval, on every
+// station. A repeat of the last write while the servo still holds its value is taken
+// for a QoS 1 duplicate; once the value has changed, the same request is written again.
+TEST_F(SimulatedBus, ValuesFollowEveryServoAndARepeatIsWrittenOnce)
+{
+    using LustBusSim::Parameter;
+    startSimulator({1, 2});
+    startBridgeOn(link(), QStringLiteral("line"),
+                  {QStringLiteral("--bus"), QStringLiteral("line"), QStringLiteral("--station"),
+                   QStringLiteral("1"), QStringLiteral("--station"), QStringLiteral("2"),
+                   QStringLiteral("--poll"), QStringLiteral("speed_setpoint,gains@300"),
+                   QStringLiteral("--allow-writes")});
+    for (const char *station : {"line/1", "line/2"})
+        EXPECT_EQ(value(QStringLiteral("speed_setpoint"), 0, QLatin1String(station))
+                      .value(QStringLiteral("value")).toInt(), -1234) << station;
+    const struct
+    {
+        int station;
+        Parameter parameter;
+        const char *name;
+        const char *value; // as JSON
+    } changes[] = {
+        {2, Parameter::simple(12, LustBus::DataType::Int16, 777), "speed_setpoint", "777"},
+        {1, Parameter::array(101, LustBus::DataType::Int16, {8, 7, 6, 5, 4, 3, 2, 1}), "gains",
+         "[8,7,6,5,4,3,2,1]"},
+    };
+    for (const auto &c : changes) {
+        SCOPED_TRACE(c.name);
+        const QString topic = QStringLiteral("lustbus/line/%1/%2").arg(c.station).arg(c.name);
+        const int from = int(subscriber.messages.size());
+        ASSERT_TRUE(sim.setParameter(c.station, c.parameter));
+        // One interval of 300 ms, and as much again for the broker and this process.
+        ASSERT_TRUE(subscriber.waitForMessage(topic, from, 600));
+        EXPECT_EQ(compact({{QStringLiteral("value"),
+                            json(QString::fromUtf8(subscriber.last(topic, from))).value("value")}}),
+                  compact(QStringLiteral("{\"value\": %1}").arg(QLatin1String(c.value))
+                              .toUtf8().constData()));
+    }
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "a repeat" : "the same request after a change");
+        EXPECT_TRUE(write("1/speed_setpoint", "600").value(QStringLiteral("ok")).toBool());
+        EXPECT_TRUE(write("1/speed_setpoint", "600").value(QStringLiteral("ok")).toBool());
+        Parameter held;
+        ASSERT_TRUE(sim.parameter(1, 12, &held));
+        EXPECT_EQ(held.raw(), 600);
+        if (round == 0) {
+            const int from = int(subscriber.messages.size());
+            ASSERT_TRUE(sim.setParameter(1, Parameter::simple(12, LustBus::DataType::Int16, 100)));
+            ASSERT_TRUE(subscriber.waitForMessage(QStringLiteral("lustbus/line/1/speed_setpoint"),
+                                                  from));
+        }
+    }
+    const QString err = stopBridge();
+    // The first request of each round written, its repeat answered.
+    EXPECT_TRUE(err.contains(QStringLiteral("2 writes, 0 refused"))) << err.toStdString();
+    EXPECT_EQ(err.count(QStringLiteral("a duplicate of a request already carried out")), 2)
+        << err.toStdString();
+}
+
+// Silent stations: their values carry the driver's error text, every round overruns
+// and the stats say so, and a write to a station that answers waits for the read on
+// the line, not for the end of the round.
+TEST_F(SimulatedBus, WritesPassSilentStationsAndTheStatsCountTheOverruns)
+{
+    startSimulator({1});
+    QStringList options{QStringLiteral("--bus"), QStringLiteral("line"),
+                        QStringLiteral("--poll"), QStringLiteral("speed_setpoint,gains@100"),
+                        QStringLiteral("--timeout"), QStringLiteral("150"),
+                        QStringLiteral("--retries"), QStringLiteral("0"),
+                        QStringLiteral("--allow-writes"), QStringLiteral("--stats-interval"),
+                        QStringLiteral("1")};
+    for (const char *station : {"1", "3", "4"})
+        options << QStringLiteral("--station") << QLatin1String(station);
+    startBridgeOn(link(), QStringLiteral("line"), options);
+    const struct
+    {
+        const char *name;
+        const char *error;
+    } silent[] = {
+        {"speed_setpoint", "read INT16:12> no response"},
+        {"gains", "read INT16:101:0> no response"},
+    };
+    for (const auto &c : silent) {
+        SCOPED_TRACE(c.name);
+        const QJsonObject got = value(QLatin1String(c.name), 0, QStringLiteral("line/3"));
+        EXPECT_FALSE(got.value(QStringLiteral("ok")).toBool(true)) << compact(got);
+        EXPECT_EQ(got.value(QStringLiteral("error")).toString().toStdString(), c.error);
+        EXPECT_FALSE(got.contains(QStringLiteral("value")));
+    }
+
+    // A round reads 2 names on station 1, then 4 times nothing on stations 3 and 4: the
+    // write goes out while the first of those is on the line.
+    const auto silentReads = [this] { return sim.counters().foreign; };
+    ASSERT_TRUE(waitFor([&] { return silentReads() % 4 == 1; }));
+    const quint64 before = silentReads();
+    EXPECT_TRUE(write("1/speed_setpoint", "321").value(QStringLiteral("ok")).toBool());
+    EXPECT_LE(silentReads() - before, 1u) << "the write waited for the round";
+
+    ASSERT_TRUE(subscriber.waitForMessage(QStringLiteral("lustbus/line/stats"), 0, 3000));
+    const QJsonObject stats =
+        json(QString::fromUtf8(subscriber.last(QStringLiteral("lustbus/line/stats"))));
+    EXPECT_GT(stats.value(QStringLiteral("rounds")).toInt(), 0) << compact(stats);
+    EXPECT_EQ(stats.value(QStringLiteral("overruns")), stats.value(QStringLiteral("rounds")));
+    EXPECT_GE(stats.value(QStringLiteral("readErrors")).toInt(), 4);
+    bool listed = false;
+    for (const QJsonValue station : stats.value("link").toObject().value("stations").toArray()) {
+        if (station.toObject().value(QStringLiteral("station")).toInt() != 3)
+            continue;
+        listed = true;
+        EXPECT_GE(station.toObject().value(QStringLiteral("errors")).toInt(), 2);
+    }
+    EXPECT_TRUE(listed) << compact(stats);
+    stopBridge();
+}
+
+// On a broker that asks for a login over TLS and applies the ACL of docs/plant.md:
+// the bridge logs in with its password file, only a client the ACL lets write gets a
+// write to the bus, and a wrong password or CA is named in the bridge's log.
+TEST_F(Bridge, LogsInOverTlsUnderThePlantsAcl)
+{
+    const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+    const QString passwd = QStandardPaths::findExecutable(
+        QStringLiteral("mosquitto_passwd"), {QStringLiteral("/usr/bin"), QStringLiteral("/usr/sbin")});
+    if (openssl.isEmpty() || passwd.isEmpty())
+        GTEST_SKIP() << "openssl or mosquitto_passwd is not installed";
+    const auto run = [](const QString &program, const QString &arguments) {
+        QProcess process;
+        process.start(program, arguments.split(QLatin1Char(' ')));
+        return process.waitForFinished(20000) && process.exitCode() == 0;
+    };
+    const QString dir = broker.dir.path();
+    const QString key = QStringLiteral(" -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes");
+    ASSERT_TRUE(run(openssl, QStringLiteral("req -x509%1 -keyout %2/ca.key -out %2/ca.crt -days 1 "
+                                            "-subj /CN=plant-ca").arg(key, dir)));
+    ASSERT_TRUE(run(openssl, QStringLiteral("req -x509%1 -keyout %2/other.key -out %2/other.crt "
+                                            "-days 1 -subj /CN=other-ca").arg(key, dir)));
+    ASSERT_TRUE(run(openssl, QStringLiteral("req%1 -keyout %2/broker.key -out %2/broker.csr "
+                                            "-subj /CN=127.0.0.1").arg(key, dir)));
+    ASSERT_TRUE(broker.writeFile(broker.file("san"), "subjectAltName=IP:127.0.0.1\n"));
+    ASSERT_TRUE(run(openssl, QStringLiteral("x509 -req -in %1/broker.csr -CA %1/ca.crt -CAkey "
+                                            "%1/ca.key -CAcreateserial -out %1/broker.crt -days 1 "
+                                            "-extfile %1/san").arg(dir)));
+    ASSERT_TRUE(broker.writeFile(broker.file("passwords"), ""));
+    for (const char *user : {"bridge-line3", "dashboard", "hmi-line3"})
+        ASSERT_TRUE(run(passwd, QStringLiteral("-b %1/passwords %2 pw-%2").arg(dir, QLatin1String(user))));
+    QFile::setPermissions(broker.file("broker.key"), QFile::ReadOwner | QFile::ReadOther);
+    QFile::setPermissions(broker.file("passwords"), QFile::ReadOwner | QFile::ReadOther);
+
+    // The ACL as the plant's guide gives it.
+    QFile guide(QStringLiteral(LUSTBUS_SOURCE_DIR "/docs/plant.md"));
+    ASSERT_TRUE(guide.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(guide.readAll());
+    const int start = text.indexOf(QStringLiteral("```text\n")) + 8;
+    ASSERT_GT(start, 8);
+    ASSERT_TRUE(broker.writeFile(broker.file("acl"),
+                                 text.mid(start, text.indexOf(QStringLiteral("```"), start) - start)
+                                     .toUtf8()));
+
+    // The anonymous listener of this test's subscriber, and the plant's.
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 securePort = probe.serverPort();
+    probe.close();
+    broker.stop();
+    ASSERT_TRUE(broker.start(QStringLiteral(
+        "per_listener_settings true\n"
+        "listener {port} 127.0.0.1\nallow_anonymous true\n"
+        "listener %1 127.0.0.1\nallow_anonymous false\npassword_file {dir}/passwords\n"
+        "acl_file {dir}/acl\ncafile {dir}/ca.crt\ncertfile {dir}/broker.crt\n"
+        "keyfile {dir}/broker.key\n").arg(securePort)));
+    Subscriber plain;
+    ASSERT_TRUE(plain.start(broker.port, {}, QStringLiteral("plant/#")));
+
+    const auto startPlantBridge = [&](const char *password, const char *ca) {
+        ASSERT_TRUE(broker.writeFile(broker.file("bridge.pw"), password));
+        startBridgeOn({QStringLiteral("--sim"), QStringLiteral("--broker"),
+                       QStringLiteral("127.0.0.1:%1").arg(securePort),
+                       QStringLiteral("--tls-ca"), broker.file(ca),
+                       QStringLiteral("--username"), QStringLiteral("bridge-line3"),
+                       QStringLiteral("--password-file"), broker.file("bridge.pw"),
+                       QStringLiteral("--prefix"), QStringLiteral("plant"),
+                       QStringLiteral("--bus"), QStringLiteral("line3")},
+                      QString(), {QStringLiteral("--poll"), QStringLiteral("speed_setpoint@100"),
+                                  QStringLiteral("--allow-writes")},
+                      false);
+    };
+    const struct
+    {
+        const char *password;
+        const char *ca;
+        const char *logged;
+    } refused[] = {
+        {"wrong\n", "ca.crt", "refused the connection: Not authorized"},
+        {"pw-bridge-line3\n", "other.crt", "certificate verify failed"},
+    };
+    for (const auto &c : refused) {
+        SCOPED_TRACE(c.logged);
+        startPlantBridge(c.password, c.ca);
+        QByteArray err;
+        EXPECT_TRUE(waitFor([&] {
+            err += bridge.readAllStandardError();
+            return err.contains(c.logged);
+        })) << err.toStdString();
+        bridge.kill();
+        bridge.waitForFinished();
+    }
+
+    startPlantBridge("pw-bridge-line3\n", "ca.crt");
+    ASSERT_TRUE(waitFor([&] { return plain.last(QStringLiteral("plant/line3/status")) == "online"; }))
+        << bridge.readAllStandardError().toStdString();
+    // The dashboard's write never reaches the bridge; the HMI's does.
+    std::unique_ptr<Subscriber> clients[2];
+    const char *users[2] = {"dashboard", "hmi-line3"};
+    for (int i = 0; i < 2; ++i) {
+        MqttClient::Settings login;
+        login.username = QLatin1String(users[i]);
+        login.password = QStringLiteral("pw-") + login.username;
+        login.caFile = broker.file("ca.crt");
+        clients[i] = std::make_unique<Subscriber>();
+        ASSERT_TRUE(clients[i]->start(securePort, login, QStringLiteral("plant/#")));
+        clients[i]->publish(QStringLiteral("plant/line3/1/speed_setpoint/set"), i == 0 ? "111" : "222");
+    }
+    ASSERT_TRUE(clients[1]->waitForMessage(QStringLiteral("plant/line3/1/speed_setpoint/result")));
+    EXPECT_EQ(json(QString::fromUtf8(
+                       clients[1]->last(QStringLiteral("plant/line3/1/speed_setpoint/result"))))
+                  .value(QStringLiteral("value")).toInt(), 222);
+    waitFor([] { return false; }, 300); // time for the dashboard's, were it let through
+    const QString err = stopBridge();
+    EXPECT_TRUE(err.contains(QStringLiteral("1 writes, 0 refused"))) << err.toStdString();
 }
 
 } // namespace
