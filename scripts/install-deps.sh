@@ -6,7 +6,7 @@ packages="cmake g++ make pkg-config
   qtbase5-dev libqt5serialport5-dev libqt5sql5-sqlite
   qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite
   libgtest-dev libgmock-dev libbenchmark-dev
-  man-db zsh
+  man-db zsh openssl
   libmosquitto-dev mosquitto mosquitto-clients
   ${EXTRA_PACKAGES:-}"
 missing=""

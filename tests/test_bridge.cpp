@@ -112,7 +112,8 @@ struct Message
     QByteArray payload;
 };
 
-// Everything under lustbus/#, in the order the broker delivers it.
+// Everything under a pattern, in the order the broker delivers it, handed to the
+// test's thread.
 class Subscriber
 {
 public:
@@ -120,11 +121,11 @@ public:
     bool start(quint16 port, MqttClient::Settings settings = {},
                const QString &pattern = QStringLiteral("lustbus/#"))
     {
-        QObject::connect(&client, &MqttClient::connected, [this, pattern] {
+        QObject::connect(&client, &MqttClient::connected, &client, [this, pattern] {
             client.subscribe(pattern, 1);
             subscribed = true;
         });
-        QObject::connect(&client, &MqttClient::messageReceived,
+        QObject::connect(&client, &MqttClient::messageReceived, &client,
                          [this](const QString &topic, const QByteArray &payload) {
                              messages.append({topic, payload});
                          });
@@ -265,7 +266,7 @@ TEST_F(Bridge, PublishesEveryTypeByNameAndGoesOfflineOnStop)
 TEST_F(Bridge, AnMqtt5RequestGetsItsResultOnItsResponseTopic)
 {
     QList<QByteArray> correlations;
-    QObject::connect(&subscriber.client, &MqttClient::messageReceived,
+    QObject::connect(&subscriber.client, &MqttClient::messageReceived, &subscriber.client,
                      [&](const QString &topic, const QByteArray &, const QString &,
                          const QByteArray &correlation) {
                          if (topic == QLatin1String("lustbus/replies/hmi"))

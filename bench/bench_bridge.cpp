@@ -1,0 +1,434 @@
+// (9) a plant on one broker: four bridges, each on its own simulated bus at 57600 baud
+// with eight servos, poll ten parameters per servo without a pause against one
+// mosquitto on loopback, while the servos' values keep changing so that every read is
+// a new value to publish. A subscriber in this process takes every value.
+//
+// Figures: values delivered to the subscriber per second against what the four lines
+// can carry (baud / 10 bits per character / the bytes of one exchange, counted on the
+// links), and the latency from the end of a bus read to the value's arrival at the
+// subscriber, p50 and p99, on the one monotonic clock.
+#include "bridge.h"
+#include "countinglink.h"
+#include "driverlustbusservoccde.h"
+#include "linkbusaccess.h"
+#include "linkclock.h"
+#include "mqttclient.h"
+#include "seriallink.h"
+#include "simulator.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QEventLoop>
+#include <QtCore/QHash>
+#include <QtCore/QMutex>
+#include <QtCore/QProcess>
+#include <QtCore/QStandardPaths>
+#include <QtCore/QTemporaryDir>
+#include <QtCore/QThread>
+#include <QtCore/QTimer>
+#include <QtNetwork/QTcpServer>
+#include <QtNetwork/QTcpSocket>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int Buses = 4;
+constexpr int Stations = 8;
+constexpr int Baud = 57600;
+constexpr int BitsPerCharacter = 10;
+const char *const Names[] = {"current_trim",   "brake_delay",     "speed_setpoint",
+                             "control_word",   "position_target", "encoder_offset",
+                             "current_limit",  "ramp_time",       "torque_offset",
+                             "firmware_version"};
+
+qint64 nowUs()
+{
+    return LinkClock::steady().nowUs();
+}
+
+QString topicOf(int bus, int station, const QString &name)
+{
+    return QStringLiteral("bench/bus%1/%2/%3").arg(bus).arg(station).arg(name);
+}
+
+// When each value topic's last bus read ended, for the subscriber's latency.
+class ReadLog
+{
+public:
+    void ended(const QString &topic)
+    {
+        const qint64 at = nowUs();
+        QMutexLocker locker(&m_lock);
+        m_endedUs.insert(topic, at);
+    }
+    bool endedAt(const QString &topic, qint64 *us)
+    {
+        QMutexLocker locker(&m_lock);
+        const auto it = m_endedUs.constFind(topic);
+        if (it == m_endedUs.cend())
+            return false;
+        *us = it.value();
+        return true;
+    }
+
+private:
+    QMutex m_lock;
+    QHash<QString, qint64> m_endedUs;
+};
+
+// The bridge's bus access, noting when every successful read ended and counting the
+// reads and their bytes on the line while measuring is set.
+class TimedBusAccess : public BusAccess
+{
+public:
+    TimedBusAccess(BusAccess &inner, const CountingLink &line, int bus, ReadLog &log,
+                   const std::atomic<bool> &measuring, std::atomic<long long> &reads,
+                   std::atomic<long long> &bytes)
+        : m_inner(inner), m_line(line), m_bus(bus), m_log(log), m_measuring(measuring),
+          m_reads(reads), m_bytes(bytes)
+    {
+    }
+    Outcome read(int station, const LustBus::CatalogueEntry &entry, QJsonValue *value,
+                 QString *error) override
+    {
+        const long long bytesBefore = m_line.bytes();
+        const Outcome outcome = m_inner.read(station, entry, value, error);
+        if (outcome != Done) {
+            ++failures;
+            return outcome;
+        }
+        m_log.ended(topicOf(m_bus, station, entry.name));
+        if (m_measuring) {
+            ++m_reads;
+            m_bytes += m_line.bytes() - bytesBefore;
+        }
+        return outcome;
+    }
+    Outcome write(int station, const LustBus::CatalogueEntry &entry, const QJsonValue &value,
+                  bool *sent, QString *error) override
+    {
+        return m_inner.write(station, entry, value, sent, error);
+    }
+    std::atomic<long long> failures{0};
+
+private:
+    BusAccess &m_inner;
+    const CountingLink &m_line;
+    int m_bus;
+    ReadLog &m_log;
+    const std::atomic<bool> &m_measuring;
+    std::atomic<long long> &m_reads;
+    std::atomic<long long> &m_bytes;
+};
+
+// mosquitto on a free loopback port, for as long as the object lives.
+class Mosquitto
+{
+public:
+    bool start(QString *error)
+    {
+        const QString program = QStandardPaths::findExecutable(
+            QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
+        QTcpServer probe;
+        if (program.isEmpty() || !probe.listen(QHostAddress::LocalHost, 0)) {
+            *error = QStringLiteral("no mosquitto (Debian package mosquitto) or no free port");
+            return false;
+        }
+        port = probe.serverPort();
+        probe.close();
+        QFile config(m_dir.filePath(QStringLiteral("mosquitto.conf")));
+        if (!config.open(QIODevice::WriteOnly)
+            || config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n")
+                                .arg(port).toUtf8()) < 0) {
+            *error = config.errorString();
+            return false;
+        }
+        config.close();
+        m_process.start(program, {QStringLiteral("-c"), config.fileName()});
+        for (int i = 0; i < 100; ++i) {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            if (socket.waitForConnected(100))
+                return true;
+            QThread::msleep(20);
+        }
+        *error = QStringLiteral("mosquitto did not start: %1")
+                     .arg(QString::fromLocal8Bit(m_process.readAllStandardError()));
+        return false;
+    }
+    ~Mosquitto()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished();
+    }
+    quint16 port = 0;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};
+
+// Every value topic's arrivals and their latencies, from the client's network thread.
+struct Arrivals
+{
+    QMutex lock;
+    std::vector<qint64> latenciesUs;
+    long long values = 0;
+    bool counting = false;
+};
+
+// What the main thread sets: a bridge thread reads its bus bare until bareOver, then
+// through a bridge until stop; reads count while measuring.
+struct Phases
+{
+    std::atomic<bool> measuring{false};
+    std::atomic<bool> bareOver{false};
+    std::atomic<bool> stop{false};
+};
+
+// One bus: the simulated servos, and on a thread of its own the driver, the link,
+// the bridge and its MQTT client.
+struct Bus
+{
+    LustBusSim::Simulator sim;
+    QString error;
+    std::atomic<long long> reads{0}; //!< while measuring
+    std::atomic<long long> bytes{0}; //!< of those reads, on the line
+};
+
+void runBus(Bus &bus, int index, const LustBus::Catalogue &catalogue, quint16 brokerPort,
+            ReadLog &log, const Phases &phases)
+{
+    DriverLustBusServoCCDE driver;
+    // The pseudo-terminal does not pace; the simulator does, at its line rate.
+    SerialLink serial(bus.sim.slaveName(), QStringLiteral("RS485,115200,NONE,8,1"),
+                      ProtocolSettings(500, 0, 1, 0));
+    if (!serial.open()) {
+        bus.error = serial.errorString();
+        return;
+    }
+    CountingLink counted(serial);
+    LinkBusAccess access(driver, counted, &serial, ProtocolSettings(500, 0, 1, 0),
+                         catalogue.fileName());
+    TimedBusAccess timed(access, counted, index, log, phases.measuring, bus.reads, bus.bytes);
+    // The bare bus first: the bridge's reads in a loop, without the bridge or a broker.
+    while (!phases.bareOver) {
+        for (int station = 1; station <= Stations && !phases.bareOver; ++station) {
+            for (const char *name : Names) {
+                QJsonValue value;
+                QString error;
+                timed.read(station, *catalogue.find(QLatin1String(name)), &value, &error);
+            }
+        }
+    }
+    MqttClient client;
+    Bridge::Settings settings;
+    settings.prefix = QStringLiteral("bench");
+    settings.bus = QStringLiteral("bus%1").arg(index);
+    for (int station = 1; station <= Stations; ++station)
+        settings.stations.append(station);
+    Bridge::PollGroup group;
+    for (const char *name : Names)
+        group.names.append(QLatin1String(name));
+    group.intervalMs = 10; // shorter than a round: the bus never rests
+    settings.groups.append(group);
+    Bridge bridge(catalogue, timed, client, settings);
+    bridge.start();
+    MqttClient::Settings mqtt;
+    mqtt.port = brokerPort;
+    if (!client.start(mqtt)) {
+        bus.error = client.errorString();
+        return;
+    }
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (phases.stop)
+            loop.quit();
+    });
+    poll.start(5);
+    loop.exec();
+    bridge.stop();
+    if (timed.failures > 0)
+        bus.error = QStringLiteral("%1 reads failed on bus %2").arg(timed.failures).arg(index);
+}
+
+void BM_BridgesOnOneBroker(benchmark::State &state)
+{
+    QString error;
+    LustBus::Catalogue catalogue;
+    Mosquitto broker;
+    if (!LustBus::Catalogue::load(QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE), &catalogue, &error)
+        || !broker.start(&error)) {
+        state.SkipWithError(error.toLocal8Bit().constData());
+        return;
+    }
+    const LustBusSim::ParameterTable table = LustBusSim::ParameterTable::fromCatalogue(catalogue);
+    std::vector<std::unique_ptr<Bus>> buses;
+    for (int i = 0; i < Buses; ++i) {
+        buses.push_back(std::make_unique<Bus>());
+        for (int station = 1; station <= Stations; ++station)
+            buses.back()->sim.setStation(station, table);
+        buses.back()->sim.setLineRate(Baud, BitsPerCharacter);
+        if (!buses.back()->sim.start(LustBusSim::Simulator::Pty)) {
+            state.SkipWithError(buses.back()->sim.errorString().toLocal8Bit().constData());
+            return;
+        }
+    }
+
+    ReadLog log;
+    Arrivals arrivals;
+    MqttClient subscriber;
+    std::atomic<bool> subscribed{false};
+    QObject::connect(&subscriber, &MqttClient::connected, &subscriber, [&] {
+        subscriber.subscribe(QStringLiteral("bench/+/+/+"), 0);
+        subscribed = true;
+    }, Qt::DirectConnection);
+    QObject::connect(
+        &subscriber, &MqttClient::messageReceived, &subscriber,
+        [&](const QString &topic, const QByteArray &) {
+            const qint64 at = nowUs();
+            qint64 ended = 0;
+            if (!log.endedAt(topic, &ended))
+                return;
+            QMutexLocker locker(&arrivals.lock);
+            if (!arrivals.counting)
+                return;
+            ++arrivals.values;
+            arrivals.latenciesUs.push_back(at - ended);
+        },
+        Qt::DirectConnection);
+    MqttClient::Settings mqtt;
+    mqtt.port = broker.port;
+    if (!subscriber.start(mqtt)) {
+        state.SkipWithError(subscriber.errorString().toLocal8Bit().constData());
+        return;
+    }
+    while (!subscribed)
+        QThread::msleep(5);
+
+    // The servos' values move on every 20 ms: each is read about every 0.35 s, so every
+    // read finds a new one.
+    Phases phases;
+    std::atomic<bool> stopMoving{false};
+    std::unique_ptr<QThread> mover(QThread::create([&] {
+        for (qint64 tick = 1; !stopMoving; ++tick) {
+            for (const auto &bus : buses) {
+                for (int station = 1; station <= Stations; ++station) {
+                    for (const char *name : Names) {
+                        const LustBus::CatalogueEntry *entry = catalogue.find(QLatin1String(name));
+                        const double value = double((tick + station) % 100);
+                        bus->sim.setParameter(
+                            station, LustBusSim::Parameter::simple(
+                                         entry->number, entry->type,
+                                         LustBusSim::Parameter::rawFromReal(entry->type, value),
+                                         entry->readOnly));
+                    }
+                }
+            }
+            QThread::msleep(20);
+        }
+    }));
+    mover->start();
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < Buses; ++i) {
+        threads.emplace_back(QThread::create(runBus, std::ref(*buses[size_t(i)]), i,
+                                             std::cref(catalogue), broker.port, std::ref(log),
+                                             std::cref(phases)));
+        threads.back()->start();
+    }
+    // Measures for ms: the reads and their bytes on all buses, and the seconds.
+    const auto measure = [&](int ms, long long *reads, long long *bytes) {
+        for (const auto &bus : buses)
+            bus->reads = bus->bytes = 0;
+        const qint64 begin = nowUs();
+        phases.measuring = true;
+        QThread::msleep(ulong(ms));
+        phases.measuring = false;
+        *reads = *bytes = 0;
+        for (const auto &bus : buses) {
+            *reads += bus->reads;
+            *bytes += bus->bytes;
+        }
+        return double(nowUs() - begin) / 1e6;
+    };
+
+    // What the buses deliver bare, then through the bridges and the broker.
+    long long bareReads = 0, reads = 0, bytes = 0;
+    QThread::msleep(500);
+    const double bareSeconds = measure(5000, &bareReads, &bytes);
+    phases.bareOver = true;
+    QThread::msleep(1500); // every bridge connected and polling
+    double seconds = 0;
+    for (auto _ : state) {
+        {
+            QMutexLocker locker(&arrivals.lock);
+            arrivals.counting = true;
+        }
+        seconds = measure(10000, &reads, &bytes);
+        QMutexLocker locker(&arrivals.lock);
+        arrivals.counting = false;
+        state.SetIterationTime(seconds);
+    }
+    // The values keep moving until every bridge has finished its round.
+    phases.stop = true;
+    for (auto &thread : threads)
+        thread->wait();
+    stopMoving = true;
+    mover->wait();
+    subscriber.stop(QString(), QByteArray(), 0);
+
+    for (const auto &bus : buses) {
+        if (!bus->error.isEmpty()) {
+            state.SkipWithError(bus->error.toLocal8Bit().constData());
+            return;
+        }
+    }
+    std::vector<qint64> &latencies = arrivals.latenciesUs;
+    if (latencies.empty() || reads == 0 || bareReads == 0) {
+        state.SkipWithError("no value arrived");
+        return;
+    }
+    std::sort(latencies.begin(), latencies.end());
+    const auto percentile = [&](double p) {
+        return double(latencies[size_t(p * double(latencies.size() - 1))]) / 1000.0;
+    };
+    const double bytesPerRead = double(bytes) / double(reads);
+    const double limit = Buses * (Baud / double(BitsPerCharacter) / bytesPerRead);
+    const double bare = double(bareReads) / bareSeconds;
+    const double delivered = double(arrivals.values) / seconds;
+    state.counters["bare reads/s"] = bare;
+    state.counters["reads/s"] = double(reads) / seconds;
+    state.counters["values/s"] = delivered;
+    state.counters["% of bare"] = 100.0 * delivered / bare;
+    state.counters["bytes/read"] = bytesPerRead;
+    state.counters["limit/s"] = limit;
+    state.counters["% of limit"] = 100.0 * delivered / limit;
+    state.counters["p50 ms"] = percentile(0.50);
+    state.counters["p99 ms"] = percentile(0.99);
+    state.counters["max ms"] = double(latencies.back()) / 1000.0;
+    state.SetLabel("4 bridges x 8 stations x 10 parameters, 57600 baud, one mosquitto");
+}
+BENCHMARK(BM_BridgesOnOneBroker)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+} // namespace
+
+// The serial links, the simulator and the MQTT clients' queued signals expect an
+// application object.
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
