@@ -143,7 +143,7 @@ public:
         probe.close();
         QFile config(m_dir.filePath(QStringLiteral("mosquitto.conf")));
         if (!config.open(QIODevice::WriteOnly)
-            || config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n")
+            || config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\nset_tcp_nodelay true\n")
                                 .arg(port).toUtf8()) < 0) {
             *error = config.errorString();
             return false;

@@ -51,6 +51,8 @@ bool MqttClient::start(const Settings &settings)
     mosquitto_connect_callback_set(m_handle, &MqttClient::onConnect);
     mosquitto_disconnect_callback_set(m_handle, &MqttClient::onDisconnect);
     mosquitto_int_option(m_handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Small messages that matter now: not held back to be sent with the next one.
+    mosquitto_int_option(m_handle, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_message_v5_callback_set(m_handle, &MqttClient::onMessage);
     mosquitto_publish_callback_set(m_handle, &MqttClient::onPublish);
     mosquitto_log_callback_set(m_handle, &MqttClient::onLog);
