@@ -72,6 +72,8 @@ QString BridgeCommand::epilogue() const
                "The first line on stdout names the bus, the broker and the topics. The broker\n"
                "connection is kept by a thread of its own and comes back after a loss (after\n"
                "1 s, doubling up to 30 s); meanwhile the broker publishes the will \"offline\".\n"
+               "What keeps it from the broker (a refused login, a CA that does not vouch for\n"
+               "the broker, no answer at all) is said on stderr, once per cause.\n"
                "SIGINT or SIGTERM publishes \"offline\", disconnects and ends the bridge with\n"
                "status 0.\n"
                "\n")
