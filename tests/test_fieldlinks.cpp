@@ -307,24 +307,6 @@ TEST_P(FieldLinks, AStalledReplyEndsAtTheInterByteTimeoutNotTheResponseTimeout)
     EXPECT_THAT(read12(), HasSubstr("invalid response from servo"));
 }
 
-TEST_P(FieldLinks, AnEchoingAdapterWorksWithEchoOnAndACorruptedEchoIsNoResponse)
-{
-    sim.setLocalEcho(true);
-    EXPECT_THAT(read12(), HasSubstr("invalid station id from servo"));
-
-    link->setLocalEcho(true);
-    const QByteArray value("\x39\x30", 2); // 12345
-    EXPECT_EQ(driver->write(*link, address("INT16:12", 2, 1), value), 1);
-    EXPECT_FALSE(driver->hasError()) << driver->errorText().toStdString();
-    EXPECT_EQ(read12(), "12345");
-
-    sim.setCorruptedEchoes(1);
-    EXPECT_THAT(read12(), HasSubstr("no response"));
-    EXPECT_THAT(link->errorString().toStdString(), HasSubstr("local echo wrong"));
-    EXPECT_EQ(sim.counters().corruptedEchoes, 1u);
-    EXPECT_EQ(read12(), "12345");
-}
-
 TEST_P(FieldLinks, TheLinkReopensWhenTheDeviceComesBack)
 {
     link->setReconnectIntervalMs(50);

@@ -36,12 +36,7 @@ TEST(PluginFile, LoaderReadsInterfaceIdAndCastsInstance)
     auto *driver = qobject_cast<DriverInterface *>(instance);
     ASSERT_NE(driver, nullptr);
     EXPECT_EQ(driver->toQObject(), instance);
-    // What a host shows and selects the driver by.
-    EXPECT_EQ(driver->name(), QStringLiteral("LustBus ServoC/CDE Series"));
-    EXPECT_EQ(driver->manufacturer(), QStringLiteral("Lust"));
-    EXPECT_EQ(driver->version(), QStringLiteral("1.0.0"));
-    EXPECT_EQ(driver->driverCode(), 112);
-    EXPECT_EQ(driver->defaultSettingsText(), QStringLiteral("RS485,57600,EVEN,7,1"));
+    // What a host shows the driver by is Cli.InfoShowsTheDriverAsAHostSeesIt's.
 }
 
 TEST(PluginFile, VerificationTextNamesTheHostBuild)
@@ -75,7 +70,8 @@ TEST(PluginFile, ExportsItsEntryPointsAndNothingOfTheKit)
     EXPECT_NE(kit.resolve("_Z14lustbusVersionv"), nullptr);
 }
 
-TEST(PluginFile, CreatedDriversAreDistinctAndCastToTheInterfaceSide)
+// Each created driver and each default record is new and the caller's.
+TEST(PluginFile, CreatedDriversAndDefaultRecordsAreNewAndCastToTheInterfaceSide)
 {
     auto driver = PluginFile::createDriver();
     auto other = PluginFile::createDriver();
@@ -88,21 +84,15 @@ TEST(PluginFile, CreatedDriversAreDistinctAndCastToTheInterfaceSide)
     EXPECT_EQ(object->qt_metacast("DriverLustBusServoCCDE"), static_cast<void *>(object));
     EXPECT_EQ(object->qt_metacast("com.moravite.drivers.DriverInterface/1.0"), nullptr);
     EXPECT_EQ(object->qt_metacast(nullptr), nullptr);
-}
 
-TEST(PluginFile, DefaultRecordsAreNewAndOwnedByTheCaller)
-{
-    auto driver = PluginFile::createDriver();
-    ASSERT_TRUE(driver);
     std::unique_ptr<PortSettings> port(driver->defaultPortSettings());
-    std::unique_ptr<PortSettings> other(driver->defaultPortSettings());
-    ASSERT_TRUE(port && other);
-    EXPECT_NE(port.get(), other.get());
+    std::unique_ptr<PortSettings> otherPort(driver->defaultPortSettings());
+    std::unique_ptr<ProtocolSettings> protocol(driver->defaultProtocolSettings());
+    ASSERT_TRUE(port && otherPort && protocol);
+    EXPECT_NE(port.get(), otherPort.get());
     EXPECT_EQ(port->debugLine(), QStringLiteral("type: 64 string: \"COM2\" baudrate: 57600 "
                                                 "databits: 8 stopbits: 0 parity: 0 linkID: -1 "
                                                 "current ip: \"\" current port: 0 "));
-    std::unique_ptr<ProtocolSettings> protocol(driver->defaultProtocolSettings());
-    ASSERT_TRUE(protocol);
     EXPECT_EQ(protocol->debugLine(),
               QStringLiteral("timeout: 500 retry: 3 stationid: 1 delay: 0 "));
     EXPECT_FALSE(protocol->flag);
