@@ -30,12 +30,17 @@ namespace {
 
 const QString PtyLine = QStringLiteral("RS485,57600,NONE,8,1");
 
-// A gateway in front of sim's pseudo-terminal, listening on a free loopback port.
+// A gateway in front of a pseudo-terminal (sim's, or a name for it), listening on a
+// free loopback port.
+QStringList gatewayOn(const QString &device, const QString &more = {})
+{
+    return QStringList{QStringLiteral("--port"), device, QStringLiteral("--settings"), PtyLine,
+                       QStringLiteral("--listen"), QStringLiteral("0")}
+           + args(more.toUtf8().constData());
+}
 QStringList gatewayOn(const Simulator &sim, const char *more = "")
 {
-    return QStringList{QStringLiteral("--port"), sim.slaveName(), QStringLiteral("--settings"),
-                       PtyLine, QStringLiteral("--listen"), QStringLiteral("0")}
-           + args(more);
+    return gatewayOn(sim.slaveName(), QString::fromLatin1(more));
 }
 
 // The servo's device under a name of its own, as a USB adapter's: unplugged, the name is
@@ -274,11 +279,8 @@ TEST(GatewayClients, ALateReplyNeverAnswersALaterRequest)
         ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
         BusDevice device(sim);
         ServiceProcess gateway(QStringLiteral("gateway"),
-                               QStringList{QStringLiteral("--port"), device.name(),
-                                           QStringLiteral("--settings"), PtyLine,
-                                           QStringLiteral("--listen"), QStringLiteral("0"),
-                                           QStringLiteral("--timeout"),
-                                           QString::number(c.busTimeoutMs)});
+                               gatewayOn(device.name(), QStringLiteral("--timeout %1")
+                                                            .arg(c.busTimeoutMs)));
         DriverClient client(gateway.port(), c.clientTimeoutMs);
         EXPECT_THAT(client.read("INT16:12"), HasSubstr("no response"));
         if (c.busGoesAway) {
@@ -365,9 +367,7 @@ TEST(GatewayBus, TheBusDeviceGoesAwayAndComesBack)
     ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
     BusDevice device(sim);
     ServiceProcess gateway(QStringLiteral("gateway"),
-                           QStringList{QStringLiteral("--port"), device.name(),
-                                       QStringLiteral("--settings"), PtyLine}
-                               + args("--listen 0 --timeout 1000 --reconnect-interval 50"));
+                           gatewayOn(device.name(), "--timeout 1000 --reconnect-interval 50"));
     // Replies get time-outs well above a loaded machine's scheduling delays; a request
     // that nothing answers is given up sooner.
     DriverClient client(gateway.port(), 1500);

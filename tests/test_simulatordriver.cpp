@@ -139,10 +139,7 @@ TEST_P(SimulatorDriver, RetriesRecoverFromEachFault)
             EXPECT_EQ(sim.counters().requests, c.firstFailure ? 2u : 1u);
         }
     }
-}
-
-TEST_P(SimulatorDriver, RetriesRecoverAWrite)
-{
+    // A write too.
     setFaults("nak:2");
     EXPECT_NE(driver->write(*traced, address("INT16:12", 2, 1), bytes({5, 0})), 0);
     EXPECT_FALSE(driver->hasError());

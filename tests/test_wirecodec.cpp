@@ -48,58 +48,39 @@ std::string recognised(const QByteArray &bytes)
     return text;
 }
 
-struct FormatCase
-{
-    const char *name;
-    Request request;
-    qint8 station;
-    const char *expected; // hex
-    const char *fields;   // as recognised
-};
-
-class Format : public ::testing::TestWithParam<FormatCase> {};
-
 // Every telegram the formats write is recognised with the fields it was made from.
-TEST_P(Format, WritesTheTelegramThatIsRecognisedWithItsFields)
-{
-    const FormatCase &c = GetParam();
-    char buffer[BufferSize];
-    std::memset(buffer, 0x55, sizeof buffer);
-    const qint32 length = formatRequest(c.station, c.request, buffer, BufferSize);
-    const QByteArray expected = QByteArray::fromHex(c.expected);
-    ASSERT_EQ(length, expected.size());
-    EXPECT_EQ(QByteArray(buffer, length).toHex(' '), expected.toHex(' '));
-    EXPECT_EQ(buffer[length], 0x55) << "wrote past the telegram";
-
-    EXPECT_EQ(recognised(QByteArray(buffer, length)), std::to_string(length) + ": " + c.fields);
-}
-
 // Numbers keep their leading zeros to a minimum width, never cut to it; the station
 // character spans 0x40 to 0x7F; the checksum covers everything after STX through ETX.
-INSTANTIATE_TEST_SUITE_P(
-    Telegrams, Format,
-    ::testing::Values(
-        FormatCase{"ReadParameter45", {Request::ReadParameter, 45}, 1, "0441323030343505",
-                   "1 20 r 45 ok"},
-        FormatCase{"WriteTwoBytes", {Request::WriteParameter, 45, 0, 0, "\x00\x64", 2}, 1,
-                   "04410232303034353d30303634030f", "1 20 w 45 ok =0064"},
-        FormatCase{"WriteText", {Request::WriteText, 7, 0, 0, "AB", 2}, 1,
-                   "04410232303030373d4142000308", "1 20 w 7 ok =AB\\0"},
-        FormatCase{"ReadArray", {Request::ReadArray, 100, 3, 4}, 2,
-                   "044237303130303030303033303405", "2 70 r 100/3/4 ok"},
-        FormatCase{"WriteArray", {Request::WriteArray, 100, 3, 1, "\x12\x34", 2}, 2,
-                   "0442023730313030303030303330313d31323334033e", "2 70 w 100/3/1 ok =1234"},
-        FormatCase{"FourDigitParameter", {Request::ReadParameter, 1000}, 1, "044132303130303005",
-                   "1 20 r 1000 ok"},
-        FormatCase{"ThreeDigitCount", {Request::ReadArray, 1, 0, 100}, 1,
-                   "04413730303031303030303031303005", "1 70 r 1/0/100 ok"},
-        FormatCase{"StationZero", {Request::ReadParameter, 1}, 0, "0440323030303105",
-                   "0 20 r 1 ok"},
-        FormatCase{"StationSixtyThree", {Request::ReadParameter, 1}, 63, "047f323030303105",
-                   "63 20 r 1 ok"},
-        FormatCase{"EmptyHexValue", {Request::WriteParameter, 1}, 1, "04410232303030313d030d",
-                   "1 20 w 1 ok ="}),
-    [](const auto &info) { return std::string(info.param.name); });
+TEST(Format, WritesTheTelegramThatIsRecognisedWithItsFields)
+{
+    // expected: hex; fields: as recognised.
+    const struct { Request request; qint8 station; const char *expected, *fields; } cases[] = {
+        {{Request::ReadParameter, 45}, 1, "0441323030343505", "1 20 r 45 ok"},
+        {{Request::WriteParameter, 45, 0, 0, "\x00\x64", 2}, 1, "04410232303034353d30303634030f",
+         "1 20 w 45 ok =0064"},
+        {{Request::WriteText, 7, 0, 0, "AB", 2}, 1, "04410232303030373d4142000308",
+         "1 20 w 7 ok =AB\\0"},
+        {{Request::ReadArray, 100, 3, 4}, 2, "044237303130303030303033303405", "2 70 r 100/3/4 ok"},
+        {{Request::WriteArray, 100, 3, 1, "\x12\x34", 2}, 2,
+         "0442023730313030303030303330313d31323334033e", "2 70 w 100/3/1 ok =1234"},
+        {{Request::ReadParameter, 1000}, 1, "044132303130303005", "1 20 r 1000 ok"},
+        {{Request::ReadArray, 1, 0, 100}, 1, "04413730303031303030303031303005", "1 70 r 1/0/100 ok"},
+        {{Request::ReadParameter, 1}, 0, "0440323030303105", "0 20 r 1 ok"},
+        {{Request::ReadParameter, 1}, 63, "047f323030303105", "63 20 r 1 ok"},
+        {{Request::WriteParameter, 1}, 1, "04410232303030313d030d", "1 20 w 1 ok ="}, // empty value
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.expected);
+        char buffer[BufferSize];
+        std::memset(buffer, 0x55, sizeof buffer);
+        const qint32 length = formatRequest(c.station, c.request, buffer, BufferSize);
+        const QByteArray expected = QByteArray::fromHex(c.expected);
+        ASSERT_EQ(length, expected.size());
+        EXPECT_EQ(QByteArray(buffer, length).toHex(' '), expected.toHex(' '));
+        EXPECT_EQ(buffer[length], 0x55) << "wrote past the telegram";
+        EXPECT_EQ(recognised(QByteArray(buffer, length)), std::to_string(length) + ": " + c.fields);
+    }
+}
 
 TEST(Format, RefusesValuesThatDoNotFitAndWritesNothingBeyond)
 {
