@@ -4,10 +4,7 @@
 
 #include "cliprocess.h"
 
-#include <QtCore/QDir>
 #include <QtCore/QFile>
-#include <QtCore/QFileInfo>
-#include <QtCore/QTemporaryDir>
 #include <QtSerialPort/QSerialPortInfo>
 
 namespace {
@@ -189,6 +186,9 @@ TEST(Cli, InfoShowsTheDriverAsAHostSeesIt)
     EXPECT_EQ(object[QLatin1String("protocolSettings")][QLatin1String("timeout")].toInt(), 500);
     EXPECT_EQ(object[QLatin1String("portSettings")][QLatin1String("string")].toString(),
               QStringLiteral("COM2"));
+    // The build tree's program loads the build tree's plugin; an installed one, the
+    // installed plugin (install_test.sh).
+    EXPECT_EQ(object[QLatin1String("plugin")].toString(), QStringLiteral(LUSTBUS_PLUGIN_PATH));
 
     const Result missing = lustbus(args("info --plugin /nonexistent/libnothing.so"));
     EXPECT_EQ(missing.exitCode, 3);
@@ -391,39 +391,6 @@ TEST(Cli, ALinkThatDoesNotOpenIsNamed)
     expectRuns(refused, pty.link(), {}, pty.link().value(1));
 }
 
-// An installed lustbus loads the installed plugin, never the build tree's; only the
-// build tree's own program loads that one.
-TEST(Cli, AnInstalledProgramLoadsTheInstalledPlugin)
-{
-    QTemporaryDir prefix;
-    ASSERT_TRUE(prefix.isValid());
-    const QString program = prefix.filePath(QStringLiteral("bin/lustbus"));
-    const QString plugin = prefix.filePath(QStringLiteral(LUSTBUS_PLUGIN_INSTALL_DIR "/")
-                                           + QFileInfo(QStringLiteral(LUSTBUS_PLUGIN_PATH)).fileName());
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(program).path()) && QDir().mkpath(QFileInfo(plugin).path()));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(LUSTBUS_CLI_PATH), program));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(LUSTBUS_PLUGIN_PATH), plugin));
-
-    QProcess installed;
-    installed.setProcessEnvironment(cliEnvironment());
-    installed.start(program, args("info --json"));
-    ASSERT_TRUE(installed.waitForFinished(20000));
-    const QString out = QString::fromUtf8(installed.readAllStandardOutput());
-    EXPECT_EQ(installed.exitCode(), 0) << out.toStdString();
-    EXPECT_EQ(json(out)[QLatin1String("plugin")].toString(), plugin);
-
-    // Without an installed plugin beside it, the build tree's is still not taken.
-    ASSERT_TRUE(QFile::remove(plugin));
-    installed.start(program, args("info --json"));
-    ASSERT_TRUE(installed.waitForFinished(20000));
-    const QString without = QString::fromUtf8(installed.readAllStandardOutput()
-                                              + installed.readAllStandardError());
-    EXPECT_FALSE(without.contains(QStringLiteral(LUSTBUS_PLUGIN_PATH))) << without.toStdString();
-
-    EXPECT_EQ(json(lustbus(args("info --json")).out)[QLatin1String("plugin")].toString(),
-              QStringLiteral(LUSTBUS_PLUGIN_PATH));
-}
-
 // The ports that Qt's serial port module finds, each with its device.
 TEST(Cli, PortsListsWhatTheSerialPortModuleFinds)
 {
@@ -455,37 +422,6 @@ TEST(Cli, DemoRunsTheTour)
                              "write INT16:12 -321", "= 197", "read INT16:999> invalid param no.",
                              "< A<NAK>", "Demo complete."})
         EXPECT_TRUE(r.out.contains(QLatin1String(text))) << text << '\n' << r.out.toStdString();
-}
-
-TEST(Cli, StatsCountAScriptedFaultMixExactly)
-{
-    // Two requests lost, then one NAK: with one retry the first read fails after two
-    // attempts, the second succeeds on its retry after the NAK.
-    SimulatorProcess simulator(args("--tcp 0 --fault noreply:2,nak:1"));
-    ASSERT_FALSE(simulator.link().isEmpty());
-    const QStringList read = args("read INT16:12 --timeout 200 --retries 1 --stats --json")
-                             + simulator.link();
-    const Result lost = lustbus(read);
-    EXPECT_EQ(lost.exitCode, 1) << describe(lost);
-    EXPECT_EQ(stationCounts(json(lost.out)),
-              compact(R"({"stations": [{"station": 1, "requests": 1, "successes": 0,
-                  "retries": 1, "errors": 1, "latency": 0,
-                  "lastError": "read INT16:12> no response",
-                  "errorsByText": {"read INT16:12> no response": 1}}]})"));
-    const Result retried = lustbus(read);
-    EXPECT_EQ(retried.exitCode, 0) << describe(retried);
-    EXPECT_EQ(json(retried.out)[QLatin1String("value")].toInt(), -1234);
-    EXPECT_EQ(stationCounts(json(retried.out)),
-              compact(R"({"stations": [{"station": 1, "requests": 1, "successes": 1,
-                  "retries": 1, "errors": 0, "latency": 2, "lastError": null,
-                  "errorsByText": {}}]})"));
-
-    // Without --json the table goes to stderr, and stdout keeps only the value.
-    const Result text = lustbus(args("read INT16:999 --stats --retries 0 --sim"));
-    EXPECT_EQ(text.exitCode, 1) << describe(text);
-    EXPECT_TRUE(text.out.isEmpty()) << describe(text);
-    for (const char *part : {"link statistics", "1 x read INT16:999> invalid param no."})
-        EXPECT_TRUE(text.err.contains(QLatin1String(part))) << part << '\n' << describe(text);
 }
 
 TEST(Cli, AnEchoingLineNeedsEchoAndACorruptedEchoIsNoResponse)

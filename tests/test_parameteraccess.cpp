@@ -50,7 +50,7 @@ TEST(DataTypeTable, RowsByNameAndTheirRawRange)
 }
 
 // The plain values of each type, simply and by element, are read and written end to end
-// against the simulator (test_cli, test_simulatordriver); these are the edges: signs,
+// against the simulator (test_cli, test_soak); these are the edges: signs,
 // rounding, overflow, odd sizes.
 TEST(TypedRead, EdgesOfEachType)
 {
