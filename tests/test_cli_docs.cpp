@@ -117,7 +117,8 @@ TEST(Documentation, TheManPageRendersEveryCommandAndOption)
 QStringList bashCompletes(const QStringList &words)
 {
     const QString script = QStringLiteral(
-        "source \"$0\"; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _lustbus; "
+        "source \"$0\"; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); "
+        "$(complete -p lustbus | sed -n 's/^complete -F \\([^ ]*\\) lustbus$/\\1/p'); "
         "[ ${#COMPREPLY[@]} -eq 0 ] || printf '%s\\n' \"${COMPREPLY[@]}\"");
     return runTool(QStringLiteral("bash"),
                    QStringList{QStringLiteral("-c"), script,
@@ -125,16 +126,9 @@ QStringList bashCompletes(const QStringList &words)
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+// What bash offers runs through the function that the file registers for lustbus.
 TEST(Documentation, BashCompletesEveryCommandAndOption)
 {
-    EXPECT_EQ(runTool(QStringLiteral("bash"),
-                      {QStringLiteral("-c"),
-                       QStringLiteral("source \"$0\"; complete -p lustbus"),
-                       QStringLiteral(LUSTBUS_BASH_COMPLETION)})
-                  .trimmed()
-                  .toStdString(),
-              "complete -F _lustbus lustbus");
-
     const QList<CommandHelp> commands = commandsFromHelp();
     const QStringList first = bashCompletes({QStringLiteral("lustbus"), QString()});
     for (const CommandHelp &command : commands) {
