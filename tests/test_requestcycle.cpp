@@ -193,15 +193,6 @@ TEST_F(RequestCycle, BitWriteNeedsTheBytesOfItsBitCount)
     EXPECT_EQ(link.count(Call::Send), 0);
 }
 
-TEST_F(RequestCycle, BitWriteReadsModifiesAndWritesBack)
-{
-    link.queueChunk(Reply::value(1, "0000"));
-    link.queueChunk(Reply::ack(1));
-    EXPECT_EQ(driver->write(link, address("USIGN16:20.4", 0, 12), hex("ff0f")), 1);
-    ASSERT_EQ(link.sent().size(), 4);
-    EXPECT_TRUE(link.sent()[2].startsWith("\x04" "A\x02" "20020=FFF0\x03"));
-}
-
 TEST_F(RequestCycle, HostFlagChangesNoRequest)
 {
     auto flagged = PluginFile::createDriver();

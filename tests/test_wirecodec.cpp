@@ -150,64 +150,57 @@ TEST(RequestRecognition, CompleteNeedMoreOrGarbage)
         EXPECT_EQ(recognised(c.bytes), c.recognised) << c.what;
 }
 
-TEST(ReplyRecognition, ReadRepliesAndAcknowledgements)
-{
-    const struct { const char *reply; ReplyStatus read; bool acknowledge; } cases[] = {
-        {"41", ReplyStatus::NeedMore, false},
-        {"4115", ReplyStatus::Complete, true},       // NAK, to a read or a write
-        {"41150303", ReplyStatus::Complete, false},  // what follows NAK is not looked at
-        {"4106", ReplyStatus::NeedMore, true},
-        {"4107", ReplyStatus::NeedMore, false},
-        {"41023d3146", ReplyStatus::NeedMore, false},
-        {"41023d31460349", ReplyStatus::Complete, false},
-        {"410203", ReplyStatus::NeedMore, false},    // ETX before the last byte only
-    };
-    for (const auto &c : cases) {
-        const QByteArray reply = hex(c.reply);
-        EXPECT_EQ(scanReadReply(reply.constData(), int(reply.size())), c.read) << c.reply;
-        EXPECT_EQ(isAcknowledge(reply.constData(), int(reply.size())), c.acknowledge) << c.reply;
-    }
-    const QByteArray full = hex("4102") + QByteArray(BufferSize - 2, '0');
-    EXPECT_EQ(scanReadReply(full.constData(), BufferSize), ReplyStatus::TooLong);
-}
-
-// Replies passed on whole, as a gateway sees them come in: "N" need more, "T 812" too
-// long, else the reply's length and whether the master closes the exchange with EOT.
-TEST(ReplyRecognition, WhereAPassedOnReplyEndsAndWhetherEotClosesIt)
+// Replies as the driver reads them and as a gateway passes them on, as they come in.
+// driver: what scanReadReply ("N" need more, "C" complete, "T" too long) and, with
+// " ack", isAcknowledge make of it; nullptr where the row is the gateway's only. seen:
+// "N" need more, "T 812" too long, else the reply's length and whether the master
+// closes the exchange with EOT.
+TEST(ReplyRecognition, WhereAReplyEndsAndWhetherEotClosesIt)
 {
     ReceivedRequest read, write;
     read.station = write.station = 1;
     write.write = true;
-    const struct { const char *what; const ReceivedRequest &request; QByteArray reply; const char *seen; }
-        cases[] = {
-        {"a read's first byte", read, hex("41"), "N"},
-        {"NAK", read, hex("4115"), "2 eot"},
-        {"NAK and more", read, hex("41150303"), "2 eot"},
-        {"another station's NAK", read, hex("4215"), "2"},
-        {"a data reply", read, hex("41023d31460349"), "7 eot"},
-        {"a data reply and the next", read, hex("41023d314603490441"), "7 eot"},
-        {"a wrong checksum", read, hex("41023d31460348"), "7"},
-        {"another station's data", read, hex("42023d31460349"), "7"},
-        {"a data reply half in", read, hex("41023d3146"), "N"},
-        {"an empty value", read, hex("41023d033e"), "5 eot"},
-        {"ETX right after the station", read, hex("410341"), "3"},
-        {"ETX as the second byte of three", read, hex("410203"), "N"},
-        {"a read reply too long", read, hex("4102") + QByteArray(BufferSize, '0'), "T 812"},
-        {"a write's first byte", write, hex("41"), "N"},
-        {"ACK", write, hex("4106"), "2 eot"},
-        {"NAK to a write", write, hex("4115"), "2 eot"},
-        {"ACK and more", write, hex("41060441"), "2 eot"},
-        {"neither ACK nor NAK", write, hex("4107"), "2"},
-        {"another station's ACK", write, hex("4206"), "2"},
+    const struct { const char *what; const ReceivedRequest &request; QByteArray reply;
+                   const char *driver, *seen; } cases[] = {
+        {"a read's first byte", read, hex("41"), "N", "N"},
+        {"NAK", read, hex("4115"), "C ack", "2 eot"},
+        {"NAK and more", read, hex("41150303"), "C", "2 eot"}, // not looked at by the driver
+        {"another station's NAK", read, hex("4215"), nullptr, "2"},
+        {"a data reply", read, hex("41023d31460349"), "C", "7 eot"},
+        {"a data reply and the next", read, hex("41023d314603490441"), nullptr, "7 eot"},
+        {"a wrong checksum", read, hex("41023d31460348"), nullptr, "7"},
+        {"another station's data", read, hex("42023d31460349"), nullptr, "7"},
+        {"a data reply half in", read, hex("41023d3146"), "N", "N"},
+        {"an empty value", read, hex("41023d033e"), nullptr, "5 eot"},
+        {"ETX right after the station", read, hex("410341"), nullptr, "3"},
+        {"ETX as the second byte of three", read, hex("410203"), "N", "N"},
+        {"a read reply too long", read, hex("4102") + QByteArray(BufferSize, '0'), nullptr, "T 812"},
+        {"a buffer without ETX", read, hex("4102") + QByteArray(BufferSize - 2, '0'), "T", "T 812"},
+        {"a write's first byte", write, hex("41"), nullptr, "N"},
+        {"ACK", write, hex("4106"), "N ack", "2 eot"},
+        {"NAK to a write", write, hex("4115"), nullptr, "2 eot"},
+        {"ACK and more", write, hex("41060441"), nullptr, "2 eot"},
+        {"neither ACK nor NAK", write, hex("4107"), "N", "2"},
+        {"another station's ACK", write, hex("4206"), nullptr, "2"},
     };
     for (const auto &c : cases) {
-        const ReplyScan scan = scanReply(c.request, c.reply.constData(), int(c.reply.size()));
+        SCOPED_TRACE(c.what);
+        const char *bytes = c.reply.constData();
+        const int size = int(c.reply.size());
+        if (c.driver) {
+            const ReplyStatus status = scanReadReply(bytes, size);
+            EXPECT_EQ(std::string(status == ReplyStatus::NeedMore ? "N"
+                                  : status == ReplyStatus::TooLong ? "T" : "C")
+                          + (isAcknowledge(bytes, size) ? " ack" : ""),
+                      c.driver);
+        }
+        const ReplyScan scan = scanReply(c.request, bytes, size);
         std::string seen = scan.status == ReplyStatus::NeedMore ? "N"
             : scan.status == ReplyStatus::TooLong ? "T " + std::to_string(scan.length)
                                                   : std::to_string(scan.length);
         if (scan.closedWithEot)
             seen += " eot";
-        EXPECT_EQ(seen, c.seen) << c.what;
+        EXPECT_EQ(seen, c.seen);
     }
 }
 
