@@ -26,7 +26,7 @@ TEST(PluginFile, LoaderReadsInterfaceIdAndCastsInstance)
     auto *driver = qobject_cast<DriverInterface *>(instance);
     ASSERT_NE(driver, nullptr);
     EXPECT_EQ(driver->toQObject(), instance);
-    // What a host shows the driver by is Cli.InfoShowsTheDriverAsAHostSeesIt's.
+    // What a host shows the driver by is Cli.EveryCommandExplainsItself's.
 }
 
 // The plugin stays self-contained: it exports its entry points and keeps its copies of
