@@ -226,13 +226,10 @@ private:
 };
 
 // "lustbus simulate" in a process of its own.
-class SimulatorProcess : public ServiceProcess
+struct SimulatorProcess : ServiceProcess
 {
-public:
     explicit SimulatorProcess(const QStringList &arguments)
-        : ServiceProcess(QStringLiteral("simulate"), arguments)
-    {
-    }
+        : ServiceProcess(QStringLiteral("simulate"), arguments) {}
 };
 
 // lustbus with its standard output (and with bothStreams its standard error too) on a

@@ -182,7 +182,8 @@ TEST(Cli, EveryCommandExplainsItself)
         {"scan --help", ""}, {"simulate --help", ""}, {"demo --help", ""},
         {"watch --help", "ADDRESS@N"}, {"watch --help", "time,address,value,error"},
         {"watch --help", "Examples:"}, {"read --help", "--sim"},
-        {"write --help", "LUSTBUS_SETTINGS serial line"}, {"watch --help", "LUSTBUS_PORT serial port"},
+        {"write --help", "LUSTBUS_SETTINGS serial line"},
+        {"watch --help", "LUSTBUS_PORT serial port"},
         {"read --help", "--raw-address"}, {"write --help", "\"error\" and \"exit\""},
         // scan's own defaults, not the driver's.
         {"scan --help", "How long to wait for each station's reply. Default: 100."},
@@ -209,8 +210,8 @@ TEST(Cli, EveryCommandExplainsItself)
         EXPECT_EQ(r.exitCode, 0) << describe(r);
         const QString command = QString::fromLatin1(c.arguments).section(QLatin1Char(' '), 0, 0);
         if (QByteArray(c.arguments).endsWith(" --help")) {
-            EXPECT_TRUE(r.out.startsWith(QStringLiteral("Usage: lustbus %1 [options]").arg(command)))
-                << describe(r);
+            const QString usage = QStringLiteral("Usage: lustbus %1 [options]").arg(command);
+            EXPECT_TRUE(r.out.startsWith(usage)) << describe(r);
         }
         EXPECT_TRUE(r.out.simplified().contains(QLatin1String(c.text))) << describe(r);
     }
