@@ -105,6 +105,41 @@ inline std::string compact(const QJsonObject &object)
 }
 inline std::string compact(const char *text) { return compact(json(QString::fromUtf8(text))); }
 
+// A run of lustbus: its exit code, all of stdout (trimmed unless none; one that starts
+// with '{' is one JSON object, compared key-sorted), a part of stderr, and the
+// environment as cliEnvironment takes it, the entries blank-separated.
+struct Expected
+{
+    const char *arguments;
+    int exitCode;
+    const char *out, *err;
+    const char *environment = "";
+};
+
+// Each run with options after its arguments, in environment and its own; "EP" in its
+// arguments, environment and stderr part stands for endpoint.
+template <size_t N>
+void expectRuns(const Expected (&runs)[N], const QStringList &options = {},
+                const QStringList &environment = {}, const QString &endpoint = {})
+{
+    const auto filled = [&endpoint](const char *text) {
+        const QString t = QString::fromUtf8(text);
+        return endpoint.isEmpty() ? t : QString(t).replace(QLatin1String("EP"), endpoint);
+    };
+    for (const Expected &run : runs) {
+        SCOPED_TRACE(std::string(run.arguments) + ' ' + run.environment);
+        const Result r = lustbus(args(filled(run.arguments).toUtf8().constData()) + options, 20000,
+                                 environment + filled(run.environment).split(QLatin1Char(' '),
+                                                                             Qt::SkipEmptyParts));
+        EXPECT_EQ(r.exitCode, run.exitCode) << describe(r);
+        if (*run.out == '{')
+            EXPECT_EQ(r.out.trimmed().toStdString(), compact(run.out));
+        else
+            EXPECT_EQ((*run.out ? r.out.trimmed() : r.out).toStdString(), run.out);
+        EXPECT_TRUE(r.err.contains(filled(run.err))) << describe(r);
+    }
+}
+
 // {"stations": [...]} of a --stats object with each latency cut to its reply count
 // and the error time left out: what a scripted fault mix fixes exactly.
 inline std::string stationCounts(const QJsonObject &object)
@@ -191,13 +226,10 @@ private:
 };
 
 // "lustbus simulate" in a process of its own.
-class SimulatorProcess : public ServiceProcess
+struct SimulatorProcess : ServiceProcess
 {
-public:
     explicit SimulatorProcess(const QStringList &arguments)
-        : ServiceProcess(QStringLiteral("simulate"), arguments)
-    {
-    }
+        : ServiceProcess(QStringLiteral("simulate"), arguments) {}
 };
 
 // lustbus with its standard output (and with bothStreams its standard error too) on a

@@ -102,4 +102,10 @@ for line in "name:          LustBus ServoC/CDE Series" "host kit:      ${version
         'port:          type: 64 string: "COM2"'; do
     case $info in *"$line"*) ;; *) fail "driverinfo does not show '$line': $info" ;; esac
 done
+# The installed lustbus loads the installed plugin, and without it never the build tree's.
+info=$("$prefix/bin/lustbus" info --json) || fail "lustbus info failed: $info"
+case $info in *"\"plugin\":\"$plugin\""*) ;; *) fail "lustbus info loads another plugin: $info" ;; esac
+rm "$plugin"
+info=$("$prefix/bin/lustbus" info --json 2>&1) && fail "lustbus info ran without its plugin: $info"
+case $info in *"$build"*) fail "lustbus info reached into the build tree: $info" ;; esac
 echo "install test: $prefix built and ran both example hosts against $endpoint"

@@ -226,29 +226,6 @@ TEST(ClosedOutput, EveryCommandEndsAtOnceQuietlyOnAClosedPipeAndSaysWhyOnAFullDi
     }
 }
 
-TEST(ClosedOutput, WatchIntoHeadEndsWhenHeadHasItsLines)
-{
-    SimulatorProcess simulator(args("--tcp 0"));
-    ASSERT_FALSE(simulator.link().isEmpty());
-    QProcess watch;
-    QProcess head;
-    watch.setStandardOutputProcess(&head);
-    head.start(QStringLiteral("head"), args("-n 3"));
-    watch.start(QStringLiteral(LUSTBUS_CLI_PATH),
-                args("watch INT16:12 --interval 0") + simulator.link());
-    ASSERT_TRUE(head.waitForFinished(10000));
-    EXPECT_EQ(head.readAllStandardOutput().count('\n'), 3);
-    const bool ended = watch.waitForFinished(3000);
-    EXPECT_TRUE(ended);
-    if (!ended) {
-        watch.kill();
-        watch.waitForFinished();
-    }
-    EXPECT_EQ(watch.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(watch.exitCode(), 141);
-    EXPECT_EQ(watch.readAllStandardError(), QByteArray());
-}
-
 TEST(PeerHangsUp, TheTraceSaysTheConnectionWasClosedAndTheDriverSaysNoResponse)
 {
     LoopbackServer hangUp(true);

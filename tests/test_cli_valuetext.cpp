@@ -72,7 +72,8 @@ TEST(ValueText, TypedValuesBecomeHostBytesOrANamedError)
     EXPECT_FALSE(ValueText::isWholeElements(DataType::Int32, QByteArray(6, '\0')));
 }
 
-TEST(ValueText, JsonKeepsTheNumbersAsPrinted)
+// JSON keeps the numbers as printed; a text ends at its first zero byte.
+TEST(ValueText, JsonAndTextOfWhatTheServoHolds)
 {
     const auto json = [](DataType type, const char *hostHex) {
         return ValueText::toJson(type, QByteArray::fromHex(hostHex), false);
@@ -80,15 +81,12 @@ TEST(ValueText, JsonKeepsTheNumbersAsPrinted)
     EXPECT_EQ(json(DataType::Float32, "6666A63F").toDouble(), 1.3);
     EXPECT_EQ(json(DataType::USign32, "EFBEADDE").toDouble(), 3735928559.0);
     EXPECT_TRUE(json(DataType::Float32, "0000C07F").isNull()); // NaN has no JSON form
-}
-
-TEST(ValueText, StringReadsEndAtTheFirstZeroByte)
-{
     EXPECT_EQ(ValueText::format(DataType::String, QByteArray("CDE\0\0\0", 6), false),
               QStringLiteral("CDE"));
 }
 
-TEST(ValueText, BitsAreLowestFirst)
+// Bits are lowest first; hex takes pairs of digits.
+TEST(ValueText, BitsAndHex)
 {
     QByteArray bits;
     int count = 0;
@@ -102,12 +100,7 @@ TEST(ValueText, BitsAreLowestFirst)
         EXPECT_FALSE(ValueText::parseBits(QString::fromLatin1(bad), bits, count, error)) << bad;
         EXPECT_NE(error.indexOf(QLatin1String("lowest bit first")), -1);
     }
-}
-
-TEST(ValueText, HexTakesPairsOfDigits)
-{
     QByteArray bytes;
-    QString error;
     ASSERT_TRUE(ValueText::fromHex(QStringLiteral("cdAB"), bytes, error));
     EXPECT_EQ(bytes, QByteArray::fromHex("CDAB"));
     for (const char *bad : {"", "ABC", "0G", "AB CD"})
@@ -186,21 +179,18 @@ TEST(RequestAddress, WritesTakeTheirCountFromTheValue)
     }
 }
 
-TEST(WatchLog, CsvFieldsAreQuotedOnlyWhereAReaderNeedsIt)
+// CSV fields are quoted only where a reader needs it; ages read well from tenths to hours.
+TEST(WatchLog, CsvFieldsAndAges)
 {
-    const struct { const char *text, *field; } cases[] = {
+    const struct { const char *text, *field; } fields[] = {
         {"two\nlines", "\"two\nlines\""}, {"cr\r", "\"cr\r\""}, {" padded", "\" padded\""},
         {"padded ", "\"padded \""}};
-    for (const auto &c : cases)
+    for (const auto &c : fields)
         EXPECT_EQ(WatchLog::csvField(QString::fromLatin1(c.text)).toStdString(), c.field) << c.text;
-}
-
-TEST(WatchTable, AgesReadWellFromTenthsToHours)
-{
-    const struct { qint64 ms; const char *text; } cases[] = {
+    const struct { qint64 ms; const char *text; } ages[] = {
         {-1, "-"}, {0, "0.0 s"}, {59949, "59.9 s"}, {60000, "1 min 00 s"}, {3599999, "59 min 59 s"},
         {3600000, "1 h 00 min"}, {7620000, "2 h 07 min"}};
-    for (const auto &c : cases)
+    for (const auto &c : ages)
         EXPECT_EQ(WatchTable::ageText(c.ms).toStdString(), c.text) << c.ms;
 }
 

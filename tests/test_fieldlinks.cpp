@@ -9,12 +9,11 @@
 #include "linkinterrupt.h"
 #include "pluginfile.h"
 #include "seriallink.h"
-#include "simulator.h"
+#include "simulatorfixture.h"
 #include "tcplink.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
-#include <QtCore/QTemporaryDir>
 #include <QtCore/QThread>
 
 #include <gmock/gmock.h>
@@ -256,28 +255,14 @@ TEST(InterByteDefaults, FourCharacterTimesButNoLessThan20Ms)
 }
 
 // The driver plugin on a real link to the simulator.
-class FieldLinks : public ::testing::TestWithParam<Simulator::Transport>
+class FieldLinks : public SimulatorFixture
 {
 protected:
     void SetUp() override
     {
-        driver = PluginFile::createDriver();
         ASSERT_NE(driver, nullptr);
-        sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
-        ASSERT_TRUE(sim.start(GetParam())) << sim.errorString().toStdString();
-        ASSERT_TRUE(dir.isValid());
-        // A name that stays while the device behind it changes, as udev's
-        // /dev/serial/by-id names do.
-        devicePath = dir.filePath(QStringLiteral("servo"));
-        const ProtocolSettings protocol(1000, 0, 1, 0);
-        if (GetParam() == Simulator::Pty) {
-            ASSERT_TRUE(QFile::link(sim.slaveName(), devicePath));
-            link = std::make_unique<SerialLink>(devicePath, QStringLiteral("RS485,57600,NONE,8,1"),
-                                                protocol);
-        } else {
-            link = std::make_unique<TcpLink>(QStringLiteral("127.0.0.1"), sim.port(), protocol);
-        }
-        ASSERT_TRUE(link->open()) << link->errorString().toStdString();
+        ASSERT_NO_FATAL_FAILURE(
+            start(LustBusSim::ParameterTable::defaultTable(), ProtocolSettings(1000, 0, 1, 0)));
     }
 
     // INT16 parameter 12 holds -1234.
@@ -289,40 +274,15 @@ protected:
         return QByteArray::number(qint16(quint8(got[0]) | quint8(got[1]) << 8)).toStdString();
     }
 
-    std::unique_ptr<DriverInterface> driver;
-    Simulator sim;
-    QTemporaryDir dir;
-    QString devicePath;
-    std::unique_ptr<StreamLink> link;
+    std::unique_ptr<DriverInterface> driver = PluginFile::createDriver();
 };
 
 TEST_P(FieldLinks, AStalledReplyEndsAtTheInterByteTimeoutNotTheResponseTimeout)
 {
-    LustBusSim::FaultPlan plan;
-    QString error;
-    ASSERT_TRUE(LustBusSim::FaultPlan::parse(QStringLiteral("split:1@200"), &plan, &error));
-    sim.setFaultPlan(plan);
+    setFaults("split:1@200");
     // Each byte comes within the response time-out, none within the inter-byte one.
     link->setInterByteTimeoutMs(30);
     EXPECT_THAT(read12(), HasSubstr("invalid response from servo"));
-}
-
-TEST_P(FieldLinks, AnEchoingAdapterWorksWithEchoOnAndACorruptedEchoIsNoResponse)
-{
-    sim.setLocalEcho(true);
-    EXPECT_THAT(read12(), HasSubstr("invalid station id from servo"));
-
-    link->setLocalEcho(true);
-    const QByteArray value("\x39\x30", 2); // 12345
-    EXPECT_EQ(driver->write(*link, address("INT16:12", 2, 1), value), 1);
-    EXPECT_FALSE(driver->hasError()) << driver->errorText().toStdString();
-    EXPECT_EQ(read12(), "12345");
-
-    sim.setCorruptedEchoes(1);
-    EXPECT_THAT(read12(), HasSubstr("no response"));
-    EXPECT_THAT(link->errorString().toStdString(), HasSubstr("local echo wrong"));
-    EXPECT_EQ(sim.counters().corruptedEchoes, 1u);
-    EXPECT_EQ(read12(), "12345");
 }
 
 TEST_P(FieldLinks, TheLinkReopensWhenTheDeviceComesBack)
@@ -361,10 +321,7 @@ TEST_P(FieldLinks, TheLinkReopensWhenTheDeviceComesBack)
 TEST_P(FieldLinks, AnInterruptEndsTheWaitAndTheRetriesAtOnceUntilLowered)
 {
     link->setProtocolSettings(ProtocolSettings(5000, 3, 1, 300)); // 4 x (300 + 5000) ms
-    LustBusSim::FaultPlan silent;
-    QString error;
-    ASSERT_TRUE(LustBusSim::FaultPlan::parse(QStringLiteral("noreply:100"), &silent, &error));
-    sim.setFaultPlan(silent);
+    setFaults("noreply:100");
     LinkInterrupt interrupt;
     link->setInterrupt(&interrupt);
     std::thread host([this, &interrupt] {
@@ -389,8 +346,6 @@ TEST_P(FieldLinks, AnInterruptEndsTheWaitAndTheRetriesAtOnceUntilLowered)
 }
 
 INSTANTIATE_TEST_SUITE_P(PtyAndTcp, FieldLinks, ::testing::Values(Simulator::Pty, Simulator::Tcp),
-                         [](const ::testing::TestParamInfo<Simulator::Transport> &info) {
-                             return info.param == Simulator::Pty ? "pty" : "tcp";
-                         });
+                         SimulatorFixture::transportName);
 
 } // namespace

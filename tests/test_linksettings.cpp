@@ -156,7 +156,7 @@ TEST(TraceFormat, ASinkGetsEveryLineOfAnExchangeInOrder)
               "14:03:07.512 > <EOT>");
 }
 
-TEST(FaultText, EntriesParseAndRoundTrip)
+TEST(FaultText, EntriesParseAndRoundTripBadOnesAreNamed)
 {
     using LustBusSim::FaultKind;
     LustBusSim::FaultPlan plan, again;
@@ -173,10 +173,7 @@ TEST(FaultText, EntriesParseAndRoundTrip)
     ASSERT_TRUE(LustBusSim::FaultPlan::parse(plan.toText(), &again, &error));
     EXPECT_EQ(again.rules, rules);
     EXPECT_EQ(again.seed, 42u);
-}
 
-TEST(FaultText, BadEntriesAreNamed)
-{
     expectRefused(
         [](const char *text, QString *error) {
             LustBusSim::FaultPlan plan;

@@ -18,7 +18,6 @@
 #include <thread>
 #include <vector>
 
-using LustBusSim::Parameter;
 using LustBusSim::Simulator;
 
 namespace {
@@ -70,20 +69,9 @@ void runLink(LinkRun &run, std::atomic<int> &ready, int index)
             continue;
         }
         const ServoAccess::Access a = ServoAccess::randomAccess(random, run.table);
-        Parameter before, after;
-        run.sim.parameter(run.station, a.parameter, &before);
-        if (a.write) {
-            const int ok = driver.write(link, a.address, a.data);
-            run.sim.parameter(run.station, a.parameter, &after);
-            if (ok == 0 || !(after == ServoAccess::expectedAfterWrite(a, before)))
-                fail(a.describe() + ": servo holds " + ServoAccess::hex(after.data));
-        } else {
-            const QByteArray got = driver.read(link, a.address);
-            const QByteArray expected = ServoAccess::expectedRead(a, before);
-            if (got != expected)
-                fail(a.describe() + ": got " + ServoAccess::hex(got) + ", expected "
-                     + ServoAccess::hex(expected));
-        }
+        const std::string failure = ServoAccess::run(driver, link, run.sim, run.station, a);
+        if (!failure.empty())
+            fail(failure);
         // The refusals of the failing link leave a text there; the others never fail.
         if (driver.hasError() || (index != failingLink && !driver.errorText().isEmpty()))
             fail(a.describe() + ": error state");

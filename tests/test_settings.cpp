@@ -74,40 +74,39 @@ TEST(ProtocolSettings, StreamsFourIntegers)
     EXPECT_EQ(back.debugLine(), QStringLiteral("timeout: 500 retry: 3 stationid: 1 delay: -2 "));
     EXPECT_TRUE(back.text.isEmpty());
     EXPECT_FALSE(back.flag);
+    // assign takes all but the target's flag.
+    ProtocolSettings target(1, 1, 1, 1, 0, 0, QString(), true);
+    target.assign(ProtocolSettings(100, 2, 7, 5, 0, 0, QStringLiteral("src"), false));
+    EXPECT_EQ(target.debugLine(), QStringLiteral("timeout: 100 retry: 2 stationid: 7 delay: 5 "));
+    EXPECT_EQ(target.text, QStringLiteral("src"));
+    EXPECT_TRUE(target.flag);
 }
 
-TEST(PortSettings, ShortStreamKeepsTheEntriesThatArrived)
+// A damaged stream keeps what arrived whole; a stored current that names no entry
+// leaves the old one.
+TEST(PortSettings, DamagedStreamsKeepWhatArrived)
 {
-    QByteArray bytes = streamed(withEntries(abc));
-    // Cut the third entry: its ip is 4 + 2 bytes, its port 2.
-    bytes.chop(8);
-    PortSettings back;
-    readBack(bytes, back);
-    ASSERT_EQ(back.entries.size(), 2);
-    EXPECT_EQ(back.ip(1), QStringLiteral("b"));
-    EXPECT_EQ(back.port(1), 2);
-}
-
-TEST(PortSettings, StoredCurrentOutsideTheListKeepsTheOldValue)
-{
-    PortSettings settings = withEntries({{"a", "1"}});
-    settings.current = 5; // set directly: past the end
-    PortSettings back = withEntries(abc);
-    back.setCurrent(1);
-    readBack(streamed(settings), back);
-    EXPECT_EQ(back.entries.size(), 1);
-    EXPECT_EQ(back.current, 1);
-    EXPECT_EQ(back.ip(), QString());
-}
-
-TEST(PortSettings, HugeAnnouncedCountEndsWithTheStream)
-{
-    QByteArray bytes = streamed(withEntries({{"a", "1"}}));
-    // The count stands right before the single entry (4 + 2 + 2 bytes).
-    bytes[bytes.size() - 8 - 4] = char(0xFF);
-    PortSettings back;
-    readBack(bytes, back);
-    EXPECT_EQ(back.entries.size(), 1);
+    QByteArray shortStream = streamed(withEntries(abc));
+    shortStream.chop(8); // the third entry: its ip is 4 + 2 bytes, its port 2
+    PortSettings pastTheEnd = withEntries({{"a", "1"}});
+    pastTheEnd.current = 5; // set directly
+    QByteArray hugeCount = streamed(withEntries({{"a", "1"}}));
+    hugeCount[hugeCount.size() - 8 - 4] = char(0xFF); // the count, before the one entry
+    const struct { const char *name; QByteArray bytes; const char *entries; int current; } cases[] = {
+        {"ShortStreamKeepsTheEntriesThatArrived", shortStream, "a:1 b:2", 0},
+        {"StoredCurrentOutsideTheListKeepsTheOldValue", streamed(pastTheEnd), "a:1", 1},
+        {"HugeAnnouncedCountEndsWithTheStream", hugeCount, "a:1", 0},
+    };
+    for (const auto &c : cases) {
+        PortSettings back = withEntries(abc);
+        back.setCurrent(1);
+        readBack(c.bytes, back);
+        QStringList entries;
+        for (int i = 0; i < back.entries.size(); ++i)
+            entries << QStringLiteral("%1:%2").arg(back.ip(i)).arg(back.port(i));
+        EXPECT_EQ(entries.join(QLatin1Char(' ')).toStdString(), c.entries) << c.name;
+        EXPECT_EQ(back.current, c.current) << c.name;
+    }
 }
 
 TEST(PortSettings, IndicesNamingNoEntryGiveNothingAndChangeNothing)
@@ -146,15 +145,6 @@ TEST(PortSettings, SetEntriesReadsPortTexts)
         EXPECT_EQ(settings.port(), c.port) << c.text;
         EXPECT_EQ(settings.ip(), QStringLiteral(" host 'x' "));
     }
-}
-
-TEST(ProtocolSettings, AssignKeepsTheTargetsFlag)
-{
-    ProtocolSettings target(1, 1, 1, 1, 0, 0, QString(), true);
-    target.assign(ProtocolSettings(100, 2, 7, 5, 0, 0, QStringLiteral("src"), false));
-    EXPECT_EQ(target.debugLine(), QStringLiteral("timeout: 100 retry: 2 stationid: 7 delay: 5 "));
-    EXPECT_EQ(target.text, QStringLiteral("src"));
-    EXPECT_TRUE(target.flag);
 }
 
 QList<QtMsgType> messageTypes;

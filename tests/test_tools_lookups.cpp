@@ -99,6 +99,7 @@ TEST_F(ProjectDatabase, DefaultStationOfHmiPort)
         expectDefault(connection, c.hmi_port, c.found, c.linkID, c.stationid);
 }
 
+// ip nullptr: the stations of link hmi_port.
 TEST_F(ProjectDatabase, StationsAtEndpoint)
 {
     const struct { int hmi_port; const char *ip; quint16 port; QList<LinkStation> found; } cases[] = {
@@ -110,23 +111,17 @@ TEST_F(ProjectDatabase, StationsAtEndpoint)
         // exactly this address matches.
         {2000, "10.0.0.7' OR '1'='1", 502, {{3, 15}}},
         {2000, "O'Brien", 502, {}},
+        {1, nullptr, 0, {{1, 7}}}, {2, nullptr, 0, {{2, 44}}}, {6, nullptr, 0, {}}, {99, nullptr, 0, {}},
+        {3, nullptr, 0, {{3, 10}, {3, 11}, {3, 12}, {3, 13}, {3, 15}}},
     };
     for (const auto &c : cases) {
         const QString ip = QLatin1String(c.ip);
         const auto find = [&](QList<LinkStation> *s) {
-            return findStationsAt(connection, c.hmi_port, ip, c.port, s);
+            return c.ip ? findStationsAt(connection, c.hmi_port, ip, c.port, s)
+                        : findStationsOfLink(connection, c.hmi_port, s);
         };
-        expectStations(find, c.found, c.ip);
+        expectStations(find, c.found, (c.ip ? c.ip : "link ") + std::to_string(c.hmi_port));
     }
-}
-
-TEST_F(ProjectDatabase, StationsOfLink)
-{
-    const QPair<qint32, QList<LinkStation>> cases[] = {
-        {1, {{1, 7}}}, {2, {{2, 44}}}, {3, {{3, 10}, {3, 11}, {3, 12}, {3, 13}, {3, 15}}}, {6, {}}, {99, {}}};
-    for (const auto &c : cases)
-        expectStations([&](QList<LinkStation> *s) { return findStationsOfLink(connection, c.first, s); },
-                       c.second, std::to_string(c.first));
 }
 
 TEST_F(ProjectDatabase, FailingQueriesFindNothingAndPrintNothing)

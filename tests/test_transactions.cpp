@@ -30,59 +30,43 @@ TEST_F(Transactions, ReplyOneBytePerReceiveIsCollectedUntilEtx)
     EXPECT_EQ(link.calls[3].room, LustBus::BufferSize);
     EXPECT_EQ(link.calls[4].room, LustBus::BufferSize - 1);
     EXPECT_EQ(link.sent().last(), eot);
+    EXPECT_EQ(link.count(Call::StationId), 2); // the reply checked against a fresh station id
 }
 
-struct FailureCase
+// name: "Read..." or "Write...".
+TEST_F(Transactions, ExchangeFailuresReportTheirTextAndCloseOnlyAfterNak)
 {
-    const char *name; // "Read..." or "Write..."
-    QList<QByteArray> chunks;
-    const char *error;
-};
-
-class ExchangeFailure : public ::testing::TestWithParam<FailureCase> {};
-
-TEST_P(ExchangeFailure, ReportsItsTextAndClosesOnlyAfterNak)
-{
-    const FailureCase &c = GetParam();
-    LustBus::ErrorState errors;
-    LustBus::Transactions transactions(errors);
-    ScriptedLink link;
-    for (const QByteArray &chunk : c.chunks)
-        link.queueChunk(chunk);
-    const bool write = QByteArray(c.name).startsWith("Write");
-    EXPECT_FALSE(write ? transactions.storeParameter(link, 45, hex("0064"))
-                       : transactions.queryParameter(link, 45));
-    EXPECT_TRUE(errors.failed);
-    EXPECT_EQ(errors.text, QString::fromLatin1(c.error));
-    const bool nak = QByteArray(c.error) == "invalid param no.";
-    ASSERT_EQ(link.sent().size(), nak ? 2 : 1);
-    EXPECT_EQ(link.sent().last() == eot, nak);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Transactions, ExchangeFailure,
-    ::testing::Values(
-        FailureCase{"ReadNothingArrives", {}, "no response"},
-        FailureCase{"ReadBreaksOff", {hex("41023d3030")}, "invalid response from servo"},
-        FailureCase{"ReadFillsBufferWithoutEtx", {hex("4102") + QByteArray(810, '0')},
-                    "invalid response from servo"},
-        FailureCase{"ReadFromAnotherStation", {hex("42023d31460349")},
-                    "invalid station id from servo"},
-        FailureCase{"ReadNak", {hex("4115")}, "invalid param no."},
-        FailureCase{"ReadNakWithTrailingBytes", {hex("41150303")}, "invalid param no."},
-        FailureCase{"ReadWrongChecksum", {hex("41023d31460348")}, "checksum error"},
-        FailureCase{"WriteNothingArrives", {}, "no response"},
-        FailureCase{"WriteOneByte", {hex("41"), QByteArray()}, "invalid response from servo"},
-        FailureCase{"WriteNeitherAckNorNak", {hex("4107")}, "invalid response from servo"},
-        FailureCase{"WriteFromAnotherStation", {hex("4206")}, "invalid station id from servo"},
-        FailureCase{"WriteNak", {hex("4115")}, "invalid param no."}),
-    [](const auto &info) { return std::string(info.param.name); });
-
-TEST_F(Transactions, StationCheckedAgainstAFreshStationId)
-{
-    link.queueChunk(hex("41023d31460349"));
-    EXPECT_TRUE(transactions.queryParameter(link, 45));
-    EXPECT_EQ(link.count(Call::StationId), 2);
+    const struct { const char *name; QList<QByteArray> chunks; const char *error; } cases[] = {
+        {"ReadNothingArrives", {}, "no response"},
+        {"ReadBreaksOff", {hex("41023d3030")}, "invalid response from servo"},
+        {"ReadFillsBufferWithoutEtx", {hex("4102") + QByteArray(810, '0')},
+         "invalid response from servo"},
+        {"ReadFromAnotherStation", {hex("42023d31460349")}, "invalid station id from servo"},
+        {"ReadNak", {hex("4115")}, "invalid param no."},
+        {"ReadNakWithTrailingBytes", {hex("41150303")}, "invalid param no."},
+        {"ReadWrongChecksum", {hex("41023d31460348")}, "checksum error"},
+        {"WriteNothingArrives", {}, "no response"},
+        {"WriteOneByte", {hex("41"), QByteArray()}, "invalid response from servo"},
+        {"WriteNeitherAckNorNak", {hex("4107")}, "invalid response from servo"},
+        {"WriteFromAnotherStation", {hex("4206")}, "invalid station id from servo"},
+        {"WriteNak", {hex("4115")}, "invalid param no."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        LustBus::ErrorState errors;
+        LustBus::Transactions transactions(errors);
+        ScriptedLink link;
+        for (const QByteArray &chunk : c.chunks)
+            link.queueChunk(chunk);
+        const bool write = QByteArray(c.name).startsWith("Write");
+        EXPECT_FALSE(write ? transactions.storeParameter(link, 45, hex("0064"))
+                           : transactions.queryParameter(link, 45));
+        EXPECT_TRUE(errors.failed);
+        EXPECT_EQ(errors.text, QString::fromLatin1(c.error));
+        const bool nak = QByteArray(c.error) == "invalid param no.";
+        ASSERT_EQ(link.sent().size(), nak ? 2 : 1);
+        EXPECT_EQ(link.sent().last() == eot, nak);
+    }
 }
 
 // The value rules are the codec's (test_wirecodec). A value read of an exchange that

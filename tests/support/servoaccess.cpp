@@ -209,4 +209,23 @@ std::string hex(const QByteArray &bytes)
     return bytes.toHex(' ').toStdString();
 }
 
+std::string run(DriverInterface &driver, LinkDevice &link, LustBusSim::Simulator &sim,
+                int station, const Access &a)
+{
+    Parameter before, after;
+    sim.parameter(station, a.parameter, &before);
+    if (a.write) {
+        const int ok = driver.write(link, a.address, a.data);
+        sim.parameter(station, a.parameter, &after);
+        if (ok == 0 || !(after == expectedAfterWrite(a, before)))
+            return a.describe() + ": servo holds " + hex(after.data);
+    } else {
+        const QByteArray got = driver.read(link, a.address);
+        const QByteArray expected = expectedRead(a, before);
+        if (got != expected)
+            return a.describe() + ": got " + hex(got) + ", expected " + hex(expected);
+    }
+    return std::string();
+}
+
 } // namespace ServoAccess

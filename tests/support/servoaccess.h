@@ -7,6 +7,7 @@
 
 #include "driverinterface.h"
 #include "parametertable.h"
+#include "simulator.h"
 
 #include <QtCore/QByteArray>
 
@@ -48,6 +49,11 @@ LustBusSim::Parameter expectedAfterWrite(const Access &access,
                                          const LustBusSim::Parameter &before);
 
 std::string hex(const QByteArray &bytes);
+
+// Runs access with driver on link against station of sim and checks the value read, or
+// the entry after the write: empty when right, else what went wrong.
+std::string run(DriverInterface &driver, LinkDevice &link, LustBusSim::Simulator &sim,
+                int station, const Access &access);
 
 } // namespace ServoAccess
 

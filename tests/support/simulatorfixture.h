@@ -7,6 +7,9 @@
 #include "simulator.h"
 #include "tcplink.h"
 
+#include <QtCore/QFile>
+#include <QtCore/QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -36,6 +39,9 @@ protected:
     {
         sim.setStation(1, table);
         ASSERT_TRUE(sim.start(GetParam())) << sim.errorString().toStdString();
+        if (GetParam() == LustBusSim::Simulator::Pty) {
+            ASSERT_TRUE(QFile::link(sim.slaveName(), devicePath));
+        }
         link = openLink(protocol);
         ASSERT_TRUE(link->isOpen());
     }
@@ -44,7 +50,7 @@ protected:
     {
         std::unique_ptr<StreamLink> l;
         if (GetParam() == LustBusSim::Simulator::Pty)
-            l.reset(new SerialLink(sim.slaveName(), PtyLine, protocol));
+            l.reset(new SerialLink(devicePath, PtyLine, protocol));
         else
             l.reset(new TcpLink(QStringLiteral("127.0.0.1"), sim.port(), protocol));
         EXPECT_TRUE(l->open()) << l->errorString().toStdString();
@@ -60,6 +66,10 @@ protected:
     }
 
     LustBusSim::Simulator sim;
+    QTemporaryDir dir;
+    // The pty under a name that stays while the device behind it changes, as udev's
+    // /dev/serial/by-id names do.
+    const QString devicePath = dir.filePath(QStringLiteral("servo"));
     std::unique_ptr<StreamLink> link;
 };
 
