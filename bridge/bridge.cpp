@@ -5,7 +5,6 @@
 #include <QtCore/QDateTime>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
-#include <QtCore/QMutexLocker>
 #include <QtCore/QTimer>
 
 using LustBus::Catalogue;
@@ -203,7 +202,7 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload,
     write.responseTopic = responseTopic;
     write.correlation = correlation;
     {
-        QMutexLocker locker(&m_incomingLock);
+        std::lock_guard<std::mutex> locker(m_incomingLock);
         m_incoming.append(write);
     }
     QMetaObject::invokeMethod(this, [this] { runWrites(); }, Qt::QueuedConnection);
@@ -214,7 +213,7 @@ bool Bridge::runWrites()
     while (!m_ended) {
         Write write;
         {
-            QMutexLocker locker(&m_incomingLock);
+            std::lock_guard<std::mutex> locker(m_incomingLock);
             if (m_incoming.isEmpty())
                 break;
             write = m_incoming.takeFirst();

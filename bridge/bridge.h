@@ -33,12 +33,12 @@
 #include <QtCore/QHash>
 #include <QtCore/QJsonObject>
 #include <QtCore/QList>
-#include <QtCore/QMutex>
 #include <QtCore/QObject>
 #include <QtCore/QSet>
 #include <QtCore/QStringList>
 
 #include <functional>
+#include <mutex>
 
 class MqttClient;
 class QTimer;
@@ -160,7 +160,7 @@ private:
     QString m_base;
     QList<QTimer *> m_timers;
     QTimer *m_statsTimer = nullptr;
-    QMutex m_incomingLock;
+    std::mutex m_incomingLock; //!< a pthread mutex, which the thread checker sees
     QList<Write> m_incoming; //!< filled by the client's thread
     QHash<QString, Published> m_published; //!< by value topic
     QHash<QString, LastWrite> m_lastWrites; //!< by set topic

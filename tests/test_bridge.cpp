@@ -261,8 +261,8 @@ TEST_F(Bridge, PublishesEveryTypeByNameAndGoesOfflineOnStop)
     EXPECT_EQ(subscriber.last(QStringLiteral("lustbus/sim/status"), before), "offline");
 }
 
-// An MQTT 5 request with a response topic gets its result there, with its correlation
-// data, and nothing on .../result.
+// An MQTT 5 request at QoS 1 with a response topic gets its result there, with its
+// correlation data, and nothing on .../result.
 TEST_F(Bridge, AnMqtt5RequestGetsItsResultOnItsResponseTopic)
 {
     QList<QByteArray> correlations;
@@ -273,7 +273,7 @@ TEST_F(Bridge, AnMqtt5RequestGetsItsResultOnItsResponseTopic)
                              correlations.append(correlation);
                      });
     startBridge({QStringLiteral("--poll"), QStringLiteral("speed_setpoint@200"),
-                 QStringLiteral("--allow-writes")});
+                 QStringLiteral("--allow-writes"), QStringLiteral("--qos"), QStringLiteral("1")});
     const struct
     {
         const char *payload;
