@@ -201,15 +201,42 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload,
     write.payload = payload;
     write.responseTopic = responseTopic;
     write.correlation = correlation;
+    bool queued = false;
     {
         std::lock_guard<std::mutex> locker(m_incomingLock);
-        m_incoming.append(write);
+        if (m_incoming.size() < MaxWaitingWrites) {
+            m_incoming.append(write);
+            queued = true;
+        }
     }
-    QMetaObject::invokeMethod(this, [this] { runWrites(); }, Qt::QueuedConnection);
+    if (queued) {
+        QMetaObject::invokeMethod(this, [this] { runWrites(); }, Qt::QueuedConnection);
+        return;
+    }
+    // A flood is not kept: refused at once from here (the client may publish from any
+    // thread) and counted with the refused writes.
+    ++m_overflowed;
+    const QByteArray refusal = compact(
+        {{QStringLiteral("ok"), false},
+         {QStringLiteral("error"),
+          QStringLiteral("%1 writes are waiting for the bus already; this one is not carried out")
+              .arg(MaxWaitingWrites)},
+         {QStringLiteral("ts"), now()}});
+    if (!responseTopic.isEmpty())
+        m_client.publish(responseTopic, refusal, m_settings.qos, false, QString(), correlation);
+    else if (topic.endsWith(QLatin1String("/set")))
+        m_client.publish(topic.chopped(4) + QStringLiteral("/result"), refusal, m_settings.qos,
+                         false);
 }
 
 bool Bridge::runWrites()
 {
+    if (const quint64 overflowed = m_overflowed.exchange(0)) {
+        m_counters.writesRefused += overflowed;
+        log(QStringLiteral("%1 writes refused: %2 were waiting for the bus already")
+                .arg(overflowed)
+                .arg(MaxWaitingWrites));
+    }
     while (!m_ended) {
         Write write;
         {

@@ -22,7 +22,8 @@
 // write to the same parameter (same payload) within DuplicateWindowMs, while the
 // servo still holds what that write left, is taken for a duplicate in the same way;
 // a client that means to write the same value again at once gives each request its
-// own correlation data.
+// own correlation data. At most MaxWaitingWrites requests wait for the bus; one more
+// is refused at once, with a result like any other refusal.
 #ifndef LUSTBUS_BRIDGE_H
 #define LUSTBUS_BRIDGE_H
 
@@ -37,6 +38,7 @@
 #include <QtCore/QSet>
 #include <QtCore/QStringList>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 
@@ -76,6 +78,8 @@ public:
     };
 
     static constexpr int DuplicateWindowMs = 10000;
+    // Requests that wait for the bus at most; more are refused at once.
+    static constexpr int MaxWaitingWrites = 256;
 
     // Call stop() before the bridge goes: the client's thread delivers to it until then.
     Bridge(const LustBus::Catalogue &catalogue, BusAccess &bus, MqttClient &client,
@@ -162,6 +166,7 @@ private:
     QTimer *m_statsTimer = nullptr;
     std::mutex m_incomingLock; //!< a pthread mutex, which the thread checker sees
     QList<Write> m_incoming; //!< filled by the client's thread
+    std::atomic<quint64> m_overflowed{0}; //!< refused by the client's thread: queue full
     QHash<QString, Published> m_published; //!< by value topic
     QHash<QString, LastWrite> m_lastWrites; //!< by set topic
     QSet<QString> m_problems; //!< the broker connection's errors logged since the last connect

@@ -608,6 +608,23 @@ TEST_F(SimulatedBus, WritesPassSilentStationsAndTheStatsCountTheOverruns)
     EXPECT_TRUE(write("1/speed_setpoint", "321").value(QStringLiteral("ok")).toBool());
     EXPECT_LE(silentReads() - before, 1u) << "the write waited for the round";
 
+    // A flood while a silent read is on the line: the first MaxWaitingWrites wait, the
+    // rest are refused at once; every request gets its result.
+    const QString result = QStringLiteral("lustbus/line/1/speed_setpoint/result");
+    const auto results = [&](int from, const char *part) {
+        int n = 0;
+        for (int i = from; i < subscriber.messages.size(); ++i)
+            n += subscriber.messages.at(i).topic == result
+                 && subscriber.messages.at(i).payload.contains(part);
+        return n;
+    };
+    ASSERT_TRUE(waitFor([&] { return silentReads() % 4 == 1; }));
+    const int from = int(subscriber.messages.size());
+    for (int i = 0; i < 300; ++i)
+        subscriber.publish(QStringLiteral("lustbus/line/1/speed_setpoint/set"), "321");
+    EXPECT_TRUE(waitFor([&] { return results(from, "") == 300; })) << results(from, "");
+    EXPECT_GT(results(from, "256 writes are waiting for the bus already"), 0);
+
     ASSERT_TRUE(subscriber.waitForMessage(QStringLiteral("lustbus/line/stats"), 0, 3000));
     const QJsonObject stats =
         json(QString::fromUtf8(subscriber.last(QStringLiteral("lustbus/line/stats"))));
