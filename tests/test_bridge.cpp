@@ -23,9 +23,7 @@ namespace {
 QString mosquittoProgram()
 {
     return QStandardPaths::findExecutable(QStringLiteral("mosquitto"),
-                                          {QStringLiteral("/usr/sbin"),
-                                           QStringLiteral("/usr/local/sbin"),
-                                           QStringLiteral("/usr/bin")});
+                                          args("/usr/sbin /usr/local/sbin /usr/bin"));
 }
 
 // Processes events until done() holds or ms pass; whether it held.
@@ -272,8 +270,7 @@ TEST_F(Bridge, AnMqtt5RequestGetsItsResultOnItsResponseTopic)
                          if (topic == QLatin1String("lustbus/replies/hmi"))
                              correlations.append(correlation);
                      });
-    startBridge({QStringLiteral("--poll"), QStringLiteral("speed_setpoint@200"),
-                 QStringLiteral("--allow-writes"), QStringLiteral("--qos"), QStringLiteral("1")});
+    startBridge(args("--poll speed_setpoint@200 --allow-writes --qos 1"));
     const struct
     {
         const char *payload;
@@ -315,7 +312,7 @@ TEST_F(Bridge, AnMqtt5RequestGetsItsResultOnItsResponseTopic)
 // A bridge that dies leaves "offline" behind through its will.
 TEST_F(Bridge, TheWillSaysOfflineWhenTheBridgeDies)
 {
-    startBridge({QStringLiteral("--poll"), QStringLiteral("speed_setpoint@200")});
+    startBridge(args("--poll speed_setpoint@200"));
     const int before = int(subscriber.messages.size());
     bridge.kill();
     bridge.waitForFinished();
@@ -348,8 +345,7 @@ TEST_F(Bridge, WritesLandOrAreRefusedWithTheCause)
     };
     for (const bool allowWrites : {true, false}) {
         SCOPED_TRACE(allowWrites ? "--allow-writes" : "without --allow-writes");
-        QStringList extra{QStringLiteral("--poll"),
-                          QStringLiteral("speed_setpoint,gains,drive_name@200")};
+        QStringList extra = args("--poll speed_setpoint,gains,drive_name@200");
         if (allowWrites)
             extra.append(QStringLiteral("--allow-writes"));
         startBridge(extra);
@@ -402,8 +398,7 @@ TEST_F(Bridge, WritesLandOrAreRefusedWithTheCause)
 // An unchanged value goes out again only at the heartbeat, however often it is polled.
 TEST_F(Bridge, AnUnchangedValueIsPublishedOnlyAtTheHeartbeat)
 {
-    startBridge({QStringLiteral("--poll"), QStringLiteral("speed_setpoint@50"),
-                 QStringLiteral("--heartbeat"), QStringLiteral("1")});
+    startBridge(args("--poll speed_setpoint@50 --heartbeat 1"));
     const QString topic = QStringLiteral("lustbus/sim/1/speed_setpoint");
     const auto count = [&] {
         int n = 0;
@@ -424,7 +419,7 @@ TEST_F(Bridge, ReconnectsAndRepublishesAfterTheBrokerRestarts)
 {
     const QString status = QStringLiteral("lustbus/sim/status");
     const QString name = QStringLiteral("lustbus/sim/1/drive_name");
-    startBridge({QStringLiteral("--poll"), QStringLiteral("speed_setpoint,drive_name@200")});
+    startBridge(args("--poll speed_setpoint,drive_name@200"));
     value(QStringLiteral("drive_name"));
     broker.stop();
     ASSERT_TRUE(broker.start());
@@ -517,10 +512,8 @@ TEST_F(SimulatedBus, ValuesFollowEveryServoAndARepeatIsWrittenOnce)
     using LustBusSim::Parameter;
     startSimulator({1, 2});
     startBridgeOn(link(), QStringLiteral("line"),
-                  {QStringLiteral("--bus"), QStringLiteral("line"), QStringLiteral("--station"),
-                   QStringLiteral("1"), QStringLiteral("--station"), QStringLiteral("2"),
-                   QStringLiteral("--poll"), QStringLiteral("speed_setpoint,gains@300"),
-                   QStringLiteral("--allow-writes")});
+                  args("--bus line --station 1 --station 2 --poll speed_setpoint,gains@300 "
+                       "--allow-writes"));
     for (const char *station : {"line/1", "line/2"})
         EXPECT_EQ(value(QStringLiteral("speed_setpoint"), 0, QLatin1String(station))
                       .value(QStringLiteral("value")).toInt(), -1234) << station;
@@ -575,15 +568,10 @@ TEST_F(SimulatedBus, ValuesFollowEveryServoAndARepeatIsWrittenOnce)
 TEST_F(SimulatedBus, WritesPassSilentStationsAndTheStatsCountTheOverruns)
 {
     startSimulator({1});
-    QStringList options{QStringLiteral("--bus"), QStringLiteral("line"),
-                        QStringLiteral("--poll"), QStringLiteral("speed_setpoint,gains@100"),
-                        QStringLiteral("--timeout"), QStringLiteral("150"),
-                        QStringLiteral("--retries"), QStringLiteral("0"),
-                        QStringLiteral("--allow-writes"), QStringLiteral("--stats-interval"),
-                        QStringLiteral("1")};
-    for (const char *station : {"1", "3", "4"})
-        options << QStringLiteral("--station") << QLatin1String(station);
-    startBridgeOn(link(), QStringLiteral("line"), options);
+    startBridgeOn(link(), QStringLiteral("line"),
+                  args("--bus line --station 1 --station 3 --station 4 --poll "
+                       "speed_setpoint,gains@100 --timeout 150 --retries 0 --allow-writes "
+                       "--stats-interval 1"));
     const struct
     {
         const char *name;
@@ -649,7 +637,7 @@ TEST_F(Bridge, LogsInOverTlsUnderThePlantsAcl)
 {
     const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
     const QString passwd = QStandardPaths::findExecutable(
-        QStringLiteral("mosquitto_passwd"), {QStringLiteral("/usr/bin"), QStringLiteral("/usr/sbin")});
+        QStringLiteral("mosquitto_passwd"), args("/usr/bin /usr/sbin"));
     if (openssl.isEmpty() || passwd.isEmpty())
         GTEST_SKIP() << "openssl or mosquitto_passwd is not installed";
     const auto run = [](const QString &program, const QString &arguments) {
@@ -709,8 +697,7 @@ TEST_F(Bridge, LogsInOverTlsUnderThePlantsAcl)
                        QStringLiteral("--password-file"), broker.file("bridge.pw"),
                        QStringLiteral("--prefix"), QStringLiteral("plant"),
                        QStringLiteral("--bus"), QStringLiteral("line3")},
-                      QString(), {QStringLiteral("--poll"), QStringLiteral("speed_setpoint@100"),
-                                  QStringLiteral("--allow-writes")},
+                      QString(), args("--poll speed_setpoint@100 --allow-writes"),
                       false);
     };
     const struct
