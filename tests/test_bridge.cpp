@@ -690,15 +690,12 @@ TEST_F(Bridge, LogsInOverTlsUnderThePlantsAcl)
 
     const auto startPlantBridge = [&](const char *password, const char *ca) {
         ASSERT_TRUE(broker.writeFile(broker.file("bridge.pw"), password));
-        startBridgeOn({QStringLiteral("--sim"), QStringLiteral("--broker"),
-                       QStringLiteral("127.0.0.1:%1").arg(securePort),
-                       QStringLiteral("--tls-ca"), broker.file(ca),
-                       QStringLiteral("--username"), QStringLiteral("bridge-line3"),
-                       QStringLiteral("--password-file"), broker.file("bridge.pw"),
-                       QStringLiteral("--prefix"), QStringLiteral("plant"),
-                       QStringLiteral("--bus"), QStringLiteral("line3")},
-                      QString(), args("--poll speed_setpoint@100 --allow-writes"),
-                      false);
+        startBridgeOn(QStringLiteral("--sim --broker 127.0.0.1:%1 --tls-ca %2 --username "
+                                     "bridge-line3 --password-file %3 --prefix plant --bus line3")
+                          .arg(securePort)
+                          .arg(broker.file(ca), broker.file("bridge.pw"))
+                          .split(QLatin1Char(' ')),
+                      QString(), args("--poll speed_setpoint@100 --allow-writes"), false);
     };
     const struct
     {
