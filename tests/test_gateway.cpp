@@ -136,16 +136,21 @@ void runDriver(DriverRun &run, quint16 port, Simulator &sim, const LustBusSim::P
 void runDrivers(std::vector<DriverRun> &runs, quint16 port, Simulator &sim, int requests)
 {
     std::atomic<int> ready{0};
+    // Counted last by each thread: what it wrote is seen here, also by the thread
+    // checker, which does not see inside QThread::wait.
+    std::atomic<int> finished{0};
     std::vector<std::unique_ptr<QThread>> threads;
     for (DriverRun &run : runs) {
         const LustBusSim::ParameterTable table = sim.table(run.station);
         threads.emplace_back(QThread::create([&, table] {
             runDriver(run, port, sim, table, requests, ready, int(runs.size()));
+            finished.fetch_add(1, std::memory_order_release);
         }));
         threads.back()->start();
     }
     for (const auto &thread : threads)
         ASSERT_TRUE(thread->wait(180000));
+    ASSERT_EQ(finished.load(std::memory_order_acquire), int(runs.size()));
     for (const DriverRun &run : runs) {
         SCOPED_TRACE("station " + std::to_string(run.station));
         for (const std::string &failure : run.failures)
