@@ -253,6 +253,14 @@ TEST_F(Bridge, PublishesEveryTypeByNameAndGoesOfflineOnStop)
                               .toUtf8()
                               .constData()));
     }
+    // Retained: a subscriber that comes later gets every value at once, unchanged.
+    Subscriber later;
+    ASSERT_TRUE(later.start(broker.port));
+    for (const auto &c : cases) {
+        const QString topic = QStringLiteral("lustbus/sim/1/") + QLatin1String(c.name);
+        ASSERT_TRUE(later.waitForMessage(topic, 0, 1000)) << c.name;
+        EXPECT_EQ(later.last(topic), subscriber.last(topic)) << c.name;
+    }
     const int before = int(subscriber.messages.size());
     stopBridge();
     ASSERT_TRUE(subscriber.waitForMessage(QStringLiteral("lustbus/sim/status"), before));
