@@ -260,9 +260,11 @@ bool Bridge::runWrite(Write write)
         return true;
     write.stationLevel = parts.at(0);
     write.name = parts.at(1);
+    // Only the level the values are published under: "1", not "01" or " 1".
     bool ok = false;
     const int station = write.stationLevel.toInt(&ok);
-    if (ok && m_settings.stations.contains(station))
+    if (ok && write.stationLevel == QString::number(station)
+        && m_settings.stations.contains(station))
         write.station = station;
 
     QJsonObject result;

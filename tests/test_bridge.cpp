@@ -349,6 +349,7 @@ TEST_F(Bridge, WritesLandOrAreRefusedWithTheCause)
         {true, "gains", "[1, 2]", "gains has 8 elements; the value gives 2", false},
         {true, "no_such", "1", "no parameter 'no_such' in sample.json", false},
         {true, "7/speed_setpoint", "1", "station '7' is not on this bridge", false},
+        {true, "01/speed_setpoint", "1", "station '01' is not on this bridge", false},
         {false, "speed_setpoint", "500", "writes are off", false},
     };
     for (const bool allowWrites : {true, false}) {
