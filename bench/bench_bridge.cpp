@@ -16,7 +16,6 @@
 #include "seriallink.h"
 #include "simulator.h"
 
-#include <QtCore/QCoreApplication>
 #include <QtCore/QEventLoop>
 #include <QtCore/QHash>
 #include <QtCore/QMutex>
@@ -419,16 +418,3 @@ void BM_BridgesOnOneBroker(benchmark::State &state)
 BENCHMARK(BM_BridgesOnOneBroker)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 } // namespace
-
-// The serial links, the simulator and the MQTT clients' queued signals expect an
-// application object.
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

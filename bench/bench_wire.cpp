@@ -15,7 +15,6 @@
 #include "simulator.h"
 #include "tcplink.h"
 
-#include <QtCore/QCoreApplication>
 #include <QtCore/QEventLoop>
 #include <QtCore/QThread>
 
@@ -414,15 +413,3 @@ void BM_Backup(benchmark::State &state)
 BENCHMARK(BM_Backup)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-// The serial link's QSerialPort and the simulator expect an application object.
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -196,11 +196,7 @@ void Bridge::onConnected()
 void Bridge::onMessage(const QString &topic, const QByteArray &payload,
                        const QString &responseTopic, const QByteArray &correlation)
 {
-    Write write;
-    write.topic = topic;
-    write.payload = payload;
-    write.responseTopic = responseTopic;
-    write.correlation = correlation;
+    const Write write{topic, payload, responseTopic, correlation};
     bool queued = false;
     {
         std::lock_guard<std::mutex> locker(m_incomingLock);
@@ -216,17 +212,12 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload,
     // A flood is not kept: refused at once from here (the client may publish from any
     // thread) and counted with the refused writes.
     ++m_overflowed;
-    const QByteArray refusal = compact(
-        {{QStringLiteral("ok"), false},
-         {QStringLiteral("error"),
-          QStringLiteral("%1 writes are waiting for the bus already; this one is not carried out")
-              .arg(MaxWaitingWrites)},
-         {QStringLiteral("ts"), now()}});
-    if (!responseTopic.isEmpty())
-        m_client.publish(responseTopic, refusal, m_settings.qos, false, QString(), correlation);
-    else if (topic.endsWith(QLatin1String("/set")))
-        m_client.publish(topic.chopped(4) + QStringLiteral("/result"), refusal, m_settings.qos,
-                         false);
+    sendResult(write,
+               {{QStringLiteral("ok"), false},
+                {QStringLiteral("error"),
+                 QStringLiteral("%1 writes are waiting for the bus already; this one is not "
+                                "carried out")
+                     .arg(MaxWaitingWrites)}});
 }
 
 bool Bridge::runWrites()
@@ -251,46 +242,42 @@ bool Bridge::runWrites()
     return !m_ended;
 }
 
-bool Bridge::runWrite(Write write)
+bool Bridge::runWrite(const Write &write)
 {
     // PREFIX/BUS/STATION/NAME/set, as the subscription lets through.
     const QStringList parts = write.topic.mid(m_base.size() + 1).split(QLatin1Char('/'));
     if (!write.topic.startsWith(m_base + QLatin1Char('/')) || parts.size() != 3
         || parts.at(2) != QLatin1String("set"))
         return true;
-    write.stationLevel = parts.at(0);
-    write.name = parts.at(1);
-    // Only the level the values are published under: "1", not "01" or " 1".
-    bool ok = false;
-    const int station = write.stationLevel.toInt(&ok);
-    if (ok && write.stationLevel == QString::number(station)
-        && m_settings.stations.contains(station))
-        write.station = station;
+    const QString &stationLevel = parts.at(0);
+    const QString &name = parts.at(1);
 
     QJsonObject result;
     if (isDuplicate(write, &result)) {
         log(QStringLiteral("write %1/%2: a duplicate of a request already carried out; "
                            "answered, not written again")
-                .arg(write.stationLevel, write.name));
+                .arg(stationLevel, name));
         publishResult(write, result);
         return true;
     }
-    const CatalogueEntry *entry = m_catalogue.find(write.name);
+    // Only the level the values are published under: "1", not "01" or " 1".
+    bool ok = false;
+    const int station = stationLevel.toInt(&ok);
+    const CatalogueEntry *entry = m_catalogue.find(name);
     QString error;
     QJsonValue value;
-    if (write.station < 0)
-        error = QStringLiteral("station '%1' is not on this bridge").arg(write.stationLevel);
+    if (!ok || stationLevel != QString::number(station) || !m_settings.stations.contains(station))
+        error = QStringLiteral("station '%1' is not on this bridge").arg(stationLevel);
     else if (!m_settings.allowWrites)
         error = QStringLiteral("writes are off: the bridge runs without --allow-writes");
     else if (!entry)
-        error = QStringLiteral("no parameter '%1' in %2").arg(write.name, m_catalogue.fileName());
+        error = QStringLiteral("no parameter '%1' in %2").arg(name, m_catalogue.fileName());
     else if (entry->readOnly)
-        error = QStringLiteral("%1 is read-only (\"ro\")").arg(write.name);
+        error = QStringLiteral("%1 is read-only (\"ro\")").arg(name);
     else
         parseValue(write.payload, &value, &error);
     bool sent = false;
-    if (error.isEmpty()
-        && m_bus.write(write.station, *entry, value, &sent, &error) == BusAccess::Stopped)
+    if (error.isEmpty() && m_bus.write(station, *entry, value, &sent, &error) == BusAccess::Stopped)
         return false;
     if (!error.isEmpty()) {
         if (sent) {
@@ -300,21 +287,21 @@ bool Bridge::runWrite(Write write)
         } else {
             ++m_counters.writesRefused;
         }
-        log(QStringLiteral("write %1/%2 refused: %3").arg(write.stationLevel, write.name, error));
+        log(QStringLiteral("write %1/%2 refused: %3").arg(stationLevel, name, error));
         publishResult(write, {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}});
         return true;
     }
     ++m_counters.writes;
     // What the servo holds now, as the poll would publish it.
     QJsonValue held;
-    const BusAccess::Outcome outcome = m_bus.read(write.station, *entry, &held, &error);
+    const BusAccess::Outcome outcome = m_bus.read(station, *entry, &held, &error);
     if (outcome == BusAccess::Stopped)
         return false;
     result = {{QStringLiteral("ok"), true}};
     if (outcome == BusAccess::Done) {
         result.insert(QStringLiteral("value"), held);
         const QJsonObject content = valueContent(*entry, held);
-        publishValue(write.station, *entry, content);
+        publishValue(station, *entry, content);
         m_lastWrites.insert(write.topic, {write.payload, result, content, m_clock.elapsed()});
     } else {
         result.insert(QStringLiteral("value"), value);
@@ -338,7 +325,7 @@ bool Bridge::isDuplicate(const Write &write, QJsonObject *result) const
         || m_clock.elapsed() - last->atMs > DuplicateWindowMs)
         return false;
     // Nothing has changed the value since: the servo still holds what the write left.
-    const auto published = m_published.constFind(valueTopic(write.station, write.name));
+    const auto published = m_published.constFind(write.topic.chopped(4)); // without "/set"
     if (published == m_published.cend() || published->content != last->held)
         return false;
     *result = last->result;
@@ -428,15 +415,18 @@ void Bridge::publishResult(const Write &write, const QJsonObject &result)
                 m_done.remove(m_doneOrder.takeFirst());
         }
     }
-    QJsonObject message = result;
-    message.insert(QStringLiteral("ts"), now());
-    if (!write.responseTopic.isEmpty()) {
-        m_client.publish(write.responseTopic, compact(message), m_settings.qos, false, QString(),
+    sendResult(write, result);
+}
+
+void Bridge::sendResult(const Write &write, QJsonObject result)
+{
+    result.insert(QStringLiteral("ts"), now());
+    if (!write.responseTopic.isEmpty())
+        m_client.publish(write.responseTopic, compact(result), m_settings.qos, false, QString(),
                          write.correlation);
-        return;
-    }
-    m_client.publish(QStringLiteral("%1/%2/%3/result").arg(m_base, write.stationLevel, write.name),
-                     compact(message), m_settings.qos, false);
+    else // PREFIX/BUS/STATION/NAME/result
+        m_client.publish(write.topic.chopped(4) + QStringLiteral("/result"), compact(result),
+                         m_settings.qos, false);
 }
 
 void Bridge::publishStats()

@@ -125,9 +125,6 @@ private:
         QByteArray payload;
         QString responseTopic; //!< MQTT 5: where the result goes instead of .../result
         QByteArray correlation;
-        QString stationLevel; //!< as the topic gave it
-        QString name;
-        int station = -1; //!< -1: the level is no station of this bridge
     };
     // The last write carried out on a parameter, for duplicates without correlation data.
     struct LastWrite
@@ -145,14 +142,17 @@ private:
     void runRound(int group);
     // The writes that came in, in order; false once the program is to end.
     bool runWrites();
-    bool runWrite(Write write); //!< false once the program is to end
+    bool runWrite(const Write &write); //!< false once the program is to end
     bool isDuplicate(const Write &write, QJsonObject *result) const;
     static QByteArray correlationKey(const Write &write);
     static QJsonObject valueContent(const LustBus::CatalogueEntry &entry, const QJsonValue &value);
     void end();
     bool pollOne(int station, const LustBus::CatalogueEntry &entry);
     void publishValue(int station, const LustBus::CatalogueEntry &entry, const QJsonObject &content);
+    // Remembers a correlated request's result for its duplicates, then sends it.
     void publishResult(const Write &write, const QJsonObject &result);
+    // To the response topic or .../result, with "ts"; safe from the client's thread.
+    void sendResult(const Write &write, QJsonObject result);
     void publishStats();
     QString valueTopic(int station, const QString &name) const;
     void log(const QString &line) const;
