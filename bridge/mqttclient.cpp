@@ -17,11 +17,6 @@ void initLibrary()
     Q_UNUSED(once);
 }
 
-QByteArray utf8OrNull(const QString &text)
-{
-    return text.toUtf8();
-}
-
 } // namespace
 
 MqttClient::MqttClient(QObject *parent) : QObject(parent)
@@ -41,7 +36,7 @@ MqttClient::~MqttClient()
 
 bool MqttClient::start(const Settings &settings)
 {
-    const QByteArray id = utf8OrNull(settings.clientId);
+    const QByteArray id = settings.clientId.toUtf8();
     m_handle = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), true, this);
     if (!m_handle) {
         m_error = QStringLiteral("cannot create an MQTT client (client id '%1')")

@@ -9,27 +9,8 @@
 #include <QtCore/QEventLoop>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
-#include <QtCore/QSocketNotifier>
 
 using LustBus::CatalogueEntry;
-
-namespace {
-
-// Calls done whenever interrupt is raised, from the event loop.
-void watch(const LinkInterrupt &interrupt, QObject *context, const std::function<void()> &done)
-{
-    auto *notifier =
-        new QSocketNotifier(interrupt.fileDescriptor(), QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context, [done] { done(); });
-}
-
-QCommandLineOption valueOption(const char *name, const char *description, const char *value)
-{
-    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
-                              QString::fromLatin1(value));
-}
-
-} // namespace
 
 QString BridgeCommand::summary() const
 {
@@ -283,7 +264,7 @@ int BridgeCommand::run(const QCommandLineParser &parser)
         return writeFailure();
 
     QObject::connect(&bridge, &Bridge::ended, &loop, &QEventLoop::quit);
-    watch(m_stop->interrupt(), &loop, [&loop] { loop.quit(); });
+    onInterrupt(m_stop->interrupt(), &loop, [&loop] { loop.quit(); });
     // The bridge listens before the client connects, so that it sees the first connect.
     bridge.start();
     if (!client.start(m_mqtt))

@@ -71,6 +71,13 @@ void Command::printJsonFailure(int status, const QString &message) const
     Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
 }
 
+QCommandLineOption Command::valueOption(const char *name, const char *description,
+                                       const char *valueName)
+{
+    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
+                              QString::fromLatin1(valueName));
+}
+
 bool Command::wholeNumberOption(const QCommandLineParser &parser, const char *name, qint64 min,
                                 qint64 max, qint64 *value, QString *error)
 {

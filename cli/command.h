@@ -31,6 +31,9 @@ public:
 
     // "-h", "--help": the names of an option as they are typed.
     static QStringList spelledNames(const QCommandLineOption &option);
+    // --NAME VALUE with its help text.
+    static QCommandLineOption valueOption(const char *name, const char *description,
+                                          const char *valueName);
 
     // The value of --NAME as a whole number from min to max; an option not given leaves
     // *value as it is. False with "bad --NAME 'TEXT': ..." in *error otherwise.

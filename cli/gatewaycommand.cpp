@@ -7,7 +7,6 @@
 #include "tcplink.h"
 
 #include <QtCore/QEventLoop>
-#include <QtCore/QSocketNotifier>
 
 #include <atomic>
 #include <csignal>
@@ -53,14 +52,6 @@ private:
 };
 
 std::atomic<LinkInterrupt *> StatisticsSignal::s_request{nullptr};
-
-// Calls done whenever interrupt is raised, from the event loop.
-void watch(const LinkInterrupt &interrupt, QObject *context, const std::function<void()> &done)
-{
-    auto *notifier =
-        new QSocketNotifier(interrupt.fileDescriptor(), QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context, [done] { done(); });
-}
 
 } // namespace
 
@@ -263,8 +254,8 @@ int GatewayCommand::run(const QCommandLineParser &parser)
     if (Console::writeError() != 0)
         return writeFailure();
 
-    watch(m_stop->interrupt(), &loop, [&loop] { loop.quit(); });
-    watch(statistics.request(), &loop, [&] {
+    onInterrupt(m_stop->interrupt(), &loop, [&loop] { loop.quit(); });
+    onInterrupt(statistics.request(), &loop, [&] {
         statistics.request().lower();
         printClientStatistics(gateway, QStringLiteral("statistics, bus %1")
                                            .arg(m_factory.description()));

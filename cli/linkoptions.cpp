@@ -7,12 +7,6 @@
 
 namespace {
 
-QCommandLineOption valueOption(const char *name, const char *description, const char *valueName)
-{
-    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
-                              QString::fromLatin1(valueName));
-}
-
 // *given, when given, says whether the option was on the command line at all.
 bool parseNumber(const QCommandLineParser &parser, const char *name, qint32 min, qint32 max,
                  qint32 *value, bool *given, QString *error)
@@ -30,7 +24,7 @@ bool parseNumber(const QCommandLineParser &parser, const char *name, qint32 min,
 
 QCommandLineOption LinkOptions::pluginOption()
 {
-    return valueOption("plugin",
+    return Command::valueOption("plugin",
                        "The driver plugin file. Default: the installed one (the program of "
                        "a build tree takes its own tree's plugin first).",
                        "PATH");
@@ -58,11 +52,11 @@ QString LinkOptions::noLinkError()
 QList<QCommandLineOption> LinkOptions::options(int uses)
 {
     const QList<QCommandLineOption> all = {
-        valueOption("port",
+        Command::valueOption("port",
                     "Serial port of the bus, e.g. /dev/ttyUSB0 (the line as --settings "
                     "says). Default: $LUSTBUS_PORT.",
                     "DEVICE"),
-        valueOption("tcp",
+        Command::valueOption("tcp",
                     "TCP serial device server that passes the bytes to the bus. Default: "
                     "$LUSTBUS_TCP.",
                     "HOST:PORT"),
@@ -71,21 +65,21 @@ QList<QCommandLineOption> LinkOptions::options(int uses)
                                           "parameters, else the default table) on a "
                                           "pseudo-terminal, reached through the serial link. "
                                           "One of --port, --tcp and --sim is needed.")),
-        valueOption("settings",
+        Command::valueOption("settings",
                     "Serial line: interface,baud,parity,data bits,stop bits. Default: "
                     "$LUSTBUS_SETTINGS, else the driver's \"RS485,57600,EVEN,7,1\" (on a "
                     "pseudo-terminal at 8 data bits without parity).",
                     "TEXT"),
-        valueOption("station",
+        Command::valueOption("station",
                     "Station id of the servo, 0 to 63. Default: $LUSTBUS_STATION, else the "
                     "driver's (1).",
                     "N"),
-        valueOption("timeout", "How long to wait for a reply. Default: the driver's (500).",
+        Command::valueOption("timeout", "How long to wait for a reply. Default: the driver's (500).",
                     "MS"),
-        valueOption("retries",
+        Command::valueOption("retries",
                     "How often a failed request is repeated. Default: the driver's (3).", "N"),
-        valueOption("delay", "Pause before every attempt. Default: the driver's (0).", "MS"),
-        valueOption("inter-byte-timeout",
+        Command::valueOption("delay", "Pause before every attempt. Default: the driver's (0).", "MS"),
+        Command::valueOption("inter-byte-timeout",
                     "Longest gap between two bytes of one reply; a reply that stalls longer "
                     "ends there. 0 turns the limit off. Default: 4 character times of the "
                     "line but at least 20 ms (serial), 100 ms (TCP).",
@@ -99,15 +93,15 @@ QList<QCommandLineOption> LinkOptions::options(int uses)
                                           "mode: RTS drives the transmitter while a telegram "
                                           "is sent, for adapters whose kernel driver switches "
                                           "the line direction. --port only.")),
-        valueOption("rts-delay-before",
+        Command::valueOption("rts-delay-before",
                     "With --rs485: RTS on this long before the first byte, 0 to 100. "
                     "Default: 0.",
                     "MS"),
-        valueOption("rts-delay-after",
+        Command::valueOption("rts-delay-after",
                     "With --rs485: RTS held on this long after the last byte, 0 to 100. "
                     "Default: 0.",
                     "MS"),
-        valueOption("reconnect-interval",
+        Command::valueOption("reconnect-interval",
                     "When the device goes away (adapter unplugged, server gone), reopen it "
                     "on the next request, and after a failed reopen wait this long before "
                     "the next. 0: never reopen. Default: 1000.",

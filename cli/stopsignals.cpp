@@ -1,5 +1,7 @@
 #include "stopsignals.h"
 
+#include <QtCore/QSocketNotifier>
+
 #include <cstring>
 
 #include <unistd.h>
@@ -53,4 +55,12 @@ void StopSignals::handle(int signal)
         self->m_interrupt.raise();
     }
     self->m_stop.raise();
+}
+
+void onInterrupt(const LinkInterrupt &interrupt, QObject *context,
+                 const std::function<void()> &done)
+{
+    auto *notifier =
+        new QSocketNotifier(interrupt.fileDescriptor(), QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [done] { done(); });
 }

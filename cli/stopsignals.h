@@ -17,6 +17,14 @@
 
 #include <atomic>
 #include <csignal>
+#include <functional>
+
+class QObject;
+
+// Calls done from context's event loop whenever interrupt is raised (a stop signal, or
+// the gateway's statistics signal), for the commands that run an event loop.
+void onInterrupt(const LinkInterrupt &interrupt, QObject *context,
+                 const std::function<void()> &done);
 
 class StopSignals
 {
