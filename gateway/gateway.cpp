@@ -230,7 +230,7 @@ void Gateway::recognise(Client &client)
         if (scan.status == LustBus::RequestScan::Complete) {
             client.badInARow = 0;
             takeRequest(client, bytes, scan.length, scan.request);
-        } else if (scan.length != 1 || bytes[0] != EOT) {
+        } else if (!LustBus::isClosingEot(scan, bytes)) {
             ++client.stats.badTelegrams;
             if (++client.badInARow >= MaxBadTelegramsInARow)
                 cutOff(client, QStringLiteral("%1 runs of bytes that form no request")
@@ -254,13 +254,13 @@ void Gateway::takeRequest(Client &client, const char *request, int length,
                           const LustBus::ReceivedRequest &fields)
 {
     if (m_settings.readOnly && fields.write) {
-        char nak[LustBus::BufferSize];
-        const qint32 n = LustBus::formatNakReply(qint8(fields.station), nak, sizeof nak);
+        const QByteArray nak =
+            LustBus::formatted(LustBus::formatNakReply, qint8(fields.station));
         ++client.stats.refusedWrites;
         // The answer to the request just read: nothing can have overtaken it.
-        client.socket->write(nak, n);
+        client.socket->write(nak);
         client.socket->flush();
-        client.stats.bytesOut += quint64(n);
+        client.stats.bytesOut += quint64(nak.size());
         return;
     }
     if (!client.request.isEmpty())

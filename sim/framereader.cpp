@@ -21,7 +21,7 @@ QList<Frame> FrameReader::feed(const char *data, int size, qint64 nowNs)
             frame.request = scan.request;
             frame.startNs = at == 0 && begun ? m_startNs : nowNs;
             frames.append(frame);
-        } else if (scan.length != 1 || m_pending.at(at) != LustBus::EOT) {
+        } else if (!LustBus::isClosingEot(scan, m_pending.constData() + at)) {
             ++m_malformed;
         }
         at += scan.length;

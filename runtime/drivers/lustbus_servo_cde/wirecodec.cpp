@@ -281,13 +281,6 @@ qint32 formatWriteTextRequest(qint8 station, quint16 parameter, const char *text
                          capacity);
 }
 
-qint32 formatArrayReadRequest(qint8 station, quint16 parameter, quint16 first_element,
-                              quint8 element_count, char *buffer, int capacity)
-{
-    return formatRequest(station, {Request::ReadArray, parameter, first_element, element_count},
-                         buffer, capacity);
-}
-
 qint32 formatArrayWriteRequest(qint8 station, quint16 parameter, quint16 first_element,
                                quint8 element_count, const char *value, int count, char *buffer,
                                int capacity)
@@ -348,20 +341,23 @@ qint32 formatDataReply(qint8 station, const char *head, int headSize, const char
     return out.result();
 }
 
-qint32 formatAckReply(qint8 station, char *buffer, int capacity)
+// ACK and NAK: the station character and the one control byte.
+static qint32 formatShortReply(qint8 station, char code, char *buffer, int capacity)
 {
     TelegramWriter out(buffer, capacity);
     out.put(stationCharacter(station));
-    out.put(ACK);
+    out.put(code);
     return out.result();
+}
+
+qint32 formatAckReply(qint8 station, char *buffer, int capacity)
+{
+    return formatShortReply(station, ACK, buffer, capacity);
 }
 
 qint32 formatNakReply(qint8 station, char *buffer, int capacity)
 {
-    TelegramWriter out(buffer, capacity);
-    out.put(stationCharacter(station));
-    out.put(NAK);
-    return out.result();
+    return formatShortReply(station, NAK, buffer, capacity);
 }
 
 ReplyStatus scanReadReply(const char *reply, int count)

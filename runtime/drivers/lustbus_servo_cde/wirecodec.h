@@ -68,8 +68,6 @@ qint32 formatWriteRequest(qint8 station, quint16 parameter, const char *value, i
 // The text ends at its first zero byte or after length bytes; one zero byte follows it.
 qint32 formatWriteTextRequest(qint8 station, quint16 parameter, const char *text, int length,
                               char *buffer, int capacity);
-qint32 formatArrayReadRequest(qint8 station, quint16 parameter, quint16 first_element,
-                              quint8 element_count, char *buffer, int capacity);
 qint32 formatArrayWriteRequest(qint8 station, quint16 parameter, quint16 first_element,
                                quint8 element_count, const char *value, int count, char *buffer,
                                int capacity);
@@ -128,6 +126,12 @@ struct RequestScan
 };
 
 RequestScan scanRequest(const char *bytes, int size);
+// Garbage that is only the lone EOT closing an exchange (or opening the next request):
+// expected between requests, not a bad telegram.
+inline bool isClosingEot(const RequestScan &scan, const char *bytes)
+{
+    return scan.status == RequestScan::Garbage && scan.length == 1 && bytes[0] == EOT;
+}
 
 // --- Replies --------------------------------------------------------------------------
 
