@@ -321,6 +321,15 @@ bool CatalogueEntry::allows(double value) const
     return (!min || value >= *min) && (!max || value <= *max);
 }
 
+int CatalogueEntry::firstOutside(const QVector<double> &values) const
+{
+    for (int i = 0; i < values.size(); ++i) {
+        if (!allows(values.at(i)))
+            return i;
+    }
+    return -1;
+}
+
 QString CatalogueEntry::rangeText() const
 {
     if (min && max)

@@ -34,6 +34,8 @@ struct CatalogueEntry
     // Whether value lies within min and max (those given); a FLOAT32 compares as the
     // float the servo holds, so that a max of 0.1 takes the float nearest to 0.1.
     bool allows(double value) const;
+    // The index of the first of values that allows() refuses, or -1.
+    int firstOutside(const QVector<double> &values) const;
     // "-3000 to 3000", "0 or more", "100 or less", or empty without min and max.
     QString rangeText() const;
     // A value in the servo's units as the catalogue gives it: 1.25, -3000, 0.1.

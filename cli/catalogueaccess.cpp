@@ -1,6 +1,6 @@
 #include "catalogueaccess.h"
 
-#include "readcommand.h"
+#include "nameaddress.h"
 #include "valuetext.h"
 
 using LustBus::CatalogueEntry;
@@ -8,21 +8,13 @@ using LustBus::DataType;
 
 namespace {
 
-QString addressText(const CatalogueEntry &entry, int first)
-{
-    QString text = QStringLiteral("%1:%2").arg(QLatin1String(LustBus::dataTypeName(entry.type)))
-                       .arg(entry.number);
-    if (entry.isArray() || entry.type == DataType::String)
-        text += QStringLiteral(":%1").arg(first);
-    return text;
-}
-
 // The texts come from the catalogue's checked entries, so they always resolve.
 RequestAddress address(const CatalogueEntry &entry, int first, int count)
 {
     RequestAddress a;
     QString unused;
-    RequestAddress::resolve(addressText(entry, first), QString(),
+    RequestAddress::resolve(NameAddress::numericText(entry, entry.isArray() ? first : -1, -1),
+                            QString(),
                             count > 0 ? QString::number(count) : QString(), &a, &unused);
     return a;
 }
@@ -69,7 +61,7 @@ CatalogueAccess::Outcome CatalogueAccess::read(const CatalogueEntry &entry, QByt
         const Outcome outcome = finish(m_driver.hasError(), error);
         if (outcome != Done)
             return outcome;
-        if (ReadCommand::isAtInt32Q16Clamp(run, part)) {
+        if (run.isAtInt32Q16Clamp(part)) {
             *error = QStringLiteral("read %1> %2 is where the driver's simple INT32Q16 read "
                                     "stops: the servo's value (a negative one) cannot be read")
                          .arg(run.text, ValueText::format(entry.type, part, false));

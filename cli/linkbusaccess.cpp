@@ -52,9 +52,7 @@ BusAccess::Outcome LinkBusAccess::write(int station, const CatalogueEntry &entry
         return Failed;
     }
     const QVector<double> numbers = ValueText::numbers(entry.type, host);
-    for (int i = 0; i < numbers.size(); ++i) {
-        if (entry.allows(numbers.at(i)))
-            continue;
+    if (const int i = entry.firstOutside(numbers); i >= 0) {
         *error = QStringLiteral("%1%2 lies outside its range %3 (catalogue %4)")
                      .arg(entry.isArray() ? QStringLiteral("element %1 = ").arg(i) : QString(),
                           CatalogueEntry::numberText(numbers.at(i)), entry.rangeText(),

@@ -9,25 +9,6 @@ using LustBus::DataType;
 
 namespace {
 
-QString unitSuffix(const CatalogueEntry &entry)
-{
-    return entry.unit.isEmpty() ? QString() : QLatin1Char(' ') + entry.unit;
-}
-
-// TYPE:PARAM[:INDEX][.BIT]; a STRING's text goes through its element form.
-QString numericText(const CatalogueEntry &entry, int index, int bit)
-{
-    QString text = QStringLiteral("%1:%2").arg(QLatin1String(LustBus::dataTypeName(entry.type)))
-                       .arg(entry.number);
-    if (index >= 0)
-        text += QStringLiteral(":%1").arg(index);
-    else if (entry.type == DataType::String)
-        text += QStringLiteral(":0");
-    if (bit >= 0)
-        text += QStringLiteral(".%1").arg(bit);
-    return text;
-}
-
 QString formsText()
 {
     return QStringLiteral("expected a catalogue name NAME, NAME[I], NAME[I..J], NAME.BIT or "
@@ -187,18 +168,28 @@ bool NameAddress::checkWrite(const RequestAddress &address, const QByteArray &he
                      .arg(entry->elements - 1);
         return false;
     }
+    const int i = entry->firstOutside(values);
+    if (i < 0)
+        return true;
     const int width = LustBus::dataTypeInfo(entry->type).hostWidth;
-    for (int i = 0; i < values.size(); ++i) {
-        if (entry->allows(values.at(i)))
-            continue;
-        const QString where =
-            entry->isArray() ? QStringLiteral("element %1 = ").arg(first + i) : QString();
-        *error = QStringLiteral("'%1': %2%3%4 lies outside its range %5%4 (catalogue %6); "
-                                "nothing was sent")
-                     .arg(text, where,
-                          ValueText::format(entry->type, held.mid(i * width, width), false),
-                          unitSuffix(*entry), entry->rangeText(), catalogueName);
-        return false;
-    }
-    return true;
+    const QString where =
+        entry->isArray() ? QStringLiteral("element %1 = ").arg(first + i) : QString();
+    *error = QStringLiteral("'%1': %2%3%4 lies outside its range %5%4 (catalogue %6); "
+                            "nothing was sent")
+                 .arg(text, where, ValueText::format(entry->type, held.mid(i * width, width), false),
+                      address.unitSuffix(), entry->rangeText(), catalogueName);
+    return false;
+}
+
+QString NameAddress::numericText(const CatalogueEntry &entry, int index, int bit)
+{
+    QString text = QStringLiteral("%1:%2").arg(QLatin1String(LustBus::dataTypeName(entry.type)))
+                       .arg(entry.number);
+    if (index >= 0)
+        text += QStringLiteral(":%1").arg(index);
+    else if (entry.type == DataType::String)
+        text += QStringLiteral(":0");
+    if (bit >= 0)
+        text += QStringLiteral(".%1").arg(bit);
+    return text;
 }

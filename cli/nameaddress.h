@@ -36,6 +36,10 @@ public:
     bool checkWrite(const RequestAddress &address, const QByteArray &held,
                     QString *error) const;
 
+    // TYPE:PARAM[:INDEX][.BIT] of an entry (index and bit -1: none); a STRING's text
+    // goes through its element form, STRING:19:0.
+    static QString numericText(const LustBus::CatalogueEntry &entry, int index, int bit);
+
     const LustBus::CatalogueEntry *entry = nullptr; //!< null: a numeric address
     QString catalogueName;
     int first = -1; //!< element index of NAME[I], NAME[I..J]; 0 for a whole array

@@ -9,9 +9,7 @@
 
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
-#include <QtCore/QtEndian>
 
-#include <limits>
 
 using LustBus::DataType;
 
@@ -165,7 +163,7 @@ int ReadCommand::run(const QCommandLineParser &parser)
         printStatistics();
     if (failed)
         return failure(ExitDriverError, driver().errorText());
-    if (isAtInt32Q16Clamp(address, host))
+    if (address.isAtInt32Q16Clamp(host))
         Console::err() << "lustbus read: note: " << ValueText::format(address.type, host, false)
                        << " is as far as a simple INT32Q16 read goes: the driver reads the "
                           "value as a signed number that stops at 2147483647, so a negative "
@@ -189,16 +187,6 @@ int ReadCommand::run(const QCommandLineParser &parser)
                        << address.kind << "); shown as hex" << Qt::endl;
     Console::out() << text << (asHex || address.bitForm ? QString() : address.unitSuffix()) << '\n';
     return ExitSuccess;
-}
-
-bool ReadCommand::isAtInt32Q16Clamp(const RequestAddress &address, const QByteArray &host)
-{
-    if (address.type != DataType::Int32Q16 || address.hasIndex() || address.bitForm
-        || host.size() != 4)
-        return false;
-    // The host value of raw 0x7FFFFFFF, where the driver's signed parse of the reply stops.
-    const qint32 clamp = LustBus::int32Q16HostValue(std::numeric_limits<qint32>::max());
-    return qFromLittleEndian<qint32>(host.constData()) == clamp;
 }
 
 QString ReadCommand::shownText(const RequestAddress &address, const QByteArray &host, bool hex,

@@ -32,9 +32,6 @@ public:
     // A STRING parameter reads as text only through an element address: false with the
     // message for a usage error.
     static bool isReadable(const RequestAddress &address, bool hex, QString *error);
-    // Whether a simple INT32Q16 read came back as 32768.00, the most the driver's
-    // signed parse of the reply gives: a negative value reads as that too.
-    static bool isAtInt32Q16Clamp(const RequestAddress &address, const QByteArray &host);
 
     // --raw-address, shared by read, write and watch, and the address check it picks.
     static QCommandLineOption rawAddressOption();

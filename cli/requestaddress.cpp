@@ -1,7 +1,10 @@
 #include "requestaddress.h"
 
 #include "addresscheck.h"
-#include "valuetext.h"
+
+#include <QtCore/QtEndian>
+
+#include <limits>
 
 using LustBus::DataType;
 
@@ -238,4 +241,13 @@ QJsonObject RequestAddress::toJson() const
 int RequestAddress::elementsPerRequest(DataType type)
 {
     return MaxElementBytes / kindWidth(LustBus::dataTypeInfo(type).elementKind);
+}
+
+bool RequestAddress::isAtInt32Q16Clamp(const QByteArray &host) const
+{
+    if (type != DataType::Int32Q16 || hasIndex() || bitForm || host.size() != 4)
+        return false;
+    // The host value of raw 0x7FFFFFFF, where the driver's signed parse of the reply stops.
+    const qint32 clamp = LustBus::int32Q16HostValue(std::numeric_limits<qint32>::max());
+    return qFromLittleEndian<qint32>(host.constData()) == clamp;
 }

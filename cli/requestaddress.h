@@ -75,6 +75,9 @@ public:
     QString unitSuffix() const { return unit.isEmpty() ? QString() : QLatin1Char(' ') + unit; }
 
     bool hasIndex() const { return parts.index >= 0; }
+    // Whether a simple INT32Q16 read came back as 32768.00, the most the driver's
+    // signed parse of the reply gives: a negative value reads as that too.
+    bool isAtInt32Q16Clamp(const QByteArray &host) const;
     // Whether the value is shown and parsed as a list: element addresses and counts
     // above one element.
     bool isList() const;

@@ -34,14 +34,12 @@ const char *outcomeName(Outcome outcome)
 // Empty when every value of host lies within the entry's range.
 QString outsideRange(const CatalogueEntry &entry, const ParameterSet::Value &value)
 {
-    const QVector<double> numbers = ValueText::numbers(entry.type, value.host);
-    for (int i = 0; i < numbers.size(); ++i) {
-        if (!entry.allows(numbers.at(i)))
-            return QStringLiteral("the set's value%1 lies outside the range %2; not written")
-                .arg(entry.isArray() ? QStringLiteral(" at element %1").arg(i) : QString(),
-                     entry.rangeText());
-    }
-    return QString();
+    const int i = entry.firstOutside(ValueText::numbers(entry.type, value.host));
+    if (i < 0)
+        return QString();
+    return QStringLiteral("the set's value%1 lies outside the range %2; not written")
+        .arg(entry.isArray() ? QStringLiteral(" at element %1").arg(i) : QString(),
+             entry.rangeText());
 }
 
 } // namespace
