@@ -54,11 +54,11 @@ bool fitsType(DataType type, double value, QString *why)
         return false;
     }
     const DataTypeInfo &info = dataTypeInfo(type);
+    const qint64 raw = std::fabs(value) <= 1e15 ? std::llround(value * double(info.rawPerUnit)) : 0;
     const bool fits = type == DataType::Float32
                           ? std::fabs(value) <= double(FLT_MAX)
-                          : std::fabs(value) <= 1e15
-                                && std::llround(value * double(info.rawPerUnit)) >= info.rawMin()
-                                && std::llround(value * double(info.rawPerUnit)) <= info.rawMax();
+                          : std::fabs(value) <= 1e15 && raw >= info.rawMin()
+                                && raw <= info.rawMax();
     if (!fits) {
         *why = QStringLiteral("%1 does not fit %2").arg(CatalogueEntry::numberText(value), typeName);
         return false;
@@ -80,12 +80,6 @@ bool numberOf(const QJsonObject &object, const QString &key, DataType type, doub
         return false;
     }
     return true;
-}
-
-bool wholeNumberOf(const QJsonValue &json, double min, double max, double *value)
-{
-    *value = json.toDouble(-1);
-    return json.isDouble() && std::floor(*value) == *value && *value >= min && *value <= max;
 }
 
 bool textOf(const QJsonObject &object, const QString &key, QString *text, QString *why)
@@ -199,9 +193,8 @@ bool numericStart(const QJsonValue &value, CatalogueEntry *entry, QString *why)
 bool entryFromJson(const QJsonObject &object, Catalogue::Names names, CatalogueEntry *entry,
                    QString *why)
 {
-    static const QRegularExpression namePattern(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
     const QJsonValue name = object.value(QStringLiteral("name"));
-    if (name.isString() && namePattern.match(name.toString()).hasMatch())
+    if (name.isString() && Catalogue::isName(name.toString()))
         entry->name = name.toString();
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (!entryKeys().contains(it.key())) {
@@ -221,7 +214,7 @@ bool entryFromJson(const QJsonObject &object, Catalogue::Names names, CatalogueE
     }
 
     double number = 0;
-    if (!wholeNumberOf(object.value(QStringLiteral("number")), 0, 65535, &number)) {
+    if (!Catalogue::isWholeNumber(object.value(QStringLiteral("number")), 0, 65535, &number)) {
         *why = QStringLiteral("\"number\" is not a whole number from 0 to 65535");
         return false;
     }
@@ -258,7 +251,7 @@ bool entryFromJson(const QJsonObject &object, Catalogue::Names names, CatalogueE
     const QJsonValue elements = object.value(QStringLiteral("elements"));
     if (!elements.isUndefined()) {
         double count = 0;
-        if (text || !wholeNumberOf(elements, 1, 65535, &count)) {
+        if (text || !Catalogue::isWholeNumber(elements, 1, 65535, &count)) {
             *why = text ? QStringLiteral("a STRING has no \"elements\"")
                         : QStringLiteral("\"elements\" is not a whole number from 1 to 65535");
             return false;
@@ -393,7 +386,7 @@ bool Catalogue::fromJson(const QByteArray &json, const QString &source, Names na
     parsed.drive = drive.toString();
     const QJsonValue version = root.value(QStringLiteral("version"));
     double versionNumber = 0;
-    if (!version.isUndefined() && !wholeNumberOf(version, 0, 2147483647, &versionNumber))
+    if (!version.isUndefined() && !Catalogue::isWholeNumber(version, 0, 2147483647, &versionNumber))
         return refuse(QStringLiteral("\"version\" is not a whole number of 0 or more"));
     parsed.version = int(versionNumber);
     const QJsonValue list = root.value(QStringLiteral("parameters"));
@@ -425,6 +418,20 @@ bool Catalogue::fromJson(const QByteArray &json, const QString &source, Names na
         QCryptographicHash::hash(json, QCryptographicHash::Sha256).toHex());
     *catalogue = parsed;
     return true;
+}
+
+bool Catalogue::isName(const QString &text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    return pattern.match(text).hasMatch();
+}
+
+bool Catalogue::isWholeNumber(const QJsonValue &json, double min, double max, double *value)
+{
+    const double number = json.toDouble(-1);
+    if (value)
+        *value = number;
+    return json.isDouble() && std::floor(number) == number && number >= min && number <= max;
 }
 
 const CatalogueEntry *Catalogue::find(const QString &name) const

@@ -18,6 +18,7 @@
 
 #include "catalogueentry.h"
 
+#include <QtCore/QJsonValue>
 #include <QtCore/QList>
 #include <QtCore/QString>
 
@@ -36,6 +37,12 @@ public:
                          Catalogue *catalogue, QString *error);
 
     const CatalogueEntry *find(const QString &name) const;
+
+    // The JSON checks that parameter sets share with catalogues: a parameter name
+    // ([A-Za-z_][A-Za-z0-9_]*), and a whole number from min to max.
+    static bool isName(const QString &text);
+    static bool isWholeNumber(const QJsonValue &json, double min, double max,
+                              double *value = nullptr);
 
     QString drive;
     int version = 0;

@@ -5,7 +5,6 @@
 #include <QtCore/QFile>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
-#include <QtCore/QRegularExpression>
 #include <QtCore/QSet>
 #include <QtCore/QStringList>
 
@@ -18,19 +17,12 @@ namespace {
 const char Format[] = "lustbus parameter set";
 constexpr int FormatVersion = 1;
 
-bool isWhole(const QJsonValue &value, double min, double max)
-{
-    const double number = value.toDouble(min - 1);
-    return value.isDouble() && std::floor(number) == number && number >= min && number <= max;
-}
-
 bool valueFromJson(const QJsonObject &object, ParameterSet::Value *value, QString *why)
 {
     static const QStringList keys{QStringLiteral("name"),     QStringLiteral("number"),
                                   QStringLiteral("type"),     QStringLiteral("elements"),
                                   QStringLiteral("unit"),     QStringLiteral("value"),
                                   QStringLiteral("error")};
-    static const QRegularExpression namePattern(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
     value->name = object.value(QStringLiteral("name")).toString();
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (!keys.contains(it.key())) {
@@ -39,11 +31,11 @@ bool valueFromJson(const QJsonObject &object, ParameterSet::Value *value, QStrin
             return false;
         }
     }
-    if (!namePattern.match(value->name).hasMatch()) {
+    if (!LustBus::Catalogue::isName(value->name)) {
         *why = QStringLiteral("no \"name\" of letters, digits and _");
         return false;
     }
-    if (!isWhole(object.value(QStringLiteral("number")), 0, 65535)) {
+    if (!LustBus::Catalogue::isWholeNumber(object.value(QStringLiteral("number")), 0, 65535)) {
         *why = QStringLiteral("\"number\" is not a whole number from 0 to 65535");
         return false;
     }
@@ -56,7 +48,7 @@ bool valueFromJson(const QJsonObject &object, ParameterSet::Value *value, QStrin
     }
     const QJsonValue elements = object.value(QStringLiteral("elements"));
     if (!elements.isUndefined()) {
-        if (value->type == DataType::String || !isWhole(elements, 1, 65535)) {
+        if (value->type == DataType::String || !LustBus::Catalogue::isWholeNumber(elements, 1, 65535)) {
             *why = QStringLiteral("\"elements\" is not a whole number from 1 to 65535 (and a "
                                   "STRING has none)");
             return false;
@@ -187,7 +179,7 @@ bool ParameterSet::fromJson(const QByteArray &json, const QString &source, Param
             return refuse(QStringLiteral("\"%1\" is not a string").arg(QLatin1String(key)));
         *field = text.toString();
     }
-    if (!isWhole(root.value(QStringLiteral("station")), 0, 63))
+    if (!LustBus::Catalogue::isWholeNumber(root.value(QStringLiteral("station")), 0, 63))
         return refuse(QStringLiteral("\"station\" is not a station id from 0 to 63"));
     parsed.station = root.value(QStringLiteral("station")).toInt();
     const QJsonValue list = root.value(QStringLiteral("parameters"));
