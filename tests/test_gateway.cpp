@@ -10,6 +10,8 @@
 #include <QtCore/QFile>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QThread>
+#include <QtNetwork/QHostAddress>
+#include <QtNetwork/QTcpSocket>
 
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
@@ -18,10 +20,6 @@
 #include <csignal>
 #include <memory>
 #include <vector>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 using LustBusSim::Simulator;
 using ::testing::HasSubstr;
@@ -32,15 +30,11 @@ const QString PtyLine = QStringLiteral("RS485,57600,NONE,8,1");
 
 // A gateway in front of a pseudo-terminal (sim's, or a name for it), listening on a
 // free loopback port.
-QStringList gatewayOn(const QString &device, const QString &more = {})
+QStringList gatewayOn(const QString &device, const QString &more)
 {
     return QStringList{QStringLiteral("--port"), device, QStringLiteral("--settings"), PtyLine,
                        QStringLiteral("--listen"), QStringLiteral("0")}
            + args(more.toUtf8().constData());
-}
-QStringList gatewayOn(const Simulator &sim, const char *more = "")
-{
-    return gatewayOn(sim.slaveName(), QString::fromLatin1(more));
 }
 
 // The servo's device under a name of its own, as a USB adapter's: unplugged, the name is
@@ -59,38 +53,28 @@ private:
 };
 
 // A raw client: what it sends and receives is up to the test.
-class RawClient
+class RawClient : public QTcpSocket
 {
 public:
     explicit RawClient(quint16 port)
     {
-        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        connectToHost(QHostAddress::LocalHost, port);
+        EXPECT_TRUE(waitForConnected(2000)) << errorString().toStdString();
     }
-    ~RawClient() { close(m_fd); }
     void send(const QByteArray &bytes)
     {
-        EXPECT_EQ(::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL),
-                  ssize_t(bytes.size()));
+        EXPECT_EQ(write(bytes), bytes.size());
+        EXPECT_TRUE(waitForBytesWritten(2000));
     }
     // Everything until the gateway closes the connection; false when it stays open
     // longer than ms.
     bool readUntilClosed(QByteArray *received, int ms)
     {
-        pollfd fd{m_fd, POLLIN, 0};
-        char buffer[256];
-        ssize_t n = 0;
-        while (poll(&fd, 1, ms) > 0 && (n = recv(m_fd, buffer, sizeof buffer, 0)) > 0)
-            received->append(buffer, int(n));
-        return n == 0 || (n < 0 && errno == ECONNRESET);
+        while (waitForReadyRead(ms))
+            received->append(readAll());
+        received->append(readAll());
+        return state() == UnconnectedState;
     }
-
-private:
-    int m_fd = -1;
 };
 
 // One driver with its own TCP link to the gateway, on a QThread of its own (the
@@ -98,6 +82,7 @@ private:
 struct DriverRun
 {
     int station = 1;
+    bool asksForAMissingParameter = false; // every other request, refused by its servo
     std::unique_ptr<DriverInterface> driver = PluginFile::createDriver();
     std::vector<std::string> failures;
     int done = 0;
@@ -119,16 +104,26 @@ void runDriver(DriverRun &run, quint16 port, Simulator &sim, const LustBusSim::P
     std::mt19937 random{quint32(run.station)};
     DriverInterface &driver = *run.driver;
     QElapsedTimer clock;
-    for (int n = 0; n < requests && run.failures.size() < 10; ++n) {
+    DataAddress missing;
+    missing.kind = 2;
+    missing.count = 1;
+    missing.text = QStringLiteral("INT16:999");
+    for (int n = 0; n < requests && run.failures.size() < 10; ++n, ++run.done) {
+        if (run.asksForAMissingParameter && n % 2 == 1) {
+            if (!driver.read(link, missing).isEmpty() || !driver.hasError()
+                || driver.errorText() != QStringLiteral("read INT16:999> invalid param no."))
+                run.failures.push_back("the missing parameter: " + driver.errorText().toStdString());
+            continue;
+        }
         const ServoAccess::Access a = ServoAccess::randomAccess(random, table);
         clock.start();
         const std::string failure = ServoAccess::run(driver, link, sim, run.station, a);
         if (!failure.empty())
             run.failures.push_back(failure);
         run.slowestMs = qMax(run.slowestMs, clock.elapsed());
-        if (driver.hasError() || !driver.errorText().isEmpty())
+        // A refusal leaves its text until the next one; the other drivers never fail.
+        if (driver.hasError() || (!run.asksForAMissingParameter && !driver.errorText().isEmpty()))
             run.failures.push_back(a.describe() + ": " + driver.errorText().toStdString());
-        ++run.done;
     }
 }
 
@@ -159,8 +154,10 @@ void runDrivers(std::vector<DriverRun> &runs, quint16 port, Simulator &sim, int 
     }
 }
 
-// Eight drivers, each asking its own station (other values each), on eight threads:
-// a reply that reached the wrong client would fail its station test or its value.
+// Eight driver objects from the plugin, each asking its own station (other values each),
+// on eight threads: a reply that reached the wrong client would fail its station test or
+// its value, and one driver's refusals (it asks every other time for a parameter its
+// servo lacks) must leave the others' error state alone.
 TEST(GatewayParallel, EightDriversShareOneBusExchangeByExchange)
 {
     constexpr int requestsEach = 500;
@@ -171,14 +168,16 @@ TEST(GatewayParallel, EightDriversShareOneBusExchangeByExchange)
         std::mt19937 random{quint32(i + 1)};
         sim.setStation(runs[i].station, ServoAccess::randomTable(random));
     }
+    runs[3].asksForAMissingParameter = true;
     ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
-    ServiceProcess gateway(QStringLiteral("gateway"), gatewayOn(sim, "--stats"));
+    ServiceProcess gateway(QStringLiteral("gateway"), gatewayOn(sim.slaveName(), "--stats"));
     ASSERT_NE(gateway.port(), 0);
 
     runDrivers(runs, gateway.port(), sim, requestsEach);
     // Every request of a driver is one exchange on the bus (a bit write two).
     const LustBusSim::SimulatorCounters counters = sim.counters();
     EXPECT_GE(counters.requests, 8u * requestsEach);
+    EXPECT_EQ(counters.naks, requestsEach / 2u);
     EXPECT_EQ(counters.malformed, 0u);
     EXPECT_EQ(counters.foreign, 0u);
 
@@ -207,7 +206,7 @@ TEST(GatewayClients, AStallingAndAGarbageClientNeverHoldTheBus)
         sim.setStation(run.station, LustBusSim::ParameterTable::defaultTable());
     ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
     ServiceProcess gateway(QStringLiteral("gateway"),
-                           gatewayOn(sim, "--inter-byte-timeout 500 --timeout 3000"));
+                           gatewayOn(sim.slaveName(), "--inter-byte-timeout 500 --timeout 3000"));
 
     RawClient staller(gateway.port()), garbage(gateway.port());
     staller.send("\x04" "A2001");
@@ -304,7 +303,7 @@ TEST(GatewayClients, TurnaroundKeepsTheBusIdleBetweenExchanges)
     Simulator sim;
     sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
     ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
-    ServiceProcess gateway(QStringLiteral("gateway"), gatewayOn(sim, "--turnaround 60"));
+    ServiceProcess gateway(QStringLiteral("gateway"), gatewayOn(sim.slaveName(), "--turnaround 60"));
     DriverClient client(gateway.port(), 1000);
     QElapsedTimer clock;
     clock.start();
