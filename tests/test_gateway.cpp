@@ -2,6 +2,7 @@
 // servo on a pseudo-terminal: many drivers sharing one bus, misbehaving clients beside
 // them, the safety options, and a bus device that goes away and comes back.
 #include "cliprocess.h"
+#include "hostaddress.h"
 #include "pluginfile.h"
 #include "servoaccess.h"
 #include "simulator.h"
@@ -104,13 +105,9 @@ void runDriver(DriverRun &run, quint16 port, Simulator &sim, const LustBusSim::P
     std::mt19937 random{quint32(run.station)};
     DriverInterface &driver = *run.driver;
     QElapsedTimer clock;
-    DataAddress missing;
-    missing.kind = 2;
-    missing.count = 1;
-    missing.text = QStringLiteral("INT16:999");
     for (int n = 0; n < requests && run.failures.size() < 10; ++n, ++run.done) {
         if (run.asksForAMissingParameter && n % 2 == 1) {
-            if (!driver.read(link, missing).isEmpty() || !driver.hasError()
+            if (!driver.read(link, address("INT16:999", 2, 1)).isEmpty() || !driver.hasError()
                 || driver.errorText() != QStringLiteral("read INT16:999> invalid param no."))
                 run.failures.push_back("the missing parameter: " + driver.errorText().toStdString());
             continue;
@@ -238,13 +235,9 @@ public:
     }
     void setTimeoutMs(int ms) { link.setProtocolSettings(ProtocolSettings(ms, 0, 1, 0)); }
     // The value's host bytes, or the driver's error text.
-    std::string read(const char *address)
+    std::string read(const char *text)
     {
-        DataAddress a;
-        a.kind = 2;
-        a.count = 1;
-        a.text = QString::fromLatin1(address);
-        const QByteArray got = driver->read(link, a);
+        const QByteArray got = driver->read(link, address(text, 2, 1));
         return driver->hasError() ? driver->errorText().toStdString() : ServoAccess::hex(got);
     }
 
