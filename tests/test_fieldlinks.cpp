@@ -250,8 +250,6 @@ TEST(InterByteDefaults, FourCharacterTimesButNoLessThan20Ms)
         SerialLink link(QStringLiteral("/dev/null"), QString::fromLatin1(c.first), Protocol);
         EXPECT_EQ(link.interByteTimeoutMs(), c.second) << c.first;
     }
-    TcpLink tcp(QStringLiteral("127.0.0.1"), 1, Protocol);
-    EXPECT_EQ(tcp.interByteTimeoutMs(), 100);
 }
 
 // The driver plugin on a real link to the simulator.

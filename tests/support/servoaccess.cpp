@@ -8,12 +8,6 @@ namespace ServoAccess {
 
 namespace {
 
-bool isInteger(DataType type)
-{
-    return type != DataType::Float32 && type != DataType::FixPt16 && type != DataType::Int32Q16
-        && type != DataType::String;
-}
-
 int hostWidth(DataType type)
 {
     return LustBus::dataTypeInfo(type).hostWidth;
@@ -143,7 +137,9 @@ Access randomAccess(std::mt19937 &random, const ParameterTable &table, double wr
         return a;
     }
     const int width = hostWidth(p.type);
-    const bool bits = isInteger(p.type) && uniform(random, 0, 3) == 0;
+    // Bits only of the integers.
+    const bool bits = p.type != DataType::Float32 && p.type != DataType::FixPt16
+        && p.type != DataType::Int32Q16 && uniform(random, 0, 3) == 0;
     if (p.isArray) {
         a.index = uniform(random, 0, p.elementCount() - 1);
         a.address.text += QStringLiteral(":%1").arg(a.index);

@@ -1,7 +1,7 @@
 // Random read and write requests against a simulated servo's table, and what the driver
 // must answer to each: the host bytes of a read and the table entry after a write,
 // worked out from the table alone, in the host's data forms. Shared by the soak and
-// the parallel-link tests.
+// the gateway's parallel drivers.
 #ifndef SERVOACCESS_H
 #define SERVOACCESS_H
 
