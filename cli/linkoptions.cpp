@@ -184,17 +184,17 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser,
             serial = Setting();
         if (!tcpOption)
             tcp = Setting();
-    } else if (!serial.source.isEmpty() && !tcp.source.isEmpty()) {
+    } else if (serial.given() && tcp.given()) {
         *error = QStringLiteral("LUSTBUS_PORT and LUSTBUS_TCP each name a link; unset one, or "
                                 "give --port, --tcp or --sim");
         return false;
     }
     if (simulator) {
         o.target = Simulator;
-    } else if (!serial.source.isEmpty()) {
+    } else if (serial.given()) {
         o.target = Serial;
         o.device = serial.text;
-    } else if (!tcp.source.isEmpty()) {
+    } else if (tcp.given()) {
         o.target = Tcp;
         if (!parseEndpoint(tcp.text, false, &o.host, &o.port, error)) {
             error->prepend(tcp.source + QStringLiteral(": "));
@@ -207,7 +207,7 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser,
     }
 
     const Setting settings = source("settings", "LUSTBUS_SETTINGS");
-    o.settingsGiven = !settings.source.isEmpty();
+    o.settingsGiven = settings.given();
     o.settingsText = settings.text;
     SerialSettings line;
     QString settingsError;
@@ -218,7 +218,7 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser,
     if (uses & Station) {
         const Setting station = source("station", "LUSTBUS_STATION");
         qint64 number = 0;
-        o.stationGiven = !station.source.isEmpty();
+        o.stationGiven = station.given();
         if (o.stationGiven) {
             if (!Command::wholeNumber(station.source, station.text, 0, 63, &number, error))
                 return false;
