@@ -90,13 +90,6 @@ TEST(ValueReads, AReplyWithoutAValueIsAnUnknownFormatAfterTheEot)
     }
 }
 
-TEST_F(Transactions, TextWriteSendsUpToTheFirstZeroByte)
-{
-    link.queueChunk(Reply::ack(1));
-    EXPECT_TRUE(transactions.storeParameterText(link, 7, QByteArray("AB\0CD", 5)));
-    EXPECT_EQ(link.sent()[0].toHex(), QByteArray("04410232303030373d4142000308"));
-}
-
 TEST_F(Transactions, RefusesWhatCannotGoOnTheWire)
 {
     const struct { int station, valueBytes; const char *error; } cases[] = {
