@@ -36,7 +36,6 @@ TEST(Pack, TemplatesAndErrors)
         {"2N", [](char *o) { return Pack(o, "2N", hostValues32); }, 8, "00000001" "00000002"},
         {"3n", [](char *o) { return Pack(o, "3n", hostValues16); }, 6, "0001" "0002" "abcd"},
         {"2v unchanged", [](char *o) { return Pack(o, "2v", words); }, 4, "3412" "7856"},
-        {"x", [](char *o) { return Pack(o, "Cx", 1); }, 2, "0100"},
         {"X skips", [](char *o) { return Pack(o, "XC", 7); }, 2, "ee07"},
         {"3x", [](char *o) { return Pack(o, "3x"); }, 3, "000000"},
         {"2X", [](char *o) { return Pack(o, "2XC", 7); }, 3, "eeee07"},
