@@ -13,10 +13,7 @@ namespace {
 QByteArray hex(const char *digits) { return QByteArray::fromHex(digits); }
 
 // Names as an address text gives them, in any case; others are Unknown.
-LustBus::DataType typeNamed(const char *name)
-{
-    return LustBus::dataTypeFromName(QString::fromLatin1(name));
-}
+LustBus::DataType typeNamed(const char *name) { return LustBus::dataTypeFromName(QString::fromLatin1(name)); }
 
 QByteArray le32(qint32 value)
 {
@@ -25,10 +22,7 @@ QByteArray le32(qint32 value)
 }
 
 // The value digits of a write telegram: between "=" and ETX BCC.
-QByteArray valueDigits(const QByteArray &telegram)
-{
-    return telegram.mid(telegram.indexOf('=') + 1).chopped(2);
-}
+QByteArray valueDigits(const QByteArray &telegram) { return telegram.mid(telegram.indexOf('=') + 1).chopped(2); }
 
 // The plain values of each type, simply and by element, are read and written end to end
 // against the simulator (test_cli, test_soak); these are the edges: signs,

@@ -142,22 +142,19 @@ TEST(PortSettings, SetEntriesReadsPortTexts)
     }
 }
 
-QList<QtMsgType> messageTypes;
 QStringList messages;
 
 TEST(Settings, DebugLinesGoToTheMessageOutput)
 {
     const QtMessageHandler previous = qInstallMessageHandler(
         [](QtMsgType type, const QMessageLogContext &, const QString &text) {
-            messageTypes.append(type);
-            messages.append(text);
+            messages.append(type == QtDebugMsg ? text : QStringLiteral("not debug: ") + text);
         });
     ProtocolSettings(500, 3, 1, 0).dump();
     PortSettings withEntry = withEntries({{"10.1.1.1", "4001"}});
     withEntry.string = QStringLiteral("%1 %2"); // markers in the name stay as they are
     withEntry.dump();
     qInstallMessageHandler(previous);
-    EXPECT_EQ(messageTypes, QList<QtMsgType>({QtDebugMsg, QtDebugMsg}));
     EXPECT_EQ(messages, QStringList({
         QStringLiteral("timeout: 500 retry: 3 stationid: 1 delay: 0 "),
         QStringLiteral("type: 64 string: \"%1 %2\" baudrate: 57600 databits: 8 stopbits: 0 "
