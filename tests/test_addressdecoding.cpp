@@ -32,7 +32,7 @@ void expectDecoded(bool (*parse)(const QString &, ParameterAddress &),
         EXPECT_FALSE(parse(QString::fromLatin1(text), a)) << text;
 }
 
-TEST(AddressText, ValueForm)
+TEST(AddressText, ValueAndBitForms)
 {
     expectDecoded(LustBus::parseParameterAddress, {
         {"INT16:100", "INT16", 100, -1, -1},
@@ -43,10 +43,6 @@ TEST(AddressText, ValueForm)
         {"INT16:2147483647", "INT16", 2147483647, -1, -1},
     }, {"INT16:2147483648", "INT16:99999999999", "INT16:100:3:x", "INT16", "", "INT16:",
         "INT16:1:2:3:4", "INT16:0x10", "INT16:1e2", "INT16:1 0"});
-}
-
-TEST(AddressText, BitForm)
-{
     expectDecoded(LustBus::parseBitAddress, {
         {"USIGN16:20.3abc", "USIGN16", 20, -1, 3},
         {"USIGN16: 20.+3", "USIGN16", 20, -1, 3},

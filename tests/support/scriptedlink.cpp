@@ -5,12 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-void ScriptedLink::queueBytewise(const QByteArray &bytes)
-{
-    for (char byte : bytes)
-        m_chunks.append(QByteArray(1, byte));
-}
-
 int ScriptedLink::receive(char *data, int room)
 {
     Call call{Call::Receive};

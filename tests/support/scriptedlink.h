@@ -27,7 +27,11 @@ public:
     // Each chunk is handed out by one receive call (split when it exceeds the room);
     // an empty chunk makes that call return 0. With no chunk left, receives return 0.
     void queueChunk(const QByteArray &bytes) { m_chunks.append(bytes); }
-    void queueBytewise(const QByteArray &bytes);
+    void queueBytewise(const QByteArray &bytes)
+    {
+        for (char byte : bytes)
+            m_chunks.append(QByteArray(1, byte));
+    }
     void queueSilence() { m_chunks.append(QByteArray()); }
     // Chunks that answer each request telegram (not the closing EOT): queued when the
     // telegram is sent, so a stale reply cannot be received before the driver asks.
