@@ -11,27 +11,22 @@
 namespace {
 
 // Answers every request with a fixed reply, without allocating.
-class FixedReplyLink : public LinkDevice
+struct FixedReplyLink : LinkDevice
 {
-public:
-    explicit FixedReplyLink(const char *reply, int size) : m_reply(reply), m_size(size) {}
-
+    FixedReplyLink(const char *reply, int size) : reply(reply), size(size) {}
     int receiveExact(char *data, int count) override { return receive(data, count); }
     int receive(char *data, int room) override
     {
-        const int n = m_size < room ? m_size : room;
-        std::memcpy(data, m_reply, size_t(n));
-        return n;
+        std::memcpy(data, reply, size_t(qMin(size, room)));
+        return qMin(size, room);
     }
     int send(const char *, int count) override { return count; }
     QVariant control(int, const QVariant &) override { return QVariant(); }
     int retryCount() const override { return 0; }
     int stationId() const override { return 1; }
     int delayMs() const override { return 0; }
-
-private:
-    const char *m_reply;
-    int m_size;
+    const char *reply;
+    int size;
 };
 
 TEST(Allocations, TheCodecAndTheSendAndReceiveStepsUseNoHeap)
@@ -44,20 +39,13 @@ TEST(Allocations, TheCodecAndTheSendAndReceiveStepsUseNoHeap)
     LustBus::Transactions transactions(errors);
     FixedReplyLink readLink(reply, sizeof reply);
     FixedReplyLink writeLink(ack, sizeof ack);
-    LustBus::Request read;
-    read.parameter = 45;
-    LustBus::Request write;
+    LustBus::Request read, write;
+    read.parameter = write.parameter = 45;
     write.kind = LustBus::Request::WriteParameter;
-    write.parameter = 45;
 
     const long before = AllocationCounter::count();
     for (int kind = LustBus::Request::ReadParameter; kind <= LustBus::Request::WriteArray; ++kind) {
-        LustBus::Request request;
-        request.kind = LustBus::Request::Kind(kind);
-        request.parameter = 1234;
-        request.elementCount = 2;
-        request.value = value;
-        request.valueSize = 4;
+        const LustBus::Request request{LustBus::Request::Kind(kind), 1234, 0, 2, value, 4};
         const qint32 length = LustBus::formatRequest(1, request, buffer, LustBus::BufferSize);
         ASSERT_EQ(LustBus::scanRequest(buffer, length).status, LustBus::RequestScan::Complete);
     }

@@ -5,10 +5,7 @@
 
 namespace {
 
-QByteArray hex(const char *digits)
-{
-    return QByteArray::fromHex(digits);
-}
+QByteArray hex(const char *digits) { return QByteArray::fromHex(digits); }
 
 TEST(ByteOrder, SwapsAndPadsWholeGroups)
 {

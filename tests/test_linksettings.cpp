@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 // Each text is refused with an error that names the bad part.
@@ -30,15 +32,9 @@ void expectRefused(Parse parse, std::initializer_list<std::pair<const char *, co
 
 TEST(SettingsText, ValidTextsGiveTheirLine)
 {
-    const struct {
-        const char *text;
-        SerialInterface interfaceType;
-        int baud;
-        QSerialPort::Parity parity;
-        QSerialPort::DataBits dataBits;
-        QSerialPort::StopBits stopBits;
-        int bitsPerCharacter;
-    } cases[] = {
+    const struct { const char *text; SerialInterface interfaceType; int baud;
+                   QSerialPort::Parity parity; QSerialPort::DataBits dataBits;
+                   QSerialPort::StopBits stopBits; int bitsPerCharacter; } cases[] = {
         {"RS485,57600,EVEN,7,1", SerialInterface::RS485, 57600, QSerialPort::EvenParity,
          QSerialPort::Data7, QSerialPort::OneStop, 10},
         {"rs232,9600,none,8,2", SerialInterface::RS232, 9600, QSerialPort::NoParity,
@@ -56,12 +52,10 @@ TEST(SettingsText, ValidTextsGiveTheirLine)
         QString error;
         ASSERT_TRUE(SerialSettings::parse(QString::fromLatin1(c.text), &s, &error))
             << error.toStdString();
-        EXPECT_EQ(s.interfaceType, c.interfaceType);
-        EXPECT_EQ(s.baudRate, c.baud);
-        EXPECT_EQ(s.parity, c.parity);
-        EXPECT_EQ(s.dataBits, c.dataBits);
-        EXPECT_EQ(s.stopBits, c.stopBits);
-        EXPECT_EQ(s.bitsPerCharacter(), c.bitsPerCharacter);
+        EXPECT_EQ(std::make_tuple(s.interfaceType, s.baudRate, s.parity, s.dataBits, s.stopBits,
+                                  s.bitsPerCharacter()),
+                  std::make_tuple(c.interfaceType, c.baud, c.parity, c.dataBits, c.stopBits,
+                                  c.bitsPerCharacter));
         ASSERT_TRUE(SerialSettings::parse(s.toText(), &again, &error));
         EXPECT_EQ(again, s);
     }
@@ -78,13 +72,11 @@ TEST(SettingsText, MalformedTextsNameTheBadField)
             return ok;
         },
         {
-            {"", "expected 5 fields"},
             {"RS485,57600,EVEN,7", "expected 5 fields"},
             {"RS485,57600,EVEN,7,1,1", "expected 5 fields"},
             {"RS486,57600,EVEN,7,1", "interface \"RS486\""},
             {"RS485,fast,EVEN,7,1", "baud rate \"fast\""},
             {"RS485,0,EVEN,7,1", "baud rate \"0\""},
-            {"RS485,-9600,EVEN,7,1", "baud rate \"-9600\""},
             {"RS485,4000001,EVEN,7,1", "baud rate \"4000001\""},
             {"RS485,57600,EVN,7,1", "parity \"EVN\""},
             {"RS485,57600,EVEN,9,1", "data bits \"9\""},
@@ -98,12 +90,8 @@ TEST(SettingsText, MalformedTextsNameTheBadField)
 TEST(SettingsText, PortSettingsCodesMapOntoTheLine)
 {
     // named: a part of the error; empty: the codes are good.
-    const struct {
-        qint32 databits, stopbits, parity;
-        QSerialPort::Parity expectedParity;
-        QSerialPort::StopBits expectedStop;
-        const char *named;
-    } cases[] = {
+    const struct { qint32 databits, stopbits, parity; QSerialPort::Parity expectedParity;
+                   QSerialPort::StopBits expectedStop; const char *named; } cases[] = {
         {8, 0, 0, QSerialPort::NoParity, QSerialPort::OneStop, ""},
         {7, 2, 2, QSerialPort::EvenParity, QSerialPort::TwoStop, ""},
         {7, 1, 1, QSerialPort::OddParity, QSerialPort::OneAndHalfStop, ""},
@@ -208,6 +196,7 @@ TEST(ArrayDigits, LongFieldsSplitTowardAnArrayOfTheServo)
     }
 }
 
+// The entry checks are the catalogue's (Catalogue.EachFaultIsRefusedWithTheFileTheEntryAndTheCause).
 TEST(ParameterTableJson, DefaultTableRoundTripsAndBadEntriesAreNamed)
 {
     const LustBusSim::ParameterTable table = LustBusSim::ParameterTable::defaultTable();
@@ -225,15 +214,6 @@ TEST(ParameterTableJson, DefaultTableRoundTripsAndBadEntriesAreNamed)
         {
             {"{", "parameter table:"},
             {"{\"parameters\": 1}", "no \"parameters\" array"},
-            {"{\"parameters\": [{\"number\": 1, \"type\": \"WORD\", \"value\": 1}]}", "\"WORD\""},
-            {"{\"parameters\": [{\"number\": 70000, \"type\": \"INT8\", \"value\": 1}]}", "number"},
-            {"{\"parameters\": [{\"number\": 1, \"type\": \"INT8\", \"value\": 128}]}",
-             "does not fit INT8"},
-            {"{\"parameters\": [{\"number\": 1, \"type\": \"INT16\", \"value\": [1, 2.5]}]}",
-             "element 1"},
-            {"{\"parameters\": [{\"number\": 1, \"type\": \"INT8\", \"value\": 1},"
-             "{\"number\": 1, \"type\": \"INT8\", \"value\": 2}]}",
-             "appears twice"},
         });
 }
 

@@ -13,10 +13,7 @@ namespace {
 QByteArray hex(const char *digits) { return QByteArray::fromHex(digits); }
 
 // Names as an address text gives them, in any case; others are Unknown.
-LustBus::DataType typeNamed(const char *name)
-{
-    return LustBus::dataTypeFromName(QString::fromLatin1(name));
-}
+LustBus::DataType typeNamed(const char *name) { return LustBus::dataTypeFromName(QString::fromLatin1(name)); }
 
 QByteArray le32(qint32 value)
 {
@@ -25,33 +22,11 @@ QByteArray le32(qint32 value)
 }
 
 // The value digits of a write telegram: between "=" and ETX BCC.
-QByteArray valueDigits(const QByteArray &telegram)
-{
-    return telegram.mid(telegram.indexOf('=') + 1).chopped(2);
-}
-
-// The one table of the driver, the simulator and lustbus: each row found by its name in
-// any case, and the servo's raw range that follows from the telegram width and sign.
-TEST(DataTypeTable, RowsByNameAndTheirRawRange)
-{
-    const char *const rows[] = {"int8 -128 127", "Usign8 0 255", "INT16 -32768 32767",
-        "usign16 0 65535", "int32 -2147483648 2147483647", "usign32 0 4294967295",
-        "float32 0 4294967295", "fixpt16 0 65535", "int32q16 -2147483648 2147483647",
-        "string 0 0"};
-    for (const char *row : rows) {
-        const QList<QByteArray> fields = QByteArray(row).split(' ');
-        const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(typeNamed(fields[0]));
-        EXPECT_EQ(QByteArray(info.name) + ' ' + QByteArray::number(info.rawMin()) + ' '
-                      + QByteArray::number(info.rawMax()),
-                  QByteArray(row).toUpper());
-    }
-    for (const char *name : {"", "INT", "INT16 ", "WORD"})
-        EXPECT_EQ(typeNamed(name), LustBus::DataType::Unknown) << name;
-}
+QByteArray valueDigits(const QByteArray &telegram) { return telegram.mid(telegram.indexOf('=') + 1).chopped(2); }
 
 // The plain values of each type, simply and by element, are read and written end to end
-// against the simulator (test_cli, test_soak); these are the edges: signs,
-// rounding, overflow, odd sizes.
+// against the simulator (test_cli, test_soak), FIXPT16 elements and rounding among them;
+// these are the edges: signs, rounding, overflow, odd sizes.
 TEST(TypedRead, EdgesOfEachType)
 {
     // byteCount of element reads; countDigits: the count in the "70" telegram, nullptr
@@ -66,7 +41,6 @@ TEST(TypedRead, EdgesOfEachType)
         {"INT16", true, 4, "02", "123456", QByteArray(), "invalid address"},
         {"INT32", true, 4, "01", "112233445566", QByteArray(), "invalid address"},
         {"FLOAT32", true, 5, "02", "3F800000BF800000", hex("0000803f000080bf"), nullptr},
-        {"FIXPT16", true, 4, "02", "00140028", le32(100) + le32(200), nullptr},
         {"FIXPT16", true, 4, "02", "001400", QByteArray(), "invalid address"},
         {"INT32Q16", true, 4, "01", "000100", QByteArray(), "invalid address"},
         {"INT32", true, 255, "64", "", QByteArray(), nullptr}, // nothing between "=" and ETX
@@ -101,10 +75,7 @@ TEST(TypedWrite, EdgesOfEachType)
     // nullptr for a simple one.
     const struct { const char *type; QByteArray host, digits; const char *countDigits; } cases[] = {
         {"INT32", hex("010203"), "00030201", nullptr},
-        {"INT16", hex("010203"), "02010003", nullptr},
         {"INT8", hex("0102"), "0102", nullptr},
-        {"INT16", QByteArray(), "", nullptr},
-        {"FIXPT16", le32(7), "0001", nullptr},
         {"FIXPT16", le32(8), "0002", nullptr},
         {"FIXPT16", le32(-10), "FFFF", nullptr},
         {"FIXPT16", le32(-5), "0000", nullptr},
@@ -143,12 +114,10 @@ TEST(TypedWrite, TextGoesOnlyThroughAnElementIndex)
 {
     DriverLustBusServoCCDE driver;
     ScriptedLink link;
-    EXPECT_FALSE(driver.writeParameter(link, typeNamed("STRING"), 7, "AB"));
-    EXPECT_EQ(driver.errorText(), QStringLiteral("internal error"));
-    EXPECT_EQ(link.calls.size(), 0);
-
+    // A simple text write is refused: RequestCycle.WritesThroughEachAddressFormOrRefuseIt.
+    // Only the text up to the first zero byte goes out.
     link.queueChunk(Reply::ack(1));
-    EXPECT_TRUE(driver.writeArrayParameter(link, typeNamed("string"), 7, 42, "AB"));
+    EXPECT_TRUE(driver.writeArrayParameter(link, typeNamed("string"), 7, 42, QByteArray("AB\0CD", 5)));
     EXPECT_EQ(link.sent()[0].toHex(), QByteArray("04410232303030373d4142000308"));
 
     EXPECT_FALSE(driver.writeArrayParameter(link, typeNamed("WORD"), 7, 0, "AB"));
@@ -161,7 +130,6 @@ TEST(BitAccess, Reads)
     // countDigits: the count of an element read's "70" telegram; nullptr for a simple read.
     const struct { const char *type, *countDigits, *replyValue; quint8 start, bits;
                    QByteArray result; const char *errorText; } cases[] = {
-        {"USIGN16", nullptr, "ABCD", 4, 8, hex("bc"), nullptr},
         {"USIGN32", nullptr, "80000001", 31, 1, hex("01"), nullptr},
         {"USIGN16", nullptr, "ABCD", 12, 8, QByteArray(), "invalid address"},
         {"USIGN16", nullptr, "ABCD", 5, 0, QByteArray(), nullptr},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <string>
@@ -88,10 +89,8 @@ void firstUseFromManyThreads()
         threads.emplace_back([&] {
             while (!go)
                 std::this_thread::yield();
-            bool all = true;
-            for (const auto &check : checkValues)
-                all = all && check.crc() == check.expected;
-            good += all ? 1 : 0;
+            good += std::all_of(std::begin(checkValues), std::end(checkValues),
+                                [](const auto &check) { return check.crc() == check.expected; });
         });
     go = true;
     for (std::thread &thread : threads)

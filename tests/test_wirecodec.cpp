@@ -16,11 +16,6 @@ namespace {
 
 QByteArray hex(const char *digits) { return QByteArray::fromHex(digits); }
 
-QByteArray dataReply(const QByteArray &text)
-{
-    return Reply::data(1, text);
-}
-
 // A scan in one line: "N" or "G length" (need more, garbage), or for a complete request
 // "length: station service r|w target ok|bcc =value", "bad" for fields that do not
 // parse, "a|b" for two readings of the digits.
@@ -128,9 +123,7 @@ TEST(RequestRecognition, CompleteNeedMoreOrGarbage)
         {"a request begun", "\x04" "A2001", "N"},
         {"a write without its checksum", "\x04" "A\x02" "20001=01\x03", "N"},
         {"bytes before a request", "xx\x04" "A20013\x05", "G 2"},
-        {"bytes and no EOT", "xyz", "G 3"},
-        {"a request broken off by the next", "\x04" "A200\x04" "A20013\x05", "G 5"},
-        {"the closing EOT", "\x04\x04" "A20013\x05", "G 1"},
+        {"the closing EOT", "\x04\x04" "A20013\x05", "G 1"}, // as any EOT breaks one off
         {"too long to be a request", "\x04" "A20" + QByteArray(BufferSize, '1'), "G 812"},
         {"a read and more", "\x04" "A20013\x05xx", "8: 1 20 r 13 ok"},
         {"an empty read", "\x04" "A\x05", "3: 1 ?? r bad"},
@@ -138,7 +131,6 @@ TEST(RequestRecognition, CompleteNeedMoreOrGarbage)
         {"an EOT as the checksum", "\x04" "A\x02" "20001=\t\x03\x04", "12: 1 20 w 1 ok =\t"},
         {"a wrong checksum", "\x04" "A\x02" "20001=01\x03" "A", "13: 1 20 w 1 bcc =01"},
         {"a write without =", "\x04" "A\x02" "2000101\x03" "2", "12: 1 20 w bad"},
-        {"an unknown service", "\x04" "A30012\x05", "8: 1 ?? r bad"},
         {"a padded parameter", "\x04" "A200012\x05", "9: 1 20 r bad"},
         {"a parameter above 65535", "\x04" "A2065536\x05", "10: 1 20 r bad"},
         {"a count above 255", "\x04" "A7010000" "00000" "256\x05", "18: 1 70 r bad"},
@@ -170,15 +162,11 @@ TEST(ReplyRecognition, WhereAReplyEndsAndWhetherEotClosesIt)
         {"a data reply and the next", read, hex("41023d314603490441"), nullptr, "7 eot"},
         {"a wrong checksum", read, hex("41023d31460348"), nullptr, "7"},
         {"another station's data", read, hex("42023d31460349"), nullptr, "7"},
-        {"a data reply half in", read, hex("41023d3146"), "N", "N"},
-        {"an empty value", read, hex("41023d033e"), nullptr, "5 eot"},
         {"ETX right after the station", read, hex("410341"), nullptr, "3"},
         {"ETX as the second byte of three", read, hex("410203"), "N", "N"},
-        {"a read reply too long", read, hex("4102") + QByteArray(BufferSize, '0'), nullptr, "T 812"},
         {"a buffer without ETX", read, hex("4102") + QByteArray(BufferSize - 2, '0'), "T", "T 812"},
         {"a write's first byte", write, hex("41"), nullptr, "N"},
         {"ACK", write, hex("4106"), "N ack", "2 eot"},
-        {"NAK to a write", write, hex("4115"), nullptr, "2 eot"},
         {"ACK and more", write, hex("41060441"), nullptr, "2 eot"},
         {"neither ACK nor NAK", write, hex("4107"), "N", "2"},
         {"another station's ACK", write, hex("4206"), nullptr, "2"},
@@ -206,12 +194,7 @@ TEST(ReplyRecognition, WhereAReplyEndsAndWhetherEotClosesIt)
 
 TEST(ReplyTests, StationAndChecksum)
 {
-    const struct
-    {
-        const char *reply; // hex
-        qint8 station;
-        bool stationOk, checksumOk;
-    } cases[] = {
+    const struct { const char *reply; qint8 station; bool stationOk, checksumOk; } cases[] = {
         {"41023d314603" "49", 1, true, true},   // value text 1F
         {"41023d314603" "48", 1, true, false},  // wrong last byte
         {"41413d314603" "49", 1, true, false},  // no STX at all
@@ -226,11 +209,7 @@ TEST(ReplyTests, StationAndChecksum)
         EXPECT_EQ(checkReplyStation(reply.constData(), c.station), c.stationOk) << c.reply;
         EXPECT_EQ(checkReplyChecksum(reply.constData(), reply.size()), c.checksumOk) << c.reply;
     }
-}
-
-TEST(ReplyTests, StationIdsWithoutAStationCharacterNeverPass)
-{
-    // Ids 64 to 127 give characters 0x80 to 0xBF, which read as negative.
+    // Ids 64 to 127 give characters 0x80 to 0xBF, which read as negative: none passes.
     for (int id = 64; id < 128; ++id) {
         for (int byte = 0; byte < 256; ++byte) {
             const char reply[2] = {char(byte), '\x06'};
@@ -253,7 +232,7 @@ TEST(IntegerValueReads, FollowStrtolInBase16With32BitResults)
         {"1G", false, 0, 0u},                  {"0x", false, 0, 0u}, {"-", false, 0, 0u},
     };
     for (const auto &c : cases) {
-        const QByteArray reply = dataReply(QByteArray("=") + c.valueText);
+        const QByteArray reply = Reply::data(1, QByteArray("=") + c.valueText);
         qint32 signedValue = 0;
         quint32 unsignedValue = 0;
         EXPECT_EQ(replySignedValue(reply.constData(), int(reply.size()), &signedValue), c.ok)
@@ -270,9 +249,9 @@ TEST(ByteAndTextValueReads, DecodeTheValueText)
     // The reply, the bytes read (hex) and the text read; nullptr for no value. The last:
     // STX, one byte chosen so that the checksum byte after ETX is "=".
     const struct { QByteArray reply; const char *bytes, *text; } cases[] = {
-        {dataReply("=064"), "0064", "064"}, {dataReply("=1G2"), "12", "1G2"},
-        {dataReply("="), "", ""},           {dataReply("20045=1F"), "1f", "1F"},
-        {dataReply("=1=2"), "12", "1=2"},
+        {Reply::data(1, "=064"), "0064", "064"}, {Reply::data(1, "=1G2"), "12", "1G2"},
+        {Reply::data(1, "="), "", ""},           {Reply::data(1, "20045=1F"), "1f", "1F"},
+        {Reply::data(1, "=1=2"), "12", "1=2"},
         {hex("4102") + "no equals" + hex("0300"), nullptr, nullptr},
         {hex("4102") + char(0x3D ^ 0x03) + '\x03' + '=', nullptr, nullptr},
     };
@@ -291,7 +270,6 @@ TEST(ByteAndTextValueReads, DecodeTheValueText)
         QByteArray bytes(hexDecodedSize(text, length), '?');
         decodeHexDigits(text, length, bytes.data(), int(bytes.size()));
         EXPECT_EQ(bytes.toHex(), QByteArray(c.bytes));
-        EXPECT_EQ(bytes, QByteArray::fromHex(QByteArray(text, length)));
     }
 }
 

@@ -2,58 +2,46 @@
 
 #include "wirecodec.h"
 
+#include <algorithm>
 #include <cstring>
-
-void ScriptedLink::queueBytewise(const QByteArray &bytes)
-{
-    for (char byte : bytes)
-        m_chunks.append(QByteArray(1, byte));
-}
 
 int ScriptedLink::receive(char *data, int room)
 {
-    Call call(Call::Receive);
+    Call call{Call::Receive};
     call.room = room;
-    int got = 0;
     if (!m_chunks.isEmpty()) {
-        QByteArray &chunk = m_chunks.first();
-        got = qMin(int(chunk.size()), room);
-        std::memcpy(data, chunk.constData(), size_t(got));
-        call.bytes = chunk.left(got);
-        chunk.remove(0, got);
-        if (chunk.isEmpty())
+        call.bytes = m_chunks.first().left(room);
+        m_chunks.first().remove(0, call.bytes.size());
+        if (m_chunks.first().isEmpty())
             m_chunks.removeFirst();
     }
+    std::memcpy(data, call.bytes.constData(), size_t(call.bytes.size()));
     calls.append(call);
-    return got;
+    return int(call.bytes.size());
 }
 
 int ScriptedLink::receiveExact(char *data, int count)
 {
-    Call call(Call::ReceiveExact);
+    Call call{Call::ReceiveExact};
     call.room = count;
-    QByteArray got;
-    while (got.size() < count && !m_chunks.isEmpty()) {
+    while (call.bytes.size() < count && !m_chunks.isEmpty()) {
         QByteArray &chunk = m_chunks.first();
-        if (chunk.isEmpty()) { // silence ends the wait
-            m_chunks.removeFirst();
-            break;
-        }
-        const int take = qMin(int(chunk.size()), count - int(got.size()));
-        got += chunk.left(take);
-        chunk.remove(0, take);
+        const QByteArray take = chunk.left(count - int(call.bytes.size()));
+        call.bytes += take;
+        chunk.remove(0, take.size());
         if (chunk.isEmpty())
             m_chunks.removeFirst();
+        if (take.isEmpty()) // silence ends the wait
+            break;
     }
-    std::memcpy(data, got.constData(), size_t(got.size()));
-    call.bytes = got;
+    std::memcpy(data, call.bytes.constData(), size_t(call.bytes.size()));
     calls.append(call);
-    return int(got.size());
+    return int(call.bytes.size());
 }
 
 int ScriptedLink::send(const char *data, int count)
 {
-    Call call(Call::Send);
+    Call call{Call::Send};
     call.bytes = QByteArray(data, count);
     calls.append(call);
     if (!m_autoReply.isNull()
@@ -64,63 +52,29 @@ int ScriptedLink::send(const char *data, int count)
 
 QVariant ScriptedLink::control(int code, const QVariant &value)
 {
-    Call call(Call::Control);
-    call.code = code;
-    call.value = value;
-    calls.append(call);
+    calls.append(Call(Call::Control, code, value));
     return QVariant();
-}
-
-int ScriptedLink::retryCount() const
-{
-    const_cast<ScriptedLink *>(this)->calls.append(Call(Call::RetryCount));
-    return retries;
-}
-
-int ScriptedLink::stationId() const
-{
-    const_cast<ScriptedLink *>(this)->calls.append(Call(Call::StationId));
-    return station;
-}
-
-int ScriptedLink::delayMs() const
-{
-    const_cast<ScriptedLink *>(this)->calls.append(Call(Call::DelayMs));
-    return delay;
 }
 
 QList<QByteArray> ScriptedLink::sent() const
 {
     QList<QByteArray> result;
-    for (const Call &call : calls) {
+    for (const Call &call : calls)
         if (call.type == Call::Send)
             result.append(call.bytes);
-    }
     return result;
-}
-
-QByteArray ScriptedLink::sentTelegrams() const
-{
-    QByteArray all;
-    for (const QByteArray &bytes : sent())
-        all += bytes;
-    return all;
 }
 
 int ScriptedLink::count(Call::Type type) const
 {
-    int n = 0;
-    for (const Call &call : calls)
-        n += call.type == type;
-    return n;
+    return int(std::count_if(calls.begin(), calls.end(), [type](const Call &c) { return c.type == type; }));
 }
 
 QString ScriptedLink::trace() const
 {
-    static const char letters[] = "CS><=RD";
     QString text;
     for (const Call &call : calls)
-        text += QLatin1Char(letters[call.type]);
+        text += QLatin1Char("CS><=RD"[call.type]);
     return text;
 }
 
@@ -133,19 +87,8 @@ QByteArray data(int station, const QByteArray &text)
                               text.constData() + equals + 1, int(text.size()) - equals - 1);
 }
 
-QByteArray value(int station, const QByteArray &valueText)
-{
-    return data(station, '=' + valueText);
-}
-
-QByteArray ack(int station)
-{
-    return LustBus::formatted(LustBus::formatAckReply, station);
-}
-
-QByteArray nak(int station)
-{
-    return LustBus::formatted(LustBus::formatNakReply, station);
-}
+QByteArray value(int station, const QByteArray &valueText) { return data(station, '=' + valueText); }
+QByteArray ack(int station) { return LustBus::formatted(LustBus::formatAckReply, station); }
+QByteArray nak(int station) { return LustBus::formatted(LustBus::formatNakReply, station); }
 
 } // namespace Reply

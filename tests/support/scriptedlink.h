@@ -15,9 +15,10 @@ public:
     struct Call
     {
         enum Type { Control, StationId, Send, Receive, ReceiveExact, RetryCount, DelayMs };
-        explicit Call(Type type) : type(type) {}
+        explicit Call(Type type, int code = 0, const QVariant &value = QVariant())
+            : type(type), code(code), value(value) {}
         Type type;
-        int code = 0;        //!< control code
+        int code;            //!< control code
         QVariant value;      //!< control value
         QByteArray bytes;    //!< sent bytes, or bytes handed out by a receive
         int room = 0;        //!< room / count of a receive
@@ -26,7 +27,11 @@ public:
     // Each chunk is handed out by one receive call (split when it exceeds the room);
     // an empty chunk makes that call return 0. With no chunk left, receives return 0.
     void queueChunk(const QByteArray &bytes) { m_chunks.append(bytes); }
-    void queueBytewise(const QByteArray &bytes);
+    void queueBytewise(const QByteArray &bytes)
+    {
+        for (char byte : bytes)
+            m_chunks.append(QByteArray(1, byte));
+    }
     void queueSilence() { m_chunks.append(QByteArray()); }
     // Chunks that answer each request telegram (not the closing EOT): queued when the
     // telegram is sent, so a stale reply cannot be received before the driver asks.
@@ -36,9 +41,9 @@ public:
     int receive(char *data, int room) override;
     int send(const char *data, int count) override;
     QVariant control(int code, const QVariant &value) override;
-    int retryCount() const override;
-    int stationId() const override;
-    int delayMs() const override;
+    int retryCount() const override { return logged(Call::RetryCount, retries); }
+    int stationId() const override { return logged(Call::StationId, station); }
+    int delayMs() const override { return logged(Call::DelayMs, delay); }
 
     int retries = 0;
     int station = 1;
@@ -47,13 +52,18 @@ public:
     QList<Call> calls;
 
     QList<QByteArray> sent() const;       //!< every send, in order
-    QByteArray sentTelegrams() const;     //!< all sent bytes concatenated
     int count(Call::Type type) const;
     // One letter per call: C control, S stationId, > send, < receive, = receiveExact,
     // R retryCount, D delayMs.
     QString trace() const;
 
 private:
+    int logged(Call::Type type, int result) const
+    {
+        const_cast<ScriptedLink *>(this)->calls.append(Call(type));
+        return result;
+    }
+
     QList<QByteArray> m_chunks;
     QByteArray m_autoReply;
 };
