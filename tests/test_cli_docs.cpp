@@ -55,22 +55,15 @@ bool showsOption(const QString &text, const QString &option)
                                             + QStringLiteral("(?![\\w-])")));
 }
 
+// The standard output of a tool that must succeed; its standard error in errors.
 QString runTool(const QString &program, const QStringList &arguments,
                 const QStringList &environment = {}, QString *errors = nullptr)
 {
-    QProcess process;
-    process.setProcessEnvironment(cliEnvironment(environment));
-    process.start(program, arguments);
-    if (!process.waitForFinished(20000)) {
-        process.kill();
-        process.waitForFinished();
-        ADD_FAILURE() << program.toStdString() << " did not finish in time";
-    }
-    EXPECT_EQ(process.exitCode(), 0) << program.toStdString() << ' '
-                                     << arguments.join(QLatin1Char(' ')).toStdString();
+    const Result r = runProgram(program, arguments, 20000, environment);
+    EXPECT_EQ(r.exitCode, 0) << program.toStdString() << ' ' << describe(r);
     if (errors)
-        *errors = QString::fromUtf8(process.readAllStandardError());
-    return QString::fromUtf8(process.readAllStandardOutput());
+        *errors = r.err;
+    return r.out;
 }
 
 TEST(Documentation, TheManPageRendersEveryCommandAndOption)
@@ -79,11 +72,8 @@ TEST(Documentation, TheManPageRendersEveryCommandAndOption)
     if (man.isEmpty())
         GTEST_SKIP() << "man is not installed (scripts/install-deps.sh installs man-db)";
     QString warnings;
-    QString page = runTool(man, {QStringLiteral("--warnings"), QStringLiteral("-E"),
-                                 QStringLiteral("UTF-8"), QStringLiteral("-l"),
-                                 QStringLiteral(LUSTBUS_MAN_PAGE)},
-                           {QStringLiteral("MANWIDTH=100"), QStringLiteral("LC_ALL=C.UTF-8")},
-                           &warnings);
+    QString page = runTool(man, args("--warnings -E UTF-8 -l " LUSTBUS_MAN_PAGE),
+                           args("MANWIDTH=100 LC_ALL=C.UTF-8"), &warnings);
     EXPECT_TRUE(warnings.isEmpty()) << warnings.toStdString();
     // Hyphens and minus signs as the terminal shows them, typed.
     page.replace(QChar(0x2010), QLatin1Char('-')).replace(QChar(0x2212), QLatin1Char('-'));
@@ -194,8 +184,7 @@ QStringList zshListings(const QStringList &lines)
                       .arg(lines[i])
                       .arg(i);
     driver += QStringLiteral("zpty -d z\n");
-    QString output =
-        runTool(QStringLiteral("zsh"), {QStringLiteral("-f"), QStringLiteral("-c"), driver});
+    QString output = runTool(QStringLiteral("zsh"), args("-f -c") << driver);
     output.remove(QRegularExpression(QStringLiteral("\x1b\\[[0-9;?]*[A-Za-z]")));
     QStringList listings;
     for (int i = 0; i < lines.size(); ++i) {
