@@ -28,8 +28,7 @@ namespace {
 struct Result
 {
     int exitCode = -1;
-    QString out;
-    QString err;
+    QString out, err;
 };
 
 // The environment of every run: the test's own without the LUSTBUS_ variables, so that
@@ -38,10 +37,9 @@ struct Result
 inline QProcessEnvironment cliEnvironment(const QStringList &extra = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : environment.keys()) {
+    for (const QString &name : environment.keys())
         if (name.startsWith(QLatin1String("LUSTBUS_")))
             environment.remove(name);
-    }
     for (const QString &entry : extra) {
         if (entry.startsWith(QLatin1Char('-')))
             environment.remove(entry.mid(1));
@@ -59,17 +57,15 @@ inline Result runProgram(const QString &program, const QStringList &arguments,
     QProcess process;
     process.setProcessEnvironment(cliEnvironment(environment));
     process.start(program, arguments);
-    Result result;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();
         ADD_FAILURE() << program.toStdString() << ' '
                       << arguments.join(QLatin1Char(' ')).toStdString() << " did not finish in time";
     }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 inline Result lustbus(const QStringList &arguments, int timeoutMs = 20000,
@@ -248,23 +244,21 @@ struct SimulatorProcess : ServiceProcess
         : ServiceProcess(QStringLiteral("simulate"), arguments) {}
 };
 
-// lustbus with its standard output (and with bothStreams its standard error too) on a
-// real pseudo-terminal, as on a user's screen; the test reads the screen from the
-// master side. environment as cliEnvironment takes it: TERM=xterm, -TERM.
+// lustbus with its standard output (with bothStreams its standard error too) on a real
+// pseudo-terminal, as on a user's screen; the test reads the screen from the master
+// side. environment as cliEnvironment takes it: TERM=xterm, -TERM.
 class TerminalProcess
 {
 public:
-    enum Streams { OutputOnly, BothStreams };
-
-    explicit TerminalProcess(const QStringList &arguments, const QStringList &environment,
-                             Streams streams = OutputOnly)
+    TerminalProcess(const QStringList &arguments, const QStringList &environment,
+                    bool bothStreams = false)
         : m_master(posix_openpt(O_RDWR | O_NOCTTY))
     {
         if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0) {
             const QString terminal = QString::fromLocal8Bit(ptsname(m_master));
             process.setProcessEnvironment(cliEnvironment(environment));
             process.setStandardOutputFile(terminal);
-            if (streams == BothStreams)
+            if (bothStreams)
                 process.setStandardErrorFile(terminal);
             process.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
             process.waitForStarted();
@@ -293,9 +287,9 @@ public:
     }
     // Waits for the program to end by itself, reads the rest of the screen and gives
     // the exit code.
-    int finish(int timeoutMs = 20000)
+    int finish()
     {
-        if (!process.waitForFinished(timeoutMs))
+        if (!process.waitForFinished(20000))
             ADD_FAILURE() << "lustbus on a terminal did not finish in time";
         readUntil(QByteArray(), 300);
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;

@@ -299,8 +299,7 @@ TEST(Cli, EscapeSequencesOnlyWhereATerminalTakesThem)
     };
     for (const auto &run : runs) {
         SCOPED_TRACE(std::string(run.arguments) + ' ' + run.environment);
-        TerminalProcess terminal(args(run.arguments), {QString::fromLatin1(run.environment)},
-                                 TerminalProcess::BothStreams);
+        TerminalProcess terminal(args(run.arguments), {QString::fromLatin1(run.environment)}, true);
         EXPECT_EQ(terminal.finish(), 0);
         const QString shown = QString::fromUtf8(terminal.shown);
         const std::string where = shown.toStdString();

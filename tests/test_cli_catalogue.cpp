@@ -14,75 +14,78 @@ namespace {
 
 const QString SampleCatalogue = QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE);
 
-// A file in a temporary directory, for catalogues and parameter sets.
-class Files
+// path, with content written to it: a catalogue or a parameter set.
+QString written(const QString &path, const QByteArray &content)
 {
-public:
-    QString write(const QString &name, const QByteArray &content)
-    {
-        QFile file(path(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        return file.fileName();
-    }
-    QString path(const QString &name) const { return m_dir.filePath(name); }
-    QByteArray read(const QString &name) const
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    return path;
+}
 
-private:
-    QTemporaryDir m_dir;
-};
-
-// Each fault of a catalogue file, refused before anything runs: exit 2 and a message
-// that names the file, the entry and the cause.
+// Each fault of a catalogue file ('c', for simulate) or a parameter set ('s', for diff),
+// refused before anything runs: exit 2 and a message that names the file, the entry
+// and the cause. The entries go into a file's "parameters"; "{" and "[]" are files.
 TEST(Catalogue, EachFaultIsRefusedWithTheFileTheEntryAndTheCause)
 {
     const char *ok = R"({"name": "speed", "number": 12, "type": "INT16"})";
-    const struct { const char *entries, *message; } faults[] = {
-        {"{", "not JSON: "},
-        {R"({"name": "speed", "number": 12, "type": "INT16", "minimum": 0})",
+    const char *setHead = R"({"format": "lustbus parameter set", "version": 1, "drive": "d",
+        "catalogue": "c.json", "catalogueSha256": "00", "station": 1, "link": "l",
+        "time": "t", "parameters": [)";
+    const struct { char file; const char *entries, *message; } faults[] = {
+        {'c', "{", "not JSON: "},
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "minimum": 0})",
          R"(entry 0 ("speed"): unknown key "minimum" (known: name, number, type)"},
-        {R"({"name": "9lives", "number": 12, "type": "INT16"})",
+        {'c', R"({"name": "9lives", "number": 12, "type": "INT16"})",
          R"(entry 0: "name" "9lives" is not a name)"},
-        {R"({"number": 12, "type": "INT16"})", R"(entry 0: no "name")"},
-        {"%1, {\"name\": \"speed\", \"number\": 13, \"type\": \"INT8\"}",
+        {'c', R"({"number": 12, "type": "INT16"})", R"(entry 0: no "name")"},
+        {'c', "%1, {\"name\": \"speed\", \"number\": 13, \"type\": \"INT8\"}",
          R"(entry 1 ("speed"): name "speed" appears twice (entries 0 and 1))"},
-        {"%1, {\"name\": \"torque\", \"number\": 12, \"type\": \"INT8\"}",
+        {'c', "%1, {\"name\": \"torque\", \"number\": 12, \"type\": \"INT8\"}",
          R"(entry 1 ("torque"): number 12 appears twice (entries 0 and 1))"},
-        {R"({"name": "speed", "number": 70000, "type": "INT16"})",
+        {'c', R"({"name": "speed", "number": 70000, "type": "INT16"})",
          R"("number" is not a whole number from 0 to 65535)"},
-        {R"({"name": "speed", "number": 12, "type": "WORD"})",
+        {'c', R"({"name": "speed", "number": 12, "type": "WORD"})",
          R"(entry 0 ("speed"): "type" "WORD" is not a data type: INT8, USIGN8)"},
-        {R"({"name": "speed", "number": 12, "type": "INT16", "access": "w"})",
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "access": "w"})",
          R"("access" is not "rw" or "ro")"},
-        {R"({"name": "speed", "number": 12, "type": "INT16", "min": 5, "max": 1})",
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "min": 5, "max": 1})",
          R"(entry 0 ("speed"): bad range: "min" 5 lies above "max" 1)"},
-        {R"({"name": "speed", "number": 12, "type": "INT16", "max": 40000})",
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "max": 40000})",
          R"(bad range: "max" 40000 does not fit INT16)"},
-        {R"({"name": "speed", "number": 12, "type": "INT16", "min": 0, "max": 10, "value": 11})",
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "min": 0, "max": 10, "value": 11})",
          R"(entry 0 ("speed"): "value" 11 lies outside the range 0 to 10)"},
-        {R"({"name": "gains", "number": 101, "type": "INT16", "elements": 3, "value": [1, 2.5, 3]})",
+        {'c', R"({"name": "gains", "number": 101, "type": "INT16", "elements": 3, "value": [1, 2.5, 3]})",
          R"(element 1 of "value": 2.5 is not a whole number, as INT16 needs)"},
-        {R"({"name": "gains", "number": 101, "type": "INT16", "elements": 8, "value": [1, 2]})",
+        {'c', R"({"name": "gains", "number": 101, "type": "INT16", "elements": 8, "value": [1, 2]})",
          R"("value" has 2 elements, "elements" says 8)"},
-        {R"({"name": "label", "number": 19, "type": "STRING", "elements": 8})",
+        {'c', R"({"name": "label", "number": 19, "type": "STRING", "elements": 8})",
          R"(a STRING has no "elements")"},
+        {'s', "[]", "not a parameter set (no \"format\": \"lustbus parameter set\")"},
+        {'s', R"({"name": "x", "number": 1, "type": "INT8", "value": 128})",
+         R"(entry 0 ("x"): "value": bad INT8 value 128: expected an integer from -128 to 127)"},
+        {'s', R"({"name": "x", "number": 1, "type": "INT8"})",
+         R"(entry 0 ("x"): needs either a "value" or an "error" text)"},
+        {'s', R"({"name": "g", "number": 1, "type": "INT16", "elements": 3, "value": [1, 2]})",
+         R"("value" has 2 elements, "elements" says 3)"},
+        {'s', R"({"name": "x", "number": 1, "type": "INT8", "value": 1, "colour": 2})",
+         R"(unknown key "colour")"},
     };
-    Files files;
+    QTemporaryDir directory;
     for (const auto &fault : faults) {
-        const QString entries = QString::fromUtf8(fault.entries).replace(QLatin1String("%1"),
-                                                                          QLatin1String(ok));
-        const QString file = files.write(QStringLiteral("drive.json"),
-                                         entries == QLatin1String("{")
-                                             ? QByteArray("{")
-                                             : ("{\"parameters\": [" + entries + "]}").toUtf8());
-        const Result r = expectRun(QStringList{QStringLiteral("simulate"),
-                                               QStringLiteral("--catalogue"), file},
+        const bool set = fault.file == 's';
+        const QByteArray entries = QByteArray(fault.entries).replace("%1", ok);
+        const QString file = written(directory.filePath(QStringLiteral("drive.json")),
+                                     entries == "{" || entries == "[]"
+                                         ? entries
+                                         : (set ? setHead : "{\"parameters\": [") + entries + "]}");
+        const Result r = expectRun(set ? QStringList{QStringLiteral("diff"), file, file}
+                                       : QStringList{QStringLiteral("simulate"),
+                                                     QStringLiteral("--catalogue"), file},
                                    2, QString::fromUtf8(fault.message));
-        EXPECT_TRUE(r.err.startsWith(QStringLiteral("lustbus simulate: catalogue \"%1\": ").arg(file)))
+        EXPECT_TRUE(r.err.startsWith(
+            (set ? QStringLiteral("lustbus diff: parameter set \"%1\": ")
+                 : QStringLiteral("lustbus simulate: catalogue \"%1\": ")).arg(file)))
             << describe(r);
     }
     // From the environment the variable is named too: Cli.ALinkIsChosenNeverAssumed.
@@ -190,8 +193,9 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
 {
     SimulatorProcess simulator(args("--pty --catalogue " LUSTBUS_SAMPLE_CATALOGUE));
     ASSERT_FALSE(simulator.link().isEmpty());
-    Files files;
-    const QString set = files.path("axis1.json");
+    QTemporaryDir directory;
+    const QString set = directory.filePath(QStringLiteral("axis1.json")),
+                  now = directory.filePath(QStringLiteral("now.json"));
     const QStringList link = simulator.link()
                              + args("--timeout 300 --retries 0 --catalogue " LUSTBUS_SAMPLE_CATALOGUE);
     // arguments with %1 for the set.
@@ -203,7 +207,9 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
 
     ASSERT_EQ(run("backup -o %1", 0, {}, QStringLiteral("21 parameters of sample.json from station 1 "
                                                        "saved to %1").arg(set)).exitCode, 0);
-    QJsonObject saved = json(QString::fromUtf8(files.read("axis1.json")));
+    QFile setFile(set);
+    ASSERT_TRUE(setFile.open(QIODevice::ReadOnly));
+    QJsonObject saved = json(QString::fromUtf8(setFile.readAll()));
     EXPECT_EQ(saved.value(QLatin1String("catalogue")).toString(), QStringLiteral("sample.json"));
     EXPECT_EQ(saved.value(QLatin1String("catalogueSha256")).toString().size(), 64);
     EXPECT_TRUE(saved.value(QLatin1String("complete")).toBool());
@@ -223,8 +229,8 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
                           .value(QLatin1String("differences")).toArray()[0].toObject()),
               compact(R"({"name":"speed_setpoint","unit":"rpm","a":-1234,"b":1500})"));
     // Two sets: the same lines.
-    run(("backup -o " + files.path("now.json")).toUtf8(), 0);
-    EXPECT_TRUE(run(("diff %1 " + files.path("now.json")).toUtf8(), 1)
+    run(("backup -o " + now).toUtf8(), 0);
+    EXPECT_TRUE(run(("diff %1 " + now).toUtf8(), 1)
                     .out.startsWith(QLatin1String("speed_setpoint: -1234 rpm -> 1500 rpm\n")));
 
     run("restore %1 --dry-run", 0, "speed_setpoint: would write (1500 rpm -> -1234 rpm)\n");
@@ -246,7 +252,8 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
     ramp.insert(QStringLiteral("value"), 200);
     parameters[7] = ramp;
     saved.insert(QStringLiteral("parameters"), parameters);
-    const QString edited = files.write(QStringLiteral("edited.json"), QJsonDocument(saved).toJson());
+    const QString edited = written(directory.filePath(QStringLiteral("edited.json")),
+                                   QJsonDocument(saved).toJson());
     const Result r = run(("restore " + edited).toUtf8(), 1, "firmware_version: read-only and "
                                                             "different (live 66051, set 1); not written\n");
     EXPECT_TRUE(r.out.contains(QLatin1String("ramp_time: failed: the set's value lies outside the "
@@ -258,7 +265,7 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
     QFile sample(SampleCatalogue);
     ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
     const QStringList other = simulator.link() + QStringList{QStringLiteral("--catalogue"),
-        files.write(QStringLiteral("other.json"),
+        written(directory.filePath(QStringLiteral("other.json")),
                     sample.readAll().replace("\"version\": 1", "\"version\": 2"))};
     for (const char *command : {"restore", "diff --live"}) {
         const Result refused = expectRun(args(command) + QStringList{set} + other, 2,
@@ -268,35 +275,6 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
     expectRun(args("restore --force") + QStringList{set} + other, 0, "0 written, 21 unchanged");
 }
 
-// A set file is checked whole: diff names the file, the entry and the cause.
-TEST(Catalogue, ABadSetIsBadInput)
-{
-    Files files;
-    const char *head = R"({"format": "lustbus parameter set", "version": 1, "drive": "d",
-        "catalogue": "c.json", "catalogueSha256": "00", "station": 1, "link": "l",
-        "time": "t", "parameters": [)";
-    const struct { const char *content, *message; } sets[] = {
-        {"[]", "not a parameter set (no \"format\": \"lustbus parameter set\")"},
-        {R"({"name": "x", "number": 1, "type": "INT8", "value": 128}]})",
-         R"(entry 0 ("x"): "value": bad INT8 value 128: expected an integer from -128 to 127)"},
-        {R"({"name": "x", "number": 1, "type": "INT8"}]})",
-         R"(entry 0 ("x"): needs either a "value" or an "error" text)"},
-        {R"({"name": "g", "number": 1, "type": "INT16", "elements": 3, "value": [1, 2]}]})",
-         R"("value" has 2 elements, "elements" says 3)"},
-        {R"({"name": "x", "number": 1, "type": "INT8", "value": 1, "colour": 2}]})",
-         R"(unknown key "colour")"},
-    };
-    for (const auto &bad : sets) {
-        const QByteArray content = *bad.content == '[' ? QByteArray(bad.content)
-                                                       : QByteArray(head) + bad.content;
-        const QString file = files.write(QStringLiteral("bad.json"), content);
-        const Result r = expectRun(QStringList{QStringLiteral("diff"), file, file}, 2,
-                                   QString::fromUtf8(bad.message));
-        EXPECT_TRUE(r.err.startsWith(QStringLiteral("lustbus diff: parameter set \"%1\": ").arg(file)))
-            << describe(r);
-    }
-}
-
 // A parameter that cannot be read is listed with the driver's text and marks the set
 // incomplete (exit 1); restore skips it. The default table holds -2.5 in parameter 18,
 // which the driver's simple INT32Q16 read cannot give.
@@ -304,7 +282,7 @@ TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
 {
     SimulatorProcess defaultTable(args("--pty"));
     ASSERT_FALSE(defaultTable.link().isEmpty());
-    Files files;
+    QTemporaryDir directory;
     const QStringList link = defaultTable.link() + args("--catalogue " LUSTBUS_SAMPLE_CATALOGUE);
     const Result r = expectRun(args("backup --json") + link, 1,
                                "torque_offset: read INT32Q16:18> 32768.00 is where the driver's "
@@ -317,7 +295,7 @@ TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
     EXPECT_TRUE(set.value(QLatin1String("parameters")).toArray()[8].toObject()
                     .value(QLatin1String("error")).toString().startsWith(QLatin1String("read INT32Q16:18> ")));
 
-    const QString file = files.write(QStringLiteral("incomplete.json"), r.out.toUtf8());
+    const QString file = written(directory.filePath(QStringLiteral("incomplete.json")), r.out.toUtf8());
     expectRun(args("restore") + QStringList{file} + link, 0, {},
               "torque_offset: skipped: the set holds no value (read INT32Q16:18> ");
     expectRun(args("diff --live") + QStringList{file} + link, 0); // the same read fails on both sides

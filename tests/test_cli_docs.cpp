@@ -123,12 +123,13 @@ TEST(Documentation, BashCompletesEveryCommandAndOption)
     const QStringList first = bashCompletes({QStringLiteral("lustbus"), QString()});
     for (const CommandHelp &command : commands) {
         EXPECT_TRUE(first.contains(command.name)) << command.name.toStdString();
-        const QStringList offered = bashCompletes({QStringLiteral("lustbus"), command.name,
-                                                   QStringLiteral("-")});
-        for (const QString &option : command.options)
-            EXPECT_TRUE(offered.contains(option))
-                << command.name.toStdString() << ": " << option.toStdString();
-        EXPECT_EQ(offered.size(), command.options.size()) << command.name.toStdString();
+        QStringList offered = bashCompletes({QStringLiteral("lustbus"), command.name,
+                                             QStringLiteral("-")}),
+                    options = command.options;
+        offered.sort();
+        options.sort();
+        EXPECT_EQ(offered.join(QLatin1Char(' ')).toStdString(),
+                  options.join(QLatin1Char(' ')).toStdString()) << command.name.toStdString();
     }
     for (const char *option : {"--help", "--version"})
         EXPECT_TRUE(first.contains(QLatin1String(option))) << option;
@@ -148,13 +149,11 @@ TEST(Documentation, BashCompletesEveryCommandAndOption)
     };
     for (const auto &c : cases) {
         const QStringList offered = bashCompletes(c.words);
+        bool shown = c.expected.isEmpty() == offered.isEmpty();
         for (const QString &expected : c.expected)
-            EXPECT_TRUE(offered.contains(expected))
-                << c.words.join(QLatin1Char(' ')).toStdString() << ": "
-                << offered.join(QLatin1Char(' ')).toStdString();
-        if (c.expected.isEmpty()) {
-            EXPECT_TRUE(offered.isEmpty()) << offered.join(QLatin1Char(' ')).toStdString();
-        }
+            shown = shown && offered.contains(expected);
+        EXPECT_TRUE(shown) << c.words.join(QLatin1Char(' ')).toStdString() << ": "
+                           << offered.join(QLatin1Char(' ')).toStdString();
     }
 }
 
