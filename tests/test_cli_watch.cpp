@@ -205,7 +205,6 @@ TEST(Watch, CtrlCEndsJsonLinesWithTheStatisticsOfEverySample)
     ASSERT_GE(out.count('\n'), 3) << out.toStdString();
     ::kill(pid_t(process.processId()), SIGINT);
     ASSERT_TRUE(process.waitForFinished(10000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 130);
     const QStringList lines = outputLines(QString::fromUtf8(out + process.readAllStandardOutput()));
     for (int i = 0; i + 1 < lines.size(); ++i)
