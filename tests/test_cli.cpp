@@ -112,8 +112,13 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {"read INT16:12 --kind 9", 2, "", "--kind '9'"},
         {"read INT16:12 --station 64", 2, "", "--station '64'"},
         {"read INT16:12 --count 0", 2, "", "--count '0'"},
+        {"read INT16:12 --timeout -5", 2, "", "--timeout '-5'"},
+        {"read INT16:12 --retries x", 2, "", "--retries 'x'"},
+        {"read INT16:12 --inter-byte-timeout -1", 2, "", "--inter-byte-timeout '-1'"},
         {"read INT16:12 --reconnect-interval soon", 2, "",
          "bad --reconnect-interval 'soon': expected a whole number from 0 to 3600000"},
+        {"read INT16:12 --tcp nohost", 2, "", "nohost"},
+        {"read INT16:12 --settings RS485,57600,EVEN,9,1", 2, "", "--settings"},
         {"read INT16:12 --bogus", 2, "", "bogus"},
         {"read INT16:12 --rts-delay-before 5 --port /dev/null", 2, "",
          "--rts-delay-before needs --rs485"},
@@ -136,6 +141,7 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {"gateway --sim --listen nohost:5021", 2, "", "'nohost' is no IP address"},
         {"gateway --sim --allow 10.0.0.0/33", 2, "", "bad --allow '10.0.0.0/33': expected ADDRESS/BITS"},
         {"gateway --sim --max-clients 0", 2, "", "bad --max-clients '0'"},
+        {"gateway --sim --turnaround -1", 2, "", "bad --turnaround '-1'"},
         {"gateway --sim --retries 1", 2, "", "Unknown option 'retries'"},
         {"watch INT16:12 --duration 0", 2, "", "--duration '0'"},
         {"watch INT16:12 --json --csv", 2,
@@ -191,8 +197,7 @@ TEST(Cli, EveryCommandExplainsItself)
     EXPECT_EQ(object[QLatin1String("plugin")].toString(), QStringLiteral(LUSTBUS_PLUGIN_PATH));
 }
 
-// One version for the package: what lustbus says, what the build made of the project's
-// version, and the newest entry of the change log.
+// What lustbus says, the project's version and the change log's newest entry agree.
 TEST(Cli, OneVersionForThePackage)
 {
     const Result r = lustbus(args("--version"));

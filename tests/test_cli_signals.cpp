@@ -1,6 +1,5 @@
-// lustbus under signals and closed outputs, run as a user runs it: Ctrl-C and SIGTERM
-// while a request waits on a TCP server that accepts and never answers; standard
-// output on a pipe whose reader went away, into head, and on a full disk; a TCP peer
+// lustbus under signals and closed outputs: Ctrl-C and SIGTERM while a request waits on
+// a silent servo, stdout on a pipe whose reader went away and on a full disk, a peer
 // that hangs up.
 #include "cliprocess.h"
 

@@ -1,7 +1,5 @@
-// lustbus watch, run as a user runs it: CSV and JSON lines against "lustbus simulate"
-// on a pseudo-terminal and on TCP loopback, every value checked against the table the
-// simulator was given; the error column and the statistics after scripted faults; the
-// live table with standard output on a real pseudo-terminal; Ctrl-C.
+// lustbus watch against "lustbus simulate": CSV and JSON lines of a known table, errors
+// and statistics after scripted faults, the live table on a real pseudo-terminal, Ctrl-C.
 #include "cliprocess.h"
 
 #include <QtCore/QDateTime>
