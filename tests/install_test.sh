@@ -9,7 +9,8 @@ build=$1 source=$2 libdir=$3 type=$4 cxx=$5 flags=${6:-}
 
 work=$(mktemp -d)
 simulator=
-trap '{ [ -z "$simulator" ] || { kill "$simulator"; wait "$simulator"; }; } 2>/dev/null || true; rm -rf "$work"' EXIT
+trap '{ [ -z "$simulator" ] || { kill "$simulator"; wait "$simulator"; }; } 2>/dev/null || true
+    rm -rf "$work"' EXIT
 fail() { echo "install test: $*" >&2; exit 1; }
 
 prefix=$work/prefix
@@ -27,7 +28,8 @@ for file in bin/lustbus "$libdir/liblustbus_host.so" "$libdir/lustbus/drivers/li
 done
 
 # What a Release build installs carries no debug info.
-[ "$type" != Release ] || for file in "$prefix/bin/lustbus" "$prefix/$libdir/liblustbus_host.so" "$plugin"; do
+[ "$type" != Release ] \
+    || for file in "$prefix/bin/lustbus" "$prefix/$libdir/liblustbus_host.so" "$plugin"; do
     ! readelf -S "$file" | grep -q '\.debug_info' || fail "$file has debug info in a Release build"
 done
 

@@ -201,8 +201,8 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
     // arguments with %1 for the set.
     const auto run = [&](const char *arguments, int exitCode, const QString &out = {},
                          const QString &err = {}) {
-        return expectRun(args(QString::fromUtf8(arguments).replace(QLatin1String("%1"), set).toUtf8()) + link, exitCode, err,
-                         out);
+        const QString filled = QString::fromUtf8(arguments).replace(QLatin1String("%1"), set);
+        return expectRun(args(filled.toUtf8()) + link, exitCode, err, out);
     };
 
     ASSERT_EQ(run("backup -o %1", 0, {}, QStringLiteral("21 parameters of sample.json from station 1 "
@@ -235,7 +235,8 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
 
     run("restore %1 --dry-run", 0, "speed_setpoint: would write (1500 rpm -> -1234 rpm)\n");
     run("diff %1 --live", 1);
-    const Result restored = run("restore %1", 0, {}, "3 written, 18 unchanged, 0 read-only and different");
+    const Result restored =
+        run("restore %1", 0, {}, "3 written, 18 unchanged, 0 read-only and different");
     for (const char *line : {"speed_setpoint: written (1500 rpm -> -1234 rpm)\n",
                              "gains: written (0, -1, 9, 9, 4, -5, 6, -7 -> 0, -1, 2, -3, 4, -5, 6, -7)\n",
                              "drive_name: written (\"NEW\" -> \"LUST CDE SIM\")\n",

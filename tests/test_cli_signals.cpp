@@ -182,7 +182,8 @@ TEST(PeerHangsUp, TheTraceSaysTheConnectionWasClosedAndTheDriverSaysNoResponse)
     EXPECT_TRUE(process.waitForFinished(10000));
     EXPECT_EQ(process.exitCode(), 1);
     const QString err = QString::fromUtf8(process.readAllStandardError());
-    EXPECT_TRUE(err.endsWith(QLatin1String("lustbus read: read INT16:12> no response\n"))) << err.toStdString();
+    EXPECT_TRUE(err.endsWith(QLatin1String("lustbus read: read INT16:12> no response\n")))
+        << err.toStdString();
     EXPECT_EQ(err.count(QStringLiteral("< connection to %1 closed by the peer").arg(endpoint)), 2)
         << err.toStdString();
     EXPECT_FALSE(err.contains(QLatin1String("nothing within the time-out"))) << err.toStdString();
