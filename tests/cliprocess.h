@@ -28,8 +28,7 @@ namespace {
 struct Result
 {
     int exitCode = -1;
-    QString out;
-    QString err;
+    QString out, err;
 };
 
 // The environment of every run: the test's own without the LUSTBUS_ variables, so that
@@ -38,10 +37,9 @@ struct Result
 inline QProcessEnvironment cliEnvironment(const QStringList &extra = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : environment.keys()) {
+    for (const QString &name : environment.keys())
         if (name.startsWith(QLatin1String("LUSTBUS_")))
             environment.remove(name);
-    }
     for (const QString &entry : extra) {
         if (entry.startsWith(QLatin1Char('-')))
             environment.remove(entry.mid(1));
@@ -53,23 +51,27 @@ inline QProcessEnvironment cliEnvironment(const QStringList &extra = {})
 }
 
 // Every run is bounded; a hang fails the test instead of stalling the suite.
-inline Result lustbus(const QStringList &arguments, int timeoutMs = 20000,
-                      const QStringList &environment = {})
+inline Result runProgram(const QString &program, const QStringList &arguments,
+                         int timeoutMs = 20000, const QStringList &environment = {})
 {
     QProcess process;
     process.setProcessEnvironment(cliEnvironment(environment));
-    process.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
-    Result result;
+    process.start(program, arguments);
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();
-        ADD_FAILURE() << "lustbus " << arguments.join(QLatin1Char(' ')).toStdString()
-                      << " did not finish in time";
+        ADD_FAILURE() << program.toStdString() << ' '
+                      << arguments.join(QLatin1Char(' ')).toStdString() << " did not finish in time";
     }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+inline Result lustbus(const QStringList &arguments, int timeoutMs = 20000,
+                      const QStringList &environment = {})
+{
+    return runProgram(QStringLiteral(LUSTBUS_CLI_PATH), arguments, timeoutMs, environment);
 }
 
 inline std::string describe(const Result &r)
@@ -78,6 +80,19 @@ inline std::string describe(const Result &r)
         .arg(r.exitCode)
         .arg(r.out, r.err)
         .toStdString();
+}
+
+// A run of lustbus that must end with exitCode and hold err and out as parts of its
+// stderr and stdout; the run, for what only its test checks.
+inline Result expectRun(const QStringList &arguments, int exitCode, const QString &err = {},
+                        const QString &out = {}, const QStringList &environment = {})
+{
+    const Result r = lustbus(arguments, 20000, environment);
+    EXPECT_EQ(r.exitCode, exitCode) << arguments.join(QLatin1Char(' ')).toStdString() << '\n'
+                                    << describe(r);
+    EXPECT_TRUE(r.err.contains(err) && r.out.contains(out))
+        << arguments.join(QLatin1Char(' ')).toStdString() << '\n' << describe(r);
+    return r;
 }
 
 // "read INT16:12 --count 4" as the arguments it spells; a '~' stands for a blank inside
@@ -128,15 +143,14 @@ void expectRuns(const Expected (&runs)[N], const QStringList &options = {},
     };
     for (const Expected &run : runs) {
         SCOPED_TRACE(std::string(run.arguments) + ' ' + run.environment);
-        const Result r = lustbus(args(filled(run.arguments).toUtf8().constData()) + options, 20000,
-                                 environment + filled(run.environment).split(QLatin1Char(' '),
-                                                                             Qt::SkipEmptyParts));
-        EXPECT_EQ(r.exitCode, run.exitCode) << describe(r);
+        const Result r = expectRun(args(filled(run.arguments).toUtf8().constData()) + options,
+                                   run.exitCode, filled(run.err), {},
+                                   environment + filled(run.environment).split(
+                                       QLatin1Char(' '), Qt::SkipEmptyParts));
         if (*run.out == '{')
             EXPECT_EQ(r.out.trimmed().toStdString(), compact(run.out));
         else
             EXPECT_EQ((*run.out ? r.out.trimmed() : r.out).toStdString(), run.out);
-        EXPECT_TRUE(r.err.contains(filled(run.err))) << describe(r);
     }
 }
 
@@ -184,7 +198,6 @@ public:
     }
     // Every service a test starts must stop cleanly on SIGTERM and say so.
     ~ServiceProcess() { stop(); }
-
     // SIGTERM, then everything it wrote on stderr.
     QString stop()
     {
@@ -225,30 +238,27 @@ private:
     QString m_err;
 };
 
-// "lustbus simulate" in a process of its own.
 struct SimulatorProcess : ServiceProcess
 {
     explicit SimulatorProcess(const QStringList &arguments)
         : ServiceProcess(QStringLiteral("simulate"), arguments) {}
 };
 
-// lustbus with its standard output (and with bothStreams its standard error too) on a
-// real pseudo-terminal, as on a user's screen; the test reads the screen from the
-// master side. environment as cliEnvironment takes it: TERM=xterm, -TERM.
+// lustbus with its standard output (with bothStreams its standard error too) on a real
+// pseudo-terminal, as on a user's screen; the test reads the screen from the master
+// side. environment as cliEnvironment takes it: TERM=xterm, -TERM.
 class TerminalProcess
 {
 public:
-    enum Streams { OutputOnly, BothStreams };
-
-    explicit TerminalProcess(const QStringList &arguments, const QStringList &environment,
-                             Streams streams = OutputOnly)
+    TerminalProcess(const QStringList &arguments, const QStringList &environment,
+                    bool bothStreams = false)
         : m_master(posix_openpt(O_RDWR | O_NOCTTY))
     {
         if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0) {
             const QString terminal = QString::fromLocal8Bit(ptsname(m_master));
             process.setProcessEnvironment(cliEnvironment(environment));
             process.setStandardOutputFile(terminal);
-            if (streams == BothStreams)
+            if (bothStreams)
                 process.setStandardErrorFile(terminal);
             process.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
             process.waitForStarted();
@@ -258,8 +268,7 @@ public:
     {
         process.kill();
         process.waitForFinished();
-        if (m_master >= 0)
-            close(m_master);
+        close(m_master);
     }
     // Reads the screen until it shows text (empty: never), the time is up or the
     // terminal closes.
@@ -278,9 +287,9 @@ public:
     }
     // Waits for the program to end by itself, reads the rest of the screen and gives
     // the exit code.
-    int finish(int timeoutMs = 20000)
+    int finish()
     {
-        if (!process.waitForFinished(timeoutMs))
+        if (!process.waitForFinished(20000))
             ADD_FAILURE() << "lustbus on a terminal did not finish in time";
         readUntil(QByteArray(), 300);
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;

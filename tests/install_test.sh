@@ -1,30 +1,17 @@
 #!/bin/sh
-# The installed package as another host meets it: installs the build into a temporary
-# prefix, builds examples/ against that prefix alone, once with find_package and once
-# with pkg-config, and runs the hosts against the installed "lustbus simulate" on
-# loopback.
-#
+# The installed package as another host meets it: the build installed into a temporary
+# prefix, examples/ built against that prefix alone with find_package and with
+# pkg-config, the hosts run against the installed "lustbus simulate" on loopback.
 #   install_test.sh BUILD_DIR SOURCE_DIR LIBDIR BUILD_TYPE CXX [FLAGS]
-#
-# FLAGS go to the compiler and the linker of the example hosts (the sanitizers of the
-# build, whose libraries need them).
+# FLAGS go to the example hosts' compiler and linker (the build's sanitizers).
 set -eu
 build=$1 source=$2 libdir=$3 type=$4 cxx=$5 flags=${6:-}
 
 work=$(mktemp -d)
 simulator=
-cleanup() {
-    if [ -n "$simulator" ]; then
-        kill "$simulator" 2>/dev/null || true
-        wait "$simulator" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-    echo "install test: $*" >&2
-    exit 1
-}
+trap '{ [ -z "$simulator" ] || { kill "$simulator"; wait "$simulator"; }; } 2>/dev/null || true
+    rm -rf "$work"' EXIT
+fail() { echo "install test: $*" >&2; exit 1; }
 
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -41,13 +28,10 @@ for file in bin/lustbus "$libdir/liblustbus_host.so" "$libdir/lustbus/drivers/li
 done
 
 # What a Release build installs carries no debug info.
-if [ "$type" = Release ]; then
-    for file in "$prefix/bin/lustbus" "$prefix/$libdir/liblustbus_host.so" "$plugin"; do
-        if readelf -S "$file" | grep -q '\.debug_info'; then
-            fail "$file has debug info in a Release build"
-        fi
-    done
-fi
+[ "$type" != Release ] \
+    || for file in "$prefix/bin/lustbus" "$prefix/$libdir/liblustbus_host.so" "$plugin"; do
+    ! readelf -S "$file" | grep -q '\.debug_info' || fail "$file has debug info in a Release build"
+done
 
 # find_package(LustBus) from the prefix alone; the build tree appears nowhere.
 cmake -S "$source/examples" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" \
@@ -58,9 +42,8 @@ cmake -S "$source/examples" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" \
 cmake --build "$work/cmake" >"$work/build.log" 2>&1 \
     || { cat "$work/build.log" >&2; fail "examples/ do not build against $prefix"; }
 for file in "$work/cmake/compile_commands.json" "$work/cmake/CMakeFiles/readone.dir/link.txt"; do
-    if grep -q -e "$build" -e "$source/runtime" -e "$source/host" "$file"; then
-        fail "$file names the build or source tree"
-    fi
+    ! grep -q -e "$build" -e "$source/runtime" -e "$source/host" "$file" \
+        || fail "$file names the build or source tree"
 done
 
 # pkg-config lustbus, with the plugin's path from its variable.

@@ -24,7 +24,6 @@ TEST_P(CliOnSimulator, ReadsAndWritesEveryDataType)
         {"read USIGN16:13", 0, "43981", ""},
         {"read USIGN32:15", 0, "3735928559", ""},
         {"read FIXPT16:103:0 --count 4", 0, "1.00, 2.00, 3.00, 4.00", ""},
-        {"read INT32Q16:104:1 --count 3", 0, "1.00, 2.00, 3.00", ""},
         {"read INT32:14 --hex", 0, "C01DFEFF", ""},
         {"read usign8:1100:250 --count 5", 0, "250, 251, 252, 253, 254", ""},
         {"read INT16:101:1 --count 2 --json", 0,
@@ -36,7 +35,6 @@ TEST_P(CliOnSimulator, ReadsAndWritesEveryDataType)
          ""},
         // A negative INT32Q16 (18 holds -2.50) reads as the clamp of the driver's parse.
         {"read INT32Q16:18", 0, "32768.00", "cannot be read through a simple address"},
-        {"read INT32Q16:18", 0, "32768.00", "INT32Q16:18:0"},
         // --raw-address: what the driver makes of texts that lustbus refuses.
         {"read FOO:12 --raw-address", 0, "2EFB0000", ""},
         {"read ~INT16:12 --raw-address", 0, "2EFB0000", ""},
@@ -56,8 +54,6 @@ TEST_P(CliOnSimulator, ReadsAndWritesEveryDataType)
         {"read INT16:12", 0, "-5", ""},
         {"write FLOAT32:16 -0.25", 0, "written FLOAT32:16 = -0.25", ""},
         {"read FLOAT32:16", 0, "-0.25", ""},
-        {"write FIXPT16:17 12.5", 0, "written FIXPT16:17 = 12.50", ""},
-        {"read FIXPT16:17", 0, "12.50", ""},
         // A write says what the servo will hold: the driver's scalings add 0.5 and cut
         // toward zero, on the way out and back. FIXPT16 0.07 goes out as 1 twentieth;
         // -1.50 goes out as raw -98303 and comes back as -149.49 hundredths, so -1.49.
@@ -76,8 +72,6 @@ TEST_P(CliOnSimulator, ReadsAndWritesEveryDataType)
         {"read USIGN16:13", 0, "43981", ""},
         {"write INT16:101:0 0700F8FF --hex", 0, "written INT16:101:0 = 0700F8FF", ""},
         {"read INT16:101:0 --count 2", 0, "7, -8", ""},
-        {"write STRING:19:0 NEW", 0, "written STRING:19:0 = NEW", ""},
-        {"read STRING:19:0", 0, "NEW", ""},
         {"write INT16:101:2 7,8,9", 0, "written INT16:101:2 = 7, 8, 9", ""},
         {"read INT16:101:2 --count 3", 0, "7, 8, 9", ""},
         // USIGN8:11 is 200 (0xC8): bits 0 to 3 become 1, 0, 1, 0 -> 0xC5.
@@ -108,19 +102,13 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {"write USIGN8:11.0 0102 --hex --count 4", 2, "", "4 bits of 'USIGN8:11.0' take 1 byte"},
         {"read INT16", 2, "", "'INT16'"},
         {"read INT16:x", 2, "", "bad address 'INT16:x': expected TYPE:PARAM, TYPE:PARAM:INDEX"},
-        // Texts the driver would take, each named with the forms and the ten type names.
+        // Texts the driver would take, each named with the cause.
         {"read FOO:12", 2, "", "bad address 'FOO:12': 'FOO' is no data type"},
-        {"read FOO:12", 2, "",
-         "INT8, USIGN8, INT16, USIGN16, INT32, USIGN32, FLOAT32, FIXPT16, INT32Q16, STRING"},
         {"write :12 5", 2, "", "bad address ':12': '' is no data type"},
         {"read ~INT16:12", 2, "", "bad address ' INT16:12': blanks are no part of an address"},
-        {"read INT16:12~", 2, "", "bad address 'INT16:12 ': blanks"},
-        {"watch INT16:~12", 2, "", "bad address 'INT16: 12': blanks"},
         {"read USIGN16:13.4.5", 2, "", "'USIGN16:13.4.5': characters after the bit number 4"},
-        {"write INT16:12.4x 1", 2, "", "'INT16:12.4x': characters after the bit number 4"},
         {"read INT16:12 --count 2", 2, "", "bad --count 2: 'INT16:12' is a simple parameter"},
         {"watch INT16:12@3", 2, "", "such as INT16:12:0"},
-        {"scan --station 2", 2, "", "--station is not taken"},
         {"read INT16:12 --kind 9", 2, "", "--kind '9'"},
         {"read INT16:12 --station 64", 2, "", "--station '64'"},
         {"read INT16:12 --count 0", 2, "", "--count '0'"},
@@ -139,7 +127,6 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {"read INT16:12 --rs485 --tcp 127.0.0.1:1", 2, "",
          "--rs485 switches a serial port: give --port DEVICE, not --tcp"},
         {"scan --rs485 --sim", 2, "", "not --sim"},
-        {"read", 2, "", "missing ADDRESS"},
         {"write INT16:12", 2, "", "missing VALUE"},
         {"read INT16:12 extra", 2, "", "'extra'"},
         {"frobnicate", 2, "", "'frobnicate'"},
@@ -147,7 +134,6 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {"simulate --fault meltdown:1", 2, "", "--fault"},
         {"simulate --tcp 192.0.2.1:5000", 2, "", "127.0.0.1"},
         {"simulate --corrupt-echo 2", 2, "", "--corrupt-echo needs --echo"},
-        {"simulate --echo --corrupt-echo -1", 2, "", "--corrupt-echo '-1'"},
         {"simulate --echo --corrupt-echo some", 2, "",
          "bad --corrupt-echo 'some': expected a count of telegrams or all"},
         {"gateway", 2, "", "no link given"},
@@ -157,49 +143,33 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {"gateway --sim --max-clients 0", 2, "", "bad --max-clients '0'"},
         {"gateway --sim --turnaround -1", 2, "", "bad --turnaround '-1'"},
         {"gateway --sim --retries 1", 2, "", "Unknown option 'retries'"},
-        {"gateway --sim --station 2", 2, "", "Unknown option 'station'"},
-        {"watch", 2, "", "missing ADDRESS"},
-        {"watch INT16:12 INT16", 2, "", "'INT16'"},
-        {"watch INT16:12 --interval -1", 2, "", "--interval '-1'"},
-        {"watch INT16:12 --samples 0", 2, "", "--samples '0'"},
         {"watch INT16:12 --duration 0", 2, "", "--duration '0'"},
         {"watch INT16:12 --json --csv", 2,
          R"({"error":"--csv and --json name two output forms; give one","exit":2})",
          "--csv and --json"},
-        {"watch STRING:19", 2, "", "STRING:19:0"},
         {"watch INT16:101:0@", 2, "", "after '@'"},
         {"watch INT16:101:0@0", 2, "", "'INT16:101:0@0': bad --count '0'"},
     };
     expectRuns(cases);
 }
 
-// What each command shows: its help, the driver as a host sees it, the demo's tour,
-// the overview. Qt wraps the option texts: compared with the line breaks made blanks.
+// What each command shows: its help (each option is the docs' tests'), the driver as a
+// host sees it, the demo's tour. Qt wraps the option texts: compared with the line
+// breaks made blanks.
 TEST(Cli, EveryCommandExplainsItself)
 {
     const struct { const char *arguments, *text; } cases[] = {
-        {"info --help", ""}, {"read --help", "LOWEST BIT"}, {"write --help", ""},
-        {"scan --help", ""}, {"simulate --help", ""}, {"demo --help", ""},
-        {"watch --help", "ADDRESS@N"}, {"watch --help", "time,address,value,error"},
-        {"watch --help", "Examples:"}, {"read --help", "--sim"},
-        {"write --help", "LUSTBUS_SETTINGS serial line"},
-        {"watch --help", "LUSTBUS_PORT serial port"},
-        {"read --help", "--raw-address"}, {"write --help", "\"error\" and \"exit\""},
+        {"read --help", "NAME[I..J]"}, {"watch --help", "ADDRESS@N"},
+        {"write --help", "\"error\" and \"exit\""}, {"backup --help", "\"complete\": false"},
+        {"diff --help", "[options] A [B]"},
         // scan's own defaults, not the driver's.
         {"scan --help", "How long to wait for each station's reply. Default: 100."},
-        {"scan --help", "repeated. Default: 0."}, {"scan --help", "--json"},
-        {"read --help", "NAME[I..J]"}, {"list --help", "--values"},
-        {"backup --help", "\"complete\": false"}, {"restore --help", "--dry-run"},
-        {"restore --help", "read-only and different"}, {"diff --help", "[options] A [B]"},
-        {"diff --help", "as diff(1)"}, {"simulate --help", "--catalogue FILE"},
+        {"scan --help", "repeated. Default: 0."},
         {"info", "name: LustBus ServoC/CDE Series"}, {"info", "manufacturer: Lust"},
         {"info", "version: 1.0.0"}, {"info", "settings text: RS485,57600,EVEN,7,1"},
         {"info", "interface: com.moravite.drivers.DriverInterface/1.1"},
-        {"demo", "LustBus ServoC/CDE Series"}, {"demo", "= -1234"}, {"demo", "= LUST CDE SIM"},
-        {"demo", "write INT16:12 -321"}, {"demo", "= 197"},
-        {"demo", "read INT16:999> invalid param no."}, {"demo", "< A<NAK>"},
-        {"demo", "Demo complete."}, {"--help", "simulate"}, {"--help", "--sim"},
-        {"--help", "LUSTBUS_TCP"}, {"--help", "\"exit\""}, {"--help", "--version"},
+        {"demo", "= 197"}, {"demo", "< A<NAK>"}, {"demo", "Demo complete."},
+        {"--help", "LUSTBUS_TCP"},
     };
     QMap<QByteArray, Result> runs; // each command line once
     for (const auto &c : cases) {
@@ -208,43 +178,36 @@ TEST(Cli, EveryCommandExplainsItself)
             runs.insert(c.arguments, lustbus(args(c.arguments), 60000));
         const Result &r = runs[c.arguments];
         EXPECT_EQ(r.exitCode, 0) << describe(r);
-        const QString command = QString::fromLatin1(c.arguments).section(QLatin1Char(' '), 0, 0);
-        if (QByteArray(c.arguments).endsWith(" --help")) {
-            const QString usage = QStringLiteral("Usage: lustbus %1 [options]").arg(command);
-            EXPECT_TRUE(r.out.startsWith(usage)) << describe(r);
-        }
+        const QString usage = QStringLiteral("Usage: lustbus %1 [options]")
+                                  .arg(QString::fromLatin1(c.arguments).section(QLatin1Char(' '), 0, 0));
+        EXPECT_TRUE(!QByteArray(c.arguments).endsWith(" --help") || r.out.startsWith(usage))
+            << describe(r);
         EXPECT_TRUE(r.out.simplified().contains(QLatin1String(c.text))) << describe(r);
     }
     EXPECT_FALSE(lustbus(args("scan --help")).out.contains(QLatin1String("--station <")));
 
+    // The port's "COM2" is install_test.sh's, through the kit.
     const QJsonObject object = json(lustbus(args("info --json")).out);
     EXPECT_EQ(object[QLatin1String("driverCode")].toInt(), 112);
     EXPECT_EQ(object[QLatin1String("protocolSettings")][QLatin1String("timeout")].toInt(), 500);
-    EXPECT_EQ(object[QLatin1String("portSettings")][QLatin1String("string")].toString(),
-              QStringLiteral("COM2"));
     // The build tree's program loads the build tree's plugin; an installed one, the
     // installed plugin (install_test.sh). One that does not load is
     // Cli.JsonGivesOneObjectForEveryExitStatus's.
     EXPECT_EQ(object[QLatin1String("plugin")].toString(), QStringLiteral(LUSTBUS_PLUGIN_PATH));
 }
 
-// One version for the package: what lustbus says, what the build made of the project's
-// version, and the newest entry of the change log.
+// What lustbus says, the project's version and the change log's newest entry agree.
 TEST(Cli, OneVersionForThePackage)
 {
     const Result r = lustbus(args("--version"));
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.toStdString(), "lustbus " LUSTBUS_PACKAGE_VERSION "\n");
-
     QFile changelog(QStringLiteral(LUSTBUS_SOURCE_DIR "/CHANGELOG.md"));
     ASSERT_TRUE(changelog.open(QIODevice::ReadOnly | QIODevice::Text));
-    QString newest;
-    while (!changelog.atEnd() && newest.isEmpty()) {
-        const QString line = QString::fromUtf8(changelog.readLine());
-        if (line.startsWith(QLatin1String("## ")))
-            newest = line.mid(3).section(QLatin1Char(' '), 0, 0).trimmed();
-    }
-    EXPECT_EQ(newest.toStdString(), LUSTBUS_PACKAGE_VERSION);
+    static const QRegularExpression newest(QStringLiteral("^## (\\S+)"),
+                                           QRegularExpression::MultilineOption);
+    EXPECT_EQ(newest.match(QString::fromUtf8(changelog.readAll())).captured(1).toStdString(),
+              LUSTBUS_PACKAGE_VERSION);
 }
 
 // The simulator answers only to --sim; LUSTBUS_* variables stand for options not given.
@@ -256,9 +219,6 @@ TEST(Cli, ALinkIsChosenNeverAssumed)
     const Expected runs[] = {
         {"read INT16:12", 2, "", "--port DEVICE (a serial port), --tcp HOST:PORT (a TCP "
                                  "serial server) or --sim (the built-in simulated servo)"},
-        {"write INT16:12 5", 2, "", "no link given"},
-        {"scan", 2, "", "no link given"},
-        {"watch INT16:12 --samples 1", 2, "", "no link given"},
         {"read INT16:12 --port /dev/null --sim", 2, "", "give one of them"},
         {"read INT16:1000 --sim --trace", 0, "4660", "> <EOT>A201000<ENQ>"},
         {"read INT16:12", 0, "-1234", "", "LUSTBUS_TCP=EP LUSTBUS_STATION=2"},
@@ -292,9 +252,7 @@ TEST(Cli, JsonGivesOneObjectForEveryExitStatus)
     const struct { const char *arguments; int exitCode; const char *error, *object; } runs[] = {
         {"read INT16:12 --json", 2, "no link given",
          R"({"address":"INT16:12","count":1,"exit":2,"kind":2})"},
-        {"read INT16:12 --json --bogus", 2, "Unknown option 'bogus'", R"({"exit":2})"},
         {"read --json", 2, "missing ADDRESS", R"({"exit":2})"},
-        {"read FOO:12 --sim --json", 2, "'FOO' is no data type", R"({"exit":2})"},
         {"write INT16:12 CDABEF --hex --json --sim", 2, "takes 2 bytes",
          R"({"address":"INT16:12","count":1,"exit":2,"kind":2})"},
         {"watch INT16:12 --json --samples 0", 2, "--samples '0'", R"({"exit":2})"},
@@ -313,18 +271,18 @@ TEST(Cli, JsonGivesOneObjectForEveryExitStatus)
              {"answers":false,"error":"read USIGN32:1> no response","station":2}]})"},
     };
     for (const auto &run : runs) {
-        const Result r = lustbus(args(run.arguments));
-        EXPECT_EQ(r.exitCode, run.exitCode) << run.arguments << '\n' << describe(r);
-        EXPECT_EQ(r.out.count(QLatin1Char('\n')), 1) << run.arguments << '\n' << describe(r);
+        SCOPED_TRACE(run.arguments);
+        const Result r = expectRun(args(run.arguments), run.exitCode);
+        EXPECT_EQ(r.out.count(QLatin1Char('\n')), 1) << describe(r);
         QJsonObject object = json(r.out);
         EXPECT_TRUE(object.take(QStringLiteral("error")).toString().contains(
-            QString::fromUtf8(run.error)))
-            << run.arguments << '\n' << describe(r);
-        EXPECT_EQ(compact(object), compact(run.object)) << run.arguments;
+            QString::fromUtf8(run.error))) << describe(r);
+        EXPECT_EQ(compact(object), compact(run.object));
     }
 }
 
-// ANSI sequences only on a terminal that takes them: TERM set and not "dumb". The
+// ANSI sequences only on a terminal that takes them: TERM set and not "dumb" (watch's
+// table with TERM=xterm: Watch.OnATerminalATableIsRedrawnInPlaceUntilCtrlC). The
 // progress bars of scan and backup are wiped before each result line, so that the two
 // never share one; backup's set goes to its file either way.
 TEST(Cli, EscapeSequencesOnlyWhereATerminalTakesThem)
@@ -334,22 +292,18 @@ TEST(Cli, EscapeSequencesOnlyWhereATerminalTakesThem)
     const char *backup = "backup --sim -o /dev/null --catalogue " LUSTBUS_SAMPLE_CATALOGUE;
     const char *saved = "lustbus backup: 21 parameters of sample.json from station 1 saved";
     const struct { const char *arguments, *environment; bool escapes; const char *shown; } runs[] = {
-        {watch, "TERM=xterm", true, "-1234"},
         {watch, "TERM=dumb", false, "time,address,value,error"},
         {watch, "-TERM", false, ",INT16:12,-1234,"},
         {scan, "TERM=xterm", true, "station 1: answers"},
-        {scan, "TERM=dumb", false, "station 1: answers"},
-        {scan, "-TERM", false, "station 1: answers"},
         {backup, "TERM=xterm", true, saved},
         {backup, "TERM=dumb", false, saved},
     };
     for (const auto &run : runs) {
-        TerminalProcess terminal(args(run.arguments), {QString::fromLatin1(run.environment)},
-                                 TerminalProcess::BothStreams);
-        EXPECT_EQ(terminal.finish(), 0) << run.arguments;
+        SCOPED_TRACE(std::string(run.arguments) + ' ' + run.environment);
+        TerminalProcess terminal(args(run.arguments), {QString::fromLatin1(run.environment)}, true);
+        EXPECT_EQ(terminal.finish(), 0);
         const QString shown = QString::fromUtf8(terminal.shown);
-        const std::string where = std::string(run.arguments) + ' ' + run.environment + '\n'
-                                  + shown.toStdString();
+        const std::string where = shown.toStdString();
         EXPECT_EQ(shown.contains(QLatin1Char('\x1b')), run.escapes) << where;
         EXPECT_TRUE(shown.contains(QLatin1String(run.shown))) << where;
         if (run.arguments == watch)
@@ -393,27 +347,19 @@ TEST(Cli, ALinkThatDoesNotOpenIsNamed)
     expectRuns(refused, pty.link(), {}, pty.link().value(1));
 }
 
-// The ports that Qt's serial port module finds, each with its device.
+// The ports that Qt's serial port module finds, each with its device; the forms of the
+// list are PortsCommand's.
 TEST(Cli, PortsListsWhatTheSerialPortModuleFinds)
 {
     QStringList devices;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         devices.append(info.systemLocation());
-    const Result r = lustbus(args("ports --json"));
-    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    devices.sort();
+    const Result r = expectRun(args("ports --json"), 0);
     QStringList listed;
     for (const QJsonValue &port : json(r.out)[QLatin1String("ports")].toArray())
         listed.append(port[QLatin1String("device")].toString());
-    devices.sort();
     EXPECT_EQ(listed, devices) << describe(r);
-
-    const Result text = lustbus(args("ports"));
-    EXPECT_EQ(text.exitCode, 0) << describe(text);
-    EXPECT_EQ(text.out.count(QLatin1Char('\n')), devices.isEmpty() ? 0 : devices.size() + 1)
-        << describe(text);
-    for (const QString &device : devices)
-        EXPECT_TRUE(text.out.contains(QLatin1Char('\n') + device + QLatin1Char(' ')))
-            << describe(text);
 }
 
 TEST(Cli, AnEchoingLineNeedsEchoAndACorruptedEchoIsNoResponse)

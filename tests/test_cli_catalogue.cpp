@@ -14,77 +14,79 @@ namespace {
 
 const QString SampleCatalogue = QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE);
 
-// A file in a temporary directory, for catalogues and parameter sets.
-class Files
+// path, with content written to it: a catalogue or a parameter set.
+QString written(const QString &path, const QByteArray &content)
 {
-public:
-    QString write(const QString &name, const QByteArray &content)
-    {
-        QFile file(path(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        return file.fileName();
-    }
-    QString path(const QString &name) const { return m_dir.filePath(name); }
-    QByteArray read(const QString &name) const
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    return path;
+}
 
-private:
-    QTemporaryDir m_dir;
-};
-
-// Each fault of a catalogue file, refused before anything runs: exit 2 and a message
-// that names the file, the entry and the cause.
+// Each fault of a catalogue file ('c', for simulate) or a parameter set ('s', for diff),
+// refused before anything runs: exit 2 and a message that names the file, the entry
+// and the cause. The entries go into a file's "parameters"; "{" and "[]" are files.
 TEST(Catalogue, EachFaultIsRefusedWithTheFileTheEntryAndTheCause)
 {
     const char *ok = R"({"name": "speed", "number": 12, "type": "INT16"})";
-    const struct { const char *entries, *message; } faults[] = {
-        {"{", "not JSON: "},
-        {R"({"name": "speed", "number": 12, "type": "INT16", "minimum": 0})",
+    const char *setHead = R"({"format": "lustbus parameter set", "version": 1, "drive": "d",
+        "catalogue": "c.json", "catalogueSha256": "00", "station": 1, "link": "l",
+        "time": "t", "parameters": [)";
+    const struct { char file; const char *entries, *message; } faults[] = {
+        {'c', "{", "not JSON: "},
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "minimum": 0})",
          R"(entry 0 ("speed"): unknown key "minimum" (known: name, number, type)"},
-        {R"({"name": "9lives", "number": 12, "type": "INT16"})",
+        {'c', R"({"name": "9lives", "number": 12, "type": "INT16"})",
          R"(entry 0: "name" "9lives" is not a name)"},
-        {R"({"number": 12, "type": "INT16"})", R"(entry 0: no "name")"},
-        {"%1, {\"name\": \"speed\", \"number\": 13, \"type\": \"INT8\"}",
+        {'c', R"({"number": 12, "type": "INT16"})", R"(entry 0: no "name")"},
+        {'c', "%1, {\"name\": \"speed\", \"number\": 13, \"type\": \"INT8\"}",
          R"(entry 1 ("speed"): name "speed" appears twice (entries 0 and 1))"},
-        {"%1, {\"name\": \"torque\", \"number\": 12, \"type\": \"INT8\"}",
+        {'c', "%1, {\"name\": \"torque\", \"number\": 12, \"type\": \"INT8\"}",
          R"(entry 1 ("torque"): number 12 appears twice (entries 0 and 1))"},
-        {R"({"name": "speed", "number": 70000, "type": "INT16"})",
+        {'c', R"({"name": "speed", "number": 70000, "type": "INT16"})",
          R"("number" is not a whole number from 0 to 65535)"},
-        {R"({"name": "speed", "number": 12, "type": "WORD"})",
+        {'c', R"({"name": "speed", "number": 12, "type": "WORD"})",
          R"(entry 0 ("speed"): "type" "WORD" is not a data type: INT8, USIGN8)"},
-        {R"({"name": "speed", "number": 12, "type": "INT16", "access": "w"})",
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "access": "w"})",
          R"("access" is not "rw" or "ro")"},
-        {R"({"name": "speed", "number": 12, "type": "INT16", "min": 5, "max": 1})",
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "min": 5, "max": 1})",
          R"(entry 0 ("speed"): bad range: "min" 5 lies above "max" 1)"},
-        {R"({"name": "speed", "number": 12, "type": "INT16", "max": 40000})",
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "max": 40000})",
          R"(bad range: "max" 40000 does not fit INT16)"},
-        {R"({"name": "speed", "number": 12, "type": "INT16", "min": 0, "max": 10, "value": 11})",
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "min": 0, "max": 10, "value": 11})",
          R"(entry 0 ("speed"): "value" 11 lies outside the range 0 to 10)"},
-        {R"({"name": "gains", "number": 101, "type": "INT16", "elements": 3, "value": [1, 2.5, 3]})",
+        {'c', R"({"name": "gains", "number": 101, "type": "INT16", "elements": 3, "value": [1, 2.5, 3]})",
          R"(element 1 of "value": 2.5 is not a whole number, as INT16 needs)"},
-        {R"({"name": "gains", "number": 101, "type": "INT16", "elements": 8, "value": [1, 2]})",
+        {'c', R"({"name": "gains", "number": 101, "type": "INT16", "elements": 8, "value": [1, 2]})",
          R"("value" has 2 elements, "elements" says 8)"},
-        {R"({"name": "label", "number": 19, "type": "STRING", "elements": 8})",
+        {'c', R"({"name": "label", "number": 19, "type": "STRING", "elements": 8})",
          R"(a STRING has no "elements")"},
+        {'s', "[]", "not a parameter set (no \"format\": \"lustbus parameter set\")"},
+        {'s', R"({"name": "x", "number": 1, "type": "INT8", "value": 128})",
+         R"(entry 0 ("x"): "value": bad INT8 value 128: expected an integer from -128 to 127)"},
+        {'s', R"({"name": "x", "number": 1, "type": "INT8"})",
+         R"(entry 0 ("x"): needs either a "value" or an "error" text)"},
+        {'s', R"({"name": "g", "number": 1, "type": "INT16", "elements": 3, "value": [1, 2]})",
+         R"("value" has 2 elements, "elements" says 3)"},
+        {'s', R"({"name": "x", "number": 1, "type": "INT8", "value": 1, "colour": 2})",
+         R"(unknown key "colour")"},
     };
-    Files files;
+    QTemporaryDir directory;
     for (const auto &fault : faults) {
-        const QString entries = QString::fromUtf8(fault.entries).replace(QLatin1String("%1"),
-                                                                          QLatin1String(ok));
-        const QString file = files.write(QStringLiteral("drive.json"),
-                                         entries == QLatin1String("{")
-                                             ? QByteArray("{")
-                                             : ("{\"parameters\": [" + entries + "]}").toUtf8());
-        const Result r = lustbus(QStringList{QStringLiteral("simulate"),
-                                             QStringLiteral("--catalogue"), file});
-        EXPECT_EQ(r.exitCode, 2) << fault.entries << '\n' << describe(r);
-        EXPECT_TRUE(r.err.startsWith(QStringLiteral("lustbus simulate: catalogue \"%1\": ").arg(file)))
+        const bool set = fault.file == 's';
+        const QByteArray entries = QByteArray(fault.entries).replace("%1", ok);
+        const QString file = written(directory.filePath(QStringLiteral("drive.json")),
+                                     entries == "{" || entries == "[]"
+                                         ? entries
+                                         : (set ? setHead : "{\"parameters\": [") + entries + "]}");
+        const Result r = expectRun(set ? QStringList{QStringLiteral("diff"), file, file}
+                                       : QStringList{QStringLiteral("simulate"),
+                                                     QStringLiteral("--catalogue"), file},
+                                   2, QString::fromUtf8(fault.message));
+        EXPECT_TRUE(r.err.startsWith(
+            (set ? QStringLiteral("lustbus diff: parameter set \"%1\": ")
+                 : QStringLiteral("lustbus simulate: catalogue \"%1\": ")).arg(file)))
             << describe(r);
-        EXPECT_TRUE(r.err.contains(QString::fromUtf8(fault.message))) << describe(r);
     }
     // From the environment the variable is named too: Cli.ALinkIsChosenNeverAssumed.
 }
@@ -94,14 +96,11 @@ TEST(Catalogue, EachFaultIsRefusedWithTheFileTheEntryAndTheCause)
 // refused one is read back unchanged).
 TEST(Catalogue, NamesUnitsAndChecksAgainstTheSimulator)
 {
-    SimulatorProcess simulator(QStringList{QStringLiteral("--pty"), QStringLiteral("--catalogue"),
-                                           SampleCatalogue});
+    SimulatorProcess simulator(args("--pty --catalogue " LUSTBUS_SAMPLE_CATALOGUE));
     ASSERT_FALSE(simulator.link().isEmpty());
     const QStringList link = simulator.link() + args("--timeout 300 --retries 0");
-    const QStringList catalogue{QStringLiteral("--catalogue"), SampleCatalogue};
     // The value forms themselves are CliOnSimulator's and watch's.
     const Expected runs[] = {
-        {"read INT32Q16:18", 0, "2.50", ""},
         {"write USIGN16:106:0 1", 1, "", "write USIGN16:106:0> invalid param no."},
         {"read speed_setpoint", 0, "-1234 rpm", ""},
         {"read speed_setpoint --json", 0,
@@ -143,22 +142,16 @@ TEST(Catalogue, NamesUnitsAndChecksAgainstTheSimulator)
                                      "(255); name a range such as cam_profile[0..254]"},
         {"read gains{1}", 2, "", "expected a catalogue name NAME, NAME[I]"},
     };
-    expectRuns(runs, catalogue + link);
+    expectRuns(runs, args("--catalogue " LUSTBUS_SAMPLE_CATALOGUE) + link);
 
     // The variable stands for the option; a name without any catalogue says what it needs.
     const QStringList watch = args("watch speed_setpoint gains[0..1] --samples 1") + link;
-    const Result fromVariable =
-        lustbus(watch, 20000, {QStringLiteral("LUSTBUS_CATALOGUE=") + SampleCatalogue});
-    EXPECT_EQ(fromVariable.exitCode, 0) << describe(fromVariable);
-    EXPECT_TRUE(fromVariable.out.contains(QLatin1String(",speed_setpoint,1500,")))
-        << describe(fromVariable);
+    const Result fromVariable = expectRun(watch, 0, {}, ",speed_setpoint,1500,",
+                                          {QStringLiteral("LUSTBUS_CATALOGUE=") + SampleCatalogue});
     EXPECT_TRUE(fromVariable.out.contains(QLatin1String(",gains[0..1],\"0, -1\",")))
         << describe(fromVariable);
-    const Result without = lustbus(watch);
-    EXPECT_EQ(without.exitCode, 2) << describe(without);
-    EXPECT_TRUE(without.err.contains(QLatin1String("a name needs the drive's catalogue: give "
-                                                   "--catalogue FILE or set LUSTBUS_CATALOGUE")))
-        << describe(without);
+    expectRun(watch, 2, "a name needs the drive's catalogue: give --catalogue FILE or set "
+                        "LUSTBUS_CATALOGUE");
 }
 
 // list shows the catalogue without a link, and with --values every live value.
@@ -189,11 +182,8 @@ TEST(Catalogue, ListShowsTheCatalogueAndItsLiveValues)
     EXPECT_EQ(object.value(QLatin1String("stats")).toObject().value(QLatin1String("stations"))
                   .toArray()[0].toObject().value(QLatin1String("requests")).toInt(), 22);
 
-    const Result none = lustbus(args("list"));
-    EXPECT_EQ(none.exitCode, 2);
-    EXPECT_TRUE(none.err.contains(QLatin1String("no catalogue given: name the drive's parameter "
-                                                "catalogue with --catalogue FILE")))
-        << describe(none);
+    expectRun(args("list"), 2,
+              "no catalogue given: name the drive's parameter catalogue with --catalogue FILE");
 }
 
 // The round trip of a drive: backup, a change, diff --live shows it, restore puts it
@@ -201,21 +191,25 @@ TEST(Catalogue, ListShowsTheCatalogueAndItsLiveValues)
 // written; a set from another catalogue is refused unless --force.
 TEST(Catalogue, BackupDiffRestoreRoundTrip)
 {
-    SimulatorProcess simulator(QStringList{QStringLiteral("--pty"), QStringLiteral("--catalogue"),
-                                           SampleCatalogue});
+    SimulatorProcess simulator(args("--pty --catalogue " LUSTBUS_SAMPLE_CATALOGUE));
     ASSERT_FALSE(simulator.link().isEmpty());
-    Files files;
-    const QString set = files.path("axis1.json");
-    const QStringList link = simulator.link() + args("--timeout 300 --retries 0")
-                             + QStringList{QStringLiteral("--catalogue"), SampleCatalogue};
-    auto run = [&](const QString &arguments) { return lustbus(args(arguments.toUtf8()) + link); };
+    QTemporaryDir directory;
+    const QString set = directory.filePath(QStringLiteral("axis1.json")),
+                  now = directory.filePath(QStringLiteral("now.json"));
+    const QStringList link = simulator.link()
+                             + args("--timeout 300 --retries 0 --catalogue " LUSTBUS_SAMPLE_CATALOGUE);
+    // arguments with %1 for the set.
+    const auto run = [&](const char *arguments, int exitCode, const QString &out = {},
+                         const QString &err = {}) {
+        const QString filled = QString::fromUtf8(arguments).replace(QLatin1String("%1"), set);
+        return expectRun(args(filled.toUtf8()) + link, exitCode, err, out);
+    };
 
-    Result r = run(QStringLiteral("backup -o ") + set);
-    ASSERT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("21 parameters of sample.json from station 1 saved "
-                                              "to %1").arg(set)))
-        << describe(r);
-    QJsonObject saved = json(QString::fromUtf8(files.read("axis1.json")));
+    ASSERT_EQ(run("backup -o %1", 0, {}, QStringLiteral("21 parameters of sample.json from station 1 "
+                                                       "saved to %1").arg(set)).exitCode, 0);
+    QFile setFile(set);
+    ASSERT_TRUE(setFile.open(QIODevice::ReadOnly));
+    QJsonObject saved = json(QString::fromUtf8(setFile.readAll()));
     EXPECT_EQ(saved.value(QLatin1String("catalogue")).toString(), QStringLiteral("sample.json"));
     EXPECT_EQ(saved.value(QLatin1String("catalogueSha256")).toString().size(), 64);
     EXPECT_TRUE(saved.value(QLatin1String("complete")).toBool());
@@ -226,39 +220,29 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
 
     for (const char *change : {"write speed_setpoint 1500", "write gains[2..3] 9,9",
                                "write drive_name NEW"})
-        ASSERT_EQ(run(QLatin1String(change)).exitCode, 0) << change;
-    r = run(QStringLiteral("diff %1 --live").arg(set));
-    EXPECT_EQ(r.exitCode, 1) << describe(r);
-    EXPECT_EQ(r.out.toStdString(), "speed_setpoint: -1234 rpm -> 1500 rpm\n"
-                                   "drive_name: \"LUST CDE SIM\" -> \"NEW\"\n"
-                                   "gains[2]: 2 -> 9\n"
-                                   "gains[3]: -3 -> 9\n");
-    r = run(QStringLiteral("diff %1 --live --json").arg(set));
-    EXPECT_EQ(r.exitCode, 1) << describe(r);
-    EXPECT_EQ(compact(json(r.out).value(QLatin1String("differences")).toArray()[0].toObject()),
+        run(change, 0);
+    EXPECT_EQ(run("diff %1 --live", 1).out.toStdString(), "speed_setpoint: -1234 rpm -> 1500 rpm\n"
+                                                          "drive_name: \"LUST CDE SIM\" -> \"NEW\"\n"
+                                                          "gains[2]: 2 -> 9\n"
+                                                          "gains[3]: -3 -> 9\n");
+    EXPECT_EQ(compact(json(run("diff %1 --live --json", 1).out)
+                          .value(QLatin1String("differences")).toArray()[0].toObject()),
               compact(R"({"name":"speed_setpoint","unit":"rpm","a":-1234,"b":1500})"));
     // Two sets: the same lines.
-    ASSERT_EQ(run(QStringLiteral("backup -o ") + files.path("now.json")).exitCode, 0);
-    r = run(QStringLiteral("diff %1 %2").arg(set, files.path("now.json")));
-    EXPECT_EQ(r.exitCode, 1) << describe(r);
-    EXPECT_TRUE(r.out.startsWith(QLatin1String("speed_setpoint: -1234 rpm -> 1500 rpm\n")));
+    run(("backup -o " + now).toUtf8(), 0);
+    EXPECT_TRUE(run(("diff %1 " + now).toUtf8(), 1)
+                    .out.startsWith(QLatin1String("speed_setpoint: -1234 rpm -> 1500 rpm\n")));
 
-    r = run(QStringLiteral("restore %1 --dry-run").arg(set));
-    EXPECT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_TRUE(r.out.contains(QLatin1String("speed_setpoint: would write (1500 rpm -> -1234 rpm)\n")));
-    EXPECT_EQ(run(QStringLiteral("diff %1 --live").arg(set)).exitCode, 1);
-    r = run(QStringLiteral("restore ") + set);
-    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    run("restore %1 --dry-run", 0, "speed_setpoint: would write (1500 rpm -> -1234 rpm)\n");
+    run("diff %1 --live", 1);
+    const Result restored =
+        run("restore %1", 0, {}, "3 written, 18 unchanged, 0 read-only and different");
     for (const char *line : {"speed_setpoint: written (1500 rpm -> -1234 rpm)\n",
                              "gains: written (0, -1, 9, 9, 4, -5, 6, -7 -> 0, -1, 2, -3, 4, -5, 6, -7)\n",
                              "drive_name: written (\"NEW\" -> \"LUST CDE SIM\")\n",
                              "cam_profile: unchanged\n"})
-        EXPECT_TRUE(r.out.contains(QLatin1String(line))) << line << '\n' << describe(r);
-    EXPECT_TRUE(r.err.contains(QLatin1String("3 written, 18 unchanged, 0 read-only and different")))
-        << describe(r);
-    r = run(QStringLiteral("diff %1 --live").arg(set));
-    EXPECT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_TRUE(r.out.isEmpty()) << describe(r);
+        EXPECT_TRUE(restored.out.contains(QLatin1String(line))) << line << '\n' << describe(restored);
+    EXPECT_TRUE(run("diff %1 --live", 0).out.isEmpty());
 
     // A read-only parameter that differs, and a value outside its range: neither written.
     QJsonArray parameters = saved.value(QLatin1String("parameters")).toArray();
@@ -269,68 +253,27 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
     ramp.insert(QStringLiteral("value"), 200);
     parameters[7] = ramp;
     saved.insert(QStringLiteral("parameters"), parameters);
-    const QString edited = files.write(QStringLiteral("edited.json"), QJsonDocument(saved).toJson());
-    r = run(QStringLiteral("restore ") + edited);
-    EXPECT_EQ(r.exitCode, 1) << describe(r);
-    EXPECT_TRUE(r.out.contains(QLatin1String("firmware_version: read-only and different (live "
-                                             "66051, set 1); not written\n")))
-        << describe(r);
+    const QString edited = written(directory.filePath(QStringLiteral("edited.json")),
+                                   QJsonDocument(saved).toJson());
+    const Result r = run(("restore " + edited).toUtf8(), 1, "firmware_version: read-only and "
+                                                            "different (live 66051, set 1); not written\n");
     EXPECT_TRUE(r.out.contains(QLatin1String("ramp_time: failed: the set's value lies outside the "
                                              "range 0 to 100; not written\n")))
         << describe(r);
-    EXPECT_EQ(run(QStringLiteral("read firmware_version")).out.trimmed(), QStringLiteral("66051"));
+    EXPECT_EQ(run("read firmware_version", 0).out.trimmed(), QStringLiteral("66051"));
 
     // Another catalogue: refused, with --force compared and restored by name.
     QFile sample(SampleCatalogue);
     ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
-    const QStringList otherCatalogue{
-        QStringLiteral("--catalogue"),
-        files.write(QStringLiteral("other.json"),
+    const QStringList other = simulator.link() + QStringList{QStringLiteral("--catalogue"),
+        written(directory.filePath(QStringLiteral("other.json")),
                     sample.readAll().replace("\"version\": 1", "\"version\": 2"))};
-    for (const QStringList &command : {QStringList{QStringLiteral("restore"), set},
-                                       QStringList{QStringLiteral("diff"), set,
-                                                   QStringLiteral("--live")}}) {
-        r = lustbus(command + simulator.link() + otherCatalogue);
-        EXPECT_EQ(r.exitCode, 2) << describe(r);
-        EXPECT_TRUE(r.err.contains(QStringLiteral("%1 was made with catalogue sample.json (SHA-256 ")
-                                       .arg(set)))
-            << describe(r);
-        EXPECT_TRUE(r.err.contains(QLatin1String("not with other.json"))) << describe(r);
+    for (const char *command : {"restore", "diff --live"}) {
+        const Result refused = expectRun(args(command) + QStringList{set} + other, 2,
+                                         set + " was made with catalogue sample.json (SHA-256 ");
+        EXPECT_TRUE(refused.err.contains(QLatin1String("not with other.json"))) << describe(refused);
     }
-    r = lustbus(QStringList{QStringLiteral("restore"), set, QStringLiteral("--force")}
-                + simulator.link() + otherCatalogue);
-    EXPECT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_TRUE(r.err.contains(QLatin1String("0 written, 21 unchanged"))) << describe(r);
-}
-
-// A set file is checked whole: diff names the file, the entry and the cause.
-TEST(Catalogue, ABadSetIsBadInput)
-{
-    Files files;
-    const char *head = R"({"format": "lustbus parameter set", "version": 1, "drive": "d",
-        "catalogue": "c.json", "catalogueSha256": "00", "station": 1, "link": "l",
-        "time": "t", "parameters": [)";
-    const struct { const char *content, *message; } sets[] = {
-        {"[]", "not a parameter set (no \"format\": \"lustbus parameter set\")"},
-        {R"({"name": "x", "number": 1, "type": "INT8", "value": 128}]})",
-         R"(entry 0 ("x"): "value": bad INT8 value 128: expected an integer from -128 to 127)"},
-        {R"({"name": "x", "number": 1, "type": "INT8"}]})",
-         R"(entry 0 ("x"): needs either a "value" or an "error" text)"},
-        {R"({"name": "g", "number": 1, "type": "INT16", "elements": 3, "value": [1, 2]}]})",
-         R"("value" has 2 elements, "elements" says 3)"},
-        {R"({"name": "x", "number": 1, "type": "INT8", "value": 1, "colour": 2}]})",
-         R"(unknown key "colour")"},
-    };
-    for (const auto &bad : sets) {
-        const QByteArray content = *bad.content == '[' ? QByteArray(bad.content)
-                                                       : QByteArray(head) + bad.content;
-        const QString file = files.write(QStringLiteral("bad.json"), content);
-        const Result r = lustbus(QStringList{QStringLiteral("diff"), file, file});
-        EXPECT_EQ(r.exitCode, 2) << describe(r);
-        EXPECT_TRUE(r.err.startsWith(QStringLiteral("lustbus diff: parameter set \"%1\": ").arg(file)))
-            << describe(r);
-        EXPECT_TRUE(r.err.contains(QString::fromUtf8(bad.message))) << describe(r);
-    }
+    expectRun(args("restore --force") + QStringList{set} + other, 0, "0 written, 21 unchanged");
 }
 
 // A parameter that cannot be read is listed with the driver's text and marks the set
@@ -340,14 +283,11 @@ TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
 {
     SimulatorProcess defaultTable(args("--pty"));
     ASSERT_FALSE(defaultTable.link().isEmpty());
-    Files files;
-    const QStringList link = defaultTable.link()
-                             + QStringList{QStringLiteral("--catalogue"), SampleCatalogue};
-    const char *why = "torque_offset: read INT32Q16:18> 32768.00 is where the driver's simple "
-                      "INT32Q16 read stops";
-    Result r = lustbus(args("backup --json") + link);
-    EXPECT_EQ(r.exitCode, 1) << describe(r);
-    EXPECT_TRUE(r.err.contains(QLatin1String(why))) << describe(r);
+    QTemporaryDir directory;
+    const QStringList link = defaultTable.link() + args("--catalogue " LUSTBUS_SAMPLE_CATALOGUE);
+    const Result r = expectRun(args("backup --json") + link, 1,
+                               "torque_offset: read INT32Q16:18> 32768.00 is where the driver's "
+                               "simple INT32Q16 read stops");
     const QJsonObject set = json(r.out);
     EXPECT_FALSE(set.value(QLatin1String("complete")).toBool());
     EXPECT_EQ(set.value(QLatin1String("exit")).toInt(), 1);
@@ -356,14 +296,10 @@ TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
     EXPECT_TRUE(set.value(QLatin1String("parameters")).toArray()[8].toObject()
                     .value(QLatin1String("error")).toString().startsWith(QLatin1String("read INT32Q16:18> ")));
 
-    const QString file = files.write(QStringLiteral("incomplete.json"), r.out.toUtf8());
-    r = lustbus(QStringList{QStringLiteral("restore"), file} + link);
-    EXPECT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_TRUE(r.out.contains(QLatin1String("torque_offset: skipped: the set holds no value (read "
-                                             "INT32Q16:18> ")))
-        << describe(r);
-    r = lustbus(QStringList{QStringLiteral("diff"), file, QStringLiteral("--live")} + link);
-    EXPECT_EQ(r.exitCode, 0) << describe(r); // the same read fails on both sides
+    const QString file = written(directory.filePath(QStringLiteral("incomplete.json")), r.out.toUtf8());
+    expectRun(args("restore") + QStringList{file} + link, 0, {},
+              "torque_offset: skipped: the set holds no value (read INT32Q16:18> ");
+    expectRun(args("diff --live") + QStringList{file} + link, 0); // the same read fails on both sides
 }
 
 } // namespace

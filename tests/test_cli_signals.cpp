@@ -1,6 +1,5 @@
-// lustbus under signals and closed outputs, run as a user runs it: Ctrl-C and SIGTERM
-// while a request waits on a TCP server that accepts and never answers; standard
-// output on a pipe whose reader went away, into head, and on a full disk; a TCP peer
+// lustbus under signals and closed outputs: Ctrl-C and SIGTERM while a request waits on
+// a silent servo, stdout on a pipe whose reader went away and on a full disk, a peer
 // that hangs up.
 #include "cliprocess.h"
 
@@ -10,7 +9,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -24,67 +22,6 @@
 extern char **environ;
 
 namespace {
-
-// A listening socket on 127.0.0.1: the kernel completes the connection, and then
-// nothing ever answers, as a device server whose servo is silent. With hangUp, a
-// thread takes each connection, reads the request and closes it.
-class LoopbackServer
-{
-public:
-    explicit LoopbackServer(bool hangUp = false)
-    {
-        m_socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (m_socket < 0 || bind(m_socket, reinterpret_cast<sockaddr *>(&address), size) != 0
-            || listen(m_socket, 8) != 0
-            || getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
-            ADD_FAILURE() << "no listening socket on 127.0.0.1: " << std::strerror(errno);
-            return;
-        }
-        m_port = ntohs(address.sin_port);
-        if (hangUp)
-            m_thread = std::thread([this] { hangUpOnEveryRequest(); });
-    }
-    ~LoopbackServer()
-    {
-        if (m_socket >= 0)
-            shutdown(m_socket, SHUT_RDWR); // ends a blocked accept
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_socket >= 0)
-            close(m_socket);
-    }
-    QStringList link() const
-    {
-        return {QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(m_port)};
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    void hangUpOnEveryRequest()
-    {
-        for (int client; (client = accept(m_socket, nullptr, nullptr)) >= 0; close(client)) {
-            char request[64];
-            const ssize_t ignored = recv(client, request, sizeof request, 0);
-            (void)ignored;
-        }
-    }
-
-    int m_socket = -1;
-    quint16 m_port = 0;
-    std::thread m_thread;
-};
-
-// Reads the process's stderr until it holds text; false when it does not come in time.
-bool readErrUntil(QProcess &process, QByteArray *err, const char *text, int timeoutMs)
-{
-    while (!err->contains(text) && process.waitForReadyRead(timeoutMs))
-        *err += process.readAllStandardError();
-    return err->contains(text);
-}
 
 TEST(Signals, EndAtOnceWhileARequestWaitsOnASilentLine)
 {
@@ -100,7 +37,9 @@ TEST(Signals, EndAtOnceWhileARequestWaitsOnASilentLine)
         {"backup --catalogue " LUSTBUS_SAMPLE_CATALOGUE, {SIGINT}, 130},
         {"list --values --json --catalogue " LUSTBUS_SAMPLE_CATALOGUE, {SIGTERM}, 143},
     };
-    LoopbackServer silent;
+    // A servo that never answers.
+    SimulatorProcess silent(args("--tcp 0 --fault noreply:1.0"));
+    ASSERT_FALSE(silent.link().isEmpty());
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments);
         QProcess process;
@@ -109,27 +48,21 @@ TEST(Signals, EndAtOnceWhileARequestWaitsOnASilentLine)
                       args(c.arguments) + args("--timeout 3000 --retries 3 --trace")
                           + silent.link());
         QByteArray err;
-        ASSERT_TRUE(readErrUntil(process, &err, "> <EOT>", 10000)) << err.toStdString();
+        while (!err.contains("> <EOT>") && process.waitForReadyRead(10000))
+            err += process.readAllStandardError();
+        ASSERT_TRUE(err.contains("> <EOT>")) << err.toStdString();
         for (size_t i = 0; i < c.sent.size(); ++i) {
-            if (i > 0) { // the first one did not end the watch at once
-                EXPECT_FALSE(process.waitForFinished(300));
-            }
+            // The first one did not end the watch at once.
+            EXPECT_FALSE(i > 0 && process.waitForFinished(300));
             ::kill(pid_t(process.processId()), c.sent[i]);
         }
-        const bool ended = process.waitForFinished(2000);
-        EXPECT_TRUE(ended) << err.toStdString();
-        if (!ended) {
-            process.kill();
-            process.waitForFinished();
-        }
+        EXPECT_TRUE(process.waitForFinished(2000)) << err.toStdString();
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(process.exitCode(), c.exitCode);
-        if (QByteArray(c.arguments).contains("--json")) {
-            const QStringList lines = QString::fromUtf8(process.readAllStandardOutput())
-                                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-            ASSERT_FALSE(lines.isEmpty());
-            EXPECT_EQ(json(lines.last())[QLatin1String("exit")].toInt(), c.exitCode);
-        }
+        const QString last = QString::fromUtf8(process.readAllStandardOutput()).trimmed()
+                                 .section(QLatin1Char('\n'), -1);
+        EXPECT_TRUE(!QByteArray(c.arguments).contains("--json")
+                    || json(last)[QLatin1String("exit")].toInt() == c.exitCode) << last.toStdString();
     }
 }
 
@@ -144,8 +77,7 @@ struct Ended
 // after "| head" ended, or on /dev/full; bounded like every run.
 Ended runWithOutput(const QStringList &arguments, bool closedPipe)
 {
-    int out[2];
-    int err[2];
+    int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe2: " << std::strerror(errno);
         return {};
@@ -157,39 +89,32 @@ Ended runWithOutput(const QStringList &arguments, bool closedPipe)
     posix_spawn_file_actions_adddup2(&actions, closedPipe ? out[1] : full, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     std::vector<QByteArray> words{QByteArrayLiteral(LUSTBUS_CLI_PATH)};
+    std::vector<char *> argv{words[0].data()};
     for (const QString &argument : arguments)
-        words.push_back(argument.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &word : words)
-        argv.push_back(word.data());
+        argv.push_back(words.emplace_back(argument.toLocal8Bit()).data());
     argv.push_back(nullptr);
     pid_t pid = -1;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    if (full >= 0)
-        close(full);
+    for (const int fd : {out[1], err[1], full})
+        close(fd);
     Ended result;
-    if (spawned != 0) {
-        ADD_FAILURE() << "posix_spawn: " << std::strerror(spawned);
-        close(err[0]);
-        return result;
-    }
+    EXPECT_EQ(spawned, 0) << "posix_spawn: " << std::strerror(spawned);
     // Its stderr ends when it does.
     QByteArray text;
     pollfd fd{err[0], POLLIN, 0};
     char buffer[4096];
-    ssize_t got = 1;
+    ssize_t got = spawned == 0;
     while (got > 0 && poll(&fd, 1, 10000) > 0)
         if ((got = read(err[0], buffer, sizeof buffer)) > 0)
             text.append(buffer, int(got));
     close(err[0]);
     result.inTime = got == 0;
-    if (!result.inTime)
+    if (spawned == 0 && !result.inTime)
         kill(pid, SIGKILL);
     int status = 0;
-    waitpid(pid, &status, 0);
+    if (spawned == 0)
+        waitpid(pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.err = QString::fromLocal8Bit(text);
     return result;
@@ -228,15 +153,40 @@ TEST(ClosedOutput, EveryCommandEndsAtOnceQuietlyOnAClosedPipeAndSaysWhyOnAFullDi
 
 TEST(PeerHangsUp, TheTraceSaysTheConnectionWasClosedAndTheDriverSaysNoResponse)
 {
-    LoopbackServer hangUp(true);
-    const Result r = lustbus(args("read INT16:12 --retries 1 --trace") + hangUp.link());
-    EXPECT_EQ(r.exitCode, 1) << describe(r);
-    EXPECT_TRUE(r.err.endsWith(QLatin1String("lustbus read: read INT16:12> no response\n")))
-        << describe(r);
-    const QString closed =
-        QStringLiteral("< connection to 127.0.0.1:%1 closed by the peer").arg(hangUp.port());
-    EXPECT_EQ(r.err.count(closed), 2) << describe(r);
-    EXPECT_FALSE(r.err.contains(QLatin1String("nothing within the time-out"))) << describe(r);
+    // A device server on 127.0.0.1 that takes each connection, reads the request and
+    // closes it.
+    const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_TRUE(server >= 0 && bind(server, reinterpret_cast<sockaddr *>(&address), size) == 0
+                && listen(server, 8) == 0
+                && getsockname(server, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+        << std::strerror(errno);
+    const QString endpoint = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+    QProcess process;
+    process.setProcessEnvironment(cliEnvironment());
+    process.start(QStringLiteral(LUSTBUS_CLI_PATH),
+                  args("read INT16:12 --retries 1 --trace --tcp") << endpoint);
+    pollfd fd{server, POLLIN, 0};
+    for (int i = 0, client; i < 2 && poll(&fd, 1, 5000) > 0
+                            && (client = accept(server, nullptr, nullptr)) >= 0; ++i) {
+        pollfd request{client, POLLIN, 0};
+        char bytes[64];
+        if (poll(&request, 1, 5000) > 0 && recv(client, bytes, sizeof bytes, 0) < 0)
+            ADD_FAILURE() << "recv: " << std::strerror(errno);
+        close(client);
+    }
+    close(server);
+    EXPECT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 1);
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_TRUE(err.endsWith(QLatin1String("lustbus read: read INT16:12> no response\n")))
+        << err.toStdString();
+    EXPECT_EQ(err.count(QStringLiteral("< connection to %1 closed by the peer").arg(endpoint)), 2)
+        << err.toStdString();
+    EXPECT_FALSE(err.contains(QLatin1String("nothing within the time-out"))) << err.toStdString();
 }
 
 } // namespace

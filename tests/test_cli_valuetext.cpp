@@ -22,14 +22,11 @@ TEST(ValueText, TypedValuesBecomeHostBytesOrANamedError)
     const struct { DataType type; const char *text, *outcome; } cases[] = {
         {DataType::Int8, "0xFF", "FF = -1"},
         {DataType::Int16, " 0xffff ", "FFFF = -1"},
-        {DataType::USign16, "0xABCD", "CDAB = 43981"},
         {DataType::Int32, "-2147483648", "00000080 = -2147483648"},
         {DataType::USign32, "4294967295", "FFFFFFFF = 4294967295"},
         {DataType::Float32, "1.3", "6666A63F = 1.3"},
-        {DataType::Float32, "-2e-3", "6F1203BB = -0.002"},
         {DataType::FixPt16, "3276.75", "FBFF0400 = 3276.75"},
         {DataType::FixPt16, ".5", "32000000 = 0.50"},
-        {DataType::Int32Q16, "-2.5", "06FFFFFF = -2.50"},
         {DataType::Int32Q16, "-0.05", "FBFFFFFF = -0.05"},
         {DataType::Int32Q16, "-32768", "0000CEFF = -32768.00"},
         {DataType::Int16, "7, -8,9", "0700F8FF0900 = 7, -8, 9"},
@@ -39,14 +36,12 @@ TEST(ValueText, TypedValuesBecomeHostBytesOrANamedError)
         {DataType::Int16, "0xFFFFFFFFFFFFFFFF", "0xFFFF"}, // no wrap to -1
         {DataType::USign32, "4294967296", "4294967296"},
         {DataType::Int16, "1, 2x, 3", "\"2x\""},
-        {DataType::Int16, "1,,3", "\"\""},
         {DataType::Float32, "one", "\"one\""},
         {DataType::FixPt16, "-0.05", "0.00 to 3276.75"},
         {DataType::FixPt16, "3276.80", "\"3276.80\""},
         {DataType::Int32Q16, "32768.00", "-32768.00 to 32767.99"},
         {DataType::Int32Q16, "99999999999999999999", "\"9999"},
         {DataType::Int32Q16, "1.", "\"1.\""},
-        {DataType::Int32Q16, "-", "\"-\""},
         {DataType::String, "caf\u00e9\u20ac", "Latin-1"},
         {DataType::String, "a\x03z", "control character"},
         {DataType::Unknown, "5", "--hex"},
@@ -72,22 +67,13 @@ TEST(ValueText, TypedValuesBecomeHostBytesOrANamedError)
     EXPECT_FALSE(ValueText::isWholeElements(DataType::Int32, QByteArray(6, '\0')));
 }
 
-// JSON keeps the numbers as printed; a text ends at its first zero byte.
-TEST(ValueText, JsonAndTextOfWhatTheServoHolds)
+// Bits are lowest first; hex takes pairs of digits; JSON keeps a float as printed.
+TEST(ValueText, BitsHexAndJson)
 {
-    const auto json = [](DataType type, const char *hostHex) {
-        return ValueText::toJson(type, QByteArray::fromHex(hostHex), false);
-    };
-    EXPECT_EQ(json(DataType::Float32, "6666A63F").toDouble(), 1.3);
-    EXPECT_EQ(json(DataType::USign32, "EFBEADDE").toDouble(), 3735928559.0);
-    EXPECT_TRUE(json(DataType::Float32, "0000C07F").isNull()); // NaN has no JSON form
-    EXPECT_EQ(ValueText::format(DataType::String, QByteArray("CDE\0\0\0", 6), false),
-              QStringLiteral("CDE"));
-}
-
-// Bits are lowest first; hex takes pairs of digits.
-TEST(ValueText, BitsAndHex)
-{
+    EXPECT_EQ(ValueText::toJson(DataType::Float32, QByteArray::fromHex("6666A63F"), false).toDouble(),
+              1.3);
+    EXPECT_TRUE(ValueText::toJson(DataType::Float32, QByteArray::fromHex("0000C07F"), false)
+                    .isNull()); // NaN has no JSON form
     QByteArray bits;
     int count = 0;
     QString error;
@@ -108,23 +94,21 @@ TEST(ValueText, BitsAndHex)
 }
 
 // What an address with --kind and --count resolves to: "kind K count N" (and "list"),
-// or the usage error that names the bad argument.
+// or the error that names the bad argument.
 TEST(RequestAddress, KindAndCountFollowTheAddress)
 {
-    const struct { const char *text, *kind, *count, *outcome; } cases[] = {
+    // With valueBytes (and valueBits) a write's value gives the count.
+    const struct {
+        const char *text, *kind, *count, *outcome;
+        int valueBytes = -1, valueBits = 0;
+    } cases[] = {
         {"INT8:10", "", "", "kind 1 count 1"},
-        {"INT16:12", "", "", "kind 2 count 1"},
-        {"FIXPT16:17", "", "", "kind 3 count 1"},
         {"INT32Q16:18", "", "", "kind 3 count 1"},
-        {"STRING:19:0", "", "", "kind 5 count 800"},
         {"FIXPT16:103:0", "", "4", "kind 2 count 4 list"},
-        {"INT16:12", "", "2", "simple parameter, one value"}, // the driver would pad it
         {"INT16:12:0", "", "2", "kind 2 count 2 list"},
         {"INT16:12", "3", "", "kind 3 count 1 list"},
         {"INT16:5:-3", "", "", "kind 2 count 1"},
-        {"USIGN16:20.3", "", "", "kind 0 count 1"},
         {"USIGN16:20:1.3", "6", "12", "kind 6 count 12"},
-        {"WORD:7", "", "", "'WORD' is no data type"},
         {"INT16:1:2:3:4", "", "", "bad address"},
         {"INT16:70000", "", "", "65535"},
         {"INT16:-5", "", "", "65535"},
@@ -134,45 +118,24 @@ TEST(RequestAddress, KindAndCountFollowTheAddress)
         {"INT16:101:0", "", "128", "256"}, // would wrap to 0 bytes
         {"USIGN8:1100:0", "", "256", "255 bytes"},
         {"INT16:12", "", "99999999999999999999", "--count"},
+        {"USIGN8:1100:0", "", "", "kind 1 count 255 list", 255},
+        // The driver sends the element count modulo 256: 256 elements would write none.
+        {"USIGN8:1100:0", "", "", "at most 255 elements", 256},
+        {"USIGN8:11.0", "", "", "at most 255 bits", 32, 256},
     };
     for (const auto &c : cases) {
         RequestAddress a;
         QString error;
         const QString outcome = QString::fromLatin1(c.outcome);
         ASSERT_EQ(RequestAddress::resolve(QString::fromLatin1(c.text), QString::fromLatin1(c.kind),
-                                          QString::fromLatin1(c.count), &a, &error),
+                                          QString::fromLatin1(c.count), &a, &error)
+                      && (c.valueBytes < 0 || a.adoptValue(c.valueBytes, c.valueBits, &error)),
                   outcome.startsWith(QLatin1String("kind ")))
             << c.text << ": " << error.toStdString();
         if (error.isEmpty()) {
             EXPECT_EQ(QStringLiteral("kind %1 count %2%3").arg(a.kind).arg(a.count)
                           .arg(QLatin1String(a.isList() ? " list" : "")).toStdString(),
                       c.outcome);
-        } else {
-            EXPECT_TRUE(error.contains(outcome)) << c.text << ": " << error.toStdString();
-        }
-    }
-}
-
-// What a write's value makes of the count: "count N", or the error.
-TEST(RequestAddress, WritesTakeTheirCountFromTheValue)
-{
-    const struct { const char *text; int valueBytes, valueBits; const char *outcome; } cases[] = {
-        {"INT16:101:2", 6, 0, "count 3"},
-        {"USIGN8:1100:0", 255, 0, "count 255"},
-        // The driver sends the element count modulo 256: 256 elements would write none.
-        {"USIGN8:1100:0", 256, 0, "at most 255 elements"},
-        {"USIGN8:11.0", 32, 256, "at most 255 bits"},
-    };
-    for (const auto &c : cases) {
-        RequestAddress a;
-        QString error;
-        ASSERT_TRUE(RequestAddress::resolve(QString::fromLatin1(c.text), {}, {}, &a, &error));
-        const QString outcome = QString::fromLatin1(c.outcome);
-        ASSERT_EQ(a.adoptValue(c.valueBytes, c.valueBits, &error),
-                  outcome.startsWith(QLatin1String("count ")))
-            << c.text << ": " << error.toStdString();
-        if (error.isEmpty()) {
-            EXPECT_EQ(QStringLiteral("count %1").arg(a.count).toStdString(), c.outcome);
         } else {
             EXPECT_TRUE(error.contains(outcome)) << c.text << ": " << error.toStdString();
         }
@@ -189,7 +152,7 @@ TEST(WatchLog, CsvFieldsAndAges)
         EXPECT_EQ(WatchLog::csvField(QString::fromLatin1(c.text)).toStdString(), c.field) << c.text;
     const struct { qint64 ms; const char *text; } ages[] = {
         {-1, "-"}, {0, "0.0 s"}, {59949, "59.9 s"}, {60000, "1 min 00 s"}, {3599999, "59 min 59 s"},
-        {3600000, "1 h 00 min"}, {7620000, "2 h 07 min"}};
+        {3600000, "1 h 00 min"}};
     for (const auto &c : ages)
         EXPECT_EQ(WatchTable::ageText(c.ms).toStdString(), c.text) << c.ms;
 }
