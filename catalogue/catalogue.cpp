@@ -23,8 +23,8 @@ const QStringList &entryKeys()
     static const QStringList keys{
         QStringLiteral("name"),  QStringLiteral("number"),   QStringLiteral("type"),
         QStringLiteral("elements"), QStringLiteral("unit"),  QStringLiteral("access"),
-        QStringLiteral("readOnly"), QStringLiteral("min"),   QStringLiteral("max"),
-        QStringLiteral("description"), QStringLiteral("value")};
+        QStringLiteral("readOnly"), QStringLiteral("identity"), QStringLiteral("min"),
+        QStringLiteral("max"),  QStringLiteral("description"), QStringLiteral("value")};
     return keys;
 }
 
@@ -190,6 +190,48 @@ bool numericStart(const QJsonValue &value, CatalogueEntry *entry, QString *why)
     return true;
 }
 
+// "access" or the older "readOnly", and "identity".
+bool accessOf(const QJsonObject &object, CatalogueEntry *entry, QString *why)
+{
+    const QJsonValue access = object.value(QStringLiteral("access"));
+    const QJsonValue readOnly = object.value(QStringLiteral("readOnly"));
+    if (!access.isUndefined() && !readOnly.isUndefined()) {
+        *why = QStringLiteral("\"access\" and \"readOnly\" say the same; give one");
+        return false;
+    }
+    if (!access.isUndefined() && access != QJsonValue(QStringLiteral("rw"))
+        && access != QJsonValue(QStringLiteral("ro"))) {
+        *why = QStringLiteral("\"access\" is not \"rw\" or \"ro\"");
+        return false;
+    }
+    if (!readOnly.isUndefined() && !readOnly.isBool()) {
+        *why = QStringLiteral("\"readOnly\" is not true or false");
+        return false;
+    }
+    entry->readOnly = access == QJsonValue(QStringLiteral("ro")) || readOnly.toBool(false);
+    const QJsonValue identity = object.value(QStringLiteral("identity"));
+    if (!identity.isUndefined() && !identity.isBool()) {
+        *why = QStringLiteral("\"identity\" is not true or false");
+        return false;
+    }
+    entry->identity = identity.toBool(false);
+    return true;
+}
+
+// What tells one drive from another is read in one request per parameter, and no write
+// may change it.
+bool identityFits(const CatalogueEntry &entry, QString *why)
+{
+    if (entry.identity && entry.isArray())
+        *why = QStringLiteral("\"identity\" goes on a simple parameter, not on an array");
+    else if (entry.identity && !entry.readOnly)
+        *why = QStringLiteral("\"identity\" goes on a read-only parameter (\"access\": "
+                              "\"ro\"): a write must not change what identifies the drive");
+    else
+        return true;
+    return false;
+}
+
 bool entryFromJson(const QJsonObject &object, Catalogue::Names names, CatalogueEntry *entry,
                    QString *why)
 {
@@ -230,22 +272,8 @@ bool entryFromJson(const QJsonObject &object, Catalogue::Names names, CatalogueE
         return false;
     }
 
-    const QJsonValue access = object.value(QStringLiteral("access"));
-    const QJsonValue readOnly = object.value(QStringLiteral("readOnly"));
-    if (!access.isUndefined() && !readOnly.isUndefined()) {
-        *why = QStringLiteral("\"access\" and \"readOnly\" say the same; give one");
+    if (!accessOf(object, entry, why))
         return false;
-    }
-    if (!access.isUndefined() && access != QJsonValue(QStringLiteral("rw"))
-        && access != QJsonValue(QStringLiteral("ro"))) {
-        *why = QStringLiteral("\"access\" is not \"rw\" or \"ro\"");
-        return false;
-    }
-    if (!readOnly.isUndefined() && !readOnly.isBool()) {
-        *why = QStringLiteral("\"readOnly\" is not true or false");
-        return false;
-    }
-    entry->readOnly = access == QJsonValue(QStringLiteral("ro")) || readOnly.toBool(false);
 
     const bool text = entry->type == DataType::String;
     const QJsonValue elements = object.value(QStringLiteral("elements"));
@@ -284,7 +312,9 @@ bool entryFromJson(const QJsonObject &object, Catalogue::Names names, CatalogueE
         return false;
     }
     const QJsonValue value = object.value(QStringLiteral("value"));
-    return text ? textStart(value, entry, why) : numericStart(value, entry, why);
+    if (!(text ? textStart(value, entry, why) : numericStart(value, entry, why)))
+        return false;
+    return identityFits(*entry, why);
 }
 
 QString duplicateOf(const CatalogueEntry &entry, int index, const QHash<QString, int> &byName,

@@ -12,7 +12,8 @@
 // Every entry is checked; the first fault refuses the whole file with a message that
 // names the file, the entry (index and name) and the cause: an unknown key, a bad or
 // duplicate name or number, an unknown type, a bad range, a value that does not fit its
-// type or lies outside the range.
+// type or lies outside the range, an "identity" on an array or a parameter with write
+// access.
 #ifndef LUSTBUS_CATALOGUE_H
 #define LUSTBUS_CATALOGUE_H
 

@@ -61,6 +61,13 @@ TEST(Catalogue, EachFaultIsRefusedWithTheFileTheEntryAndTheCause)
          R"("value" has 2 elements, "elements" says 8)"},
         {'c', R"({"name": "label", "number": 19, "type": "STRING", "elements": 8})",
          R"(a STRING has no "elements")"},
+        {'c', R"({"name": "serial", "number": 22, "type": "USIGN32", "identity": true})",
+         R"(entry 0 ("serial"): "identity" goes on a read-only parameter ("access": "ro"))"},
+        {'c', R"({"name": "ids", "number": 9, "type": "USIGN8", "access": "ro", "identity": true,
+                  "value": [1, 2]})",
+         R"("identity" goes on a simple parameter, not on an array)"},
+        {'c', R"({"name": "serial", "number": 22, "type": "USIGN32", "identity": 1})",
+         R"("identity" is not true or false)"},
         {'s', "[]", "not a parameter set (no \"format\": \"lustbus parameter set\")"},
         {'s', R"({"name": "x", "number": 1, "type": "INT8", "value": 128})",
          R"(entry 0 ("x"): "value": bad INT8 value 128: expected an integer from -128 to 127)"},
@@ -178,6 +185,11 @@ TEST(Catalogue, ListShowsTheCatalogueAndItsLiveValues)
                   "access":"rw","min":-3000,"max":3000,"value":-1234,
                   "description":"Speed the drive runs at in speed mode"})"));
     EXPECT_EQ(parameters[20].toObject().value(QLatin1String("value")).toArray().size(), 300);
+    QStringList identity;
+    for (const QJsonValue &parameter : parameters)
+        if (parameter.toObject().value(QLatin1String("identity")).toBool())
+            identity.append(parameter.toObject().value(QLatin1String("name")).toString());
+    EXPECT_EQ(identity.join(QLatin1Char(' ')).toStdString(), "firmware_version drive_type");
     // Each parameter once, the 300 bytes in two requests: 22 in all.
     EXPECT_EQ(object.value(QLatin1String("stats")).toObject().value(QLatin1String("stations"))
                   .toArray()[0].toObject().value(QLatin1String("requests")).toInt(), 22);
