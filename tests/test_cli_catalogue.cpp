@@ -49,12 +49,27 @@ TEST(Catalogue, EachFaultIsRefusedWithTheFileTheEntryAndTheCause)
          R"(entry 0 ("speed"): "type" "WORD" is not a data type: INT8, USIGN8)"},
         {'c', R"({"name": "speed", "number": 12, "type": "INT16", "access": "w"})",
          R"("access" is not "rw" or "ro")"},
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "access": "rw", "readOnly": true})",
+         R"(entry 0 ("speed"): "access" "rw" and "readOnly" true contradict; give one)"},
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "access": "ro", "readOnly": true})",
+         R"("access" "ro" and "readOnly" true say the same; give one)"},
         {'c', R"({"name": "speed", "number": 12, "type": "INT16", "min": 5, "max": 1})",
          R"(entry 0 ("speed"): bad range: "min" 5 lies above "max" 1)"},
         {'c', R"({"name": "speed", "number": 12, "type": "INT16", "max": 40000})",
          R"(bad range: "max" 40000 does not fit INT16)"},
         {'c', R"({"name": "speed", "number": 12, "type": "INT16", "min": 0, "max": 10, "value": 11})",
          R"(entry 0 ("speed"): "value" 11 lies outside the range 0 to 10)"},
+        {'c', R"({"name": "target", "number": 14, "type": "INT32", "min": -1000000, "max": 1000000,
+                  "value": 2000000})",
+         R"("value" 2000000 lies outside the range -1000000 to 1000000)"},
+        {'c', R"({"name": "label", "number": 19, "type": "STRING", "value": "%long"})",
+         R"(entry 0 ("label"): "value" of 801 characters is longer than the 800 that one )"
+         R"(telegram to parameter 19 carries)"},
+        {'c', R"({"name": "torque", "number": 18, "type": "INT32Q16", "max": 50})",
+         R"(entry 0 ("torque"): a simple INT32Q16 needs a "min" of 0 or more: the driver's )"
+         R"(read cannot give a negative value, which comes back as 32768.00)"},
+        {'c', R"({"name": "torque", "number": 18, "type": "INT32Q16", "min": -0.5, "value": 1})",
+         R"(a simple INT32Q16 needs a "min" of 0 or more)"},
         {'c', R"({"name": "gains", "number": 101, "type": "INT16", "elements": 3, "value": [1, 2.5, 3]})",
          R"(element 1 of "value": 2.5 is not a whole number, as INT16 needs)"},
         {'c', R"({"name": "gains", "number": 101, "type": "INT16", "elements": 8, "value": [1, 2]})",
@@ -81,7 +96,8 @@ TEST(Catalogue, EachFaultIsRefusedWithTheFileTheEntryAndTheCause)
     QTemporaryDir directory;
     for (const auto &fault : faults) {
         const bool set = fault.file == 's';
-        const QByteArray entries = QByteArray(fault.entries).replace("%1", ok);
+        const QByteArray entries =
+            QByteArray(fault.entries).replace("%1", ok).replace("%long", QByteArray(801, 'x'));
         const QString file = written(directory.filePath(QStringLiteral("drive.json")),
                                      entries == "{" || entries == "[]"
                                          ? entries
@@ -96,6 +112,20 @@ TEST(Catalogue, EachFaultIsRefusedWithTheFileTheEntryAndTheCause)
             << describe(r);
     }
     // From the environment the variable is named too: Cli.ALinkIsChosenNeverAssumed.
+
+    // The longest text a telegram carries is served and read back whole; an INT32Q16
+    // array takes negative values, as its elements are read with their sign (-2.5 as
+    // -2.49 by the driver's rounding).
+    const QString longest = QString(800, QLatin1Char('x'));
+    const QString file = written(directory.filePath(QStringLiteral("text.json")),
+        QStringLiteral(R"({"parameters": [{"name": "label", "number": 19, "type": "STRING",
+            "value": "%1"}, {"name": "torques", "number": 104, "type": "INT32Q16",
+            "elements": 2, "value": [-2.5, 1]}]})").arg(longest).toUtf8());
+    const Result r = expectRun(args("list --values --json --sim --catalogue") << file, 0);
+    const QJsonArray values = json(r.out).value(QLatin1String("parameters")).toArray();
+    EXPECT_EQ(values[0].toObject().value(QLatin1String("value")).toString(), longest);
+    EXPECT_EQ(compact(QJsonObject{{"v", values[1].toObject().value(QLatin1String("value"))}}),
+              compact(R"({"v": [-2.49, 1]})"));
 }
 
 // The sample catalogue on "lustbus simulate --catalogue": start values, NAK for "ro",
