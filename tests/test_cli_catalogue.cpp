@@ -330,6 +330,10 @@ TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
     const Result r = expectRun(args("backup --json") + link, 1,
                                "torque_offset: read INT32Q16:18> 32768.00 is where the driver's "
                                "simple INT32Q16 read stops");
+    // Read by name, the same: no value and exit 1, never 32768.00 Nm.
+    expectRun(args("read torque_offset") + link, 1,
+              "lustbus read: read INT32Q16:18> 32768.00 is where the driver's simple INT32Q16 "
+              "read stops");
     const QJsonObject set = json(r.out);
     EXPECT_FALSE(set.value(QLatin1String("complete")).toBool());
     EXPECT_EQ(set.value(QLatin1String("exit")).toInt(), 1);
