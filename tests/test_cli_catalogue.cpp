@@ -345,7 +345,74 @@ TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
     const QString file = written(directory.filePath(QStringLiteral("incomplete.json")), r.out.toUtf8());
     expectRun(args("restore") + QStringList{file} + link, 0, {},
               "torque_offset: skipped: the set holds no value (read INT32Q16:18> ");
-    expectRun(args("diff --live") + QStringList{file} + link, 0); // the same read fails on both sides
+    // The same read fails on both sides: equal or not is unknown.
+    expectRun(args("diff --live") + QStringList{file} + link, 2,
+              "could not compare 1 parameter, as a read failed: torque_offset");
+}
+
+// set with parameter index's "value" replaced by value, or by an "error" text.
+QByteArray edited(const QByteArray &set, int index, const char *key, const QJsonValue &value)
+{
+    QJsonObject root = QJsonDocument::fromJson(set).object();
+    QJsonArray parameters = root.value(QLatin1String("parameters")).toArray();
+    QJsonObject parameter = parameters[index].toObject();
+    parameter.remove(QStringLiteral("value"));
+    parameter.insert(QLatin1String(key), value);
+    parameters[index] = parameter;
+    root.insert(QStringLiteral("parameters"), parameters);
+    return QJsonDocument(root).toJson();
+}
+
+// diff exits as diff(1): 0 equal, 1 different, 2 trouble, which includes a parameter
+// that a read did not give, now or at backup, and a link that does not open.
+TEST(Catalogue, DiffExitsAsDiff1)
+{
+    SimulatorProcess simulator(args("--pty --catalogue " LUSTBUS_SAMPLE_CATALOGUE));
+    ASSERT_FALSE(simulator.link().isEmpty());
+    QTemporaryDir directory;
+    const QStringList catalogue = args("--catalogue " LUSTBUS_SAMPLE_CATALOGUE);
+    const QStringList live = args("--live --timeout 300 --retries 0") + simulator.link()
+                             + catalogue;
+    const QString good = directory.filePath(QStringLiteral("good.json"));
+    expectRun(args("backup -o") << good << live.mid(1), 0);
+    QFile file(good);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray set = file.readAll();
+    const QString changed = written(directory.filePath(QStringLiteral("changed.json")),
+                                   edited(set, 2, "value", 1500)),
+                  partial = written(directory.filePath(QStringLiteral("partial.json")),
+                                    edited(set, 2, "error", QStringLiteral("read INT16:12> no response")));
+    const struct { QStringList arguments; int exitCode; const char *out, *err; } runs[] = {
+        {{good, good}, 0, "", ""},
+        {{good, changed}, 1, "speed_setpoint: -1234 rpm -> 1500 rpm\n", ""},
+        {{good, partial}, 2, "speed_setpoint: -1234 rpm -> (read INT16:12> no response)\n",
+         "lustbus diff: could not compare 1 parameter, as a read failed: speed_setpoint"},
+        {{partial, partial}, 2,
+         "speed_setpoint: (read INT16:12> no response) -> (read INT16:12> no response)\n",
+         "could not compare 1 parameter"},
+        {QStringList{good} + live, 0, "", ""},
+        {QStringList{changed} + live, 1, "speed_setpoint: 1500 rpm -> -1234 rpm\n", ""},
+        {QStringList{good} + live + args("--station 2 --timeout 20"), 2, nullptr,
+         "could not compare 21 parameters, as a read failed: current_trim, brake_delay, "},
+        {QStringList{good} + args("--live --json --station 2 --timeout 20") + simulator.link()
+             + catalogue, 2, nullptr, "could not compare 21 parameters"},
+        {QStringList{good} + args("--live --port /dev/null/none") + catalogue, 2, "",
+         "/dev/null/none"},
+        {QStringList{good}, 2, "", "missing B"},
+    };
+    for (const auto &run : runs) {
+        const Result r = expectRun(QStringList{QStringLiteral("diff")} + run.arguments,
+                                   run.exitCode, QString::fromUtf8(run.err));
+        if (run.out) {
+            EXPECT_EQ(r.out.toStdString(), run.out) << describe(r);
+        }
+    }
+    const QJsonObject object = json(lustbus(QStringList{QStringLiteral("diff"), good}
+                                            + args("--live --json --station 2 --timeout 20")
+                                            + simulator.link() + catalogue).out);
+    EXPECT_EQ(object.value(QLatin1String("exit")).toInt(), 2);
+    EXPECT_FALSE(object.value(QLatin1String("equal")).toBool(true));
+    EXPECT_EQ(object.value(QLatin1String("differences")).toArray().size(), 21);
 }
 
 } // namespace
