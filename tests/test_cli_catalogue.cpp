@@ -5,6 +5,7 @@
 
 #include "cliprocess.h"
 
+#include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
@@ -13,6 +14,8 @@
 namespace {
 
 const QString SampleCatalogue = QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE);
+// speed_setpoint's error in a set that a silent station gave.
+const QString NoResponse = QStringLiteral("read INT16:12> no response");
 
 // path, with content written to it: a catalogue or a parameter set.
 QString written(const QString &path, const QByteArray &content)
@@ -319,8 +322,8 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
 }
 
 // A parameter that cannot be read is listed with the driver's text and marks the set
-// incomplete (exit 1); restore skips it. The default table holds -2.5 in parameter 18,
-// which the driver's simple INT32Q16 read cannot give.
+// incomplete (exit 1); restore --partial skips it. The default table holds -2.5 in
+// parameter 18, which the driver's simple INT32Q16 read cannot give.
 TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
 {
     SimulatorProcess defaultTable(args("--pty"));
@@ -343,7 +346,7 @@ TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
                     .value(QLatin1String("error")).toString().startsWith(QLatin1String("read INT32Q16:18> ")));
 
     const QString file = written(directory.filePath(QStringLiteral("incomplete.json")), r.out.toUtf8());
-    expectRun(args("restore") + QStringList{file} + link, 0, {},
+    expectRun(args("restore --partial") + QStringList{file} + link, 0, {},
               "torque_offset: skipped: the set holds no value (read INT32Q16:18> ");
     // The same read fails on both sides: equal or not is unknown.
     expectRun(args("diff --live") + QStringList{file} + link, 2,
@@ -357,6 +360,7 @@ QByteArray edited(const QByteArray &set, int index, const char *key, const QJson
     QJsonArray parameters = root.value(QLatin1String("parameters")).toArray();
     QJsonObject parameter = parameters[index].toObject();
     parameter.remove(QStringLiteral("value"));
+    parameter.remove(QStringLiteral("error"));
     parameter.insert(QLatin1String(key), value);
     parameters[index] = parameter;
     root.insert(QStringLiteral("parameters"), parameters);
@@ -381,7 +385,7 @@ TEST(Catalogue, DiffExitsAsDiff1)
     const QString changed = written(directory.filePath(QStringLiteral("changed.json")),
                                    edited(set, 2, "value", 1500)),
                   partial = written(directory.filePath(QStringLiteral("partial.json")),
-                                    edited(set, 2, "error", QStringLiteral("read INT16:12> no response")));
+                                    edited(set, 2, "error", NoResponse));
     const struct { QStringList arguments; int exitCode; const char *out, *err; } runs[] = {
         {{good, good}, 0, "", ""},
         {{good, changed}, 1, "speed_setpoint: -1234 rpm -> 1500 rpm\n", ""},
@@ -413,6 +417,115 @@ TEST(Catalogue, DiffExitsAsDiff1)
     EXPECT_EQ(object.value(QLatin1String("exit")).toInt(), 2);
     EXPECT_FALSE(object.value(QLatin1String("equal")).toBool(true));
     EXPECT_EQ(object.value(QLatin1String("differences")).toArray().size(), 21);
+}
+
+// What a file holds, as backup -o sees it.
+enum Held { None, Empty, Complete, Incomplete, Other };
+
+Held held(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return None;
+    const QByteArray bytes = file.readAll();
+    const QJsonObject set = QJsonDocument::fromJson(bytes).object();
+    if (bytes.isEmpty())
+        return Empty;
+    if (set.value(QLatin1String("format")) != QLatin1String("lustbus parameter set"))
+        return Other;
+    return set.value(QLatin1String("complete")).toBool() ? Complete : Incomplete;
+}
+
+// backup -o FILE never puts a worse file in the place of a better one: an incomplete
+// set goes to FILE.partial unless --force, a file that is no set stays unless --force,
+// and a write leaves no temporary file behind. Station 2 does not answer.
+TEST(Catalogue, ABackupNeverReplacesABetterFile)
+{
+    SimulatorProcess simulator(args("--pty --catalogue " LUSTBUS_SAMPLE_CATALOGUE));
+    ASSERT_FALSE(simulator.link().isEmpty());
+    const QStringList answering =
+        simulator.link() + args("--timeout 300 --retries 0 --catalogue " LUSTBUS_SAMPLE_CATALOGUE);
+    const QStringList silent = answering + args("--station 2 --timeout 20");
+    const QByteArray sets[] = {{}, {}, expectRun(args("backup") + answering, 0).out.toUtf8(),
+                               expectRun(args("backup") + silent, 1).out.toUtf8(), "notes\n"};
+    const char *saved = "lustbus backup: 21 of 21 parameters could not be read; the set is marked "
+                        "incomplete and saved to %1.partial, as -o %1 takes only a complete set "
+                        "(--force writes it to %1)";
+    const struct { Held before, partialBefore; bool silent; const char *force; int exitCode;
+                   const char *err; Held after, partial; } rows[] = {
+        {Complete, None, true, "", 1, saved, Complete, Incomplete},
+        {Complete, None, true, "--force", 1, "could not be read; the set is marked incomplete\n",
+         Incomplete, None},
+        {None, None, true, "", 1, saved, None, Incomplete},
+        {Incomplete, Incomplete, true, "", 1, saved, Incomplete, Incomplete},
+        {Incomplete, Incomplete, false, "", 0, "saved to %1\n", Complete, Incomplete},
+        {Empty, None, false, "", 0, "saved to %1\n", Complete, None},
+        {Other, None, true, "", 2, "parameter set \"%1\": not JSON: ", Other, None},
+        {None, Other, false, "", 2, "parameter set \"%1.partial\": not JSON: ", None, Other},
+        {Other, None, false, "--force", 0, "saved to %1\n", Complete, None},
+    };
+    for (const auto &row : rows) {
+        QTemporaryDir directory;
+        const QString file = directory.filePath(QStringLiteral("axis.json"));
+        const QString partial = file + QStringLiteral(".partial");
+        if (row.before != None)
+            written(file, sets[row.before]);
+        if (row.partialBefore != None)
+            written(partial, sets[row.partialBefore]);
+        const Result r = expectRun(args("backup -o") << file << args(row.force)
+                                                      << (row.silent ? silent : answering),
+                                   row.exitCode, QString::fromUtf8(row.err).arg(file));
+        EXPECT_EQ(held(file), row.after) << describe(r);
+        EXPECT_EQ(held(partial), row.partial) << describe(r);
+        // A file that must stay keeps its bytes; no temporary file stays behind.
+        if (row.after == row.before && row.after != None) {
+            QFile kept(file);
+            EXPECT_TRUE(kept.open(QIODevice::ReadOnly) && kept.readAll() == sets[row.before]);
+        }
+        EXPECT_EQ(QDir(directory.path()).entryList(QDir::Files).size(),
+                  (row.after != None) + (row.partial != None)) << describe(r);
+    }
+    expectRun(args("backup --force") + answering, 2, "--force goes with -o");
+}
+
+// restore takes a set that lacks values only with --partial, and a restore that
+// restored nothing fails; one that found everything unchanged did its work.
+TEST(Catalogue, RestoreNeedsValuesAndRestoresSomething)
+{
+    SimulatorProcess simulator(args("--pty --catalogue " LUSTBUS_SAMPLE_CATALOGUE));
+    ASSERT_FALSE(simulator.link().isEmpty());
+    const QStringList link =
+        simulator.link() + args("--timeout 300 --retries 0 --catalogue " LUSTBUS_SAMPLE_CATALOGUE);
+    QTemporaryDir directory;
+    const QByteArray complete = expectRun(args("backup") + link, 0).out.toUtf8();
+    const QByteArray none =
+        expectRun(args("backup") + link + args("--station 2 --timeout 20"), 1).out.toUtf8();
+    const auto file = [&](const char *name, const QByteArray &content) {
+        return written(directory.filePath(QLatin1String(name)), content);
+    };
+    const QString whole = file("whole.json", complete),
+                  lacking = file("lacking.json", edited(complete, 2, "error", NoResponse)),
+                  empty = file("empty.json", none),
+                  readOnly = file("readonly.json", edited(none, 10, "value", 1));
+    QJsonObject root = QJsonDocument::fromJson(none).object();
+    root.insert(QStringLiteral("parameters"), QJsonArray());
+    const QString noParameters = file("nothing.json", QJsonDocument(root).toJson());
+    const struct { QString set; const char *partial; int exitCode; const char *err, *out; } rows[] = {
+        {whole, "", 0, "0 written, 21 unchanged", "cam_profile: unchanged\n"},
+        {lacking, "", 2, "%1 is incomplete: 1 of 21 parameters have no value (speed_setpoint); "
+                         "--partial restores the others", ""},
+        {lacking, "--partial", 0, "0 written, 20 unchanged, 0 read-only and different, 1 skipped",
+         "speed_setpoint: skipped: the set holds no value (read INT16:12> no response)\n"},
+        {empty, "", 2, "%1 holds no value to restore (21 parameters, none read)", ""},
+        {empty, "--partial", 1, "0 written, 0 unchanged, 0 read-only and different, 21 skipped, "
+                                "0 failed; nothing restored", ""},
+        {readOnly, "--partial", 1, "1 read-only and different, 20 skipped, 0 failed; nothing",
+         "firmware_version: read-only and different (live 66051, set 1); not written\n"},
+        {noParameters, "", 2, "%1 holds no parameter to restore", ""},
+    };
+    for (const auto &row : rows)
+        expectRun(args("restore") << row.set << args(row.partial) << link, row.exitCode,
+                  QString::fromUtf8(row.err).arg(row.set), QString::fromUtf8(row.out));
 }
 
 } // namespace
