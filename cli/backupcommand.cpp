@@ -36,7 +36,8 @@ QString BackupCommand::description() const
         "file that is not a parameter set (an empty file aside): backup refuses before it\n"
         "reads anything. --force lifts both rules. The set goes to a temporary file in the\n"
         "same folder, which is synced to disk and renamed over FILE: an interrupted or\n"
-        "failed backup leaves FILE as it was.");
+        "failed backup leaves FILE as it was. A device or a pipe (/dev/null) is written\n"
+        "into.");
 }
 
 QString BackupCommand::epilogue() const

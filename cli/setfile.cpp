@@ -29,6 +29,13 @@ bool syncFolder(const QString &folder)
     return synced;
 }
 
+// /dev/null, a pipe: written into, never renamed over (which root may do, and which
+// would put a plain file in the place of /dev/null).
+bool isDevice(const QFileInfo &info)
+{
+    return info.exists() && !info.isFile() && !info.isDir();
+}
+
 } // namespace
 
 bool SetFile::mayReplace(const QString &path, QString *error)
@@ -37,7 +44,7 @@ bool SetFile::mayReplace(const QString &path, QString *error)
         const QFileInfo info(file);
         ParameterSet set;
         QString why;
-        if (!info.exists() || (info.isFile() && info.size() == 0)
+        if (!info.exists() || (info.isFile() && info.size() == 0) || isDevice(info)
             || ParameterSet::load(file, &set, &why))
             continue;
         *error = why + QStringLiteral("; backup -o replaces only a parameter set or an empty "
@@ -49,6 +56,14 @@ bool SetFile::mayReplace(const QString &path, QString *error)
 
 bool SetFile::write(const QString &path, const QByteArray &bytes, QString *error)
 {
+    if (isDevice(QFileInfo(path))) {
+        QFile device(path);
+        if (device.open(QIODevice::WriteOnly) && device.write(bytes) == bytes.size()
+            && device.flush())
+            return true;
+        *error = QStringLiteral("cannot write %1: %2").arg(path, device.errorString());
+        return false;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
         *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());

@@ -3,7 +3,7 @@
 // neither replaces a file that is not a parameter set (an empty one aside). --force
 // lifts both rules. A set is written to a temporary file beside its target, synced to
 // disk and renamed over it, and then the folder is synced: an interrupted or failed
-// write leaves the old file whole.
+// write leaves the old file whole. A device or a pipe (/dev/null) is written into.
 #ifndef LUSTBUS_SETFILE_H
 #define LUSTBUS_SETFILE_H
 

@@ -6,10 +6,13 @@
 #include "cliprocess.h"
 
 #include <QtCore/QDir>
+#include <QtCore/QFileInfo>
 #include <QtCore/QFile>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QTemporaryDir>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -486,6 +489,19 @@ TEST(Catalogue, ABackupNeverReplacesABetterFile)
                   (row.after != None) + (row.partial != None)) << describe(r);
     }
     expectRun(args("backup --force") + answering, 2, "--force goes with -o");
+
+    // A pipe, as /dev/null, is written into: renamed over, /dev/null would become a file.
+    QTemporaryDir directory;
+    const QByteArray pipe = QFile::encodeName(directory.filePath(QStringLiteral("pipe")));
+    ASSERT_EQ(mkfifo(pipe.constData(), 0600), 0);
+    const int reader = open(pipe.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    expectRun(args("backup -o") << QFile::decodeName(pipe) << answering, 0, "saved to " + pipe);
+    QByteArray received(1 << 16, '\0');
+    received.resize(int(qMax<ssize_t>(0, read(reader, received.data(), size_t(received.size())))));
+    close(reader);
+    EXPECT_FALSE(QFileInfo(QFile::decodeName(pipe)).isFile());
+    EXPECT_TRUE(QJsonDocument::fromJson(received).object().value(QLatin1String("complete")).toBool());
 }
 
 // restore takes a set that lacks values only with --partial, and a restore that
