@@ -1,5 +1,7 @@
 #include "catalogue.h"
 
+#include "wirecodec.h"
+
 #include <QtCore/QCryptographicHash>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
@@ -23,8 +25,8 @@ const QStringList &entryKeys()
     static const QStringList keys{
         QStringLiteral("name"),  QStringLiteral("number"),   QStringLiteral("type"),
         QStringLiteral("elements"), QStringLiteral("unit"),  QStringLiteral("access"),
-        QStringLiteral("readOnly"), QStringLiteral("min"),   QStringLiteral("max"),
-        QStringLiteral("description"), QStringLiteral("value")};
+        QStringLiteral("readOnly"), QStringLiteral("identity"), QStringLiteral("min"),
+        QStringLiteral("max"),  QStringLiteral("description"), QStringLiteral("value")};
     return keys;
 }
 
@@ -116,6 +118,15 @@ double defaultStart(const CatalogueEntry &entry)
     return value;
 }
 
+// The longest text that one "write text" telegram to parameter carries; the data reply
+// that reads it back is shorter.
+int textCapacity(quint16 parameter)
+{
+    const QByteArray empty =
+        LustBus::formatted(LustBus::formatWriteTextRequest, qint8(0), parameter, "", 0);
+    return LustBus::BufferSize - int(empty.size());
+}
+
 bool textStart(const QJsonValue &value, CatalogueEntry *entry, QString *why)
 {
     if (value.isUndefined())
@@ -137,6 +148,15 @@ bool textStart(const QJsonValue &value, CatalogueEntry *entry, QString *why)
         }
     }
     entry->startText = text.toLatin1();
+    const int most = textCapacity(entry->number);
+    if (entry->startText.size() > most) {
+        *why = QStringLiteral("\"value\" of %1 characters is longer than the %2 that one "
+                              "telegram to parameter %3 carries")
+                   .arg(entry->startText.size())
+                   .arg(most)
+                   .arg(entry->number);
+        return false;
+    }
     return true;
 }
 
@@ -190,7 +210,92 @@ bool numericStart(const QJsonValue &value, CatalogueEntry *entry, QString *why)
     return true;
 }
 
-bool entryFromJson(const QJsonObject &object, Catalogue::Names names, CatalogueEntry *entry,
+// "access" or the older "readOnly", and "identity".
+bool accessOf(const QJsonObject &object, CatalogueEntry *entry, QString *why)
+{
+    const QJsonValue access = object.value(QStringLiteral("access"));
+    const QJsonValue readOnly = object.value(QStringLiteral("readOnly"));
+    if (!access.isUndefined() && access != QJsonValue(QStringLiteral("rw"))
+        && access != QJsonValue(QStringLiteral("ro"))) {
+        *why = QStringLiteral("\"access\" is not \"rw\" or \"ro\"");
+        return false;
+    }
+    if (!readOnly.isUndefined() && !readOnly.isBool()) {
+        *why = QStringLiteral("\"readOnly\" is not true or false");
+        return false;
+    }
+    if (!access.isUndefined() && !readOnly.isUndefined()) {
+        const bool same = (access == QJsonValue(QStringLiteral("ro"))) == readOnly.toBool();
+        *why = QStringLiteral("\"access\" \"%1\" and \"readOnly\" %2 %3; give one")
+                   .arg(access.toString(),
+                        readOnly.toBool() ? QStringLiteral("true") : QStringLiteral("false"),
+                        same ? QStringLiteral("say the same") : QStringLiteral("contradict"));
+        return false;
+    }
+    entry->readOnly = access == QJsonValue(QStringLiteral("ro")) || readOnly.toBool(false);
+    const QJsonValue identity = object.value(QStringLiteral("identity"));
+    if (!identity.isUndefined() && !identity.isBool()) {
+        *why = QStringLiteral("\"identity\" is not true or false");
+        return false;
+    }
+    entry->identity = identity.toBool(false);
+    return true;
+}
+
+// What tells one drive from another is read in one request per parameter, and no write
+// may change it.
+bool identityFits(const CatalogueEntry &entry, QString *why)
+{
+    if (entry.identity && entry.isArray())
+        *why = QStringLiteral("\"identity\" goes on a simple parameter, not on an array");
+    else if (entry.identity && !entry.readOnly)
+        *why = QStringLiteral("\"identity\" goes on a read-only parameter (\"access\": "
+                              "\"ro\"): a write must not change what identifies the drive");
+    else
+        return true;
+    return false;
+}
+
+// "min" and "max", in the type's values.
+bool rangeOf(const QJsonObject &object, CatalogueEntry *entry, QString *why)
+{
+    for (const char *key : {"min", "max"}) {
+        const QString k = QString::fromLatin1(key);
+        if (object.value(k).isUndefined())
+            continue;
+        double bound = 0;
+        if (entry->type == DataType::String) {
+            *why = QStringLiteral("bad range: a STRING has no \"%1\"").arg(k);
+            return false;
+        }
+        if (!numberOf(object, k, entry->type, &bound, why)) {
+            *why = QStringLiteral("bad range: ") + *why;
+            return false;
+        }
+        (k == QLatin1String("min") ? entry->min : entry->max) = bound;
+    }
+    if (entry->min && entry->max && *entry->min > *entry->max) {
+        *why = QStringLiteral("bad range: \"min\" %1 lies above \"max\" %2")
+                   .arg(CatalogueEntry::numberText(*entry->min),
+                        CatalogueEntry::numberText(*entry->max));
+        return false;
+    }
+    return true;
+}
+
+// The driver reads a simple INT32Q16 as a signed number that stops at 0x7FFFFFFF, so a
+// negative value comes back as 32768.00: the tools could not read a range below 0.
+// Array elements are read exactly.
+bool readableRange(const CatalogueEntry &entry, QString *why)
+{
+    if (entry.type != DataType::Int32Q16 || entry.isArray() || (entry.min && *entry.min >= 0))
+        return true;
+    *why = QStringLiteral("a simple INT32Q16 needs a \"min\" of 0 or more: the driver's read "
+                          "cannot give a negative value, which comes back as 32768.00");
+    return false;
+}
+
+bool entryFromJson(const QJsonObject &object, Catalogue::Use use, CatalogueEntry *entry,
                    QString *why)
 {
     const QJsonValue name = object.value(QStringLiteral("name"));
@@ -203,7 +308,7 @@ bool entryFromJson(const QJsonObject &object, Catalogue::Names names, CatalogueE
             return false;
         }
     }
-    if (entry->name.isEmpty() && (!name.isUndefined() || names == Catalogue::Names::Required)) {
+    if (entry->name.isEmpty() && (!name.isUndefined() || use == Catalogue::Use::Tools)) {
         *why = name.isUndefined()
                    ? QStringLiteral("no \"name\"")
                    : QStringLiteral("\"name\" %1 is not a name: a letter or _, then letters, "
@@ -230,22 +335,8 @@ bool entryFromJson(const QJsonObject &object, Catalogue::Names names, CatalogueE
         return false;
     }
 
-    const QJsonValue access = object.value(QStringLiteral("access"));
-    const QJsonValue readOnly = object.value(QStringLiteral("readOnly"));
-    if (!access.isUndefined() && !readOnly.isUndefined()) {
-        *why = QStringLiteral("\"access\" and \"readOnly\" say the same; give one");
+    if (!accessOf(object, entry, why))
         return false;
-    }
-    if (!access.isUndefined() && access != QJsonValue(QStringLiteral("rw"))
-        && access != QJsonValue(QStringLiteral("ro"))) {
-        *why = QStringLiteral("\"access\" is not \"rw\" or \"ro\"");
-        return false;
-    }
-    if (!readOnly.isUndefined() && !readOnly.isBool()) {
-        *why = QStringLiteral("\"readOnly\" is not true or false");
-        return false;
-    }
-    entry->readOnly = access == QJsonValue(QStringLiteral("ro")) || readOnly.toBool(false);
 
     const bool text = entry->type == DataType::String;
     const QJsonValue elements = object.value(QStringLiteral("elements"));
@@ -262,29 +353,13 @@ bool entryFromJson(const QJsonObject &object, Catalogue::Names names, CatalogueE
         || !textOf(object, QStringLiteral("description"), &entry->description, why))
         return false;
 
-    for (const char *key : {"min", "max"}) {
-        const QString k = QString::fromLatin1(key);
-        if (object.value(k).isUndefined())
-            continue;
-        double bound = 0;
-        if (text) {
-            *why = QStringLiteral("bad range: a STRING has no \"%1\"").arg(k);
-            return false;
-        }
-        if (!numberOf(object, k, entry->type, &bound, why)) {
-            *why = QStringLiteral("bad range: ") + *why;
-            return false;
-        }
-        (k == QLatin1String("min") ? entry->min : entry->max) = bound;
-    }
-    if (entry->min && entry->max && *entry->min > *entry->max) {
-        *why = QStringLiteral("bad range: \"min\" %1 lies above \"max\" %2")
-                   .arg(CatalogueEntry::numberText(*entry->min),
-                        CatalogueEntry::numberText(*entry->max));
+    if (!rangeOf(object, entry, why))
         return false;
-    }
     const QJsonValue value = object.value(QStringLiteral("value"));
-    return text ? textStart(value, entry, why) : numericStart(value, entry, why);
+    if (!(text ? textStart(value, entry, why) : numericStart(value, entry, why)))
+        return false;
+    return identityFits(*entry, why)
+           && (use == Catalogue::Use::Simulator || readableRange(*entry, why));
 }
 
 QString duplicateOf(const CatalogueEntry &entry, int index, const QHash<QString, int> &byName,
@@ -336,6 +411,9 @@ QString CatalogueEntry::rangeText() const
 
 QString CatalogueEntry::numberText(double value)
 {
+    // Whole numbers as the integer types have them: -1000000, not -1e+06.
+    if (std::floor(value) == value && std::fabs(value) < 1e15)
+        return QString::number(qint64(value));
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
@@ -348,14 +426,14 @@ bool Catalogue::load(const QString &path, Catalogue *catalogue, QString *error)
         return false;
     }
     Catalogue loaded;
-    if (!fromJson(file.readAll(), source, Names::Required, &loaded, error))
+    if (!fromJson(file.readAll(), source, Use::Tools, &loaded, error))
         return false;
     loaded.path = path;
     *catalogue = loaded;
     return true;
 }
 
-bool Catalogue::fromJson(const QByteArray &json, const QString &source, Names names,
+bool Catalogue::fromJson(const QByteArray &json, const QString &source, Use use,
                          Catalogue *catalogue, QString *error)
 {
     auto refuse = [&](const QString &why) {
@@ -401,7 +479,7 @@ bool Catalogue::fromJson(const QByteArray &json, const QString &source, Names na
         QString why;
         if (!items.at(i).isObject())
             why = QStringLiteral("not an object");
-        else if (entryFromJson(items.at(i).toObject(), names, &entry, &why))
+        else if (entryFromJson(items.at(i).toObject(), use, &entry, &why))
             why = duplicateOf(entry, i, byName, byNumber);
         if (!why.isEmpty())
             return refuse(QStringLiteral("entry %1%2: %3")

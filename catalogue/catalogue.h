@@ -12,7 +12,8 @@
 // Every entry is checked; the first fault refuses the whole file with a message that
 // names the file, the entry (index and name) and the cause: an unknown key, a bad or
 // duplicate name or number, an unknown type, a bad range, a value that does not fit its
-// type or lies outside the range.
+// type or lies outside the range, an "identity" on an array or a parameter with write
+// access, a STRING start text longer than one telegram carries.
 #ifndef LUSTBUS_CATALOGUE_H
 #define LUSTBUS_CATALOGUE_H
 
@@ -27,13 +28,16 @@ namespace LustBus {
 class Catalogue
 {
 public:
-    // A catalogue names every parameter; the simulator's bare tables need not.
-    enum class Names { Required, Optional };
+    // What a file is for. The tools read and write through a catalogue: every entry has
+    // a name, and a simple INT32Q16 has a "min" of 0 or more, as the driver cannot read
+    // it below 0. A simulator's table only serves its values: names are optional, and
+    // any value of the type goes.
+    enum class Use { Tools, Simulator };
 
     // "catalogue \"PATH\": ..." in error when the file does not open or is refused.
     static bool load(const QString &path, Catalogue *catalogue, QString *error);
     // source starts every message ("parameter table", "catalogue \"PATH\"").
-    static bool fromJson(const QByteArray &json, const QString &source, Names names,
+    static bool fromJson(const QByteArray &json, const QString &source, Use use,
                          Catalogue *catalogue, QString *error);
 
     const CatalogueEntry *find(const QString &name) const;

@@ -23,6 +23,7 @@ struct CatalogueEntry
     int elements = 0; //!< 0: a simple parameter; above: an array ("70" telegrams)
     QString unit;
     bool readOnly = false;
+    bool identity = false; //!< part of what tells this drive from another (read-only, simple)
     std::optional<double> min;
     std::optional<double> max;
     QString description;

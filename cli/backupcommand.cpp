@@ -6,11 +6,11 @@
 #include "exitstatus.h"
 #include "parameterset.h"
 #include "progressbar.h"
+#include "setfile.h"
 
 #include <QtCore/QDateTime>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
-#include <QtCore/QSaveFile>
 
 QString BackupCommand::summary() const
 {
@@ -29,7 +29,15 @@ QString BackupCommand::description() const
         "A parameter that cannot be read is listed on stderr and in the set with the\n"
         "driver's error text, the set is marked incomplete (\"complete\": false) and backup\n"
         "exits with 1; the set is written all the same. diff compares sets, restore writes\n"
-        "one back.");
+        "one back.\n"
+        "\n"
+        "-o FILE takes only a complete set: an incomplete one goes to FILE.partial (and\n"
+        "backup says so), so that it never replaces a complete set. Neither replaces a\n"
+        "file that is not a parameter set (an empty file aside): backup refuses before it\n"
+        "reads anything. --force lifts both rules. The set goes to a temporary file in the\n"
+        "same folder, which is synced to disk and renamed over FILE: an interrupted or\n"
+        "failed backup leaves FILE as it was. A device or a pipe (/dev/null) is written\n"
+        "into.");
 }
 
 QString BackupCommand::epilogue() const
@@ -38,7 +46,8 @@ QString BackupCommand::epilogue() const
                "With --json and -o, stdout carries one object: file, drive, catalogue, station,\n"
                "parameters (how many), failed (the names) and complete. Without -o the set\n"
                "itself is that object; on a failure it also has \"error\" and \"exit\", which\n"
-               "diff and restore pass over. -o replaces FILE only once the set is whole.\n"
+               "diff and restore pass over; file names the file written (FILE.partial for\n"
+               "an incomplete set).\n"
                "\n")
            + linkNotes()
            + QStringLiteral("\n"
@@ -54,6 +63,10 @@ QList<QCommandLineOption> BackupCommand::options() const
         QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
                            QStringLiteral("Writes the set to FILE instead of standard output."),
                            QStringLiteral("FILE")),
+        QCommandLineOption(QStringLiteral("force"),
+                           QStringLiteral("With -o: writes an incomplete set to FILE all the "
+                                          "same, and replaces a FILE that is no parameter "
+                                          "set.")),
         QCommandLineOption(QStringLiteral("json"),
                            QStringLiteral("Prints one JSON object: what was saved, or error and "
                                           "exit (see below).")),
@@ -70,6 +83,12 @@ int BackupCommand::run(const QCommandLineParser &parser)
     const bool json = parser.isSet(QStringLiteral("json"));
     if (parser.isSet(QStringLiteral("output")) && output.isEmpty())
         return usageError(QStringLiteral("bad -o '': expected a file name"));
+    if (parser.isSet(QStringLiteral("force")) && output.isEmpty())
+        return usageError(QStringLiteral("--force goes with -o"));
+    QString error;
+    if (!output.isEmpty() && !parser.isSet(QStringLiteral("force"))
+        && !SetFile::mayReplace(output, &error))
+        return usageError(error);
     if (!openLink(&status))
         return status;
 
@@ -103,38 +122,13 @@ int BackupCommand::run(const QCommandLineParser &parser)
     }
     progress.clear();
 
-    QJsonObject document = set.toJson();
     const QString message = QStringLiteral("%1 of %2 parameters could not be read; the set is "
                                            "marked incomplete")
                                 .arg(failed.size())
                                 .arg(catalogue.entries.size());
-    if (!output.isEmpty()) {
-        QSaveFile file(output);
-        const QByteArray bytes = QJsonDocument(document).toJson();
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
-            || !file.commit())
-            return failure(ExitOutputError,
-                           QStringLiteral("cannot write %1: %2").arg(output, file.errorString()));
-        const QJsonObject summary{{QStringLiteral("file"), output},
-                                  {QStringLiteral("drive"), set.drive},
-                                  {QStringLiteral("catalogue"), set.catalogue},
-                                  {QStringLiteral("station"), set.station},
-                                  {QStringLiteral("parameters"), int(set.values.size())},
-                                  {QStringLiteral("failed"), QJsonArray::fromStringList(failed)},
-                                  {QStringLiteral("complete"), failed.isEmpty()}};
-        if (!json)
-            printStatistics();
-        if (!failed.isEmpty()) {
-            addJsonFields(summary);
-            return failure(ExitDriverError, message);
-        }
-        if (json)
-            Console::out() << QJsonDocument(summary).toJson(QJsonDocument::Compact) << '\n';
-        Console::err() << "lustbus backup: " << set.values.size() << " parameters of "
-                       << set.catalogue << " from station " << set.station << " saved to "
-                       << output << Qt::endl;
-        return ExitSuccess;
-    }
+    if (!output.isEmpty())
+        return save(set, failed, message, output, parser.isSet(QStringLiteral("force")), json);
+    QJsonObject document = set.toJson();
     if (!json)
         printStatistics();
     if (!failed.isEmpty() && json) {
@@ -146,4 +140,36 @@ int BackupCommand::run(const QCommandLineParser &parser)
                                                           : QJsonDocument::Indented)
                    << (json ? "\n" : "");
     return failed.isEmpty() ? ExitSuccess : failure(ExitDriverError, message);
+}
+
+int BackupCommand::save(const ParameterSet &set, const QStringList &failed, QString message,
+                        const QString &output, bool force, bool json)
+{
+    const QString file = SetFile::target(output, failed.isEmpty(), force);
+    QString error;
+    if (!SetFile::write(file, QJsonDocument(set.toJson()).toJson(), &error))
+        return failure(ExitOutputError, error);
+    const QJsonObject summary{{QStringLiteral("file"), file},
+                              {QStringLiteral("drive"), set.drive},
+                              {QStringLiteral("catalogue"), set.catalogue},
+                              {QStringLiteral("station"), set.station},
+                              {QStringLiteral("parameters"), int(set.values.size())},
+                              {QStringLiteral("failed"), QJsonArray::fromStringList(failed)},
+                              {QStringLiteral("complete"), failed.isEmpty()}};
+    if (!json)
+        printStatistics();
+    if (!failed.isEmpty()) {
+        if (file != output)
+            message += QStringLiteral(" and saved to %1, as -o %2 takes only a complete set "
+                                      "(--force writes it to %2)")
+                           .arg(file, output);
+        addJsonFields(summary);
+        return failure(ExitDriverError, message);
+    }
+    if (json)
+        Console::out() << QJsonDocument(summary).toJson(QJsonDocument::Compact) << '\n';
+    Console::err() << "lustbus backup: " << set.values.size() << " parameters of "
+                   << set.catalogue << " from station " << set.station << " saved to " << file
+                   << Qt::endl;
+    return ExitSuccess;
 }

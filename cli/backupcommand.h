@@ -5,6 +5,8 @@
 
 #include "linkcommand.h"
 
+class ParameterSet;
+
 class BackupCommand : public LinkCommand
 {
 public:
@@ -14,6 +16,12 @@ public:
     QString epilogue() const override;
     QList<QCommandLineOption> options() const override;
     int run(const QCommandLineParser &parser) override;
+
+private:
+    // Writes set to -o output (see SetFile) and says so; failed names the parameters
+    // that could not be read, message says how many. The exit status.
+    int save(const ParameterSet &set, const QStringList &failed, QString message,
+             const QString &output, bool force, bool json);
 };
 
 #endif // LUSTBUS_BACKUPCOMMAND_H

@@ -1,7 +1,6 @@
 #include "catalogueaccess.h"
 
 #include "nameaddress.h"
-#include "valuetext.h"
 
 using LustBus::CatalogueEntry;
 using LustBus::DataType;
@@ -61,12 +60,9 @@ CatalogueAccess::Outcome CatalogueAccess::read(const CatalogueEntry &entry, QByt
         const Outcome outcome = finish(m_driver.hasError(), error);
         if (outcome != Done)
             return outcome;
-        if (run.isAtInt32Q16Clamp(part)) {
-            *error = QStringLiteral("read %1> %2 is where the driver's simple INT32Q16 read "
-                                    "stops: the servo's value (a negative one) cannot be read")
-                         .arg(run.text, ValueText::format(entry.type, part, false));
+        *error = run.int32Q16ClampError(part);
+        if (!error->isEmpty())
             return Failed;
-        }
         const quint64 expected = entry.isArray() ? run.count * hostWidth(entry.type)
                                                  : quint64(hostWidth(entry.type));
         if (entry.type != DataType::String && quint64(part.size()) != expected) {

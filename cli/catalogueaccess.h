@@ -3,9 +3,9 @@
 // form, an array in runs of as many elements as one request carries (RequestAddress::
 // elementsPerRequest), so that nothing is asked for twice.
 //
-// A simple INT32Q16 read that comes back at 32768.00 counts as failed: that is where
-// the driver's signed parse of the reply stops, so the servo's value (a negative one)
-// is not what came back, and writing it back would change the drive.
+// A simple INT32Q16 read that comes back at 32768.00 counts as failed (see
+// RequestAddress::int32Q16ClampError): the servo's value (a negative one) is not what
+// came back, and writing it back would change the drive.
 #ifndef LUSTBUS_CATALOGUEACCESS_H
 #define LUSTBUS_CATALOGUEACCESS_H
 

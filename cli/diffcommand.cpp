@@ -13,8 +13,21 @@
 
 namespace {
 
-// As diff(1): the two differ. Bad input is ExitUsageError (2), as there.
+// As diff(1): 1 the two differ, 2 trouble: bad input (ExitUsageError), a link that did
+// not open, or a parameter that a read did not give, so that equal or not is unknown.
 constexpr int ExitDifferent = 1;
+constexpr int ExitTrouble = 2;
+
+// The names of the parameters that set holds an error of instead of a value.
+QStringList withoutValue(const ParameterSet &set)
+{
+    QStringList names;
+    for (const ParameterSet::Value &value : set.values) {
+        if (!value.error.isEmpty())
+            names.append(value.name);
+    }
+    return names;
+}
 
 } // namespace
 
@@ -30,10 +43,13 @@ QString DiffCommand::description() const
         "--live the set A with the values the drive holds now, read through the catalogue\n"
         "(--catalogue FILE or $LUSTBUS_CATALOGUE). Prints one line per difference, with both\n"
         "values and the unit: NAME: A -> B, an array element by element (NAME[I]). A\n"
-        "parameter that only one side has, or that could not be read, differs too.\n"
+        "parameter that only one side has, or that a side could not read, is listed too.\n"
         "\n"
-        "Exit status as diff(1): 0 the two are equal, 1 they differ, 2 bad input (a set or\n"
-        "catalogue that does not load, a usage error); 3 the link did not open.");
+        "Exit status as diff(1), in place of the 1 to 3 below: 0 the two are equal, 1 they\n"
+        "differ, 2 trouble: bad input (a set or catalogue that does not load, a usage\n"
+        "error), a plugin or link that does not open, or a parameter that a read did not\n"
+        "give (a live read that failed, or one that a set holds an error of), as equal or\n"
+        "not is then unknown; the differences are listed all the same.");
 }
 
 QList<Command::Argument> DiffCommand::arguments() const
@@ -52,7 +68,8 @@ QString DiffCommand::epilogue() const
                "\n"
                "--json prints one object: a and b (what was compared), equal, and differences,\n"
                "each with name, index (of an array element), unit, and the values a and b\n"
-               "(null where a side has none, with aError or bError when it could not be read).\n"
+               "(null where a side has none, with aError or bError when it could not be read);\n"
+               "on trouble also error and exit.\n"
                "\n")
            + linkNotes()
            + QStringLiteral("\n"
@@ -78,7 +95,13 @@ QList<QCommandLineOption> DiffCommand::options() const
     return list + LinkOptions::options();
 }
 
-bool DiffCommand::readLive(const ParameterSet &set, bool force, ParameterSet *live, int *status)
+int DiffCommand::environmentStatus() const
+{
+    return ExitTrouble;
+}
+
+bool DiffCommand::readLive(const ParameterSet &set, bool force, ParameterSet *live,
+                           QStringList *failed, int *status)
 {
     const QString mismatch = set.catalogueMismatch(m_catalogue);
     if (!mismatch.isEmpty() && !force) {
@@ -104,11 +127,14 @@ bool DiffCommand::readLive(const ParameterSet &set, bool force, ParameterSet *li
         }
         progress.show(i, entry->name);
         ParameterSet::Value value = ParameterSet::describe(*entry);
-        if (access.read(*entry, &value.host, &value.error) == CatalogueAccess::Stopped) {
+        const CatalogueAccess::Outcome outcome = access.read(*entry, &value.host, &value.error);
+        if (outcome == CatalogueAccess::Stopped) {
             progress.clear();
             *status = signalExit();
             return false;
         }
+        if (outcome == CatalogueAccess::Failed)
+            failed->append(entry->name);
         live->values.append(value);
     }
     return true;
@@ -137,26 +163,46 @@ int DiffCommand::run(const QCommandLineParser &parser)
         return usageError(error);
     const QString bName = liveSide ? QStringLiteral("live") : files.at(1);
     addJsonFields({{QStringLiteral("a"), files.at(0)}, {QStringLiteral("b"), bName}});
-    if (liveSide && !readLive(a, parser.isSet(QStringLiteral("force")), &b, &status))
+    QStringList unread = withoutValue(a);
+    QStringList failed;
+    if (liveSide && !readLive(a, parser.isSet(QStringLiteral("force")), &b, &failed, &status))
         return status;
-
-    const QList<SetComparison::Difference> differences = SetComparison::compare(a, b);
+    unread += liveSide ? failed : withoutValue(b);
+    unread.removeDuplicates();
     if (liveSide && !parser.isSet(QStringLiteral("json")))
         printStatistics();
-    if (parser.isSet(QStringLiteral("json"))) {
+    return report(a, files.at(0), b, bName, unread, parser.isSet(QStringLiteral("json")));
+}
+
+int DiffCommand::report(const ParameterSet &a, const QString &aName, const ParameterSet &b,
+                        const QString &bName, const QStringList &unread, bool json)
+{
+    const QList<SetComparison::Difference> differences = SetComparison::compare(a, b);
+    const QString trouble =
+        QStringLiteral("could not compare %1 parameter%2, as a read failed: %3")
+            .arg(unread.size())
+            .arg(unread.size() == 1 ? QString() : QStringLiteral("s"))
+            .arg(unread.join(QLatin1String(", ")));
+    if (json) {
         QJsonArray list;
         for (const SetComparison::Difference &difference : differences)
             list.append(difference.json);
-        QJsonObject object{{QStringLiteral("a"), files.at(0)},
+        QJsonObject object{{QStringLiteral("a"), aName},
                            {QStringLiteral("b"), bName},
                            {QStringLiteral("equal"), differences.isEmpty()},
                            {QStringLiteral("differences"), list}};
-        if (liveSide && m_options.stats)
+        if (m_options.stats)
             object.insert(QStringLiteral("stats"), statisticsJson());
+        if (!unread.isEmpty()) {
+            addJsonFields(object);
+            return failure(ExitTrouble, trouble);
+        }
         Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
     } else {
         for (const SetComparison::Difference &difference : differences)
             Console::out() << SetComparison::line(difference) << '\n';
+        if (!unread.isEmpty())
+            return failure(ExitTrouble, trouble);
     }
     return differences.isEmpty() ? ExitSuccess : ExitDifferent;
 }

@@ -18,9 +18,18 @@ public:
     QList<QCommandLineOption> options() const override;
     int run(const QCommandLineParser &parser) override;
 
+protected:
+    int environmentStatus() const override;
+
 private:
-    // The drive's values of the parameters in set, as a set; false with the status.
-    bool readLive(const ParameterSet &set, bool force, ParameterSet *live, int *status);
+    // The drive's values of the parameters in set, as a set, and the names of those whose
+    // read failed; false with the status.
+    bool readLive(const ParameterSet &set, bool force, ParameterSet *live, QStringList *failed,
+                  int *status);
+    // Prints what differs between a and b, named aName and bName; unread names the
+    // parameters that a read did not give. The exit status.
+    int report(const ParameterSet &a, const QString &aName, const ParameterSet &b,
+               const QString &bName, const QStringList &unread, bool json);
 };
 
 #endif // LUSTBUS_DIFFCOMMAND_H

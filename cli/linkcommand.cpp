@@ -76,7 +76,7 @@ bool LinkCommand::openLink(int *status)
         return false;
     }
     if (!m_plugin.load(m_options.pluginPath)) {
-        *status = failure(ExitEnvironment, m_plugin.errorString());
+        *status = failure(environmentStatus(), m_plugin.errorString());
         return false;
     }
     std::unique_ptr<ProtocolSettings> defaults(driver().defaultProtocolSettings());
@@ -85,7 +85,7 @@ bool LinkCommand::openLink(int *status)
         m_factory.setSimulatorTable(LustBusSim::ParameterTable::fromCatalogue(m_catalogue));
     QString error;
     if (!m_factory.open(m_options, &error)) {
-        *status = failure(ExitEnvironment, error);
+        *status = failure(environmentStatus(), error);
         return false;
     }
     // Until here a signal ends the program as it always does; from here on a request

@@ -7,6 +7,7 @@
 #include "catalogue.h"
 #include "command.h"
 #include "driverplugin.h"
+#include "exitstatus.h"
 #include "linkfactory.h"
 #include "linkoptions.h"
 #include "stopsignals.h"
@@ -24,6 +25,8 @@ protected:
 
     // What the command takes of the link options besides the link (LinkOptions::Use).
     virtual int linkUses() const { return LinkOptions::AllUses; }
+    // The exit status when the plugin does not load or the link does not open.
+    virtual int environmentStatus() const { return ExitEnvironment; }
 
     // Step 1, before anything is loaded: false after a usage error (status set).
     bool readLinkOptions(const QCommandLineParser &parser, int *status);

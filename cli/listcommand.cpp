@@ -58,9 +58,9 @@ QString ListCommand::epilogue() const
     return QStringLiteral(
                "--json prints one object: drive, version, catalogue (the file name), sha256\n"
                "(of the file) and parameters, each with name, number, type, elements, unit,\n"
-               "access, min, max and description where given, and with --values its value or\n"
-               "the driver's error. list --values exits with 1 when a parameter could not be\n"
-               "read.\n"
+               "access, identity, min, max and description where given, and with --values its\n"
+               "value or the driver's error. list --values exits with 1 when a parameter could\n"
+               "not be read.\n"
                "\n")
            + linkNotes()
            + QStringLiteral("\n"
@@ -95,6 +95,8 @@ QJsonObject ListCommand::entryJson(const CatalogueEntry &entry)
         object.insert(QStringLiteral("elements"), entry.elements);
     if (!entry.unit.isEmpty())
         object.insert(QStringLiteral("unit"), entry.unit);
+    if (entry.identity)
+        object.insert(QStringLiteral("identity"), true);
     if (entry.min)
         object.insert(QStringLiteral("min"), *entry.min);
     if (entry.max)

@@ -25,7 +25,11 @@ QString ReadCommand::description() const
         "the value decoded by its data type: INT8 to USIGN32 in decimal, FLOAT32 as a\n"
         "float, FIXPT16 and INT32Q16 (hundredths) with two decimal places, STRING as\n"
         "text, element reads as a list \"a, b, c\", bit reads as 0/1 digits, LOWEST BIT\n"
-        "FIRST (\"1000\" means only the first bit read is set).");
+        "FIRST (\"1000\" means only the first bit read is set).\n"
+        "\n"
+        "A simple INT32Q16 read that comes back as 32768.00 fails (exit 1), --hex too:\n"
+        "the driver's read stops there, and a negative value reads as that as well. The\n"
+        "elements of an array (TYPE:PARAM:INDEX) are read with their sign.");
 }
 
 QList<Command::Argument> ReadCommand::arguments() const
@@ -163,14 +167,10 @@ int ReadCommand::run(const QCommandLineParser &parser)
         printStatistics();
     if (failed)
         return failure(ExitDriverError, driver().errorText());
-    if (address.isAtInt32Q16Clamp(host))
-        Console::err() << "lustbus read: note: " << ValueText::format(address.type, host, false)
-                       << " is as far as a simple INT32Q16 read goes: the driver reads the "
-                          "value as a signed number that stops at 2147483647, so a negative "
-                          "value cannot be read through a simple address; the element form, "
-                          "such as "
-                       << address.text << ":0, reads an array parameter's elements exactly"
-                       << Qt::endl;
+    // Not a value: in any form, --hex too, it would pass for one.
+    const QString clamp = address.int32Q16ClampError(host);
+    if (!clamp.isEmpty())
+        return failure(ExitDriverError, clamp);
     if (json) {
         QJsonObject object = address.toJson();
         insertJsonValue(address, host, &object);

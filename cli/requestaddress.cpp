@@ -1,6 +1,7 @@
 #include "requestaddress.h"
 
 #include "addresscheck.h"
+#include "valuetext.h"
 
 #include <QtCore/QtEndian>
 
@@ -243,11 +244,16 @@ int RequestAddress::elementsPerRequest(DataType type)
     return MaxElementBytes / kindWidth(LustBus::dataTypeInfo(type).elementKind);
 }
 
-bool RequestAddress::isAtInt32Q16Clamp(const QByteArray &host) const
+QString RequestAddress::int32Q16ClampError(const QByteArray &host) const
 {
     if (type != DataType::Int32Q16 || hasIndex() || bitForm || host.size() != 4)
-        return false;
+        return QString();
     // The host value of raw 0x7FFFFFFF, where the driver's signed parse of the reply stops.
     const qint32 clamp = LustBus::int32Q16HostValue(std::numeric_limits<qint32>::max());
-    return qFromLittleEndian<qint32>(host.constData()) == clamp;
+    if (qFromLittleEndian<qint32>(host.constData()) != clamp)
+        return QString();
+    return QStringLiteral("read %1> %2 is where the driver's simple INT32Q16 read stops: the "
+                          "servo's value (a negative one) cannot be read through a simple "
+                          "address")
+        .arg(text, ValueText::format(type, host, false));
 }

@@ -75,9 +75,10 @@ public:
     QString unitSuffix() const { return unit.isEmpty() ? QString() : QLatin1Char(' ') + unit; }
 
     bool hasIndex() const { return parts.index >= 0; }
-    // Whether a simple INT32Q16 read came back as 32768.00, the most the driver's
-    // signed parse of the reply gives: a negative value reads as that too.
-    bool isAtInt32Q16Clamp(const QByteArray &host) const;
+    // When a simple INT32Q16 read came back as 32768.00, the most the driver's signed
+    // parse of the reply gives (a negative value reads as that too), the read's error
+    // text: "read INT32Q16:18> 32768.00 is where ..."; else empty.
+    QString int32Q16ClampError(const QByteArray &host) const;
     // Whether the value is shown and parsed as a list: element addresses and counts
     // above one element.
     bool isList() const;

@@ -42,6 +42,31 @@ QString outsideRange(const CatalogueEntry &entry, const ParameterSet::Value &val
              entry.rangeText());
 }
 
+// Why set is no set to restore without --partial: one that lacks values, or holds
+// none; empty when it is whole.
+QString lacksValues(const ParameterSet &set)
+{
+    if (set.values.isEmpty())
+        return QStringLiteral("%1 holds no parameter to restore").arg(set.path);
+    QStringList missing;
+    for (const ParameterSet::Value &value : set.values) {
+        if (!value.error.isEmpty())
+            missing.append(value.name);
+    }
+    if (missing.size() == set.values.size())
+        return QStringLiteral("%1 holds no value to restore (%2 parameters, none read)")
+            .arg(set.path)
+            .arg(set.values.size());
+    if (missing.isEmpty())
+        return QString();
+    return QStringLiteral("%1 is incomplete: %2 of %3 parameters have no value (%4); "
+                          "--partial restores the others")
+        .arg(set.path)
+        .arg(missing.size())
+        .arg(set.values.size())
+        .arg(missing.join(QLatin1String(", ")));
+}
+
 } // namespace
 
 QString RestoreCommand::summary() const
@@ -61,8 +86,13 @@ QString RestoreCommand::description() const
         "as the set does. A value outside the catalogue's min and max is not written.\n"
         "\n"
         "A set made with another catalogue (by the catalogue's SHA-256) is refused unless\n"
-        "--force, which restores it by name. restore exits with 1 when a read, write or read\n"
-        "back failed.");
+        "--force, which restores it by name. An incomplete set (backup could not read it\n"
+        "whole) or one without values is refused unless --partial.\n"
+        "\n"
+        "restore exits with 1 when a read, write or read back failed, and when nothing was\n"
+        "restored: no parameter ended written or unchanged (all skipped, or read-only and\n"
+        "different). A drive that holds the set already (all unchanged) is success: nothing\n"
+        "needed writing.");
 }
 
 QList<Command::Argument> RestoreCommand::arguments() const
@@ -93,6 +123,9 @@ QList<QCommandLineOption> RestoreCommand::options() const
         QCommandLineOption(QStringLiteral("force"),
                            QStringLiteral("Restores a set made with another catalogue, by "
                                           "name.")),
+        QCommandLineOption(QStringLiteral("partial"),
+                           QStringLiteral("Restores an incomplete set: the parameters it holds "
+                                          "values of.")),
         CatalogueOption::option(),
         QCommandLineOption(QStringLiteral("json"),
                            QStringLiteral("Prints one JSON object: every parameter's outcome; "
@@ -117,6 +150,8 @@ int RestoreCommand::run(const QCommandLineParser &parser)
     const QString mismatch = set.catalogueMismatch(m_catalogue);
     if (!mismatch.isEmpty() && !parser.isSet(QStringLiteral("force")))
         return usageError(mismatch + QStringLiteral("; --force restores it by name"));
+    if (!parser.isSet(QStringLiteral("partial")) && !(error = lacksValues(set)).isEmpty())
+        return usageError(error);
     if (!openLink(&status))
         return status;
 
@@ -207,9 +242,14 @@ int RestoreCommand::run(const QCommandLineParser &parser)
         object.insert(QStringLiteral("stats"), statisticsJson());
     if (!json)
         printStatistics();
-    if (counts.value(Failed) > 0) {
+    // All unchanged is success: the drive holds the set. Nothing written or unchanged
+    // is not: the drive is not known to hold any of it.
+    const bool nothing = counts.value(Written) + counts.value(Unchanged)
+                             + counts.value(WouldWrite) == 0;
+    if (counts.value(Failed) > 0 || nothing) {
         addJsonFields(object);
-        return failure(ExitDriverError, summary);
+        return failure(ExitDriverError,
+                       summary + (nothing ? QStringLiteral("; nothing restored") : QString()));
     }
     if (json)
         Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';

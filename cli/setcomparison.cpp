@@ -67,10 +67,10 @@ QList<SetComparison::Difference> SetComparison::compare(const ParameterSet &a,
     QList<Difference> differences;
     for (const ParameterSet::Value &va : a.values) {
         const ParameterSet::Value *vb = b.find(va.name);
+        // Without a value on a side, equal is unknown: listed, even with one error on both.
         if (!vb || !va.error.isEmpty() || !vb->error.isEmpty()) {
-            if (!vb || va.error != vb->error || va.host != vb->host)
-                differences.append(difference(va.name, -1, &va, va.host, vb,
-                                              vb ? vb->host : QByteArray(), va.isArray()));
+            differences.append(difference(va.name, -1, &va, va.host, vb,
+                                          vb ? vb->host : QByteArray(), va.isArray()));
             continue;
         }
         if (va.number != vb->number || va.type != vb->type || va.elements != vb->elements) {

@@ -1,6 +1,6 @@
 // What differs between two parameter sets, compared by name: a value (an array element
-// by element), a parameter only one side has or could not read, one whose number,
-// type or elements differ between the sides.
+// by element), a parameter only one side has or that a side could not read (both
+// sides too), one whose number, type or elements differ between the sides.
 #ifndef LUSTBUS_SETCOMPARISON_H
 #define LUSTBUS_SETCOMPARISON_H
 

@@ -14,10 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, size_t size)
     const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char *>(data),
                                                      int(size));
     QString error;
-    for (LustBus::Catalogue::Names names :
-         {LustBus::Catalogue::Names::Required, LustBus::Catalogue::Names::Optional}) {
+    for (LustBus::Catalogue::Use use :
+         {LustBus::Catalogue::Use::Tools, LustBus::Catalogue::Use::Simulator}) {
         LustBus::Catalogue catalogue;
-        if (!LustBus::Catalogue::fromJson(input, QStringLiteral("fuzz"), names, &catalogue,
+        if (!LustBus::Catalogue::fromJson(input, QStringLiteral("fuzz"), use, &catalogue,
                                           &error)) {
             if (error.isEmpty())
                 std::abort();

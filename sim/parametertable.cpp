@@ -90,7 +90,7 @@ bool ParameterTable::fromJson(const QByteArray &json, const QString &source,
                               ParameterTable *table, QString *error)
 {
     LustBus::Catalogue catalogue;
-    if (!LustBus::Catalogue::fromJson(json, source, LustBus::Catalogue::Names::Optional,
+    if (!LustBus::Catalogue::fromJson(json, source, LustBus::Catalogue::Use::Simulator,
                                       &catalogue, error))
         return false;
     *table = fromCatalogue(catalogue);

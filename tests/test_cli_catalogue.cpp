@@ -5,14 +5,20 @@
 
 #include "cliprocess.h"
 
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
 #include <QtCore/QFile>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QTemporaryDir>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QString SampleCatalogue = QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE);
+// speed_setpoint's error in a set that a silent station gave.
+const QString NoResponse = QStringLiteral("read INT16:12> no response");
 
 // path, with content written to it: a catalogue or a parameter set.
 QString written(const QString &path, const QByteArray &content)
@@ -49,18 +55,40 @@ TEST(Catalogue, EachFaultIsRefusedWithTheFileTheEntryAndTheCause)
          R"(entry 0 ("speed"): "type" "WORD" is not a data type: INT8, USIGN8)"},
         {'c', R"({"name": "speed", "number": 12, "type": "INT16", "access": "w"})",
          R"("access" is not "rw" or "ro")"},
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "access": "rw", "readOnly": true})",
+         R"(entry 0 ("speed"): "access" "rw" and "readOnly" true contradict; give one)"},
+        {'c', R"({"name": "speed", "number": 12, "type": "INT16", "access": "ro", "readOnly": true})",
+         R"("access" "ro" and "readOnly" true say the same; give one)"},
         {'c', R"({"name": "speed", "number": 12, "type": "INT16", "min": 5, "max": 1})",
          R"(entry 0 ("speed"): bad range: "min" 5 lies above "max" 1)"},
         {'c', R"({"name": "speed", "number": 12, "type": "INT16", "max": 40000})",
          R"(bad range: "max" 40000 does not fit INT16)"},
         {'c', R"({"name": "speed", "number": 12, "type": "INT16", "min": 0, "max": 10, "value": 11})",
          R"(entry 0 ("speed"): "value" 11 lies outside the range 0 to 10)"},
+        {'c', R"({"name": "target", "number": 14, "type": "INT32", "min": -1000000, "max": 1000000,
+                  "value": 2000000})",
+         R"("value" 2000000 lies outside the range -1000000 to 1000000)"},
+        {'c', R"({"name": "label", "number": 19, "type": "STRING", "value": "%long"})",
+         R"(entry 0 ("label"): "value" of 801 characters is longer than the 800 that one )"
+         R"(telegram to parameter 19 carries)"},
+        {'c', R"({"name": "torque", "number": 18, "type": "INT32Q16", "max": 50})",
+         R"(entry 0 ("torque"): a simple INT32Q16 needs a "min" of 0 or more: the driver's )"
+         R"(read cannot give a negative value, which comes back as 32768.00)"},
+        {'c', R"({"name": "torque", "number": 18, "type": "INT32Q16", "min": -0.5, "value": 1})",
+         R"(a simple INT32Q16 needs a "min" of 0 or more)"},
         {'c', R"({"name": "gains", "number": 101, "type": "INT16", "elements": 3, "value": [1, 2.5, 3]})",
          R"(element 1 of "value": 2.5 is not a whole number, as INT16 needs)"},
         {'c', R"({"name": "gains", "number": 101, "type": "INT16", "elements": 8, "value": [1, 2]})",
          R"("value" has 2 elements, "elements" says 8)"},
         {'c', R"({"name": "label", "number": 19, "type": "STRING", "elements": 8})",
          R"(a STRING has no "elements")"},
+        {'c', R"({"name": "serial", "number": 22, "type": "USIGN32", "identity": true})",
+         R"(entry 0 ("serial"): "identity" goes on a read-only parameter ("access": "ro"))"},
+        {'c', R"({"name": "ids", "number": 9, "type": "USIGN8", "access": "ro", "identity": true,
+                  "value": [1, 2]})",
+         R"("identity" goes on a simple parameter, not on an array)"},
+        {'c', R"({"name": "serial", "number": 22, "type": "USIGN32", "identity": 1})",
+         R"("identity" is not true or false)"},
         {'s', "[]", "not a parameter set (no \"format\": \"lustbus parameter set\")"},
         {'s', R"({"name": "x", "number": 1, "type": "INT8", "value": 128})",
          R"(entry 0 ("x"): "value": bad INT8 value 128: expected an integer from -128 to 127)"},
@@ -74,7 +102,8 @@ TEST(Catalogue, EachFaultIsRefusedWithTheFileTheEntryAndTheCause)
     QTemporaryDir directory;
     for (const auto &fault : faults) {
         const bool set = fault.file == 's';
-        const QByteArray entries = QByteArray(fault.entries).replace("%1", ok);
+        const QByteArray entries =
+            QByteArray(fault.entries).replace("%1", ok).replace("%long", QByteArray(801, 'x'));
         const QString file = written(directory.filePath(QStringLiteral("drive.json")),
                                      entries == "{" || entries == "[]"
                                          ? entries
@@ -89,6 +118,20 @@ TEST(Catalogue, EachFaultIsRefusedWithTheFileTheEntryAndTheCause)
             << describe(r);
     }
     // From the environment the variable is named too: Cli.ALinkIsChosenNeverAssumed.
+
+    // The longest text a telegram carries is served and read back whole; an INT32Q16
+    // array takes negative values, as its elements are read with their sign (-2.5 as
+    // -2.49 by the driver's rounding).
+    const QString longest = QString(800, QLatin1Char('x'));
+    const QString file = written(directory.filePath(QStringLiteral("text.json")),
+        QStringLiteral(R"({"parameters": [{"name": "label", "number": 19, "type": "STRING",
+            "value": "%1"}, {"name": "torques", "number": 104, "type": "INT32Q16",
+            "elements": 2, "value": [-2.5, 1]}]})").arg(longest).toUtf8());
+    const Result r = expectRun(args("list --values --json --sim --catalogue") << file, 0);
+    const QJsonArray values = json(r.out).value(QLatin1String("parameters")).toArray();
+    EXPECT_EQ(values[0].toObject().value(QLatin1String("value")).toString(), longest);
+    EXPECT_EQ(compact(QJsonObject{{"v", values[1].toObject().value(QLatin1String("value"))}}),
+              compact(R"({"v": [-2.49, 1]})"));
 }
 
 // The sample catalogue on "lustbus simulate --catalogue": start values, NAK for "ro",
@@ -178,6 +221,11 @@ TEST(Catalogue, ListShowsTheCatalogueAndItsLiveValues)
                   "access":"rw","min":-3000,"max":3000,"value":-1234,
                   "description":"Speed the drive runs at in speed mode"})"));
     EXPECT_EQ(parameters[20].toObject().value(QLatin1String("value")).toArray().size(), 300);
+    QStringList identity;
+    for (const QJsonValue &parameter : parameters)
+        if (parameter.toObject().value(QLatin1String("identity")).toBool())
+            identity.append(parameter.toObject().value(QLatin1String("name")).toString());
+    EXPECT_EQ(identity.join(QLatin1Char(' ')).toStdString(), "firmware_version drive_type");
     // Each parameter once, the 300 bytes in two requests: 22 in all.
     EXPECT_EQ(object.value(QLatin1String("stats")).toObject().value(QLatin1String("stations"))
                   .toArray()[0].toObject().value(QLatin1String("requests")).toInt(), 22);
@@ -277,8 +325,8 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
 }
 
 // A parameter that cannot be read is listed with the driver's text and marks the set
-// incomplete (exit 1); restore skips it. The default table holds -2.5 in parameter 18,
-// which the driver's simple INT32Q16 read cannot give.
+// incomplete (exit 1); restore --partial skips it. The default table holds -2.5 in
+// parameter 18, which the driver's simple INT32Q16 read cannot give.
 TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
 {
     SimulatorProcess defaultTable(args("--pty"));
@@ -288,6 +336,10 @@ TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
     const Result r = expectRun(args("backup --json") + link, 1,
                                "torque_offset: read INT32Q16:18> 32768.00 is where the driver's "
                                "simple INT32Q16 read stops");
+    // Read by name, the same: no value and exit 1, never 32768.00 Nm.
+    expectRun(args("read torque_offset") + link, 1,
+              "lustbus read: read INT32Q16:18> 32768.00 is where the driver's simple INT32Q16 "
+              "read stops");
     const QJsonObject set = json(r.out);
     EXPECT_FALSE(set.value(QLatin1String("complete")).toBool());
     EXPECT_EQ(set.value(QLatin1String("exit")).toInt(), 1);
@@ -297,9 +349,199 @@ TEST(Catalogue, AFailedReadMakesTheSetIncomplete)
                     .value(QLatin1String("error")).toString().startsWith(QLatin1String("read INT32Q16:18> ")));
 
     const QString file = written(directory.filePath(QStringLiteral("incomplete.json")), r.out.toUtf8());
-    expectRun(args("restore") + QStringList{file} + link, 0, {},
+    expectRun(args("restore --partial") + QStringList{file} + link, 0, {},
               "torque_offset: skipped: the set holds no value (read INT32Q16:18> ");
-    expectRun(args("diff --live") + QStringList{file} + link, 0); // the same read fails on both sides
+    // The same read fails on both sides: equal or not is unknown.
+    expectRun(args("diff --live") + QStringList{file} + link, 2,
+              "could not compare 1 parameter, as a read failed: torque_offset");
+}
+
+// set with parameter index's "value" replaced by value, or by an "error" text.
+QByteArray edited(const QByteArray &set, int index, const char *key, const QJsonValue &value)
+{
+    QJsonObject root = QJsonDocument::fromJson(set).object();
+    QJsonArray parameters = root.value(QLatin1String("parameters")).toArray();
+    QJsonObject parameter = parameters[index].toObject();
+    parameter.remove(QStringLiteral("value"));
+    parameter.remove(QStringLiteral("error"));
+    parameter.insert(QLatin1String(key), value);
+    parameters[index] = parameter;
+    root.insert(QStringLiteral("parameters"), parameters);
+    return QJsonDocument(root).toJson();
+}
+
+// diff exits as diff(1): 0 equal, 1 different, 2 trouble, which includes a parameter
+// that a read did not give, now or at backup, and a link that does not open.
+TEST(Catalogue, DiffExitsAsDiff1)
+{
+    SimulatorProcess simulator(args("--pty --catalogue " LUSTBUS_SAMPLE_CATALOGUE));
+    ASSERT_FALSE(simulator.link().isEmpty());
+    QTemporaryDir directory;
+    const QStringList catalogue = args("--catalogue " LUSTBUS_SAMPLE_CATALOGUE);
+    const QStringList live = args("--live --timeout 300 --retries 0") + simulator.link()
+                             + catalogue;
+    const QString good = directory.filePath(QStringLiteral("good.json"));
+    expectRun(args("backup -o") << good << live.mid(1), 0);
+    QFile file(good);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray set = file.readAll();
+    const QString changed = written(directory.filePath(QStringLiteral("changed.json")),
+                                   edited(set, 2, "value", 1500)),
+                  partial = written(directory.filePath(QStringLiteral("partial.json")),
+                                    edited(set, 2, "error", NoResponse));
+    const struct { QStringList arguments; int exitCode; const char *out, *err; } runs[] = {
+        {{good, good}, 0, "", ""},
+        {{good, changed}, 1, "speed_setpoint: -1234 rpm -> 1500 rpm\n", ""},
+        {{good, partial}, 2, "speed_setpoint: -1234 rpm -> (read INT16:12> no response)\n",
+         "lustbus diff: could not compare 1 parameter, as a read failed: speed_setpoint"},
+        {{partial, partial}, 2,
+         "speed_setpoint: (read INT16:12> no response) -> (read INT16:12> no response)\n",
+         "could not compare 1 parameter"},
+        {QStringList{good} + live, 0, "", ""},
+        {QStringList{changed} + live, 1, "speed_setpoint: 1500 rpm -> -1234 rpm\n", ""},
+        {QStringList{good} + live + args("--station 2 --timeout 20"), 2, nullptr,
+         "could not compare 21 parameters, as a read failed: current_trim, brake_delay, "},
+        {QStringList{good} + args("--live --json --station 2 --timeout 20") + simulator.link()
+             + catalogue, 2, nullptr, "could not compare 21 parameters"},
+        {QStringList{good} + args("--live --port /dev/null/none") + catalogue, 2, "",
+         "/dev/null/none"},
+        {QStringList{good}, 2, "", "missing B"},
+    };
+    for (const auto &run : runs) {
+        const Result r = expectRun(QStringList{QStringLiteral("diff")} + run.arguments,
+                                   run.exitCode, QString::fromUtf8(run.err));
+        if (run.out) {
+            EXPECT_EQ(r.out.toStdString(), run.out) << describe(r);
+        }
+    }
+    const QJsonObject object = json(lustbus(QStringList{QStringLiteral("diff"), good}
+                                            + args("--live --json --station 2 --timeout 20")
+                                            + simulator.link() + catalogue).out);
+    EXPECT_EQ(object.value(QLatin1String("exit")).toInt(), 2);
+    EXPECT_FALSE(object.value(QLatin1String("equal")).toBool(true));
+    EXPECT_EQ(object.value(QLatin1String("differences")).toArray().size(), 21);
+}
+
+// What a file holds, as backup -o sees it.
+enum Held { None, Empty, Complete, Incomplete, Other };
+
+Held held(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return None;
+    const QByteArray bytes = file.readAll();
+    const QJsonObject set = QJsonDocument::fromJson(bytes).object();
+    if (bytes.isEmpty())
+        return Empty;
+    if (set.value(QLatin1String("format")) != QLatin1String("lustbus parameter set"))
+        return Other;
+    return set.value(QLatin1String("complete")).toBool() ? Complete : Incomplete;
+}
+
+// backup -o FILE never puts a worse file in the place of a better one: an incomplete
+// set goes to FILE.partial unless --force, a file that is no set stays unless --force,
+// and a write leaves no temporary file behind. Station 2 does not answer.
+TEST(Catalogue, ABackupNeverReplacesABetterFile)
+{
+    SimulatorProcess simulator(args("--pty --catalogue " LUSTBUS_SAMPLE_CATALOGUE));
+    ASSERT_FALSE(simulator.link().isEmpty());
+    const QStringList answering =
+        simulator.link() + args("--timeout 300 --retries 0 --catalogue " LUSTBUS_SAMPLE_CATALOGUE);
+    const QStringList silent = answering + args("--station 2 --timeout 20");
+    const QByteArray sets[] = {{}, {}, expectRun(args("backup") + answering, 0).out.toUtf8(),
+                               expectRun(args("backup") + silent, 1).out.toUtf8(), "notes\n"};
+    const char *saved = "lustbus backup: 21 of 21 parameters could not be read; the set is marked "
+                        "incomplete and saved to %1.partial, as -o %1 takes only a complete set "
+                        "(--force writes it to %1)";
+    const struct { Held before, partialBefore; bool silent; const char *force; int exitCode;
+                   const char *err; Held after, partial; } rows[] = {
+        {Complete, None, true, "", 1, saved, Complete, Incomplete},
+        {Complete, None, true, "--force", 1, "could not be read; the set is marked incomplete\n",
+         Incomplete, None},
+        {None, None, true, "", 1, saved, None, Incomplete},
+        {Incomplete, Incomplete, true, "", 1, saved, Incomplete, Incomplete},
+        {Incomplete, Incomplete, false, "", 0, "saved to %1\n", Complete, Incomplete},
+        {Empty, None, false, "", 0, "saved to %1\n", Complete, None},
+        {Other, None, true, "", 2, "parameter set \"%1\": not JSON: ", Other, None},
+        {None, Other, false, "", 2, "parameter set \"%1.partial\": not JSON: ", None, Other},
+        {Other, None, false, "--force", 0, "saved to %1\n", Complete, None},
+    };
+    for (const auto &row : rows) {
+        QTemporaryDir directory;
+        const QString file = directory.filePath(QStringLiteral("axis.json"));
+        const QString partial = file + QStringLiteral(".partial");
+        if (row.before != None)
+            written(file, sets[row.before]);
+        if (row.partialBefore != None)
+            written(partial, sets[row.partialBefore]);
+        const Result r = expectRun(args("backup -o") << file << args(row.force)
+                                                      << (row.silent ? silent : answering),
+                                   row.exitCode, QString::fromUtf8(row.err).arg(file));
+        EXPECT_EQ(held(file), row.after) << describe(r);
+        EXPECT_EQ(held(partial), row.partial) << describe(r);
+        // A file that must stay keeps its bytes; no temporary file stays behind.
+        if (row.after == row.before && row.after != None) {
+            QFile kept(file);
+            EXPECT_TRUE(kept.open(QIODevice::ReadOnly) && kept.readAll() == sets[row.before]);
+        }
+        EXPECT_EQ(QDir(directory.path()).entryList(QDir::Files).size(),
+                  (row.after != None) + (row.partial != None)) << describe(r);
+    }
+    expectRun(args("backup --force") + answering, 2, "--force goes with -o");
+
+    // A pipe, as /dev/null, is written into: renamed over, /dev/null would become a file.
+    QTemporaryDir directory;
+    const QByteArray pipe = QFile::encodeName(directory.filePath(QStringLiteral("pipe")));
+    ASSERT_EQ(mkfifo(pipe.constData(), 0600), 0);
+    const int reader = open(pipe.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    expectRun(args("backup -o") << QFile::decodeName(pipe) << answering, 0, "saved to " + pipe);
+    QByteArray received(1 << 16, '\0');
+    received.resize(int(qMax<ssize_t>(0, read(reader, received.data(), size_t(received.size())))));
+    close(reader);
+    EXPECT_FALSE(QFileInfo(QFile::decodeName(pipe)).isFile());
+    EXPECT_TRUE(QJsonDocument::fromJson(received).object().value(QLatin1String("complete")).toBool());
+}
+
+// restore takes a set that lacks values only with --partial, and a restore that
+// restored nothing fails; one that found everything unchanged did its work.
+TEST(Catalogue, RestoreNeedsValuesAndRestoresSomething)
+{
+    SimulatorProcess simulator(args("--pty --catalogue " LUSTBUS_SAMPLE_CATALOGUE));
+    ASSERT_FALSE(simulator.link().isEmpty());
+    const QStringList link =
+        simulator.link() + args("--timeout 300 --retries 0 --catalogue " LUSTBUS_SAMPLE_CATALOGUE);
+    QTemporaryDir directory;
+    const QByteArray complete = expectRun(args("backup") + link, 0).out.toUtf8();
+    const QByteArray none =
+        expectRun(args("backup") + link + args("--station 2 --timeout 20"), 1).out.toUtf8();
+    const auto file = [&](const char *name, const QByteArray &content) {
+        return written(directory.filePath(QLatin1String(name)), content);
+    };
+    const QString whole = file("whole.json", complete),
+                  lacking = file("lacking.json", edited(complete, 2, "error", NoResponse)),
+                  empty = file("empty.json", none),
+                  readOnly = file("readonly.json", edited(none, 10, "value", 1));
+    QJsonObject root = QJsonDocument::fromJson(none).object();
+    root.insert(QStringLiteral("parameters"), QJsonArray());
+    const QString noParameters = file("nothing.json", QJsonDocument(root).toJson());
+    const struct { QString set; const char *partial; int exitCode; const char *err, *out; } rows[] = {
+        {whole, "", 0, "0 written, 21 unchanged", "cam_profile: unchanged\n"},
+        {lacking, "", 2, "%1 is incomplete: 1 of 21 parameters have no value (speed_setpoint); "
+                         "--partial restores the others", ""},
+        {lacking, "--partial", 0, "0 written, 20 unchanged, 0 read-only and different, 1 skipped",
+         "speed_setpoint: skipped: the set holds no value (read INT16:12> no response)\n"},
+        {empty, "", 2, "%1 holds no value to restore (21 parameters, none read)", ""},
+        {empty, "--partial", 1, "0 written, 0 unchanged, 0 read-only and different, 21 skipped, "
+                                "0 failed; nothing restored", ""},
+        {readOnly, "--partial", 1, "1 read-only and different, 20 skipped, 0 failed; nothing",
+         "firmware_version: read-only and different (live 66051, set 1); not written\n"},
+        {noParameters, "", 2, "%1 holds no parameter to restore", ""},
+    };
+    for (const auto &row : rows)
+        expectRun(args("restore") << row.set << args(row.partial) << link, row.exitCode,
+                  QString::fromUtf8(row.err).arg(row.set), QString::fromUtf8(row.out));
 }
 
 } // namespace
