@@ -24,7 +24,7 @@ const QStringList &entryKeys()
         QStringLiteral("name"),  QStringLiteral("number"),   QStringLiteral("type"),
         QStringLiteral("elements"), QStringLiteral("unit"),  QStringLiteral("access"),
         QStringLiteral("readOnly"), QStringLiteral("min"),   QStringLiteral("max"),
-        QStringLiteral("description"), QStringLiteral("value")};
+        QStringLiteral("description"), QStringLiteral("value"), QStringLiteral("identity")};
     return keys;
 }
 
@@ -246,6 +246,7 @@ bool entryFromJson(const QJsonObject &object, Catalogue::Names names, CatalogueE
         return false;
     }
     entry->readOnly = access == QJsonValue(QStringLiteral("ro")) || readOnly.toBool(false);
+    entry->identity = object.value(QStringLiteral("identity")).toBool(false);
 
     const bool text = entry->type == DataType::String;
     const QJsonValue elements = object.value(QStringLiteral("elements"));

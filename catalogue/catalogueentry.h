@@ -23,6 +23,7 @@ struct CatalogueEntry
     int elements = 0; //!< 0: a simple parameter; above: an array ("70" telegrams)
     QString unit;
     bool readOnly = false;
+    bool identity = false; //!< tells one drive from another (serial number, firmware...)
     std::optional<double> min;
     std::optional<double> max;
     QString description;
