@@ -82,32 +82,17 @@ int BackupCommand::run(const QCommandLineParser &parser)
     set.link = m_factory.description();
     set.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
 
-    CatalogueAccess access(driver(), link(), requestHook());
-    ProgressBar progress(int(catalogue.entries.size()), Console::errIsAnsiTerminal());
     QStringList failed;
-    for (int i = 0; i < catalogue.entries.size(); ++i) {
-        const LustBus::CatalogueEntry &entry = catalogue.entries.at(i);
-        progress.show(i, entry.name);
-        ParameterSet::Value value = ParameterSet::describe(entry);
-        const CatalogueAccess::Outcome outcome = access.read(entry, &value.host, &value.error);
-        if (outcome == CatalogueAccess::Stopped) {
-            progress.clear();
-            return signalExit();
-        }
-        if (outcome == CatalogueAccess::Failed) {
-            progress.clear();
-            failed.append(entry.name);
-            Console::err() << "lustbus backup: " << entry.name << ": " << value.error << Qt::endl;
-        }
-        set.values.append(value);
-    }
-    progress.clear();
+    QString lost;
+    if (!readSet(&set, &failed, &lost))
+        return signalExit();
 
     QJsonObject document = set.toJson();
-    const QString message = QStringLiteral("%1 of %2 parameters could not be read; the set is "
-                                           "marked incomplete")
-                                .arg(failed.size())
-                                .arg(catalogue.entries.size());
+    const QString message = (lost.isEmpty() ? QString() : lost + QStringLiteral("; "))
+                            + QStringLiteral("%1 of %2 parameters could not be read; the set is "
+                                             "marked incomplete")
+                                  .arg(failed.size())
+                                  .arg(catalogue.entries.size());
     if (!output.isEmpty()) {
         QSaveFile file(output);
         const QByteArray bytes = QJsonDocument(document).toJson();
@@ -146,4 +131,53 @@ int BackupCommand::run(const QCommandLineParser &parser)
                                                           : QJsonDocument::Indented)
                    << (json ? "\n" : "");
     return failed.isEmpty() ? ExitSuccess : failure(ExitDriverError, message);
+}
+
+bool BackupCommand::readSet(ParameterSet *set, QStringList *failed, QString *lost)
+{
+    const std::unique_ptr<IdentityCheck> identity = identityCheck();
+    QString message;
+    const IdentityCheck::Outcome start = identity->start(&message);
+    if (start == IdentityCheck::Stopped)
+        return false;
+    if (start == IdentityCheck::Unreadable)
+        Console::err() << "lustbus backup: " << message << Qt::endl;
+    set->identity = identity->identity();
+
+    CatalogueAccess access(driver(), link(), requestHook());
+    ProgressBar progress(int(m_catalogue.entries.size()), Console::errIsAnsiTerminal());
+    for (int i = 0; i < m_catalogue.entries.size(); ++i) {
+        const LustBus::CatalogueEntry &entry = m_catalogue.entries.at(i);
+        progress.show(i, entry.name);
+        ParameterSet::Value value = ParameterSet::describe(entry);
+        if (lost->isEmpty()) {
+            const CatalogueAccess::Outcome outcome = access.read(entry, &value.host, &value.error);
+            const IdentityCheck::Outcome same = outcome == CatalogueAccess::Stopped
+                                                    ? IdentityCheck::Stopped
+                                                    : identity->confirm(lost);
+            if (same == IdentityCheck::Stopped) {
+                progress.clear();
+                return false;
+            }
+            if (same != IdentityCheck::Same || outcome == CatalogueAccess::Failed) {
+                progress.clear();
+                Console::err() << "lustbus backup: "
+                               << (lost->isEmpty() ? entry.name + QStringLiteral(": ")
+                                                         + value.error
+                                                   : *lost)
+                               << Qt::endl;
+            }
+        }
+        // A value read over a link reopened since is not taken: it may be another drive's.
+        if (!lost->isEmpty()) {
+            value.host.clear();
+            value.error = QStringLiteral("not read: the link was reopened and the drive was "
+                                         "not the one identified");
+        }
+        if (!value.error.isEmpty())
+            failed->append(entry.name);
+        set->values.append(value);
+    }
+    progress.clear();
+    return true;
 }

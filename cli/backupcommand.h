@@ -4,6 +4,7 @@
 #define LUSTBUS_BACKUPCOMMAND_H
 
 #include "linkcommand.h"
+#include "parameterset.h"
 
 class BackupCommand : public LinkCommand
 {
@@ -14,6 +15,13 @@ public:
     QString epilogue() const override;
     QList<QCommandLineOption> options() const override;
     int run(const QCommandLineParser &parser) override;
+
+private:
+    // Reads the station's identity and every parameter into set, the names of those
+    // that could not be read into failed; *lost says why the rest was not read when the
+    // link was reopened and the drive could not be told to be the same. False when a
+    // signal came.
+    bool readSet(ParameterSet *set, QStringList *failed, QString *lost);
 };
 
 #endif // LUSTBUS_BACKUPCOMMAND_H

@@ -15,6 +15,8 @@ namespace {
 
 // As diff(1): the two differ. Bad input is ExitUsageError (2), as there.
 constexpr int ExitDifferent = 1;
+// As diff(1): trouble, such as a drive that could not be identified.
+constexpr int ExitTrouble = 2;
 
 } // namespace
 
@@ -89,9 +91,13 @@ bool DiffCommand::readLive(const ParameterSet &set, bool force, ParameterSet *li
     if (!openLink(status))
         return false;
     live->station = m_options.protocol.stationid;
+    // Values are compared only while they come from the drive identified at the start.
+    const std::unique_ptr<IdentityCheck> identity = identityCheck();
+    QString lost;
+    IdentityCheck::Outcome same = identity->start(&lost);
     CatalogueAccess access(driver(), link(), requestHook());
     ProgressBar progress(int(set.values.size()), Console::errIsAnsiTerminal());
-    for (int i = 0; i < set.values.size(); ++i) {
+    for (int i = 0; i < set.values.size() && same == IdentityCheck::Same; ++i) {
         const ParameterSet::Value &saved = set.values.at(i);
         const LustBus::CatalogueEntry *entry = m_catalogue.find(saved.name);
         if (!entry || !saved.matches(*entry)) {
@@ -104,14 +110,19 @@ bool DiffCommand::readLive(const ParameterSet &set, bool force, ParameterSet *li
         }
         progress.show(i, entry->name);
         ParameterSet::Value value = ParameterSet::describe(*entry);
-        if (access.read(*entry, &value.host, &value.error) == CatalogueAccess::Stopped) {
-            progress.clear();
-            *status = signalExit();
-            return false;
-        }
+        same = access.read(*entry, &value.host, &value.error) == CatalogueAccess::Stopped
+                   ? IdentityCheck::Stopped
+                   : identity->confirm(&lost);
         live->values.append(value);
     }
-    return true;
+    progress.clear();
+    if (same == IdentityCheck::Stopped)
+        *status = signalExit();
+    else if (same != IdentityCheck::Same)
+        *status = failure(ExitTrouble, lost + QStringLiteral("; nothing compared"));
+    else
+        return true;
+    return false;
 }
 
 int DiffCommand::run(const QCommandLineParser &parser)

@@ -1,34 +1,43 @@
 #include "restorecommand.h"
 
-#include "catalogueaccess.h"
 #include "catalogueoption.h"
 #include "console.h"
 #include "exitstatus.h"
 #include "parameterset.h"
 #include "valuetext.h"
 
-#include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
-#include <QtCore/QMap>
 
 using LustBus::CatalogueEntry;
 
 namespace {
 
-// What became of one parameter; the names are the JSON "outcome" texts.
-enum Outcome { Unchanged, Written, WouldWrite, ReadOnlyDifferent, Skipped, Failed };
+// What became of one parameter; the names are the JSON "outcome" texts. Done, Refused
+// and Unknown are a write's (WriteWatch).
+enum Outcome { Unchanged, Done, Refused, Unknown, WouldWrite, ReadOnlyDifferent, Skipped, Failed,
+               NotTried };
+constexpr Outcome Outcomes[] = {Unchanged, Done,    Refused, Unknown, WouldWrite,
+                                ReadOnlyDifferent, Skipped, Failed, NotTried};
 
 const char *outcomeName(Outcome outcome)
 {
     switch (outcome) {
     case Unchanged: return "unchanged";
-    case Written: return "written";
+    case Done: return WriteWatch::name(WriteWatch::Done);
+    case Refused: return WriteWatch::name(WriteWatch::Refused);
+    case Unknown: return WriteWatch::name(WriteWatch::Unknown);
     case WouldWrite: return "would write";
     case ReadOnlyDifferent: return "read-only and different";
     case Skipped: return "skipped";
+    case NotTried: return "not tried";
     case Failed: break;
     }
     return "failed";
+}
+
+Outcome outcomeOf(WriteWatch::Outcome written)
+{
+    return written == WriteWatch::Done ? Done : written == WriteWatch::Refused ? Refused : Unknown;
 }
 
 // Empty when every value of host lies within the entry's range.
@@ -43,6 +52,24 @@ QString outsideRange(const CatalogueEntry &entry, const ParameterSet::Value &val
 }
 
 } // namespace
+
+struct RestoreCommand::Step
+{
+    bool decided = false; //!< false: the run broke off before anything became of it
+    Outcome outcome = Failed;
+    QString why;          //!< the cause, or a note on a write that was done
+    bool troubled = false; //!< why names a fault
+    QByteArray live;
+
+    void decide(Outcome what, const QString &text = QString())
+    {
+        decided = true;
+        outcome = what;
+        if (!text.isNull())
+            why = text;
+        troubled = what == Refused || what == Unknown || what == Failed || what == NotTried;
+    }
+};
 
 QString RestoreCommand::summary() const
 {
@@ -117,100 +144,201 @@ int RestoreCommand::run(const QCommandLineParser &parser)
     const QString mismatch = set.catalogueMismatch(m_catalogue);
     if (!mismatch.isEmpty() && !parser.isSet(QStringLiteral("force")))
         return usageError(mismatch + QStringLiteral("; --force restores it by name"));
+    if (!dryRun && DriveIdentity::entries(m_catalogue).isEmpty())
+        return usageError(DriveIdentity::noEntriesText(m_catalogue)
+                          + QStringLiteral(": restore writes only to a drive it identified"));
     if (!openLink(&status))
         return status;
 
-    CatalogueAccess access(driver(), link(), requestHook());
-    QMap<Outcome, int> counts;
-    QJsonArray parameters;
+    m_file = file;
+    m_access = std::make_unique<CatalogueAccess>(driver(), link(), requestHook());
+    m_identity = identityCheck();
+    const IdentityCheck::Outcome start = m_identity->start(&m_lost);
+    if (start != IdentityCheck::Same)
+        return finish(start == IdentityCheck::Stopped ? Next::Signal : Next::IdentityLost,
+                      dryRun, json);
+    // Restoring onto a replacement drive is what a set is for: another identity is
+    // said, not refused.
+    if (!set.identity.isEmpty() && m_identity->identified()
+        && set.identity != m_identity->identity() && !json)
+        Console::err() << "lustbus restore: the set comes from a drive with "
+                       << set.identity.text() << "; station " << m_options.protocol.stationid
+                       << " holds " << m_identity->identity().text() << " (restored all the same)"
+                       << Qt::endl;
+    if (!set.identity.isEmpty())
+        addJsonFields({{QStringLiteral("setIdentity"), set.identity.toJson()}});
     for (const ParameterSet::Value &saved : set.values) {
-        const CatalogueEntry *entry = m_catalogue.find(saved.name);
-        Outcome outcome = Failed;
-        QString why;
-        QByteArray live;
-        if (!saved.error.isEmpty()) {
-            outcome = Skipped;
-            why = QStringLiteral("the set holds no value (%1)").arg(saved.error);
-        } else if (!entry || !saved.matches(*entry)) {
-            outcome = Skipped;
-            why = QStringLiteral("not in catalogue %1 as in the set").arg(m_catalogue.fileName());
-        } else {
-            CatalogueAccess::Outcome step = access.read(*entry, &live, &why);
-            if (step == CatalogueAccess::Done) {
-                if (live == saved.host)
-                    outcome = Unchanged;
-                else if (entry->readOnly)
-                    outcome = ReadOnlyDifferent;
-                else if (!(why = outsideRange(*entry, saved)).isEmpty())
-                    outcome = Failed;
-                else if (dryRun)
-                    outcome = WouldWrite;
-                else if ((step = access.write(*entry, saved.host, &why)) == CatalogueAccess::Done) {
-                    QByteArray back;
-                    step = access.read(*entry, &back, &why);
-                    if (step == CatalogueAccess::Done && back != saved.host)
-                        why = QStringLiteral("read back %1, not %2").arg(saved.text(back),
-                                                                          saved.text());
-                    else if (step == CatalogueAccess::Failed)
-                        why = QStringLiteral("read back: ") + why;
-                    outcome = step == CatalogueAccess::Done && back == saved.host ? Written
-                                                                                  : Failed;
-                }
-            }
-            if (step == CatalogueAccess::Stopped)
-                return signalExit();
-        }
-        ++counts[outcome];
-
-        QJsonObject object{{QStringLiteral("name"), saved.name},
-                           {QStringLiteral("outcome"), QLatin1String(outcomeName(outcome))}};
-        if (saved.error.isEmpty())
-            object.insert(QStringLiteral("set"),
-                          ValueText::toJson(saved.type, saved.host, saved.isArray()));
-        if (outcome != Skipped && !live.isEmpty())
-            object.insert(QStringLiteral("live"),
-                          ValueText::toJson(saved.type, live, saved.isArray()));
-        if (!why.isEmpty())
-            object.insert(QStringLiteral("error"), why);
-        parameters.append(object);
-        if (json)
-            continue;
-        QString line = saved.name + QStringLiteral(": ") + QLatin1String(outcomeName(outcome));
-        if (outcome == Written || outcome == WouldWrite)
-            line += QStringLiteral(" (%1 -> %2)").arg(saved.text(live), saved.text());
-        else if (outcome == ReadOnlyDifferent)
-            line += QStringLiteral(" (live %1, set %2); not written")
-                        .arg(saved.text(live), saved.text());
-        else if (!why.isEmpty())
-            line += QStringLiteral(": ") + why;
-        Console::out() << line << '\n' << Qt::flush;
+        Step step;
+        const Next next = restoreOne(saved, dryRun, &step);
+        if (step.decided)
+            report(saved, step, json);
         if (Console::writeError() != 0)
             return writeFailure();
+        if (next != Next::Go)
+            return finish(next, dryRun, json);
     }
+    return finish(Next::Go, dryRun, json);
+}
 
-    const QString summary =
-        QStringLiteral("%1 %2, %3 unchanged, %4 read-only and different, %5 skipped, %6 failed")
-            .arg(counts.value(dryRun ? WouldWrite : Written))
-            .arg(dryRun ? QStringLiteral("to write") : QStringLiteral("written"))
-            .arg(counts.value(Unchanged))
-            .arg(counts.value(ReadOnlyDifferent))
-            .arg(counts.value(Skipped))
-            .arg(counts.value(Failed));
-    QJsonObject object{{QStringLiteral("set"), file},
-                       {QStringLiteral("dryRun"), dryRun},
-                       {QStringLiteral("parameters"), parameters}};
+RestoreCommand::Next RestoreCommand::afterRequest(CatalogueAccess::Outcome outcome)
+{
+    if (outcome == CatalogueAccess::Stopped)
+        return Next::Signal;
+    const IdentityCheck::Outcome identity = m_identity->confirm(&m_lost);
+    return identity == IdentityCheck::Same      ? Next::Go
+           : identity == IdentityCheck::Stopped ? Next::Signal
+                                                : Next::IdentityLost;
+}
+
+RestoreCommand::Next RestoreCommand::restoreOne(const ParameterSet::Value &saved, bool dryRun,
+                                                Step *step)
+{
+    const CatalogueEntry *entry = m_catalogue.find(saved.name);
+    if (!saved.error.isEmpty()) {
+        step->decide(Skipped, QStringLiteral("the set holds no value (%1)").arg(saved.error));
+        return Next::Go;
+    }
+    if (!entry || !saved.matches(*entry)) {
+        step->decide(Skipped, QStringLiteral("not in catalogue %1 as in the set")
+                                  .arg(m_catalogue.fileName()));
+        return Next::Go;
+    }
+    QString error;
+    const CatalogueAccess::Outcome read = m_access->read(*entry, &step->live, &error);
+    // A value read over a link reopened since is not taken: it may be another drive's.
+    if (const Next next = afterRequest(read); next != Next::Go)
+        return next;
+    if (read == CatalogueAccess::Failed)
+        step->decide(error == RequestGuard::notTriedText(m_options.protocol.stationid) ? NotTried
+                                                                                     : Failed,
+                     error);
+    else if (step->live == saved.host)
+        step->decide(Unchanged);
+    else if (entry->readOnly)
+        step->decide(ReadOnlyDifferent);
+    else if (const QString outside = outsideRange(*entry, saved); !outside.isEmpty())
+        step->decide(Refused, outside);
+    else if (dryRun)
+        step->decide(WouldWrite);
+    else
+        return writeOne(*entry, saved, step);
+    return Next::Go;
+}
+
+RestoreCommand::Next RestoreCommand::writeOne(const CatalogueEntry &entry,
+                                              const ParameterSet::Value &saved, Step *step)
+{
+    WriteWatch::Outcome written = WriteWatch::Refused;
+    QString error;
+    const CatalogueAccess::Outcome sent = m_access->write(entry, saved.host, &error, &written);
+    step->decide(outcomeOf(written), error);
+    if (const Next next = afterRequest(sent); next != Next::Go || written == WriteWatch::Refused)
+        return next;
+    // Every write that may have gone out is read back: it confirms a done one and
+    // settles an unknown one.
+    QByteArray back;
+    QString readError;
+    const CatalogueAccess::Outcome read = m_access->read(entry, &back, &readError);
+    if (const Next next = afterRequest(read); next != Next::Go)
+        return next;
+    const bool readOk = read == CatalogueAccess::Done;
+    if (written == WriteWatch::Unknown) {
+        QString note;
+        const Outcome settled = outcomeOf(WriteWatch::settle(
+            readOk, back == saved.host, back == step->live,
+            readOk ? saved.text(back) : readError, &note));
+        step->decide(settled, settled == Unknown ? error + QStringLiteral("; ") + note : note);
+    } else if (!readOk || back != saved.host) {
+        step->why = readOk ? QStringLiteral("read back %1, not %2").arg(saved.text(back),
+                                                                         saved.text())
+                           : QStringLiteral("read back: ") + readError;
+        step->troubled = true;
+    }
+    return Next::Go;
+}
+
+void RestoreCommand::report(const ParameterSet::Value &saved, const Step &step, bool json)
+{
+    ++m_counts[step.outcome];
+    m_troubled += step.troubled ? 1 : 0;
+    if (step.outcome == Done)
+        m_done.append(saved.name);
+    else if (step.outcome == Unknown)
+        m_unknown.append(saved.name);
+    QJsonObject object{{QStringLiteral("name"), saved.name},
+                       {QStringLiteral("outcome"), QLatin1String(outcomeName(step.outcome))}};
+    if (saved.error.isEmpty())
+        object.insert(QStringLiteral("set"),
+                      ValueText::toJson(saved.type, saved.host, saved.isArray()));
+    if (step.outcome != Skipped && !step.live.isEmpty())
+        object.insert(QStringLiteral("live"),
+                      ValueText::toJson(saved.type, step.live, saved.isArray()));
+    if (!step.why.isEmpty())
+        object.insert(step.troubled || step.outcome == Skipped ? QStringLiteral("error")
+                                                               : QStringLiteral("note"),
+                      step.why);
+    m_parameters.append(object);
+    if (json)
+        return;
+    QString line = saved.name + QStringLiteral(": ");
+    if (step.outcome == NotTried)
+        line += step.why;
+    else
+        line += QLatin1String(outcomeName(step.outcome));
+    if (step.outcome == Done || step.outcome == WouldWrite)
+        line += QStringLiteral(" (%1 -> %2)").arg(saved.text(step.live), saved.text())
+                + (step.why.isEmpty() ? QString() : QStringLiteral("; ") + step.why);
+    else if (step.outcome == ReadOnlyDifferent)
+        line += QStringLiteral(" (live %1, set %2); not written")
+                    .arg(saved.text(step.live), saved.text());
+    else if (!step.why.isEmpty() && step.outcome != NotTried)
+        line += QStringLiteral(": ") + step.why;
+    Console::out() << line << '\n' << Qt::flush;
+}
+
+int RestoreCommand::finish(Next next, bool dryRun, bool json)
+{
+    QStringList counts{QStringLiteral("%1 %2").arg(m_counts.value(dryRun ? WouldWrite : Done))
+                           .arg(dryRun ? QStringLiteral("to write") : QStringLiteral("done"))};
     QJsonObject countsJson;
-    for (Outcome outcome : {Unchanged, Written, WouldWrite, ReadOnlyDifferent, Skipped, Failed})
-        countsJson.insert(QLatin1String(outcomeName(outcome)), counts.value(outcome));
-    object.insert(QStringLiteral("counts"), countsJson);
+    for (Outcome outcome : Outcomes) {
+        countsJson.insert(QLatin1String(outcomeName(outcome)), m_counts.value(outcome));
+        if (outcome != Done && outcome != WouldWrite)
+            counts.append(QStringLiteral("%1 %2").arg(m_counts.value(outcome))
+                              .arg(QLatin1String(outcomeName(outcome))));
+    }
+    const QString summary = counts.join(QLatin1String(", "));
+    QJsonObject object{{QStringLiteral("set"), m_file},
+                       {QStringLiteral("dryRun"), dryRun},
+                       {QStringLiteral("parameters"), m_parameters},
+                       {QStringLiteral("counts"), countsJson}};
+    if (m_identity && m_identity->identified())
+        object.insert(QStringLiteral("identity"), m_identity->identity().toJson());
     if (m_options.stats)
         object.insert(QStringLiteral("stats"), statisticsJson());
     if (!json)
         printStatistics();
-    if (counts.value(Failed) > 0) {
-        addJsonFields(object);
-        return failure(ExitDriverError, summary);
+    addJsonFields(object);
+    if (next == Next::Signal) {
+        if (!json)
+            Console::err() << "lustbus restore: " << summary << Qt::endl;
+        return signalExit();
     }
+    if (next == Next::IdentityLost) {
+        QString message = m_lost;
+        if (m_done.isEmpty() && m_unknown.isEmpty())
+            message += QStringLiteral("; nothing was written");
+        else
+            message += QStringLiteral("; nothing more is written to it; written before: ")
+                       + (m_done.isEmpty() ? QStringLiteral("none") : m_done.join(QLatin1String(", ")));
+        if (!m_unknown.isEmpty())
+            message += QStringLiteral("; unknown: ") + m_unknown.join(QLatin1String(", "));
+        if (!m_parameters.isEmpty())
+            message += QStringLiteral(" (") + summary + QLatin1Char(')');
+        return failure(ExitDriverError, message);
+    }
+    if (m_troubled > 0)
+        return failure(ExitDriverError, summary);
     if (json)
         Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
     else

@@ -184,6 +184,8 @@ int WatchCommand::run(const QCommandLineParser &parser)
 
     if (!openLink(&status))
         return status;
+    if (catalogue() && !DriveIdentity::entries(m_catalogue).isEmpty())
+        m_identity = identityCheck();
     StopSignals &stop = *m_stop;
     if (table)
         stop.setLastWords(WatchTable::finishText());
@@ -212,14 +214,16 @@ int WatchCommand::run(const QCommandLineParser &parser)
            && (durationMs < 0 || clock.elapsed() < durationMs)) {
         const qint64 roundStart = clock.elapsed();
         ++round;
+        stopped = !startRound();
         for (int i = 0; i < addresses.size() && !stopped; ++i) {
             const RequestAddress &address = addresses[i];
-            const QByteArray host = driver().read(link(), address.dataAddress());
+            QByteArray host;
+            QString errorText;
+            const bool failed = !sample(address, &host, &errorText);
             if (stop.endNow())
                 return endAtOnce(table ? &watchTable : nullptr);
-            const bool failed = driver().hasError();
-            const QString errorText = failed ? driver().errorText() : QString();
-            finishRequest();
+            if (!m_ended.isEmpty())
+                break;
             const QDateTime now = QDateTime::currentDateTimeUtc();
             ++taken;
             if (!failed)
@@ -249,7 +253,7 @@ int WatchCommand::run(const QCommandLineParser &parser)
                 return writeFailure();
             stopped = stop.stopRequested();
         }
-        if (stopped || (samples > 0 && round >= samples))
+        if (stopped || !m_ended.isEmpty() || (samples > 0 && round >= samples))
             break;
         qint64 until = roundStart + intervalMs;
         if (durationMs >= 0)
@@ -274,7 +278,7 @@ int WatchCommand::run(const QCommandLineParser &parser)
     // With --json the last line is one object: the statistics, in a failure's object
     // when the watch ends with one.
     const bool allFailed = taken > 0 && good == 0;
-    const bool failed = stop.stopRequested() || allFailed;
+    const bool failed = stop.stopRequested() || allFailed || !m_ended.isEmpty();
     if (json && m_options.stats) {
         if (failed) {
             addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
@@ -291,10 +295,54 @@ int WatchCommand::run(const QCommandLineParser &parser)
         return endAtOnce(nullptr);
     if (stop.stopRequested())
         return signalExit(stop.stopStatus());
+    if (!m_ended.isEmpty())
+        return failure(ExitDriverError, m_ended + QStringLiteral("; the watch ends"));
     if (allFailed)
         return failure(ExitDriverError,
                        QStringLiteral("not one of %1 samples succeeded").arg(taken));
     return ExitSuccess;
+}
+
+bool WatchCommand::startRound()
+{
+    requestGuard().forgetSilentStations();
+    m_unidentified.clear();
+    if (!m_identity)
+        return true;
+    QString message;
+    const IdentityCheck::Outcome outcome =
+        m_identity->identified() ? m_identity->confirm(&message) : m_identity->start(&message);
+    if (outcome == IdentityCheck::Changed)
+        m_ended = message;
+    else if (outcome == IdentityCheck::Unreadable)
+        m_unidentified = message;
+    return outcome != IdentityCheck::Stopped && outcome != IdentityCheck::Changed;
+}
+
+bool WatchCommand::sample(const RequestAddress &address, QByteArray *host, QString *errorText)
+{
+    if (!m_unidentified.isEmpty()) {
+        *errorText = QStringLiteral("not read: ") + m_unidentified;
+        return false;
+    }
+    *host = driver().read(link(), address.dataAddress());
+    if (m_stop->endNow())
+        return false;
+    const bool failed = driver().hasError();
+    *errorText = failed ? driver().errorText() : QString();
+    finishRequest();
+    QString message;
+    const IdentityCheck::Outcome outcome =
+        m_identity ? m_identity->confirm(&message) : IdentityCheck::Same;
+    if (outcome == IdentityCheck::Changed)
+        m_ended = message;
+    if (outcome == IdentityCheck::Same)
+        return !failed;
+    // Not the drive watched so far, or one that cannot be told apart: not its value.
+    host->clear();
+    m_unidentified = message;
+    *errorText = QStringLiteral("not read: ") + message;
+    return false;
 }
 
 int WatchCommand::endAtOnce(WatchTable *table)

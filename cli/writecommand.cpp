@@ -155,48 +155,114 @@ int WriteCommand::run(const QCommandLineParser &parser)
     const QByteArray held = address.bitForm ? host : ValueText::heldByServo(address.type, host);
     if (!named.checkWrite(address, held, &error))
         return usageError(error);
+    // A drive is written by name only once it is identified; a numeric address without
+    // a catalogue is the raw way in, and cannot be.
+    if (catalogue() && DriveIdentity::entries(m_catalogue).isEmpty())
+        return usageError(DriveIdentity::noEntriesText(m_catalogue)
+                          + QStringLiteral(": write with a catalogue goes only to a drive it "
+                                           "identified; nothing was sent"));
     if (!openLink(&status))
         return status;
 
-    const int written = driver().write(link(), address.dataAddress(), host);
+    QString message;
+    const WriteWatch::Outcome outcome = send(address, host, held, &message);
     if (endedBySignal())
         return signalExit();
-    const bool failed = driver().hasError();
-    finishRequest();
-    // A bit write whose read brought an empty value writes nothing and reports nothing.
-    const QString message = failed ? driver().errorText()
-                            : written ? QString()
-                                      : QStringLiteral("write %1> the servo returned an empty "
-                                                       "value; nothing was written")
-                                            .arg(address.text);
     const bool json = parser.isSet(QStringLiteral("json"));
+    const QJsonValue written = outcome == WriteWatch::Done      ? QJsonValue(true)
+                               : outcome == WriteWatch::Refused ? QJsonValue(false)
+                                                                : QJsonValue();
+    addJsonFields({{QStringLiteral("outcome"), QLatin1String(WriteWatch::name(outcome))},
+                   {QStringLiteral("written"), written}});
     if (m_options.stats)
         addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
     if (!json)
         printStatistics();
-    if (!message.isEmpty()) {
-        addJsonFields({{QStringLiteral("written"), false}});
-        return failure(ExitDriverError, message);
-    }
+    if (outcome != WriteWatch::Done)
+        return failure(ExitDriverError, QLatin1String(WriteWatch::name(outcome))
+                                            + QStringLiteral(": ") + message);
+    const QString note = message.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(message);
 
     if (json) {
         QJsonObject object = address.toJson();
         ReadCommand::insertJsonValue(address, held, &object);
         object.insert(QStringLiteral("hex"), ValueText::toHex(host));
+        object.insert(QStringLiteral("outcome"), QLatin1String(WriteWatch::name(outcome)));
         object.insert(QStringLiteral("written"), true);
+        if (!message.isEmpty())
+            object.insert(QStringLiteral("note"), message);
+        if (m_identity && m_identity->identified())
+            object.insert(QStringLiteral("identity"), m_identity->identity().toJson());
         if (m_options.stats)
             object.insert(QStringLiteral("stats"), statisticsJson());
         Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
         return ExitSuccess;
     }
     if (hex) {
-        Console::out() << "written " << address.label() << " = " << ValueText::toHex(host) << '\n';
+        Console::out() << "written " << address.label() << " = " << ValueText::toHex(host) << note
+                       << '\n';
         return ExitSuccess;
     }
-    const QString note = address.bitForm ? QString() : roundingNote(address.type, host, held);
+    const QString rounding = address.bitForm ? QString() : roundingNote(address.type, host, held);
     Console::out() << "written " << address.label() << " = "
                    << ReadCommand::valueText(address, held)
                    << (address.bitForm ? QString() : address.unitSuffix())
-                   << (note.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(note)) << '\n';
+                   << (rounding.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(rounding))
+                   << note << '\n';
     return ExitSuccess;
+}
+
+WriteWatch::Outcome WriteCommand::send(const RequestAddress &address, const QByteArray &host,
+                                       const QByteArray &held, QString *text)
+{
+    if (catalogue()) {
+        m_identity = identityCheck();
+        const IdentityCheck::Outcome start = m_identity->start(text);
+        if (start != IdentityCheck::Same) {
+            *text += QStringLiteral("; nothing was sent");
+            return WriteWatch::Refused;
+        }
+    }
+    WriteWatch watch(link());
+    const int written = driver().write(watch, address.dataAddress(), host);
+    if (endedBySignal())
+        return WriteWatch::Unknown;
+    const bool failed = driver().hasError();
+    finishRequest();
+    // A bit write whose read brought an empty value writes nothing and reports nothing.
+    *text = failed ? driver().errorText()
+            : written ? QString()
+                      : QStringLiteral("write %1> the servo returned an empty value; nothing "
+                                       "was written")
+                            .arg(address.text);
+    const WriteWatch::Outcome outcome = watch.outcome(failed || !written, driver().errorText());
+    if (outcome != WriteWatch::Unknown)
+        return outcome;
+    QString note;
+    const WriteWatch::Outcome settled =
+        settle(address, address.bitForm || address.type == DataType::String ? host : held, &note);
+    *text = settled == WriteWatch::Unknown ? *text + QStringLiteral("; ") + note : note;
+    return settled;
+}
+
+WriteWatch::Outcome WriteCommand::settle(const RequestAddress &address,
+                                         const QByteArray &expected, QString *note)
+{
+    QString lost;
+    if (m_identity && m_identity->confirm(&lost) != IdentityCheck::Same)
+        return WriteWatch::settle(false, false, false, lost, note);
+    QByteArray back = driver().read(link(), address.dataAddress());
+    if (endedBySignal())
+        return WriteWatch::Unknown;
+    const bool failed = driver().hasError();
+    const QString error = driver().errorText();
+    finishRequest();
+    if (!failed && m_identity && m_identity->confirm(&lost) != IdentityCheck::Same)
+        return WriteWatch::settle(false, false, false, lost, note);
+    // A text reads back whole, up to its zero byte.
+    if (address.type == DataType::String && !address.bitForm && back.contains('\0'))
+        back.truncate(back.indexOf('\0'));
+    const bool same = back == expected;
+    return WriteWatch::settle(!failed, same, !same,
+                              failed ? error : ReadCommand::valueText(address, back), note);
 }
