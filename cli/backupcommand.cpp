@@ -159,12 +159,10 @@ bool BackupCommand::readSet(ParameterSet *set, QStringList *failed, QString *los
                 progress.clear();
                 return false;
             }
-            if (same != IdentityCheck::Same || outcome == CatalogueAccess::Failed) {
+            // The message of a drive that is not the same comes at the end.
+            if (same == IdentityCheck::Same && outcome == CatalogueAccess::Failed) {
                 progress.clear();
-                Console::err() << "lustbus backup: "
-                               << (lost->isEmpty() ? entry.name + QStringLiteral(": ")
-                                                         + value.error
-                                                   : *lost)
+                Console::err() << "lustbus backup: " << entry.name << ": " << value.error
                                << Qt::endl;
             }
         }

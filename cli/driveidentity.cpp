@@ -36,7 +36,7 @@ BusAccess::Outcome DriveIdentity::read(BusAccess &bus, int station,
             error->prepend(entry.name + QStringLiteral(": "));
         if (outcome != BusAccess::Done)
             return outcome;
-        read.m_parts.append({entry.name, value});
+        read.m_values.insert(entry.name, value);
     }
     *identity = read;
     return BusAccess::Done;
@@ -44,42 +44,31 @@ BusAccess::Outcome DriveIdentity::read(BusAccess &bus, int station,
 
 bool DriveIdentity::fromJson(const QJsonValue &json, DriveIdentity *identity, QString *error)
 {
-    DriveIdentity parsed;
     const QJsonObject object = json.toObject();
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        if (!LustBus::Catalogue::isName(it.key())
-            || !(it.value().isString() || it.value().isDouble()))
-            break;
-        parsed.m_parts.append({it.key(), it.value()});
-    }
-    if (parsed.isEmpty() || parsed.m_parts.size() != object.size()) {
+    bool good = !object.isEmpty();
+    for (auto it = object.begin(); it != object.end(); ++it)
+        good = good && LustBus::Catalogue::isName(it.key())
+               && (it.value().isString() || it.value().isDouble());
+    if (!good) {
         *error = QStringLiteral("\"identity\" is not an object of parameter names and their "
                                 "numbers or texts");
         return false;
     }
-    *identity = parsed;
+    identity->m_values = object;
     return true;
-}
-
-QJsonObject DriveIdentity::toJson() const
-{
-    QJsonObject object;
-    for (const auto &[name, value] : m_parts)
-        object.insert(name, value);
-    return object;
 }
 
 QString DriveIdentity::text() const
 {
     QStringList parts;
-    for (const auto &[name, value] : m_parts) {
-        const double number = value.toDouble();
-        const QString shown = value.isString()
-                                  ? QLatin1Char('"') + value.toString() + QLatin1Char('"')
+    for (auto it = m_values.begin(); it != m_values.end(); ++it) {
+        const double number = it.value().toDouble();
+        const QString shown = it.value().isString()
+                                  ? QLatin1Char('"') + it.value().toString() + QLatin1Char('"')
                               : std::floor(number) == number && std::fabs(number) < 1e15
                                   ? QString::number(qint64(number))
                                   : CatalogueEntry::numberText(number);
-        parts.append(name + QLatin1Char('=') + shown);
+        parts.append(it.key() + QLatin1Char('=') + shown);
     }
     return parts.join(QLatin1String(", "));
 }

@@ -5,8 +5,8 @@
 // drive that took another's place on the link is noticed before anything is written
 // to it or mixed with what the first one gave.
 //
-// As text "drive_type=\"CDE\", firmware_version=66051"; as JSON an object of the names
-// and their values in the form read --json gives them.
+// As JSON an object of the names and their values in the form read --json gives them;
+// as text "drive_type=\"CDE\", firmware_version=66051", by name.
 #ifndef LUSTBUS_DRIVEIDENTITY_H
 #define LUSTBUS_DRIVEIDENTITY_H
 
@@ -31,15 +31,15 @@ public:
 
     // A set's "identity" object; false with the cause.
     static bool fromJson(const QJsonValue &json, DriveIdentity *identity, QString *error);
-    QJsonObject toJson() const;
+    QJsonObject toJson() const { return m_values; }
     QString text() const;
-    bool isEmpty() const { return m_parts.isEmpty(); }
+    bool isEmpty() const { return m_values.isEmpty(); }
 
-    bool operator==(const DriveIdentity &other) const { return toJson() == other.toJson(); }
+    bool operator==(const DriveIdentity &other) const { return m_values == other.m_values; }
     bool operator!=(const DriveIdentity &other) const { return !(*this == other); }
 
 private:
-    QList<QPair<QString, QJsonValue>> m_parts; //!< name and value, in the order read
+    QJsonObject m_values;
 };
 
 #endif // LUSTBUS_DRIVEIDENTITY_H

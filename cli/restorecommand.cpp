@@ -151,6 +151,7 @@ int RestoreCommand::run(const QCommandLineParser &parser)
         return status;
 
     m_file = file;
+    m_setIdentity = set.identity;
     m_access = std::make_unique<CatalogueAccess>(driver(), link(), requestHook());
     m_identity = identityCheck();
     const IdentityCheck::Outcome start = m_identity->start(&m_lost);
@@ -165,8 +166,6 @@ int RestoreCommand::run(const QCommandLineParser &parser)
                        << set.identity.text() << "; station " << m_options.protocol.stationid
                        << " holds " << m_identity->identity().text() << " (restored all the same)"
                        << Qt::endl;
-    if (!set.identity.isEmpty())
-        addJsonFields({{QStringLiteral("setIdentity"), set.identity.toJson()}});
     for (const ParameterSet::Value &saved : set.values) {
         Step step;
         const Next next = restoreOne(saved, dryRun, &step);
@@ -314,6 +313,8 @@ int RestoreCommand::finish(Next next, bool dryRun, bool json)
                        {QStringLiteral("counts"), countsJson}};
     if (m_identity && m_identity->identified())
         object.insert(QStringLiteral("identity"), m_identity->identity().toJson());
+    if (!m_setIdentity.isEmpty())
+        object.insert(QStringLiteral("setIdentity"), m_setIdentity.toJson());
     if (m_options.stats)
         object.insert(QStringLiteral("stats"), statisticsJson());
     if (!json)

@@ -38,6 +38,7 @@ private:
     std::unique_ptr<CatalogueAccess> m_access;
     std::unique_ptr<IdentityCheck> m_identity;
     QString m_file;
+    DriveIdentity m_setIdentity;
     QString m_lost; //!< why no further writes go to the station
     QJsonArray m_parameters;
     QMap<int, int> m_counts; //!< by outcome
