@@ -377,6 +377,23 @@ TEST_P(Drives, ASilentStationCostsTwoRequests)
     }
 }
 
+// A watch by name follows its drive through a reopened link, and ends when another
+// drive answers there, without a sample of it.
+TEST_P(Drives, AWatchEndsWhenAnotherDriveAnswers)
+{
+    Scene scene(GetParam());
+    const Result r = scene.runUntil(args("watch speed_setpoint --interval 0 --csv")
+                                        + scene.options("--timeout 500 --retries 0 --trace"),
+                                    0, [&scene](QProcess &) { scene.swap(); },
+                                    QStringLiteral("< A<STX>20012="));
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(r.err.contains(QLatin1String("now drive_type=\"CDE\", firmware_version=66052; "
+                                             "the watch ends\n")))
+        << describe(r);
+    EXPECT_TRUE(r.out.contains(QLatin1String(",speed_setpoint,-1234,\n"))) << describe(r);
+    EXPECT_FALSE(r.out.contains(QLatin1String("777"))) << describe(r);
+}
+
 // The link goes away once the identity was read (drive_type's reply is in), while the
 // write waits out its --delay, and another drive answers when the write's request
 // reopens it: the write is held back before its telegram leaves.
@@ -471,6 +488,59 @@ TEST_P(Drives, ARestoreEndedBySignalListsWhatItWrote)
             outcomes.append(parameter[QLatin1String("name")].toString() + QLatin1Char(' ')
                             + parameter[QLatin1String("outcome")].toString());
         EXPECT_EQ(outcomes.join(QLatin1String(", ")).toStdString(), c.outcomes) << describe(r);
+    }
+}
+
+// What identifies a drive: the entries marked "identity", else every read-only simple
+// parameter; a catalogue with neither cannot, and nothing is written through it.
+TEST(Identity, TheCatalogueSaysWhatIdentifiesADrive)
+{
+    QTemporaryDir dir;
+    const auto catalogue = [&dir](const char *name, const char *entries) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("{\"parameters\": [{\"name\": \"speed\", \"number\": 12, "
+                              "\"type\": \"INT16\", \"value\": 3}")
+                   + entries + "]}");
+        return file.fileName();
+    };
+    const QString none = catalogue("none.json", "");
+    const QString readOnly = catalogue("ro.json",
+        R"(, {"name": "serial", "number": 30, "type": "USIGN32", "access": "ro", "value": 7},
+           {"name": "faults", "number": 31, "type": "USIGN8", "elements": 2, "access": "ro"},
+           {"name": "model", "number": 32, "type": "STRING", "access": "ro", "value": "M1"})");
+    const QString marked = catalogue("marked.json",
+        R"(, {"name": "serial", "number": 30, "type": "USIGN32", "access": "ro", "value": 7,
+              "identity": true},
+           {"name": "model", "number": 32, "type": "STRING", "access": "ro", "value": "M1"})");
+    const QString refusal = QStringLiteral(
+        "catalogue none.json names nothing that identifies a drive (no entry with \"identity\": "
+        "true, no read-only simple parameter): ");
+    const struct { QString catalogue; const char *command; int exitCode; QString err, out; } cases[] = {
+        {readOnly, "backup --json", 0, {}, R"("identity":{"model":"M1","serial":7})"},
+        {marked, "backup --json", 0, {}, R"("identity":{"serial":7})"},
+        {marked, "write speed 5 --json", 0, {}, R"("identity":{"serial":7})"},
+        {none, "write speed 5", 2,
+         refusal + "write with a catalogue goes only to a drive it identified; nothing was sent",
+         {}},
+        {none, "write INT16:12 5", 2, refusal, {}},
+        {none, "restore SET", 2, refusal + "restore writes only to a drive it identified", {}},
+        {none, "restore SET --dry-run", 0, {}, "speed: would write (3 -> 5)"},
+        {none, "backup", 0, {}, "\"value\": 3"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.command);
+        QStringList arguments = args(c.command) + args("--sim --catalogue") + QStringList{c.catalogue};
+        const int set = int(arguments.indexOf(QStringLiteral("SET")));
+        if (set >= 0) {
+            const Result backup = expectRun(args("backup --sim --catalogue") + QStringList{c.catalogue},
+                                            0);
+            QFile file(dir.filePath(QStringLiteral("set.json")));
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(backup.out.toUtf8().replace("\"value\": 3", "\"value\": 5"));
+            arguments[set] = file.fileName();
+        }
+        expectRun(arguments, c.exitCode, c.err, c.out);
     }
 }
 
