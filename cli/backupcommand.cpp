@@ -29,7 +29,13 @@ QString BackupCommand::description() const
         "A parameter that cannot be read is listed on stderr and in the set with the\n"
         "driver's error text, the set is marked incomplete (\"complete\": false) and backup\n"
         "exits with 1; the set is written all the same. diff compares sets, restore writes\n"
-        "one back.");
+        "one back.\n"
+        "\n"
+        "The drive's identity (see restore --help) is read first and saved in the set as\n"
+        "\"identity\". Once the link was reopened it is read again: when another drive\n"
+        "answers, or it cannot be read, the rest is not read (\"not read: ...\"). A station\n"
+        "that left two requests in a row without a response is not asked again (\"not\n"
+        "tried: station N does not answer\"); --keep-trying asks for every parameter.");
 }
 
 QString BackupCommand::epilogue() const

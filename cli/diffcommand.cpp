@@ -35,7 +35,10 @@ QString DiffCommand::description() const
         "parameter that only one side has, or that could not be read, differs too.\n"
         "\n"
         "Exit status as diff(1): 0 the two are equal, 1 they differ, 2 bad input (a set or\n"
-        "catalogue that does not load, a usage error); 3 the link did not open.");
+        "catalogue that does not load, a usage error) or trouble; 3 the link did not open.\n"
+        "With --live the drive's identity (see restore --help) is read first and again\n"
+        "once the link was reopened: a drive that cannot be identified, or another drive\n"
+        "after a reopen, is trouble, and nothing is compared.");
 }
 
 QList<Command::Argument> DiffCommand::arguments() const

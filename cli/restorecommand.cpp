@@ -79,17 +79,29 @@ QString RestoreCommand::summary() const
 QString RestoreCommand::description() const
 {
     return QStringLiteral(
-        "Reads the drive's value of every parameter in the set FILE (made by backup) and\n"
-        "writes the set's value where it differs and the catalogue (--catalogue FILE or\n"
-        "$LUSTBUS_CATALOGUE) says \"rw\"; every written parameter is read back and compared.\n"
-        "One line per parameter on stdout: unchanged; written (live -> set); failed, with\n"
-        "the driver's error text; read-only and different, reported and never written; or\n"
-        "skipped, when the set holds no value of it or the catalogue does not describe it\n"
-        "as the set does. A value outside the catalogue's min and max is not written.\n"
+        "Reads the drive's identity first (the catalogue's entries marked \"identity\",\n"
+        "else its read-only simple parameters), then the drive's value of every parameter\n"
+        "in the set FILE (made by backup), and writes the set's value where it differs and\n"
+        "the catalogue (--catalogue FILE or $LUSTBUS_CATALOGUE) says \"rw\"; every write is\n"
+        "read back. One line per parameter on stdout: unchanged; done (live -> set), the\n"
+        "servo acknowledged it; refused, the servo said no or it was not sent (a value\n"
+        "outside the catalogue's min and max is not); unknown, it went out and no valid\n"
+        "reply came (the read back makes it done when it shows the new value, \"confirmed\n"
+        "by read back\", refused when it shows the value before, \"not carried out\");\n"
+        "read-only and different, reported and never written; failed, the drive's value\n"
+        "could not be read; not tried, the station left two requests in a row without a\n"
+        "response (--keep-trying asks all the same); or skipped, when the set holds no\n"
+        "value of it or the catalogue does not describe it as the set does.\n"
+        "\n"
+        "Once the link was reopened, the identity is read again before the next write:\n"
+        "when another drive answers, or it cannot be read, nothing more is written and\n"
+        "restore ends, naming what it wrote before. A set from a drive of another identity\n"
+        "(a replacement drive) is restored, and stderr says so. A catalogue that names\n"
+        "nothing to identify a drive by is refused, except with --dry-run.\n"
         "\n"
         "A set made with another catalogue (by the catalogue's SHA-256) is refused unless\n"
-        "--force, which restores it by name. restore exits with 1 when a read, write or read\n"
-        "back failed.");
+        "--force, which restores it by name. restore exits with 1 unless every parameter\n"
+        "ended unchanged, done and read back as the set says, read-only or skipped.");
 }
 
 QList<Command::Argument> RestoreCommand::arguments() const
@@ -100,9 +112,10 @@ QList<Command::Argument> RestoreCommand::arguments() const
 QString RestoreCommand::epilogue() const
 {
     return QStringLiteral(
-               "--json prints one object: set, dryRun, parameters (name, outcome, the set's\n"
-               "and the live value, error) and counts (of each outcome); on a failure also\n"
-               "error and exit.\n"
+               "--json prints one object: set, dryRun, identity (the drive's), setIdentity\n"
+               "(the set's), parameters (name, outcome, the set's and the live value, error\n"
+               "or note) and counts (of each outcome); on a failure or a signal also error and\n"
+               "exit, with every parameter handled before.\n"
                "\n")
            + linkNotes()
            + QStringLiteral("\n"

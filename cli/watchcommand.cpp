@@ -48,7 +48,13 @@ QString WatchCommand::description() const
         "SIGINT (Ctrl-C) or SIGTERM, which end it cleanly after the request on the wire\n"
         "(at most --timeout times --retries + 1), with its last lines and statistics; a\n"
         "second one ends it at once, also while a request waits on a silent line, with\n"
-        "status 130 (SIGINT) or 143 (SIGTERM).");
+        "status 130 (SIGINT) or 143 (SIGTERM).\n"
+        "\n"
+        "With a catalogue that identifies the drive (see restore --help), a round starts by\n"
+        "reading the drive's identity until it could be read, and again once the link was\n"
+        "reopened: while it cannot be read, the samples are not taken (\"not read: ...\"),\n"
+        "and when another drive answers the watch ends with 1. A station that left two\n"
+        "requests in a row without a response gets no more requests in that round.");
 }
 
 QList<Command::Argument> WatchCommand::arguments() const

@@ -24,7 +24,15 @@ QString WriteCommand::description() const
         "Parses VALUE by the data type of ADDRESS, in the forms that read prints, and\n"
         "writes it through DriverInterface::write. Bit addresses take 0/1 digits,\n"
         "LOWEST BIT FIRST; the driver reads the whole value, changes those bits and\n"
-        "writes it back. A negative VALUE can be given as it is (write INT16:12 -5).");
+        "writes it back. A negative VALUE can be given as it is (write INT16:12 -5).\n"
+        "\n"
+        "With a catalogue (a name, or --catalogue) the drive is identified first (see\n"
+        "restore --help), and nothing is sent to a drive that cannot be; without one, a\n"
+        "numeric address is written to whatever answers at the station. The write is done\n"
+        "(the servo acknowledged it: \"written ...\"), refused (the servo said no, or nothing\n"
+        "was sent) or unknown (it went out and no valid reply came). An unknown write is\n"
+        "read back: the new value makes it done (\"confirmed by read back\"), another one\n"
+        "refused (\"not carried out\"), a failed read leaves it unknown. Exit 1 unless done.");
 }
 
 QList<Command::Argument> WriteCommand::arguments() const
@@ -72,7 +80,8 @@ QList<QCommandLineOption> WriteCommand::options() const
         QCommandLineOption(QStringLiteral("json"),
                            QStringLiteral("Prints one JSON object: address, kind, count, hex "
                                           "(host bytes), value (as the servo will hold it), "
-                                          "written; or error and exit.")),
+                                          "outcome, written (null when unknown), identity; or "
+                                          "error and exit.")),
         ReadCommand::rawAddressOption(),
         CatalogueOption::option(),
     };
