@@ -190,16 +190,20 @@ int WriteCommand::run(const QCommandLineParser &parser)
     if (outcome != WriteWatch::Done)
         return failure(ExitDriverError, QLatin1String(WriteWatch::name(outcome))
                                             + QStringLiteral(": ") + message);
-    const QString note = message.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(message);
+    return printDone(address, host, held, hex, json, message);
+}
 
+int WriteCommand::printDone(const RequestAddress &address, const QByteArray &host,
+                            const QByteArray &held, bool hex, bool json, const QString &note)
+{
     if (json) {
         QJsonObject object = address.toJson();
         ReadCommand::insertJsonValue(address, held, &object);
         object.insert(QStringLiteral("hex"), ValueText::toHex(host));
-        object.insert(QStringLiteral("outcome"), QLatin1String(WriteWatch::name(outcome)));
+        object.insert(QStringLiteral("outcome"), QLatin1String(WriteWatch::name(WriteWatch::Done)));
         object.insert(QStringLiteral("written"), true);
-        if (!message.isEmpty())
-            object.insert(QStringLiteral("note"), message);
+        if (!note.isEmpty())
+            object.insert(QStringLiteral("note"), note);
         if (m_identity && m_identity->identified())
             object.insert(QStringLiteral("identity"), m_identity->identity().toJson());
         if (m_options.stats)
@@ -207,9 +211,10 @@ int WriteCommand::run(const QCommandLineParser &parser)
         Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
         return ExitSuccess;
     }
+    const QString noted = note.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(note);
     if (hex) {
-        Console::out() << "written " << address.label() << " = " << ValueText::toHex(host) << note
-                       << '\n';
+        Console::out() << "written " << address.label() << " = " << ValueText::toHex(host)
+                       << noted << '\n';
         return ExitSuccess;
     }
     const QString rounding = address.bitForm ? QString() : roundingNote(address.type, host, held);
@@ -217,7 +222,7 @@ int WriteCommand::run(const QCommandLineParser &parser)
                    << ReadCommand::valueText(address, held)
                    << (address.bitForm ? QString() : address.unitSuffix())
                    << (rounding.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(rounding))
-                   << note << '\n';
+                   << noted << '\n';
     return ExitSuccess;
 }
 
@@ -231,6 +236,7 @@ WriteWatch::Outcome WriteCommand::send(const RequestAddress &address, const QByt
             *text += QStringLiteral("; nothing was sent");
             return WriteWatch::Refused;
         }
+        addJsonFields({{QStringLiteral("identity"), m_identity->identity().toJson()}});
     }
     WriteWatch watch(link());
     const int written = driver().write(watch, address.dataAddress(), host);

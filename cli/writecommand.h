@@ -27,6 +27,9 @@ private:
     // The write on the open link, once the drive is identified where a catalogue can.
     WriteWatch::Outcome send(const RequestAddress &address, const QByteArray &host,
                              const QByteArray &held, QString *text);
+    // The line (or --json object) of a done write; note: how it was settled, if it was.
+    int printDone(const RequestAddress &address, const QByteArray &host, const QByteArray &held,
+                  bool hex, bool json, const QString &note);
     // An unknown write settled by reading the address back (expected: what the servo
     // holds when the write was carried out).
     WriteWatch::Outcome settle(const RequestAddress &address, const QByteArray &expected,
