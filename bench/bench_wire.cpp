@@ -1,7 +1,8 @@
 // The driver end to end: a serial link on a pseudo-terminal to the simulated servo,
 // unthrottled and with the simulator pacing both directions at the line rate, one
 // link and eight in parallel; through the gateway, TCP links of one or eight drivers
-// sharing one pseudo-terminal; and lustbus's backup of a whole catalogue at line rate.
+// sharing one pseudo-terminal; lustbus's backup of a whole catalogue at line rate; and
+// the lustbus program's backup and restore against a station that is switched off.
 //
 // Figures: req/s, the bytes of one exchange on the wire (request, reply and the
 // closing EOT), the wire's limit (baud / 10 bits per character / bytes) and the
@@ -16,6 +17,8 @@
 #include "tcplink.h"
 
 #include <QtCore/QEventLoop>
+#include <QtCore/QProcess>
+#include <QtCore/QTemporaryDir>
 #include <QtCore/QThread>
 
 #include <benchmark/benchmark.h>
@@ -411,5 +414,70 @@ void BM_Backup(benchmark::State &state)
     state.SetLabel("backup of catalogues/sample.json, 57600 baud");
 }
 BENCHMARK(BM_Backup)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// (10): the lustbus program's backup (arg 0: 0) and restore (1) of the sample catalogue
+// against a station that is switched off: the simulator on a pseudo-terminal serves
+// station 2 only, lustbus asks station 1 with the driver's time-out and retries (500 ms,
+// 3), so that one request waits 2 s before it gives up. Arg 1: 1 adds --keep-trying,
+// which asks for every parameter all the same.
+void BM_SilentStation(benchmark::State &state)
+{
+    const bool restore = state.range(0) == 1;
+    LustBus::Catalogue catalogue;
+    QString error;
+    if (!LustBus::Catalogue::load(QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE), &catalogue, &error)) {
+        state.SkipWithError(error.toLocal8Bit().constData());
+        return;
+    }
+    LustBusSim::Simulator sim;
+    sim.setStation(1, LustBusSim::ParameterTable::fromCatalogue(catalogue));
+    QTemporaryDir dir;
+    const QString set = dir.filePath(QStringLiteral("set.json"));
+    const QStringList link{QStringLiteral("--port"), QString(), QStringLiteral("--settings"),
+                           QStringLiteral("RS485,57600,NONE,8,1"), QStringLiteral("--catalogue"),
+                           QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE)};
+    auto run = [&link, &sim](const QStringList &command) {
+        QStringList arguments = command + link;
+        arguments[command.size() + 1] = sim.slaveName();
+        QProcess process;
+        process.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
+        process.waitForFinished(300000);
+        return process.exitCode();
+    };
+    // The set to restore, from the station while it was on.
+    if (!sim.start(LustBusSim::Simulator::Pty)
+        || run({QStringLiteral("backup"), QStringLiteral("-o"), set}) != 0) {
+        state.SkipWithError("the simulator or the backup of the set failed");
+        return;
+    }
+    sim.removeStation(1);
+    sim.setStation(2, LustBusSim::ParameterTable::fromCatalogue(catalogue));
+    QStringList command = restore ? QStringList{QStringLiteral("restore"), set}
+                                  : QStringList{QStringLiteral("backup"), QStringLiteral("-o"),
+                                                dir.filePath(QStringLiteral("off.json"))};
+    if (state.range(1) == 1)
+        command.append(QStringLiteral("--keep-trying"));
+    double seconds = 0;
+    for (auto _ : state) {
+        sim.resetCounters();
+        const Clock::time_point begin = Clock::now();
+        if (run(command) != 1) {
+            state.SkipWithError("lustbus did not end with exit status 1");
+            return;
+        }
+        const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
+        state.SetIterationTime(elapsed);
+        seconds += elapsed;
+    }
+    const double perRun = seconds / double(state.iterations());
+    state.counters["requests"] = double(sim.counters().requests) / 4; // attempts per request
+    state.counters["x request time-out"] = perRun / 2.0;
+    state.SetLabel(QStringLiteral("%1 of catalogues/sample.json, station off%2")
+                       .arg(restore ? QStringLiteral("restore") : QStringLiteral("backup"),
+                            state.range(1) ? QStringLiteral(", --keep-trying") : QString())
+                       .toStdString());
+}
+BENCHMARK(BM_SilentStation)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Iterations(1)
+    ->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -37,7 +37,13 @@ QString BackupCommand::description() const
         "reads anything. --force lifts both rules. The set goes to a temporary file in the\n"
         "same folder, which is synced to disk and renamed over FILE: an interrupted or\n"
         "failed backup leaves FILE as it was. A device or a pipe (/dev/null) is written\n"
-        "into.");
+        "into.\n"
+        "\n"
+        "The drive's identity (see restore --help) is read first and saved in the set as\n"
+        "\"identity\". Once the link was reopened it is read again: when another drive\n"
+        "answers, or it cannot be read, the rest is not read (\"not read: ...\"). A station\n"
+        "that left two requests in a row without a response is not asked again (\"not\n"
+        "tried: station N does not answer\"); --keep-trying asks for every parameter.");
 }
 
 QString BackupCommand::epilogue() const
@@ -101,31 +107,16 @@ int BackupCommand::run(const QCommandLineParser &parser)
     set.link = m_factory.description();
     set.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
 
-    CatalogueAccess access(driver(), link(), requestHook());
-    ProgressBar progress(int(catalogue.entries.size()), Console::errIsAnsiTerminal());
     QStringList failed;
-    for (int i = 0; i < catalogue.entries.size(); ++i) {
-        const LustBus::CatalogueEntry &entry = catalogue.entries.at(i);
-        progress.show(i, entry.name);
-        ParameterSet::Value value = ParameterSet::describe(entry);
-        const CatalogueAccess::Outcome outcome = access.read(entry, &value.host, &value.error);
-        if (outcome == CatalogueAccess::Stopped) {
-            progress.clear();
-            return signalExit();
-        }
-        if (outcome == CatalogueAccess::Failed) {
-            progress.clear();
-            failed.append(entry.name);
-            Console::err() << "lustbus backup: " << entry.name << ": " << value.error << Qt::endl;
-        }
-        set.values.append(value);
-    }
-    progress.clear();
+    QString lost;
+    if (!readSet(&set, &failed, &lost))
+        return signalExit();
 
-    const QString message = QStringLiteral("%1 of %2 parameters could not be read; the set is "
-                                           "marked incomplete")
-                                .arg(failed.size())
-                                .arg(catalogue.entries.size());
+    const QString message = (lost.isEmpty() ? QString() : lost + QStringLiteral("; "))
+                            + QStringLiteral("%1 of %2 parameters could not be read; the set is "
+                                             "marked incomplete")
+                                  .arg(failed.size())
+                                  .arg(catalogue.entries.size());
     if (!output.isEmpty())
         return save(set, failed, message, output, parser.isSet(QStringLiteral("force")), json);
     QJsonObject document = set.toJson();
@@ -172,4 +163,51 @@ int BackupCommand::save(const ParameterSet &set, const QStringList &failed, QStr
                    << set.catalogue << " from station " << set.station << " saved to " << file
                    << Qt::endl;
     return ExitSuccess;
+}
+
+bool BackupCommand::readSet(ParameterSet *set, QStringList *failed, QString *lost)
+{
+    const std::unique_ptr<IdentityCheck> identity = identityCheck();
+    QString message;
+    const IdentityCheck::Outcome start = identity->start(&message);
+    if (start == IdentityCheck::Stopped)
+        return false;
+    if (start == IdentityCheck::Unreadable)
+        Console::err() << "lustbus backup: " << message << Qt::endl;
+    set->identity = identity->identity();
+
+    CatalogueAccess access(driver(), link(), requestHook());
+    ProgressBar progress(int(m_catalogue.entries.size()), Console::errIsAnsiTerminal());
+    for (int i = 0; i < m_catalogue.entries.size(); ++i) {
+        const LustBus::CatalogueEntry &entry = m_catalogue.entries.at(i);
+        progress.show(i, entry.name);
+        ParameterSet::Value value = ParameterSet::describe(entry);
+        if (lost->isEmpty()) {
+            const CatalogueAccess::Outcome outcome = access.read(entry, &value.host, &value.error);
+            const IdentityCheck::Outcome same = outcome == CatalogueAccess::Stopped
+                                                    ? IdentityCheck::Stopped
+                                                    : identity->confirm(lost);
+            if (same == IdentityCheck::Stopped) {
+                progress.clear();
+                return false;
+            }
+            // The message of a drive that is not the same comes at the end.
+            if (same == IdentityCheck::Same && outcome == CatalogueAccess::Failed) {
+                progress.clear();
+                Console::err() << "lustbus backup: " << entry.name << ": " << value.error
+                               << Qt::endl;
+            }
+        }
+        // A value read over a link reopened since is not taken: it may be another drive's.
+        if (!lost->isEmpty()) {
+            value.host.clear();
+            value.error = QStringLiteral("not read: the link was reopened and the drive was "
+                                         "not the one identified");
+        }
+        if (!value.error.isEmpty())
+            failed->append(entry.name);
+        set->values.append(value);
+    }
+    progress.clear();
+    return true;
 }

@@ -4,8 +4,7 @@
 #define LUSTBUS_BACKUPCOMMAND_H
 
 #include "linkcommand.h"
-
-class ParameterSet;
+#include "parameterset.h"
 
 class BackupCommand : public LinkCommand
 {
@@ -22,6 +21,11 @@ private:
     // that could not be read, message says how many. The exit status.
     int save(const ParameterSet &set, const QStringList &failed, QString message,
              const QString &output, bool force, bool json);
+    // Reads the station's identity and every parameter into set, the names of those
+    // that could not be read into failed; *lost says why the rest was not read when the
+    // link was reopened and the drive could not be told to be the same. False when a
+    // signal came.
+    bool readSet(ParameterSet *set, QStringList *failed, QString *lost);
 };
 
 #endif // LUSTBUS_BACKUPCOMMAND_H

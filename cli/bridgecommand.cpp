@@ -108,7 +108,7 @@ QList<QCommandLineOption> BridgeCommand::options() const
         valueOption("tls-ca", "Connects with TLS, checking the broker against the CA FILE.",
                     "FILE"),
     };
-    for (QCommandLineOption option : LinkOptions::options()) {
+    for (QCommandLineOption option : LinkOptions::options(linkUses())) {
         if (option.names().constFirst() == QLatin1String("station"))
             option.setDescription(QStringLiteral("A station to poll, 0 to 63; repeatable. "
                                                  "Default: the driver's (1)."));

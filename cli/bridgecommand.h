@@ -20,6 +20,10 @@ public:
     QList<QCommandLineOption> options() const override;
     int run(const QCommandLineParser &parser) override;
 
+protected:
+    // A silent station is the bridge's to pace: it keeps polling it.
+    int linkUses() const override { return LinkOptions::AllUses & ~LinkOptions::KeepTrying; }
+
 private:
     bool readBridgeOptions(const QCommandLineParser &parser, QString *error);
     QString defaultBusName() const;

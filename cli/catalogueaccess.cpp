@@ -81,23 +81,34 @@ CatalogueAccess::Outcome CatalogueAccess::read(const CatalogueEntry &entry, QByt
 }
 
 CatalogueAccess::Outcome CatalogueAccess::write(const CatalogueEntry &entry,
-                                                const QByteArray &host, QString *error)
+                                                const QByteArray &host, QString *error,
+                                                WriteWatch::Outcome *written)
 {
+    WriteWatch::Outcome unused;
+    if (!written)
+        written = &unused;
     const QList<RequestAddress> runs = readRuns(entry);
     int at = 0;
-    for (RequestAddress run : runs) {
+    for (int i = 0; i < runs.size(); ++i) {
+        RequestAddress run = runs.at(i);
         const int size = entry.isArray() ? int(run.count) * hostWidth(entry.type)
                                          : int(host.size());
         const QByteArray part = host.mid(at, size);
-        at += size;
         QString unused;
         run.countGiven = false;
         run.adoptValue(int(part.size()), 0, &unused);
-        const int written = m_driver.write(m_link, run.dataAddress(), part);
-        const bool failed = m_driver.hasError() || !written;
+        WriteWatch watch(m_link);
+        const int sent = m_driver.write(watch, run.dataAddress(), part);
+        const bool failed = m_driver.hasError() || !sent;
+        *written = watch.outcome(failed, m_driver.errorText());
         const Outcome outcome = finish(failed, error);
         if (failed && !m_driver.hasError())
             *error = QStringLiteral("write %1> nothing was written").arg(run.text);
+        if (failed && i > 0) {
+            *written = WriteWatch::Unknown;
+            *error += QStringLiteral(" (elements 0 to %1 were written before)").arg(at / hostWidth(entry.type) - 1);
+        }
+        at += size;
         if (outcome != Done)
             return outcome;
     }

@@ -12,6 +12,7 @@
 #include "catalogueentry.h"
 #include "driverinterface.h"
 #include "requestaddress.h"
+#include "writewatch.h"
 
 #include <QtCore/QList>
 
@@ -29,8 +30,11 @@ public:
     // The parameter's host data: elements * host width bytes (a STRING's text up to its
     // first zero byte); Failed with the driver's error text.
     Outcome read(const LustBus::CatalogueEntry &entry, QByteArray *host, QString *error);
-    // host as read() gives it.
-    Outcome write(const LustBus::CatalogueEntry &entry, const QByteArray &host, QString *error);
+    // host as read() gives it. *written (when given) says what became of the write, also
+    // when a signal stopped it: an array written in several requests that fails after
+    // the first is unknown as a whole, part of it being written.
+    Outcome write(const LustBus::CatalogueEntry &entry, const QByteArray &host, QString *error,
+                  WriteWatch::Outcome *written = nullptr);
 
     // The requests that read the whole parameter, in order.
     static QList<RequestAddress> readRuns(const LustBus::CatalogueEntry &entry);

@@ -49,7 +49,11 @@ QString DiffCommand::description() const
         "differ, 2 trouble: bad input (a set or catalogue that does not load, a usage\n"
         "error), a plugin or link that does not open, or a parameter that a read did not\n"
         "give (a live read that failed, or one that a set holds an error of), as equal or\n"
-        "not is then unknown; the differences are listed all the same.");
+        "not is then unknown; the differences are listed all the same.\n"
+        "\n"
+        "With --live the drive's identity (see restore --help) is read first and again\n"
+        "once the link was reopened: a drive that cannot be identified, or another drive\n"
+        "after a reopen, is trouble, and nothing is compared.");
 }
 
 QList<Command::Argument> DiffCommand::arguments() const
@@ -112,9 +116,13 @@ bool DiffCommand::readLive(const ParameterSet &set, bool force, ParameterSet *li
     if (!openLink(status))
         return false;
     live->station = m_options.protocol.stationid;
+    // Values are compared only while they come from the drive identified at the start.
+    const std::unique_ptr<IdentityCheck> identity = identityCheck();
+    QString lost;
+    IdentityCheck::Outcome same = identity->start(&lost);
     CatalogueAccess access(driver(), link(), requestHook());
     ProgressBar progress(int(set.values.size()), Console::errIsAnsiTerminal());
-    for (int i = 0; i < set.values.size(); ++i) {
+    for (int i = 0; i < set.values.size() && same == IdentityCheck::Same; ++i) {
         const ParameterSet::Value &saved = set.values.at(i);
         const LustBus::CatalogueEntry *entry = m_catalogue.find(saved.name);
         if (!entry || !saved.matches(*entry)) {
@@ -128,16 +136,20 @@ bool DiffCommand::readLive(const ParameterSet &set, bool force, ParameterSet *li
         progress.show(i, entry->name);
         ParameterSet::Value value = ParameterSet::describe(*entry);
         const CatalogueAccess::Outcome outcome = access.read(*entry, &value.host, &value.error);
-        if (outcome == CatalogueAccess::Stopped) {
-            progress.clear();
-            *status = signalExit();
-            return false;
-        }
+        same = outcome == CatalogueAccess::Stopped ? IdentityCheck::Stopped
+                                                   : identity->confirm(&lost);
         if (outcome == CatalogueAccess::Failed)
             failed->append(entry->name);
         live->values.append(value);
     }
-    return true;
+    progress.clear();
+    if (same == IdentityCheck::Stopped)
+        *status = signalExit();
+    else if (same != IdentityCheck::Same)
+        *status = failure(ExitTrouble, lost + QStringLiteral("; nothing compared"));
+    else
+        return true;
+    return false;
 }
 
 int DiffCommand::run(const QCommandLineParser &parser)

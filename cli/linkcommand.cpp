@@ -4,6 +4,7 @@
 #include "commandtable.h"
 #include "console.h"
 #include "exitstatus.h"
+#include "linkbusaccess.h"
 #include "linkdiagnostics.h"
 #include "parametertable.h"
 #include "protocolsettings.h"
@@ -88,6 +89,8 @@ bool LinkCommand::openLink(int *status)
         *status = failure(environmentStatus(), error);
         return false;
     }
+    m_guard = std::make_unique<RequestGuard>(*m_plugin.driver(), *m_factory.streamLink(),
+                                             m_options.keepTrying);
     // Until here a signal ends the program as it always does; from here on a request
     // waiting on the line must give up first.
     if (signalsToEnd() > 0) {
@@ -95,6 +98,17 @@ bool LinkCommand::openLink(int *status)
         m_factory.streamLink()->setInterrupt(&m_stop->interrupt());
     }
     return true;
+}
+
+std::unique_ptr<IdentityCheck> LinkCommand::identityCheck()
+{
+    auto bus = std::make_unique<LinkBusAccess>(driver(), link(), m_factory.streamLink(),
+                                               m_options.protocol, m_catalogue.fileName(),
+                                               requestHook());
+    return std::make_unique<IdentityCheck>(
+        std::move(bus), m_options.protocol.stationid, m_factory.description(),
+        *m_factory.streamLink(), *m_guard,
+        m_hasCatalogue ? DriveIdentity::entries(m_catalogue) : QList<LustBus::CatalogueEntry>());
 }
 
 int LinkCommand::signalExit(int status) const

@@ -8,8 +8,10 @@
 #include "command.h"
 #include "driverplugin.h"
 #include "exitstatus.h"
+#include "identitycheck.h"
 #include "linkfactory.h"
 #include "linkoptions.h"
+#include "requestguard.h"
 #include "stopsignals.h"
 
 #include <QtCore/QJsonObject>
@@ -58,8 +60,18 @@ protected:
     int signalExit() const { return signalExit(m_stop->exitStatus()); }
     int signalExit(int status) const;
 
-    DriverInterface &driver() const { return *m_plugin.driver(); }
+    // The driver; once the link is open, behind the RequestGuard that every request of
+    // the command passes.
+    DriverInterface &driver() const
+    {
+        return m_guard ? static_cast<DriverInterface &>(*m_guard) : *m_plugin.driver();
+    }
+    RequestGuard &requestGuard() { return *m_guard; }
     LinkDevice &link() { return m_factory.link(); }
+
+    // After openLink: the identity check of the station through the catalogue's identity
+    // entries (none without a catalogue).
+    std::unique_ptr<IdentityCheck> identityCheck();
 
     // With --stats, after every driver read or write: the driver's verdict goes into
     // the statistics. Without it, nothing happens.
@@ -83,6 +95,7 @@ protected:
     DriverPlugin m_plugin;
     std::unique_ptr<StopSignals> m_stop; //!< from openLink on; outlives the link
     LinkFactory m_factory;
+    std::unique_ptr<RequestGuard> m_guard; //!< from openLink on
 };
 
 #endif // LUSTBUS_LINKCOMMAND_H

@@ -106,6 +106,11 @@ QList<QCommandLineOption> LinkOptions::options(int uses)
                     "on the next request, and after a failed reopen wait this long before "
                     "the next. 0: never reopen. Default: 1000.",
                     "MS"),
+        QCommandLineOption(QStringLiteral("keep-trying"),
+                           QStringLiteral("Keeps sending every request to a station that left "
+                                          "two requests in a row without a response; by "
+                                          "default the rest are not sent (\"not tried: "
+                                          "station N does not answer\").")),
         QCommandLineOption(QStringLiteral("trace"),
                            QStringLiteral("Shows every telegram sent and received on stderr.")),
         QCommandLineOption(QStringLiteral("stats"),
@@ -119,6 +124,7 @@ QList<QCommandLineOption> LinkOptions::options(int uses)
         const int use = name == QLatin1String("station") ? Station
             : name == QLatin1String("retries") || name == QLatin1String("delay") ? Attempts
             : name == QLatin1String("stats") ? Statistics
+            : name == QLatin1String("keep-trying") ? KeepTrying
                                                : 0;
         if ((use & uses) == use)
             offered.append(option);
@@ -256,6 +262,7 @@ bool LinkOptions::fromParser(const QCommandLineParser &parser,
     o.localEcho = parser.isSet(QStringLiteral("echo"));
     o.trace = parser.isSet(QStringLiteral("trace"));
     o.stats = (uses & Statistics) && parser.isSet(QStringLiteral("stats"));
+    o.keepTrying = !(uses & KeepTrying) || parser.isSet(QStringLiteral("keep-trying"));
     o.pluginPath = parser.value(QStringLiteral("plugin"));
     *options = o;
     return true;

@@ -15,6 +15,9 @@
 //                     with --rts-delay-before MS and --rts-delay-after MS
 //   --reconnect-interval MS  least time between reopens of a vanished device
 //                     (default 1000, 0 never)
+//   --keep-trying     keeps asking a station that left two requests in a row without
+//                     a response (by default the rest of the run's requests to it are
+//                     not sent)
 //   --trace           every telegram on stderr
 //   --stats           per-station link statistics after the command
 //   --plugin PATH     the driver plugin file
@@ -40,9 +43,11 @@ public:
 
     // What a command takes besides the link and its time-outs: read, write and watch
     // all of it; scan picks the stations itself; the gateway passes its clients'
-    // requests on as they come and leaves station, repeats and statistics to them.
+    // requests on as they come and leaves station, repeats and statistics to them; the
+    // bridge keeps polling a silent station at its own pace.
     enum Use { Station = 0x1, Attempts = 0x2 /* --retries, --delay */, Statistics = 0x4,
-               AllUses = Station | Attempts | Statistics };
+               KeepTrying = 0x8,
+               AllUses = Station | Attempts | Statistics | KeepTrying };
 
     static QList<QCommandLineOption> options(int uses = AllUses);
     // The plugin option alone, for commands without a link (info).
@@ -92,6 +97,7 @@ public:
     int reconnectIntervalMs = 1000;
     bool trace = false;
     bool stats = false;
+    bool keepTrying = false;
     QString pluginPath;
 
     bool settingsGiven = false;

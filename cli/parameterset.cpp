@@ -164,7 +164,8 @@ bool ParameterSet::fromJson(const QByteArray &json, const QString &source, Param
         QStringLiteral("format"), QStringLiteral("version"), QStringLiteral("drive"),
         QStringLiteral("catalogue"), QStringLiteral("catalogueSha256"), QStringLiteral("station"),
         QStringLiteral("link"), QStringLiteral("time"), QStringLiteral("complete"),
-        QStringLiteral("parameters"), QStringLiteral("error"), QStringLiteral("exit")};
+        QStringLiteral("parameters"), QStringLiteral("identity"), QStringLiteral("error"),
+        QStringLiteral("exit")};
     for (auto it = root.begin(); it != root.end(); ++it) {
         if (!keys.contains(it.key()))
             return refuse(QStringLiteral("unknown key \"%1\"").arg(it.key()));
@@ -182,6 +183,11 @@ bool ParameterSet::fromJson(const QByteArray &json, const QString &source, Param
     if (!LustBus::Catalogue::isWholeNumber(root.value(QStringLiteral("station")), 0, 63))
         return refuse(QStringLiteral("\"station\" is not a station id from 0 to 63"));
     parsed.station = root.value(QStringLiteral("station")).toInt();
+    QString badIdentity;
+    if (root.contains(QStringLiteral("identity"))
+        && !DriveIdentity::fromJson(root.value(QStringLiteral("identity")), &parsed.identity,
+                                    &badIdentity))
+        return refuse(badIdentity);
     const QJsonValue list = root.value(QStringLiteral("parameters"));
     if (!list.isArray())
         return refuse(QStringLiteral("no \"parameters\" array"));
@@ -212,7 +218,7 @@ QJsonObject ParameterSet::toJson() const
     QJsonArray parameters;
     for (const Value &value : values)
         parameters.append(value.toJson());
-    return QJsonObject{{QStringLiteral("format"), QLatin1String(Format)},
+    QJsonObject object{{QStringLiteral("format"), QLatin1String(Format)},
                        {QStringLiteral("version"), FormatVersion},
                        {QStringLiteral("drive"), drive},
                        {QStringLiteral("catalogue"), catalogue},
@@ -222,6 +228,9 @@ QJsonObject ParameterSet::toJson() const
                        {QStringLiteral("time"), time},
                        {QStringLiteral("complete"), complete()},
                        {QStringLiteral("parameters"), parameters}};
+    if (!identity.isEmpty())
+        object.insert(QStringLiteral("identity"), identity.toJson());
+    return object;
 }
 
 const ParameterSet::Value *ParameterSet::find(const QString &name) const

@@ -4,6 +4,7 @@
 //     "drive": "CDE sample", "catalogue": "sample.json", "catalogueSha256": "9f2c...",
 //     "station": 1, "link": "serial /dev/pts/3 (RS485,57600,NONE,8,1)",
 //     "time": "2026-12-06T19:27:06Z", "complete": false,
+//     "identity": { "drive_type": "CDE", "firmware_version": 66051 },
 //     "parameters": [
 //       { "name": "speed_setpoint", "number": 12, "type": "INT16", "unit": "rpm",
 //         "value": -1234 },
@@ -14,13 +15,16 @@
 //
 // Values in their typed form, as read --json prints them; a parameter that could not be
 // read has the driver's error text instead, and the set is then not complete. time is
-// UTC, ISO 8601. A file is checked whole: a fault names the file, the entry and the
+// UTC, ISO 8601. identity is the drive's, as backup read it before the first value
+// (see DriveIdentity); a set without it (none could be read, or an older set) is
+// restored all the same. A file is checked whole: a fault names the file, the entry and the
 // cause. ("error" and "exit" at the top, which backup --json adds on a failure, are
 // not part of the set and are passed over.)
 #ifndef LUSTBUS_PARAMETERSET_H
 #define LUSTBUS_PARAMETERSET_H
 
 #include "catalogue.h"
+#include "driveidentity.h"
 
 #include <QtCore/QByteArray>
 #include <QtCore/QJsonObject>
@@ -69,6 +73,7 @@ public:
     int station = 0;
     QString link;
     QString time;
+    DriveIdentity identity; //!< empty when the set holds none
     QList<Value> values;
     QString path; //!< the file it came from, as given
 };

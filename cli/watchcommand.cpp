@@ -48,7 +48,13 @@ QString WatchCommand::description() const
         "SIGINT (Ctrl-C) or SIGTERM, which end it cleanly after the request on the wire\n"
         "(at most --timeout times --retries + 1), with its last lines and statistics; a\n"
         "second one ends it at once, also while a request waits on a silent line, with\n"
-        "status 130 (SIGINT) or 143 (SIGTERM).");
+        "status 130 (SIGINT) or 143 (SIGTERM).\n"
+        "\n"
+        "With a catalogue that identifies the drive (see restore --help), a round starts by\n"
+        "reading the drive's identity until it could be read, and again once the link was\n"
+        "reopened: while it cannot be read, the samples are not taken (\"not read: ...\"),\n"
+        "and when another drive answers the watch ends with 1. A station that left two\n"
+        "requests in a row without a response gets no more requests in that round.");
 }
 
 QList<Command::Argument> WatchCommand::arguments() const
@@ -184,6 +190,8 @@ int WatchCommand::run(const QCommandLineParser &parser)
 
     if (!openLink(&status))
         return status;
+    if (catalogue() && !DriveIdentity::entries(m_catalogue).isEmpty())
+        m_identity = identityCheck();
     StopSignals &stop = *m_stop;
     if (table)
         stop.setLastWords(WatchTable::finishText());
@@ -212,14 +220,16 @@ int WatchCommand::run(const QCommandLineParser &parser)
            && (durationMs < 0 || clock.elapsed() < durationMs)) {
         const qint64 roundStart = clock.elapsed();
         ++round;
+        stopped = !startRound();
         for (int i = 0; i < addresses.size() && !stopped; ++i) {
             const RequestAddress &address = addresses[i];
-            const QByteArray host = driver().read(link(), address.dataAddress());
+            QByteArray host;
+            QString errorText;
+            const bool failed = !sample(address, &host, &errorText);
             if (stop.endNow())
                 return endAtOnce(table ? &watchTable : nullptr);
-            const bool failed = driver().hasError();
-            const QString errorText = failed ? driver().errorText() : QString();
-            finishRequest();
+            if (!m_ended.isEmpty())
+                break;
             const QDateTime now = QDateTime::currentDateTimeUtc();
             ++taken;
             if (!failed)
@@ -249,7 +259,7 @@ int WatchCommand::run(const QCommandLineParser &parser)
                 return writeFailure();
             stopped = stop.stopRequested();
         }
-        if (stopped || (samples > 0 && round >= samples))
+        if (stopped || !m_ended.isEmpty() || (samples > 0 && round >= samples))
             break;
         qint64 until = roundStart + intervalMs;
         if (durationMs >= 0)
@@ -274,7 +284,7 @@ int WatchCommand::run(const QCommandLineParser &parser)
     // With --json the last line is one object: the statistics, in a failure's object
     // when the watch ends with one.
     const bool allFailed = taken > 0 && good == 0;
-    const bool failed = stop.stopRequested() || allFailed;
+    const bool failed = stop.stopRequested() || allFailed || !m_ended.isEmpty();
     if (json && m_options.stats) {
         if (failed) {
             addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
@@ -291,10 +301,54 @@ int WatchCommand::run(const QCommandLineParser &parser)
         return endAtOnce(nullptr);
     if (stop.stopRequested())
         return signalExit(stop.stopStatus());
+    if (!m_ended.isEmpty())
+        return failure(ExitDriverError, m_ended + QStringLiteral("; the watch ends"));
     if (allFailed)
         return failure(ExitDriverError,
                        QStringLiteral("not one of %1 samples succeeded").arg(taken));
     return ExitSuccess;
+}
+
+bool WatchCommand::startRound()
+{
+    requestGuard().forgetSilentStations();
+    m_unidentified.clear();
+    if (!m_identity)
+        return true;
+    QString message;
+    const IdentityCheck::Outcome outcome =
+        m_identity->identified() ? m_identity->confirm(&message) : m_identity->start(&message);
+    if (outcome == IdentityCheck::Changed)
+        m_ended = message;
+    else if (outcome == IdentityCheck::Unreadable)
+        m_unidentified = message;
+    return outcome != IdentityCheck::Stopped && outcome != IdentityCheck::Changed;
+}
+
+bool WatchCommand::sample(const RequestAddress &address, QByteArray *host, QString *errorText)
+{
+    if (!m_unidentified.isEmpty()) {
+        *errorText = QStringLiteral("not read: ") + m_unidentified;
+        return false;
+    }
+    *host = driver().read(link(), address.dataAddress());
+    if (m_stop->endNow())
+        return false;
+    const bool failed = driver().hasError();
+    *errorText = failed ? driver().errorText() : QString();
+    finishRequest();
+    QString message;
+    const IdentityCheck::Outcome outcome =
+        m_identity ? m_identity->confirm(&message) : IdentityCheck::Same;
+    if (outcome == IdentityCheck::Changed)
+        m_ended = message;
+    if (outcome == IdentityCheck::Same)
+        return !failed;
+    // Not the drive watched so far, or one that cannot be told apart: not its value.
+    host->clear();
+    m_unidentified = message;
+    *errorText = QStringLiteral("not read: ") + message;
+    return false;
 }
 
 int WatchCommand::endAtOnce(WatchTable *table)

@@ -24,7 +24,15 @@ QString WriteCommand::description() const
         "Parses VALUE by the data type of ADDRESS, in the forms that read prints, and\n"
         "writes it through DriverInterface::write. Bit addresses take 0/1 digits,\n"
         "LOWEST BIT FIRST; the driver reads the whole value, changes those bits and\n"
-        "writes it back. A negative VALUE can be given as it is (write INT16:12 -5).");
+        "writes it back. A negative VALUE can be given as it is (write INT16:12 -5).\n"
+        "\n"
+        "With a catalogue (a name, or --catalogue) the drive is identified first (see\n"
+        "restore --help), and nothing is sent to a drive that cannot be; without one, a\n"
+        "numeric address is written to whatever answers at the station. The write is done\n"
+        "(the servo acknowledged it: \"written ...\"), refused (the servo said no, or nothing\n"
+        "was sent) or unknown (it went out and no valid reply came). An unknown write is\n"
+        "read back: the new value makes it done (\"confirmed by read back\"), another one\n"
+        "refused (\"not carried out\"), a failed read leaves it unknown. Exit 1 unless done.");
 }
 
 QList<Command::Argument> WriteCommand::arguments() const
@@ -72,7 +80,8 @@ QList<QCommandLineOption> WriteCommand::options() const
         QCommandLineOption(QStringLiteral("json"),
                            QStringLiteral("Prints one JSON object: address, kind, count, hex "
                                           "(host bytes), value (as the servo will hold it), "
-                                          "written; or error and exit.")),
+                                          "outcome, written (null when unknown), identity; or "
+                                          "error and exit.")),
         ReadCommand::rawAddressOption(),
         CatalogueOption::option(),
     };
@@ -155,48 +164,120 @@ int WriteCommand::run(const QCommandLineParser &parser)
     const QByteArray held = address.bitForm ? host : ValueText::heldByServo(address.type, host);
     if (!named.checkWrite(address, held, &error))
         return usageError(error);
+    // A drive is written by name only once it is identified; a numeric address without
+    // a catalogue is the raw way in, and cannot be.
+    if (catalogue() && DriveIdentity::entries(m_catalogue).isEmpty())
+        return usageError(DriveIdentity::noEntriesText(m_catalogue)
+                          + QStringLiteral(": write with a catalogue goes only to a drive it "
+                                           "identified; nothing was sent"));
     if (!openLink(&status))
         return status;
 
-    const int written = driver().write(link(), address.dataAddress(), host);
+    QString message;
+    const WriteWatch::Outcome outcome = send(address, host, held, &message);
     if (endedBySignal())
         return signalExit();
-    const bool failed = driver().hasError();
-    finishRequest();
-    // A bit write whose read brought an empty value writes nothing and reports nothing.
-    const QString message = failed ? driver().errorText()
-                            : written ? QString()
-                                      : QStringLiteral("write %1> the servo returned an empty "
-                                                       "value; nothing was written")
-                                            .arg(address.text);
     const bool json = parser.isSet(QStringLiteral("json"));
+    const QJsonValue written = outcome == WriteWatch::Done      ? QJsonValue(true)
+                               : outcome == WriteWatch::Refused ? QJsonValue(false)
+                                                                : QJsonValue();
+    addJsonFields({{QStringLiteral("outcome"), QLatin1String(WriteWatch::name(outcome))},
+                   {QStringLiteral("written"), written}});
     if (m_options.stats)
         addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
     if (!json)
         printStatistics();
-    if (!message.isEmpty()) {
-        addJsonFields({{QStringLiteral("written"), false}});
-        return failure(ExitDriverError, message);
-    }
+    if (outcome != WriteWatch::Done)
+        return failure(ExitDriverError, QLatin1String(WriteWatch::name(outcome))
+                                            + QStringLiteral(": ") + message);
+    return printDone(address, host, held, hex, json, message);
+}
 
+int WriteCommand::printDone(const RequestAddress &address, const QByteArray &host,
+                            const QByteArray &held, bool hex, bool json, const QString &note)
+{
     if (json) {
         QJsonObject object = address.toJson();
         ReadCommand::insertJsonValue(address, held, &object);
         object.insert(QStringLiteral("hex"), ValueText::toHex(host));
+        object.insert(QStringLiteral("outcome"), QLatin1String(WriteWatch::name(WriteWatch::Done)));
         object.insert(QStringLiteral("written"), true);
+        if (!note.isEmpty())
+            object.insert(QStringLiteral("note"), note);
+        if (m_identity && m_identity->identified())
+            object.insert(QStringLiteral("identity"), m_identity->identity().toJson());
         if (m_options.stats)
             object.insert(QStringLiteral("stats"), statisticsJson());
         Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
         return ExitSuccess;
     }
+    const QString noted = note.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(note);
     if (hex) {
-        Console::out() << "written " << address.label() << " = " << ValueText::toHex(host) << '\n';
+        Console::out() << "written " << address.label() << " = " << ValueText::toHex(host)
+                       << noted << '\n';
         return ExitSuccess;
     }
-    const QString note = address.bitForm ? QString() : roundingNote(address.type, host, held);
+    const QString rounding = address.bitForm ? QString() : roundingNote(address.type, host, held);
     Console::out() << "written " << address.label() << " = "
                    << ReadCommand::valueText(address, held)
                    << (address.bitForm ? QString() : address.unitSuffix())
-                   << (note.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(note)) << '\n';
+                   << (rounding.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(rounding))
+                   << noted << '\n';
     return ExitSuccess;
+}
+
+WriteWatch::Outcome WriteCommand::send(const RequestAddress &address, const QByteArray &host,
+                                       const QByteArray &held, QString *text)
+{
+    if (catalogue()) {
+        m_identity = identityCheck();
+        const IdentityCheck::Outcome start = m_identity->start(text);
+        if (start != IdentityCheck::Same) {
+            *text += QStringLiteral("; nothing was sent");
+            return WriteWatch::Refused;
+        }
+        addJsonFields({{QStringLiteral("identity"), m_identity->identity().toJson()}});
+    }
+    WriteWatch watch(link());
+    const int written = driver().write(watch, address.dataAddress(), host);
+    if (endedBySignal())
+        return WriteWatch::Unknown;
+    const bool failed = driver().hasError();
+    finishRequest();
+    // A bit write whose read brought an empty value writes nothing and reports nothing.
+    *text = failed ? driver().errorText()
+            : written ? QString()
+                      : QStringLiteral("write %1> the servo returned an empty value; nothing "
+                                       "was written")
+                            .arg(address.text);
+    const WriteWatch::Outcome outcome = watch.outcome(failed || !written, driver().errorText());
+    if (outcome != WriteWatch::Unknown)
+        return outcome;
+    QString note;
+    const WriteWatch::Outcome settled =
+        settle(address, address.bitForm || address.type == DataType::String ? host : held, &note);
+    *text = settled == WriteWatch::Unknown ? *text + QStringLiteral("; ") + note : note;
+    return settled;
+}
+
+WriteWatch::Outcome WriteCommand::settle(const RequestAddress &address,
+                                         const QByteArray &expected, QString *note)
+{
+    QString lost;
+    if (m_identity && m_identity->confirm(&lost) != IdentityCheck::Same)
+        return WriteWatch::settle(false, false, false, lost, note);
+    QByteArray back = driver().read(link(), address.dataAddress());
+    if (endedBySignal())
+        return WriteWatch::Unknown;
+    const bool failed = driver().hasError();
+    const QString error = driver().errorText();
+    finishRequest();
+    if (!failed && m_identity && m_identity->confirm(&lost) != IdentityCheck::Same)
+        return WriteWatch::settle(false, false, false, lost, note);
+    // A text reads back whole, up to its zero byte.
+    if (address.type == DataType::String && !address.bitForm && back.contains('\0'))
+        back.truncate(back.indexOf('\0'));
+    const bool same = back == expected;
+    return WriteWatch::settle(!failed, same, !same,
+                              failed ? error : ReadCommand::valueText(address, back), note);
 }

@@ -3,6 +3,7 @@
 #define LUSTBUS_WRITECOMMAND_H
 
 #include "linkcommand.h"
+#include "writewatch.h"
 
 class RequestAddress;
 
@@ -21,6 +22,20 @@ public:
     // or the data type's value form. False with error naming the bad part.
     static bool hostData(const RequestAddress &address, const QString &value, bool hex,
                          QByteArray *host, int *bits, QString *error);
+
+private:
+    // The write on the open link, once the drive is identified where a catalogue can.
+    WriteWatch::Outcome send(const RequestAddress &address, const QByteArray &host,
+                             const QByteArray &held, QString *text);
+    // The line (or --json object) of a done write; note: how it was settled, if it was.
+    int printDone(const RequestAddress &address, const QByteArray &host, const QByteArray &held,
+                  bool hex, bool json, const QString &note);
+    // An unknown write settled by reading the address back (expected: what the servo
+    // holds when the write was carried out).
+    WriteWatch::Outcome settle(const RequestAddress &address, const QByteArray &expected,
+                               QString *note);
+
+    std::unique_ptr<IdentityCheck> m_identity; //!< with a catalogue
 };
 
 #endif // LUSTBUS_WRITECOMMAND_H

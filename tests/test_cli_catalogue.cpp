@@ -284,10 +284,10 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
     run("restore %1 --dry-run", 0, "speed_setpoint: would write (1500 rpm -> -1234 rpm)\n");
     run("diff %1 --live", 1);
     const Result restored =
-        run("restore %1", 0, {}, "3 written, 18 unchanged, 0 read-only and different");
-    for (const char *line : {"speed_setpoint: written (1500 rpm -> -1234 rpm)\n",
-                             "gains: written (0, -1, 9, 9, 4, -5, 6, -7 -> 0, -1, 2, -3, 4, -5, 6, -7)\n",
-                             "drive_name: written (\"NEW\" -> \"LUST CDE SIM\")\n",
+        run("restore %1", 0, {}, "3 done, 18 unchanged, 0 refused, 0 unknown, 0 read-only and different");
+    for (const char *line : {"speed_setpoint: done (1500 rpm -> -1234 rpm)\n",
+                             "gains: done (0, -1, 9, 9, 4, -5, 6, -7 -> 0, -1, 2, -3, 4, -5, 6, -7)\n",
+                             "drive_name: done (\"NEW\" -> \"LUST CDE SIM\")\n",
                              "cam_profile: unchanged\n"})
         EXPECT_TRUE(restored.out.contains(QLatin1String(line))) << line << '\n' << describe(restored);
     EXPECT_TRUE(run("diff %1 --live", 0).out.isEmpty());
@@ -305,7 +305,7 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
                                    QJsonDocument(saved).toJson());
     const Result r = run(("restore " + edited).toUtf8(), 1, "firmware_version: read-only and "
                                                             "different (live 66051, set 1); not written\n");
-    EXPECT_TRUE(r.out.contains(QLatin1String("ramp_time: failed: the set's value lies outside the "
+    EXPECT_TRUE(r.out.contains(QLatin1String("ramp_time: refused: the set's value lies outside the "
                                              "range 0 to 100; not written\n")))
         << describe(r);
     EXPECT_EQ(run("read firmware_version", 0).out.trimmed(), QStringLiteral("66051"));
@@ -321,7 +321,7 @@ TEST(Catalogue, BackupDiffRestoreRoundTrip)
                                          set + " was made with catalogue sample.json (SHA-256 ");
         EXPECT_TRUE(refused.err.contains(QLatin1String("not with other.json"))) << describe(refused);
     }
-    expectRun(args("restore --force") + QStringList{set} + other, 0, "0 written, 21 unchanged");
+    expectRun(args("restore --force") + QStringList{set} + other, 0, "0 done, 21 unchanged");
 }
 
 // A parameter that cannot be read is listed with the driver's text and marks the set
