@@ -153,6 +153,7 @@ void Bridge::start()
 {
     connect(&m_client, &MqttClient::connected, this, &Bridge::onConnected);
     connect(&m_client, &MqttClient::disconnected, this, [this](const QString &reason) {
+        m_connected = false;
         log(QStringLiteral("broker lost (%1); reconnecting").arg(reason));
     });
     // Each cause once until the next connect: the library retries with back-off.
@@ -206,6 +207,7 @@ void Bridge::onConnected()
 {
     log(QStringLiteral("connected to the broker"));
     m_problems.clear();
+    m_connected = true;
     // Subscribed first: once "online" is out, writes are taken.
     m_client.subscribe(m_base + QStringLiteral("/+/+/set"), m_settings.qos);
     m_client.publish(statusTopic(), busStatus(), 1, true);
@@ -600,7 +602,7 @@ void Bridge::publishStatus(const QString &topic, const QByteArray &status)
 {
     // Before the connection they go out on connecting: a QoS 1 message queued during
     // the TLS handshake was seen to hold the connect up for seconds.
-    if (m_client.isConnected())
+    if (m_connected)
         m_client.publish(topic, status, 1, true);
 }
 

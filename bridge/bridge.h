@@ -248,6 +248,7 @@ private:
     qint64 m_busLostAtMs = 0;
     bool m_ended = false;
     bool m_reconnect = false; //!< a connect after the first
+    bool m_connected = false; //!< onConnected ran, and no loss came since
     std::function<QJsonObject()> m_linkStatistics;
     std::function<void(const QString &)> m_log;
 };
