@@ -9,6 +9,7 @@
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QJsonArray>
+#include <QtCore/QMap>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QThread>
@@ -185,11 +186,15 @@ protected:
     // returns once it says "online" there, or at once for an empty bus.
     void startBridge(const QString &options, const QString &bus = QStringLiteral("sim"))
     {
+        runBridge(args(QStringLiteral("bridge --catalogue " LUSTBUS_SAMPLE_CATALOGUE
+                                      " --broker 127.0.0.1:%1 %2")
+                           .arg(broker.port).arg(options).toUtf8().constData()),
+                  bus);
+    }
+    void runBridge(const QStringList &arguments, const QString &bus)
+    {
         bridge.setProcessEnvironment(cliEnvironment());
-        bridge.start(QStringLiteral(LUSTBUS_CLI_PATH),
-                     args(QStringLiteral("bridge --catalogue " LUSTBUS_SAMPLE_CATALOGUE
-                                         " --broker 127.0.0.1:%1 %2")
-                              .arg(broker.port).arg(options).toUtf8().constData()));
+        bridge.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
         ASSERT_TRUE(bridge.waitForStarted());
         // The previous bridge's "offline" may still be on its way.
         ASSERT_TRUE(bus.isEmpty() || waitFor([&] {
@@ -414,6 +419,8 @@ TEST_F(Bridge, BadOptionsAreUsageErrors)
         {ON_SIM " --poll gains@5", 2, "",
          "bad --poll 'gains@5': the interval after '@' is 10 to 3600000 ms"},
         {ON_SIM " --bus a/b", 2, "", "bad --bus 'a/b': one topic level, without '/'"},
+        {ON_SIM " --reply-prefix hmi/#", 2, "",
+         "bad --reply-prefix 'hmi/#': '+' and '#' are MQTT wildcards"},
         {ON_SIM " --prefix a/#", 2, "", "bad --prefix 'a/#': '+' and '#' are MQTT wildcards"},
         {ON_SIM " --qos 2", 2, "", "bad --qos '2'"},
         {ON_SIM " --password-file /nonexistent", 2, "", "--password-file needs --username"},
@@ -422,6 +429,17 @@ TEST_F(Bridge, BadOptionsAreUsageErrors)
     };
 #undef ON_SIM
     expectRuns(runs);
+
+    // PREFIX/BUS/STATION/status is the station's, not a parameter's.
+    QTemporaryDir dir;
+    QFile catalogue(dir.filePath(QStringLiteral("status.json")));
+    ASSERT_TRUE(catalogue.open(QIODevice::WriteOnly));
+    catalogue.write(R"({"parameters": [{"name": "status", "number": 40, "type": "USIGN16"}]})");
+    catalogue.close();
+    expectRun({QStringLiteral("bridge"), QStringLiteral("--sim"), QStringLiteral("--broker"),
+               QStringLiteral("127.0.0.1"), QStringLiteral("--catalogue"), catalogue.fileName()},
+              2, QStringLiteral("status.json has a parameter 'status', whose topic would be the "
+                                "station's status topic: rename it"));
 }
 
 // The simulator in this process on a pseudo-terminal, for tests that change its
@@ -693,17 +711,53 @@ TEST_F(Bridge, TheBusStatusSaysWhenTheLinkIsLostAndBack)
     EXPECT_FALSE(err.contains(QStringLiteral("does not answer"))) << err.toStdString();
 }
 
-// On a broker that asks for a login over TLS and applies the ACL of docs/plant.md:
-// the bridge logs in with its password file, only a client the ACL lets write gets a
-// write to the bus, and a wrong password or CA is named in the bridge's log.
-TEST_F(Bridge, LogsInOverTlsUnderThePlantsAcl)
+// The first block of docs/plant.md fenced as ```KIND, as the guide gives it.
+QString guideBlock(const char *kind)
+{
+    QFile file(QStringLiteral(LUSTBUS_SOURCE_DIR "/docs/plant.md"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QString text = QString::fromUtf8(file.readAll());
+    const QString fence = QStringLiteral("```%1\n").arg(QLatin1String(kind));
+    const int start = text.indexOf(fence) + fence.size();
+    const int end = text.indexOf(QStringLiteral("\n```"), start);
+    return start < fence.size() || end < 0 ? QString() : text.mid(start, end - start + 1);
+}
+
+// The bridge command of docs/plant.md, its plant's paths and names replaced by this
+// test's: the broker, the files, the catalogue, and the simulator for the serial port.
+QStringList plantBridge(const QMap<QString, QString> &replaced)
+{
+    QStringList command;
+    for (const QString &line : guideBlock("sh").split(QLatin1Char('\n'))) {
+        if (!line.startsWith(QLatin1Char('#')))
+            command += line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    }
+    command.removeAll(QStringLiteral("\\"));
+    command.removeFirst(); // lustbus
+    for (QString &word : command)
+        word = replaced.value(word, word);
+    const int port = int(command.indexOf(QStringLiteral("--port")));
+    if (port >= 0) {
+        command.replace(port, QStringLiteral("--sim"));
+        command.removeAt(port + 1);
+    }
+    // Stations 1 to 3 are not simulated: silent after a short time-out.
+    return command + args("--timeout 100 --retries 0");
+}
+
+// On brokers that ask for a login over TLS and apply the ACL of docs/plant.md, the
+// bridge command of the guide as written: a wrong password or CA is named in the log,
+// and only a client the ACL lets write gets a write to the bus. Then the site broker of
+// the guide, bridged to the central one with its connection section: an HMI's MQTT 5
+// request on the central broker comes in, its reply and the value go out.
+TEST_F(Bridge, RunsThePlantGuideAsWritten)
 {
     const QString passwd = QStandardPaths::findExecutable(
         QStringLiteral("mosquitto_passwd"), args("/usr/bin /usr/sbin"));
     if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty() || passwd.isEmpty())
         GTEST_SKIP() << "openssl or mosquitto_passwd is not installed";
-    // Two CAs, the broker's certificate from the first, the logins, and the ACL as the
-    // plant's guide gives it.
+    // Two CAs, the brokers' certificate from the first, and the logins.
     QProcess shell;
     shell.setWorkingDirectory(broker.dir.path());
     shell.start(QStringLiteral("sh"), {QStringLiteral("-ec"), QStringLiteral(
@@ -716,32 +770,36 @@ TEST_F(Bridge, LogsInOverTlsUnderThePlantsAcl)
         "openssl x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
         "-out broker.crt -days 1 -extfile san\n"
         ": > passwords\n"
-        "for user in bridge-line3 dashboard hmi-line3; do \"$0\" -b passwords $user pw-$user; done\n"
-        "chmod 0444 broker.key passwords\n"
-        "awk '/^```text$/ { on = 1; next } /^```/ { if (on) exit } on' %1/docs/plant.md > acl\n"
-        "test -s acl").arg(QStringLiteral(LUSTBUS_SOURCE_DIR)), passwd});
+        "for user in bridge-line3 site-line3 dashboard hmi-line3; do\n"
+        "  \"$0\" -b passwords $user pw-$user\n"
+        "done\n"
+        "chmod 0444 broker.key passwords"), passwd});
     ASSERT_TRUE(shell.waitForFinished(30000) && shell.exitCode() == 0)
         << shell.readAllStandardError().toStdString();
+    ASSERT_TRUE(broker.writeFile("acl", guideBlock("text").toUtf8()));
 
     // The anonymous listener of this test's subscriber, and the plant's.
     const quint16 securePort = freePort();
+    const QString plantListener = QStringLiteral(
+        "listener %1 127.0.0.1\nallow_anonymous false\npassword_file %2/passwords\n"
+        "acl_file %2/acl\ncafile %2/ca.crt\ncertfile %2/broker.crt\nkeyfile %2/broker.key\n");
     broker.stop();
-    ASSERT_TRUE(broker.start(QStringLiteral(
-        "per_listener_settings true\n"
-        "listener {port} 127.0.0.1\nallow_anonymous true\n"
-        "listener %1 127.0.0.1\nallow_anonymous false\npassword_file {dir}/passwords\n"
-        "acl_file {dir}/acl\ncafile {dir}/ca.crt\ncertfile {dir}/broker.crt\n"
-        "keyfile {dir}/broker.key\n").arg(securePort)));
+    ASSERT_TRUE(broker.start(QStringLiteral("per_listener_settings true\n"
+                                            "listener {port} 127.0.0.1\nallow_anonymous true\n")
+                             + plantListener.arg(securePort).arg(broker.dir.path())));
     Subscriber plain;
     ASSERT_TRUE(plain.start(broker.port, {}, QStringLiteral("plant/#")));
 
-    const auto startPlantBridge = [&](const char *password, const char *ca) {
+    const auto startPlantBridge = [&](quint16 port, const char *password, const char *ca) {
         ASSERT_TRUE(broker.writeFile("bridge.pw", password));
-        startBridge(QStringLiteral("--sim --broker 127.0.0.1:%1 --tls-ca %2 --username "
-                                   "bridge-line3 --password-file %3 --prefix plant --bus line3 "
-                                   "--poll speed_setpoint@100 --allow-writes")
-                        .arg(securePort).arg(broker.file(ca), broker.file("bridge.pw")),
-                    QString());
+        const QStringList command = plantBridge({
+            {QStringLiteral("mqtt.plant:8883"), QStringLiteral("127.0.0.1:%1").arg(port)},
+            {QStringLiteral("/etc/lustbus/ca.crt"), broker.file(ca)},
+            {QStringLiteral("/etc/lustbus/line3.pw"), broker.file("bridge.pw")},
+            {QStringLiteral("/etc/lustbus/cde.json"), QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE)},
+        });
+        ASSERT_TRUE(command.contains(QStringLiteral("--allow-writes"))) << guideBlock("sh").toStdString();
+        runBridge(command, QString());
     };
     const struct { const char *password, *ca, *logged; } refused[] = {
         {"wrong\n", "ca.crt", "refused the connection: Not authorized"},
@@ -749,7 +807,7 @@ TEST_F(Bridge, LogsInOverTlsUnderThePlantsAcl)
     };
     for (const auto &c : refused) {
         SCOPED_TRACE(c.logged);
-        startPlantBridge(c.password, c.ca);
+        startPlantBridge(securePort, c.password, c.ca);
         QByteArray err;
         EXPECT_TRUE(waitFor([&] {
             err += bridge.readAllStandardError();
@@ -759,25 +817,47 @@ TEST_F(Bridge, LogsInOverTlsUnderThePlantsAcl)
         bridge.waitForFinished();
     }
 
-    startPlantBridge("pw-bridge-line3\n", "ca.crt");
+    startPlantBridge(securePort, "pw-bridge-line3\n", "ca.crt");
     ASSERT_TRUE(waitFor([&] { return plain.last(QStringLiteral("plant/line3/status")) == "online"; }))
         << bridge.readAllStandardError().toStdString();
     // The dashboard's write never reaches the bridge; the HMI's does.
     Subscriber clients[2];
     const char *users[2] = {"dashboard", "hmi-line3"};
+    const QString setpoint = QStringLiteral("plant/line3/4/speed_setpoint");
     for (int i = 0; i < 2; ++i) {
         MqttClient::Settings login;
         login.username = QLatin1String(users[i]);
         login.password = QStringLiteral("pw-") + login.username;
         login.caFile = broker.file("ca.crt");
         ASSERT_TRUE(clients[i].start(securePort, login, QStringLiteral("plant/#")));
-        clients[i].publish(QStringLiteral("plant/line3/1/speed_setpoint/set"), i == 0 ? "111" : "222");
+        clients[i].publish(setpoint + QStringLiteral("/set"), i == 0 ? "111" : "222");
     }
-    const QString result = QStringLiteral("plant/line3/1/speed_setpoint/result");
+    const QString result = setpoint + QStringLiteral("/result");
     ASSERT_TRUE(clients[1].waitForMessage(result));
     EXPECT_EQ(clients[1].lastJson(result).value(QStringLiteral("value")).toInt(), 222);
     waitFor([] { return false; }, 300); // time for the dashboard's, were it let through
-    const QString err = stopBridge();
+    QString err = stopBridge();
+    EXPECT_TRUE(err.contains(QStringLiteral("1 writes, 0 refused"))) << err.toStdString();
+
+    // The site broker: the same plant listener, and the guide's connection to this one.
+    Broker site;
+    QString connection = guideBlock("conf");
+    connection.replace(QStringLiteral("central.plant:8883"), QStringLiteral("127.0.0.1:%1").arg(securePort))
+        .replace(QStringLiteral("/etc/mosquitto/ca.crt"), broker.file("ca.crt"))
+        .replace(QStringLiteral("site-line3-secret"), QStringLiteral("pw-site-line3"));
+    ASSERT_TRUE(site.start(plantListener.arg(site.port).arg(broker.dir.path()) + connection));
+    startPlantBridge(site.port, "pw-bridge-line3\n", "ca.crt");
+    const QString replies = QStringLiteral("plant/replies/hmi-line3");
+    const int from = clients[1].count();
+    // Once the bridge's "online" has come across, the set messages go the other way.
+    ASSERT_TRUE(waitFor([&] {
+        return clients[1].last(QStringLiteral("plant/line3/status"), from) == "online";
+    }, 10000));
+    clients[1].client.publish(setpoint + QStringLiteral("/set"), "333", 1, false, replies, "c1");
+    ASSERT_TRUE(clients[1].waitForMessage(replies, from)) << stopBridge().toStdString();
+    EXPECT_EQ(clients[1].lastJson(replies, from).value(QStringLiteral("value")).toInt(), 333);
+    ASSERT_TRUE(clients[1].waitForMessage(setpoint, from));
+    err = stopBridge();
     EXPECT_TRUE(err.contains(QStringLiteral("1 writes, 0 refused"))) << err.toStdString();
 }
 
