@@ -240,8 +240,12 @@ bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString 
         return false;
     m_bridge.qos = int(number);
     m_bridge.allowWrites = parser.isSet(QStringLiteral("allow-writes"));
-    m_mqtt.clientId = parser.value(QStringLiteral("client-id"));
+    return readLogin(parser, error);
+}
 
+bool BridgeCommand::readLogin(const QCommandLineParser &parser, QString *error)
+{
+    m_mqtt.clientId = parser.value(QStringLiteral("client-id"));
     m_mqtt.username = parser.value(QStringLiteral("username"));
     const QString passwordFile = parser.value(QStringLiteral("password-file"));
     if (parser.isSet(QStringLiteral("password-file"))) {

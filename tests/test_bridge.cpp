@@ -746,51 +746,61 @@ QStringList plantBridge(const QMap<QString, QString> &replaced)
     return command + args("--timeout 100 --retries 0");
 }
 
-// On brokers that ask for a login over TLS and apply the ACL of docs/plant.md, the
-// bridge command of the guide as written: a wrong password or CA is named in the log,
-// and only a client the ACL lets write gets a write to the bus. Then the site broker of
-// the guide, bridged to the central one with its connection section: an HMI's MQTT 5
-// request on the central broker comes in, its reply and the value go out.
-TEST_F(Bridge, RunsThePlantGuideAsWritten)
+// Brokers as docs/plant.md sets them up: a listener that asks for a login over TLS and
+// applies the guide's ACL, beside the anonymous one of this test's subscriber, and the
+// bridge command of the guide as written.
+class PlantGuide : public Bridge
 {
-    const QString passwd = QStandardPaths::findExecutable(
-        QStringLiteral("mosquitto_passwd"), args("/usr/bin /usr/sbin"));
-    if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty() || passwd.isEmpty())
-        GTEST_SKIP() << "openssl or mosquitto_passwd is not installed";
-    // Two CAs, the brokers' certificate from the first, and the logins.
-    QProcess shell;
-    shell.setWorkingDirectory(broker.dir.path());
-    shell.start(QStringLiteral("sh"), {QStringLiteral("-ec"), QStringLiteral(
-        "key='-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes'\n"
-        "for ca in ca other; do\n"
-        "  openssl req -x509 $key -keyout $ca.key -out $ca.crt -days 1 -subj /CN=$ca\n"
-        "done\n"
-        "openssl req $key -keyout broker.key -out broker.csr -subj /CN=127.0.0.1\n"
-        "echo subjectAltName=IP:127.0.0.1 > san\n"
-        "openssl x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
-        "-out broker.crt -days 1 -extfile san\n"
-        ": > passwords\n"
-        "for user in bridge-line3 site-line3 dashboard hmi-line3; do\n"
-        "  \"$0\" -b passwords $user pw-$user\n"
-        "done\n"
-        "chmod 0444 broker.key passwords"), passwd});
-    ASSERT_TRUE(shell.waitForFinished(30000) && shell.exitCode() == 0)
-        << shell.readAllStandardError().toStdString();
-    ASSERT_TRUE(broker.writeFile("acl", guideBlock("text").toUtf8()));
+protected:
+    void SetUp() override
+    {
+        Bridge::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        const QString passwd = QStandardPaths::findExecutable(
+            QStringLiteral("mosquitto_passwd"), args("/usr/bin /usr/sbin"));
+        if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty() || passwd.isEmpty())
+            GTEST_SKIP() << "openssl or mosquitto_passwd is not installed";
+        // Two CAs, the brokers' certificate from the first, and the logins.
+        QProcess shell;
+        shell.setWorkingDirectory(broker.dir.path());
+        shell.start(QStringLiteral("sh"), {QStringLiteral("-ec"), QStringLiteral(
+            "key='-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes'\n"
+            "for ca in ca other; do\n"
+            "  openssl req -x509 $key -keyout $ca.key -out $ca.crt -days 1 -subj /CN=$ca\n"
+            "done\n"
+            "openssl req $key -keyout broker.key -out broker.csr -subj /CN=127.0.0.1\n"
+            "echo subjectAltName=IP:127.0.0.1 > san\n"
+            "openssl x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
+            "-out broker.crt -days 1 -extfile san\n"
+            ": > passwords\n"
+            "for user in bridge-line3 site-line3 dashboard hmi-line3; do\n"
+            "  \"$0\" -b passwords $user pw-$user\n"
+            "done\n"
+            "chmod 0444 broker.key passwords"), passwd});
+        ASSERT_TRUE(shell.waitForFinished(30000) && shell.exitCode() == 0)
+            << shell.readAllStandardError().toStdString();
+        ASSERT_TRUE(broker.writeFile("acl", guideBlock("text").toUtf8()));
+        broker.stop();
+        ASSERT_TRUE(broker.start(QStringLiteral("per_listener_settings true\n"
+                                                "listener {port} 127.0.0.1\nallow_anonymous true\n")
+                                 + plantListener(securePort)));
+        ASSERT_TRUE(plain.start(broker.port, {}, QStringLiteral("plant/#")));
+    }
 
-    // The anonymous listener of this test's subscriber, and the plant's.
-    const quint16 securePort = freePort();
-    const QString plantListener = QStringLiteral(
-        "listener %1 127.0.0.1\nallow_anonymous false\npassword_file %2/passwords\n"
-        "acl_file %2/acl\ncafile %2/ca.crt\ncertfile %2/broker.crt\nkeyfile %2/broker.key\n");
-    broker.stop();
-    ASSERT_TRUE(broker.start(QStringLiteral("per_listener_settings true\n"
-                                            "listener {port} 127.0.0.1\nallow_anonymous true\n")
-                             + plantListener.arg(securePort).arg(broker.dir.path())));
-    Subscriber plain;
-    ASSERT_TRUE(plain.start(broker.port, {}, QStringLiteral("plant/#")));
-
-    const auto startPlantBridge = [&](quint16 port, const char *password, const char *ca) {
+    // The listener on port with the certificate, logins and ACL made in SetUp.
+    QString plantListener(quint16 port) const
+    {
+        return QStringLiteral("listener %1 127.0.0.1\nallow_anonymous false\n"
+                              "password_file %2/passwords\nacl_file %2/acl\ncafile %2/ca.crt\n"
+                              "certfile %2/broker.crt\nkeyfile %2/broker.key\n")
+            .arg(port)
+            .arg(broker.dir.path());
+    }
+    // The guide's bridge on the broker at port, with this password and CA file.
+    void startPlantBridge(quint16 port, const char *password = "pw-bridge-line3\n",
+                          const char *ca = "ca.crt")
+    {
         ASSERT_TRUE(broker.writeFile("bridge.pw", password));
         const QStringList command = plantBridge({
             {QStringLiteral("mqtt.plant:8883"), QStringLiteral("127.0.0.1:%1").arg(port)},
@@ -798,9 +808,28 @@ TEST_F(Bridge, RunsThePlantGuideAsWritten)
             {QStringLiteral("/etc/lustbus/line3.pw"), broker.file("bridge.pw")},
             {QStringLiteral("/etc/lustbus/cde.json"), QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE)},
         });
-        ASSERT_TRUE(command.contains(QStringLiteral("--allow-writes"))) << guideBlock("sh").toStdString();
+        ASSERT_TRUE(command.contains(QStringLiteral("--allow-writes")))
+            << guideBlock("sh").toStdString();
         runBridge(command, QString());
-    };
+    }
+    // A client of the plant's listener, logged in as user, subscribed to plant/#.
+    void logIn(Subscriber *client, const char *user)
+    {
+        MqttClient::Settings login;
+        login.username = QLatin1String(user);
+        login.password = QStringLiteral("pw-") + login.username;
+        login.caFile = broker.file("ca.crt");
+        ASSERT_TRUE(client->start(securePort, login, QStringLiteral("plant/#")));
+    }
+
+    const quint16 securePort = freePort();
+    Subscriber plain;
+};
+
+// A wrong password or CA is named in the bridge's log; with the right ones, only a client
+// that the ACL lets write gets a write to the bus.
+TEST_F(PlantGuide, TheBridgeLogsInOverTlsAndOnlyTheHmiWrites)
+{
     const struct { const char *password, *ca, *logged; } refused[] = {
         {"wrong\n", "ca.crt", "refused the connection: Not authorized"},
         {"pw-bridge-line3\n", "other.crt", "certificate verify failed"},
@@ -817,47 +846,52 @@ TEST_F(Bridge, RunsThePlantGuideAsWritten)
         bridge.waitForFinished();
     }
 
-    startPlantBridge(securePort, "pw-bridge-line3\n", "ca.crt");
+    startPlantBridge(securePort);
     ASSERT_TRUE(waitFor([&] { return plain.last(QStringLiteral("plant/line3/status")) == "online"; }))
         << bridge.readAllStandardError().toStdString();
-    // The dashboard's write never reaches the bridge; the HMI's does.
+    // The dashboard's write never reaches the bridge; the HMI's does. The simulator
+    // serves the last --station.
+    const QString setpoint = QStringLiteral("plant/line3/4/speed_setpoint");
     Subscriber clients[2];
     const char *users[2] = {"dashboard", "hmi-line3"};
-    const QString setpoint = QStringLiteral("plant/line3/4/speed_setpoint");
     for (int i = 0; i < 2; ++i) {
-        MqttClient::Settings login;
-        login.username = QLatin1String(users[i]);
-        login.password = QStringLiteral("pw-") + login.username;
-        login.caFile = broker.file("ca.crt");
-        ASSERT_TRUE(clients[i].start(securePort, login, QStringLiteral("plant/#")));
+        logIn(&clients[i], users[i]);
         clients[i].publish(setpoint + QStringLiteral("/set"), i == 0 ? "111" : "222");
     }
     const QString result = setpoint + QStringLiteral("/result");
     ASSERT_TRUE(clients[1].waitForMessage(result));
     EXPECT_EQ(clients[1].lastJson(result).value(QStringLiteral("value")).toInt(), 222);
     waitFor([] { return false; }, 300); // time for the dashboard's, were it let through
-    QString err = stopBridge();
+    const QString err = stopBridge();
     EXPECT_TRUE(err.contains(QStringLiteral("1 writes, 0 refused"))) << err.toStdString();
+}
 
-    // The site broker: the same plant listener, and the guide's connection to this one.
+// The site broker of the guide, joined to the central one by its connection section:
+// an HMI's MQTT 5 request on the central broker comes in to the bridge, its reply and
+// the value go out.
+TEST_F(PlantGuide, ASiteBrokerLetsSetMessagesInAndRepliesOut)
+{
     Broker site;
     QString connection = guideBlock("conf");
     connection.replace(QStringLiteral("central.plant:8883"), QStringLiteral("127.0.0.1:%1").arg(securePort))
         .replace(QStringLiteral("/etc/mosquitto/ca.crt"), broker.file("ca.crt"))
         .replace(QStringLiteral("site-line3-secret"), QStringLiteral("pw-site-line3"));
-    ASSERT_TRUE(site.start(plantListener.arg(site.port).arg(broker.dir.path()) + connection));
-    startPlantBridge(site.port, "pw-bridge-line3\n", "ca.crt");
-    const QString replies = QStringLiteral("plant/replies/hmi-line3");
-    const int from = clients[1].count();
+    ASSERT_TRUE(site.start(plantListener(site.port) + connection));
+    Subscriber hmi;
+    logIn(&hmi, "hmi-line3");
+    startPlantBridge(site.port);
     // Once the bridge's "online" has come across, the set messages go the other way.
-    ASSERT_TRUE(waitFor([&] {
-        return clients[1].last(QStringLiteral("plant/line3/status"), from) == "online";
-    }, 10000));
-    clients[1].client.publish(setpoint + QStringLiteral("/set"), "333", 1, false, replies, "c1");
-    ASSERT_TRUE(clients[1].waitForMessage(replies, from)) << stopBridge().toStdString();
-    EXPECT_EQ(clients[1].lastJson(replies, from).value(QStringLiteral("value")).toInt(), 333);
-    ASSERT_TRUE(clients[1].waitForMessage(setpoint, from));
-    err = stopBridge();
+    ASSERT_TRUE(waitFor([&] { return hmi.last(QStringLiteral("plant/line3/status")) == "online"; },
+                        10000));
+    const QString setpoint = QStringLiteral("plant/line3/4/speed_setpoint");
+    const QString replies = QStringLiteral("plant/replies/hmi-line3");
+    const int from = hmi.count();
+    hmi.client.publish(setpoint + QStringLiteral("/set"), "333", 1, false, replies, "c1");
+    ASSERT_TRUE(hmi.waitForMessage(replies, from)) << stopBridge().toStdString();
+    EXPECT_EQ(hmi.lastJson(replies, from).value(QStringLiteral("value")).toInt(), 333);
+    ASSERT_TRUE(hmi.waitForMessage(setpoint, from));
+    EXPECT_EQ(hmi.lastJson(setpoint, from).value(QStringLiteral("value")).toInt(), 333);
+    const QString err = stopBridge();
     EXPECT_TRUE(err.contains(QStringLiteral("1 writes, 0 refused"))) << err.toStdString();
 }
 
