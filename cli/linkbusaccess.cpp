@@ -86,11 +86,19 @@ BusAccess::Result LinkBusAccess::write(int station, const CatalogueEntry &entry,
     m_line.startRequest();
     QString error;
     Result result = finish(m_access.write(entry, host, &error), error);
+    if (result.outcome != Failed)
+        return result;
+    if (!m_line.sent()) {
+        // The link failed before the telegram went out: the servo heard nothing.
+        if (result.line == LinkLost)
+            result.error += QStringLiteral(" (nothing sent: %1)").arg(result.linkError);
+        return result;
+    }
     // Only a refusal of the one request leaves the servo as it was for sure.
     const bool servoSaidNo = result.line == Answered
                              && error.endsWith(LustBus::ErrorText::InvalidParameter)
                              && CatalogueAccess::readRuns(entry).size() == 1;
-    if (result.outcome == Failed && result.line != NotSent && !servoSaidNo)
+    if (!servoSaidNo)
         result.outcome = Unknown;
     return result;
 }

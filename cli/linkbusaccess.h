@@ -2,9 +2,10 @@
 // and written by station through the driver, in their JSON form. A value is checked
 // against the parameter's type, element count and range before anything is sent.
 //
-// A write that the servo refused (NAK) in its only request is Failed; one that went
-// out and got no valid reply, or that took several requests of which one failed, is
-// Unknown: the servo may hold all or part of the new value.
+// A write that the servo refused (NAK) in its only request, or whose telegram never
+// went out, is Failed; one that went out and got no valid reply, or that took several
+// requests of which one failed, is Unknown: the servo may hold all or part of the new
+// value.
 #ifndef LUSTBUS_LINKBUSACCESS_H
 #define LUSTBUS_LINKBUSACCESS_H
 

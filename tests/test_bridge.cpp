@@ -685,7 +685,8 @@ TEST_F(SimulatedBus, OnlyRequestsMadeNowAndAnsweredUnderTheReplyPrefixAreCarried
 }
 
 // The bus's status follows its link: "bus lost" when the TCP serial server goes away,
-// "online" again once it is back, both in the log as the gateway words them.
+// "online" again once it is back, both in the log as the gateway words them. A write
+// meanwhile never reaches a servo: refused, not unknown.
 TEST_F(Bridge, TheBusStatusSaysWhenTheLinkIsLostAndBack)
 {
     LustBusSim::Simulator sim;
@@ -693,7 +694,8 @@ TEST_F(Bridge, TheBusStatusSaysWhenTheLinkIsLostAndBack)
     ASSERT_TRUE(sim.start(LustBusSim::Simulator::Tcp)) << sim.errorString().toStdString();
     const quint16 port = sim.port();
     startBridge(QStringLiteral("--tcp 127.0.0.1:%1 --bus line --poll speed_setpoint@100 "
-                               "--timeout 200 --retries 0 --reconnect-interval 100")
+                               "--timeout 200 --retries 0 --reconnect-interval 100 "
+                               "--allow-writes")
                     .arg(port),
                 QStringLiteral("line"));
     const QString status = QStringLiteral("lustbus/line/status");
@@ -702,6 +704,10 @@ TEST_F(Bridge, TheBusStatusSaysWhenTheLinkIsLostAndBack)
     sim.stop();
     ASSERT_TRUE(waitFor([&] { return subscriber.last(status) == "bus lost"; }))
         << subscriber.last(status).toStdString();
+    const QJsonObject refused = write(QStringLiteral("lustbus/line/1/speed_setpoint"), "10");
+    EXPECT_EQ(refused.value(QStringLiteral("outcome")).toString(), QStringLiteral("refused"));
+    EXPECT_TRUE(refused.value(QStringLiteral("error")).toString().contains(
+        QStringLiteral("(nothing sent: "))) << compact(refused);
     EXPECT_TRUE(sim.start(LustBusSim::Simulator::Tcp, port)) << sim.errorString().toStdString();
     ASSERT_TRUE(waitFor([&] { return subscriber.last(status) == "online"; }));
     EXPECT_EQ(subscriber.last(station), "online");
