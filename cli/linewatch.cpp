@@ -11,10 +11,15 @@ void LineWatch::startRequest()
 int LineWatch::send(const char *data, int count)
 {
     const int sent = m_inner.send(data, count);
-    if (sent < 0)
+    if (sent < 0) {
+        // A stream link's send below 0 wrote nothing (not open, device gone, refused
+        // by the device, interrupted), except when the echo of what it wrote was wrong.
+        if (!m_stream || m_stream->localEcho())
+            m_sent = true;
         noteFailure();
-    else if (sent > 0)
+    } else if (sent > 0) {
         m_sent = true;
+    }
     return sent;
 }
 

@@ -1,8 +1,9 @@
 // A LinkDevice that wraps the link a host hands to the driver and notes what one
-// request did on the line: whether a telegram went out, whether any reply byte came
-// back, and whether the link itself failed (a send or receive below 0: the device went
-// away, the connection closed) rather than timed out. A link that was interrupted on
-// purpose does not count as failed.
+// request did on the line: whether a telegram may have gone out (false only when none
+// did for sure), whether any reply byte came back, and whether the link itself failed
+// (a send or receive below 0: the device went away, the connection closed, the echo
+// was wrong) rather than timed out. A link that was interrupted on purpose does not
+// count as failed.
 //
 // While single attempt is on, the driver sees a retry count of 0: one telegram per
 // request, so that asking a station that is known not to answer costs one time-out.
@@ -23,7 +24,7 @@ public:
 
     // Forgets what the last request did.
     void startRequest();
-    bool sent() const { return m_sent; }
+    bool sent() const { return m_sent; } //!< a telegram may have reached the line
     bool answered() const { return m_answered; }
     bool failed() const { return m_failed; }
     QString failure() const { return m_failure; } //!< failed(): why, in the link's words

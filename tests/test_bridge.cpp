@@ -589,21 +589,27 @@ TEST_F(SimulatedBus, ASilentStationIsAskedRarelyAndTheOthersKeepTheirPace)
 // it back. Each row's fault hits the write's request (nothing is polled meanwhile).
 TEST_F(SimulatedBus, AWriteSaysWhetherItWasDoneRefusedOrIsUnknown)
 {
-    startOnLine({1}, "--poll drive_name@3600000 --timeout 150 --retries 0 --allow-writes");
+    // An adapter that hears its own telegrams, so that an echo can come back wrong.
+    sim.setLocalEcho(true);
+    startOnLine({1}, "--poll drive_name@3600000 --timeout 150 --retries 0 --allow-writes --echo");
     const struct
     {
-        const char *faults, *payload, *outcome, *text /* note or error */;
+        const char *faults;
+        int wrongEchoes;
+        const char *payload, *outcome, *text /* note or error */;
         int held;
     } cases[] = {
-        {"", "100", "done", "", 100},
-        {"nak:1", "200", "refused", "write INT16:12> invalid param no.", 100},
-        // The servo took it, the acknowledgement came back damaged or from elsewhere.
-        {"corrupt:1", "300", "done", "confirmed by read back", 300},
-        {"wrongstation:1", "400", "done", "confirmed by read back", 400},
-        {"noreply:1", "500", "refused", "no reply; read back shows 400: not carried out", 400},
-        {"noreply:2", "600", "unknown",
+        {"", 0, "100", "done", "", 100},
+        {"nak:1", 0, "200", "refused", "write INT16:12> invalid param no.", 100},
+        // The servo took it; the acknowledgement came back damaged or from elsewhere, or
+        // the line garbled the echo of the request.
+        {"corrupt:1", 0, "300", "done", "confirmed by read back", 300},
+        {"wrongstation:1", 0, "400", "done", "confirmed by read back", 400},
+        {"", 1, "700", "done", "confirmed by read back", 700},
+        {"noreply:1", 0, "500", "refused", "no reply; read back shows 700: not carried out", 700},
+        {"noreply:2", 0, "600", "unknown",
          "write INT16:12> no response; reading it back failed too (read INT16:12> no response)",
-         400},
+         700},
     };
     const QString setpoint = QStringLiteral("lustbus/line/1/speed_setpoint");
     for (const auto &c : cases) {
@@ -612,6 +618,7 @@ TEST_F(SimulatedBus, AWriteSaysWhetherItWasDoneRefusedOrIsUnknown)
         QString error;
         ASSERT_TRUE(LustBusSim::FaultPlan::parse(QLatin1String(c.faults), &plan, &error));
         sim.setFaultPlan(plan);
+        sim.setCorruptedEchoes(c.wrongEchoes);
         const QJsonObject result = write(setpoint, c.payload);
         EXPECT_EQ(result.value(QStringLiteral("outcome")).toString().toStdString(), c.outcome);
         const bool done = !std::strcmp(c.outcome, "done");
@@ -623,7 +630,7 @@ TEST_F(SimulatedBus, AWriteSaysWhetherItWasDoneRefusedOrIsUnknown)
         EXPECT_EQ(held.raw(), c.held);
     }
     const QString err = stopBridge();
-    EXPECT_TRUE(err.contains(QStringLiteral("3 writes, 2 refused, 1 unknown"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("4 writes, 2 refused, 1 unknown"))) << err.toStdString();
 }
 
 // The bridge acts only on what was asked for now: a set message with the retain flag,
