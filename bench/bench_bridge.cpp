@@ -92,26 +92,26 @@ public:
           m_reads(reads), m_bytes(bytes)
     {
     }
-    Outcome read(int station, const LustBus::CatalogueEntry &entry, QJsonValue *value,
-                 QString *error) override
+    Result read(int station, const LustBus::CatalogueEntry &entry, QJsonValue *value,
+                bool once) override
     {
         const long long bytesBefore = m_line.bytes();
-        const Outcome outcome = m_inner.read(station, entry, value, error);
-        if (outcome != Done) {
+        const Result result = m_inner.read(station, entry, value, once);
+        if (result.outcome != Done) {
             ++failures;
-            return outcome;
+            return result;
         }
         m_log.ended(topicOf(m_bus, station, entry.name));
         if (m_measuring) {
             ++m_reads;
             m_bytes += m_line.bytes() - bytesBefore;
         }
-        return outcome;
+        return result;
     }
-    Outcome write(int station, const LustBus::CatalogueEntry &entry, const QJsonValue &value,
-                  bool *sent, QString *error) override
+    Result write(int station, const LustBus::CatalogueEntry &entry, const QJsonValue &value,
+                 QJsonValue *sent) override
     {
-        return m_inner.write(station, entry, value, sent, error);
+        return m_inner.write(station, entry, value, sent);
     }
     std::atomic<long long> failures{0};
 
@@ -222,8 +222,7 @@ void runBus(Bus &bus, int index, const LustBus::Catalogue &catalogue, quint16 br
         for (int station = 1; station <= Stations && !phases.bareOver; ++station) {
             for (const char *name : Names) {
                 QJsonValue value;
-                QString error;
-                timed.read(station, *catalogue.find(QLatin1String(name)), &value, &error);
+                timed.read(station, *catalogue.find(QLatin1String(name)), &value, false);
             }
         }
     }

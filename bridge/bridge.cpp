@@ -22,6 +22,23 @@ QByteArray compact(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+// One JSON value as text: 5, "text", [1,2].
+QString jsonText(const QJsonValue &value)
+{
+    const QByteArray list = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(list.mid(1, list.size() - 2));
+}
+
+// A write's result without its time: "ok", the outcome, and the value the servo holds
+// (done) or why not (refused, unknown).
+QJsonObject writeResult(const char *outcome, const QJsonValue &detail)
+{
+    const bool done = qstrcmp(outcome, "done") == 0;
+    return {{QStringLiteral("ok"), done},
+            {QStringLiteral("outcome"), QLatin1String(outcome)},
+            {done ? QStringLiteral("value") : QStringLiteral("error"), detail}};
+}
+
 // A payload is one JSON value: 5, -1.25, "text", [1, 2] (Qt's parser takes only an
 // object or an array at the top, so the value is read as a list's only element).
 bool parseValue(const QByteArray &payload, QJsonValue *value, QString *error)
@@ -44,8 +61,12 @@ bool parseValue(const QByteArray &payload, QJsonValue *value, QString *error)
 Bridge::Bridge(const Catalogue &catalogue, BusAccess &bus, MqttClient &client,
                const Settings &settings, QObject *parent)
     : QObject(parent), m_catalogue(catalogue), m_bus(bus), m_client(client),
-      m_settings(settings), m_base(settings.prefix + QLatin1Char('/') + settings.bus)
+      m_settings(settings), m_base(settings.prefix + QLatin1Char('/') + settings.bus),
+      m_replyPrefix(settings.replyPrefix.isEmpty() ? settings.prefix + QStringLiteral("/replies")
+                                                   : settings.replyPrefix)
 {
+    for (int station : qAsConst(m_settings.stations))
+        m_stations.insert(station, Station());
     if (m_settings.groups.isEmpty()) {
         PollGroup all;
         for (const CatalogueEntry &entry : m_catalogue.entries)
@@ -117,6 +138,11 @@ QString Bridge::valueTopic(int station, const QString &name) const
     return QStringLiteral("%1/%2/%3").arg(m_base).arg(station).arg(name);
 }
 
+QString Bridge::stationTopic(int station) const
+{
+    return valueTopic(station, QStringLiteral("status"));
+}
+
 void Bridge::log(const QString &line) const
 {
     if (m_log)
@@ -127,6 +153,7 @@ void Bridge::start()
 {
     connect(&m_client, &MqttClient::connected, this, &Bridge::onConnected);
     connect(&m_client, &MqttClient::disconnected, this, [this](const QString &reason) {
+        m_connected = false;
         log(QStringLiteral("broker lost (%1); reconnecting").arg(reason));
     });
     // Each cause once until the next connect: the library retries with back-off.
@@ -180,9 +207,15 @@ void Bridge::onConnected()
 {
     log(QStringLiteral("connected to the broker"));
     m_problems.clear();
+    m_connected = true;
     // Subscribed first: once "online" is out, writes are taken.
     m_client.subscribe(m_base + QStringLiteral("/+/+/set"), m_settings.qos);
-    m_client.publish(statusTopic(), QByteArrayLiteral("online"), 1, true);
+    m_client.publish(statusTopic(), busStatus(), 1, true);
+    // The statuses wait for a connection (see publishStatus).
+    for (auto it = m_stations.cbegin(); it != m_stations.cend(); ++it) {
+        if (!it->status.isEmpty())
+            m_client.publish(stationTopic(it.key()), it->status, 1, true);
+    }
     // A broker that lost its retained messages gets every value again; before the first
     // connect the library holds what was published and sends it now.
     if (!m_reconnect) {
@@ -194,9 +227,10 @@ void Bridge::onConnected()
 }
 
 void Bridge::onMessage(const QString &topic, const QByteArray &payload,
-                       const QString &responseTopic, const QByteArray &correlation)
+                       const QString &responseTopic, const QByteArray &correlation,
+                       bool retained)
 {
-    const Write write{topic, payload, responseTopic, correlation};
+    const Write write{topic, payload, responseTopic, correlation, retained};
     bool queued = false;
     {
         std::lock_guard<std::mutex> locker(m_incomingLock);
@@ -212,12 +246,10 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload,
     // A flood is not kept: refused at once from here (the client may publish from any
     // thread) and counted with the refused writes.
     ++m_overflowed;
-    sendResult(write,
-               {{QStringLiteral("ok"), false},
-                {QStringLiteral("error"),
-                 QStringLiteral("%1 writes are waiting for the bus already; this one is not "
-                                "carried out")
-                     .arg(MaxWaitingWrites)}});
+    sendResult(write, writeResult("refused",
+                                  QStringLiteral("%1 writes are waiting for the bus already; "
+                                                 "this one is not carried out")
+                                      .arg(MaxWaitingWrites)));
 }
 
 bool Bridge::runWrites()
@@ -249,65 +281,140 @@ bool Bridge::runWrite(const Write &write)
     if (!write.topic.startsWith(m_base + QLatin1Char('/')) || parts.size() != 3
         || parts.at(2) != QLatin1String("set"))
         return true;
-    const QString &stationLevel = parts.at(0);
-    const QString &name = parts.at(1);
+    Target target;
+    target.stationLevel = parts.at(0);
+    target.name = parts.at(1);
+    // Only the level the values are published under: "1", not "01" or " 1".
+    bool ok = false;
+    const int station = target.stationLevel.toInt(&ok);
+    if (ok && target.stationLevel == QString::number(station) && m_stations.contains(station))
+        target.station = station;
+    target.entry = m_catalogue.find(target.name);
 
     QJsonObject result;
-    if (isDuplicate(write, &result)) {
-        log(QStringLiteral("write %1/%2: a duplicate of a request already carried out; "
+    QString error = refusal(write, target);
+    if (error.isEmpty() && isDuplicate(write, &result)) {
+        log(QStringLiteral("write %1: a duplicate of a request already carried out; "
                            "answered, not written again")
-                .arg(stationLevel, name));
+                .arg(target.where()));
         publishResult(write, result);
         return true;
     }
-    // Only the level the values are published under: "1", not "01" or " 1".
-    bool ok = false;
-    const int station = stationLevel.toInt(&ok);
-    const CatalogueEntry *entry = m_catalogue.find(name);
-    QString error;
     QJsonValue value;
-    if (!ok || stationLevel != QString::number(station) || !m_settings.stations.contains(station))
-        error = QStringLiteral("station '%1' is not on this bridge").arg(stationLevel);
-    else if (!m_settings.allowWrites)
-        error = QStringLiteral("writes are off: the bridge runs without --allow-writes");
-    else if (!entry)
-        error = QStringLiteral("no parameter '%1' in %2").arg(name, m_catalogue.fileName());
-    else if (entry->readOnly)
-        error = QStringLiteral("%1 is read-only (\"ro\")").arg(name);
-    else
+    if (error.isEmpty())
         parseValue(write.payload, &value, &error);
-    bool sent = false;
-    if (error.isEmpty() && m_bus.write(station, *entry, value, &sent, &error) == BusAccess::Stopped)
+    if (error.isEmpty()) {
+        if (!carryOut(write, target, value, &result))
+            return false;
+        publishResult(write, result);
+        return true;
+    }
+    ++m_counters.writesRefused;
+    log(QStringLiteral("write %1 refused: %2").arg(target.where(), error));
+    publishResult(write, writeResult("refused", error));
+    return true;
+}
+
+QString Bridge::refusal(const Write &write, const Target &target) const
+{
+    // First what the message itself says: a stored or misdirected request is refused
+    // whatever it asks for.
+    if (!write.responseTopic.isEmpty() && !acceptsResponseTopic(write.responseTopic))
+        return QStringLiteral("the response topic '%1' lies outside %2/#; not carried out")
+            .arg(write.responseTopic, m_replyPrefix);
+    if (write.retained)
+        return QStringLiteral("a retained set message is not carried out: publish set "
+                              "messages without retain");
+    if (target.station < 0)
+        return QStringLiteral("station '%1' is not on this bridge").arg(target.stationLevel);
+    if (!m_settings.allowWrites)
+        return QStringLiteral("writes are off: the bridge runs without --allow-writes");
+    if (!target.entry)
+        return QStringLiteral("no parameter '%1' in %2").arg(target.name, m_catalogue.fileName());
+    if (target.entry->readOnly)
+        return QStringLiteral("%1 is read-only (\"ro\")").arg(target.name);
+    if (isSilent(target.station))
+        return QStringLiteral("not tried: station %1 does not answer").arg(target.station);
+    return QString();
+}
+
+bool Bridge::carryOut(const Write &write, const Target &target, const QJsonValue &value,
+                      QJsonObject *result)
+{
+    const CatalogueEntry &entry = *target.entry;
+    QJsonValue sent;
+    const BusAccess::Result written = m_bus.write(target.station, entry, value, &sent);
+    if (written.outcome == BusAccess::Stopped)
         return false;
-    if (!error.isEmpty()) {
-        if (sent) {
-            ++m_counters.writeErrors;
-            // What the servo holds is not known now: a repeat is written again.
-            m_lastWrites.remove(write.topic);
-        } else {
-            ++m_counters.writesRefused;
-        }
-        log(QStringLiteral("write %1/%2 refused: %3").arg(stationLevel, name, error));
-        publishResult(write, {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}});
+    noteLine(target.station, written);
+    if (written.outcome == BusAccess::Unknown) {
+        // What the servo holds is not known until read back: a repeat is written again.
+        m_lastWrites.remove(write.topic);
+        return settle(target, written, sent, result);
+    }
+    if (written.outcome == BusAccess::Failed) {
+        ++m_counters.writesRefused;
+        log(QStringLiteral("write %1 refused: %2").arg(target.where(), written.error));
+        *result = writeResult("refused", written.error);
         return true;
     }
     ++m_counters.writes;
-    // What the servo holds now, as the poll would publish it.
+    *result = writeResult("done", sent);
     QJsonValue held;
-    const BusAccess::Outcome outcome = m_bus.read(station, *entry, &held, &error);
-    if (outcome == BusAccess::Stopped)
+    BusAccess::Result back;
+    if (!readBack(target, &held, &back))
         return false;
-    result = {{QStringLiteral("ok"), true}};
-    if (outcome == BusAccess::Done) {
-        result.insert(QStringLiteral("value"), held);
-        const QJsonObject content = valueContent(*entry, held);
-        publishValue(station, *entry, content);
-        m_lastWrites.insert(write.topic, {write.payload, result, content, m_clock.elapsed()});
-    } else {
-        result.insert(QStringLiteral("value"), value);
+    if (back.outcome != BusAccess::Done) {
         m_lastWrites.remove(write.topic);
+        return true;
     }
-    publishResult(write, result);
+    result->insert(QStringLiteral("value"), held);
+    m_lastWrites.insert(write.topic,
+                        {write.payload, *result, valueContent(entry, held), m_clock.elapsed()});
+    return true;
+}
+
+bool Bridge::readBack(const Target &target, QJsonValue *held, BusAccess::Result *back)
+{
+    *back = m_bus.read(target.station, *target.entry, held, false);
+    if (back->outcome == BusAccess::Stopped)
+        return false;
+    noteLine(target.station, *back);
+    // What the servo holds now, as the poll would publish it.
+    if (back->outcome == BusAccess::Done)
+        publishValue(target.station, *target.entry, valueContent(*target.entry, *held));
+    return true;
+}
+
+bool Bridge::settle(const Target &target, const BusAccess::Result &written,
+                    const QJsonValue &sent, QJsonObject *result)
+{
+    QJsonValue held;
+    BusAccess::Result back;
+    if (!readBack(target, &held, &back))
+        return false;
+    if (back.outcome != BusAccess::Done) {
+        ++m_counters.writesUnknown;
+        const QString error = QStringLiteral("%1; reading it back failed too (%2): the servo "
+                                             "may hold the new value")
+                                  .arg(written.error, back.error);
+        log(QStringLiteral("write %1: outcome unknown: %2").arg(target.where(), error));
+        *result = writeResult("unknown", error);
+        return true;
+    }
+    if (held == sent) {
+        ++m_counters.writes;
+        log(QStringLiteral("write %1: %2; confirmed by read back")
+                .arg(target.where(), written.error));
+        *result = writeResult("done", held);
+        result->insert(QStringLiteral("note"), QStringLiteral("confirmed by read back"));
+        return true;
+    }
+    ++m_counters.writesRefused;
+    const QString error = QStringLiteral("no reply; read back shows %1: not carried out")
+                              .arg(jsonText(held));
+    log(QStringLiteral("write %1 refused: %2 (%3)").arg(target.where(), error, written.error));
+    *result = writeResult("refused", error);
     return true;
 }
 
@@ -353,7 +460,10 @@ void Bridge::runRound(int group)
     const PollGroup &poll = m_settings.groups.at(group);
     for (int station : qAsConst(m_settings.stations)) {
         for (const QString &name : poll.names) {
-            if (!pollOne(station, *m_catalogue.find(name)))
+            const CatalogueEntry &entry = *m_catalogue.find(name);
+            if (isResting(station))
+                publishValue(station, entry, notTried(station));
+            else if (!pollOne(station, entry, isSilent(station)))
                 end();
             if (!runWrites())
                 return;
@@ -368,23 +478,140 @@ void Bridge::runRound(int group)
     m_timers.at(group)->start(int(qMax<qint64>(0, poll.intervalMs - took)));
 }
 
-bool Bridge::pollOne(int station, const CatalogueEntry &entry)
+bool Bridge::pollOne(int station, const CatalogueEntry &entry, bool probe)
 {
     QJsonValue value;
-    QString error;
     ++m_counters.reads;
-    const BusAccess::Outcome outcome = m_bus.read(station, entry, &value, &error);
-    if (outcome == BusAccess::Stopped)
+    const BusAccess::Result result = m_bus.read(station, entry, &value, probe);
+    if (result.outcome == BusAccess::Stopped)
         return false;
+    noteLine(station, result);
     QJsonObject content;
-    if (outcome == BusAccess::Done) {
+    if (result.outcome == BusAccess::Done) {
         content = valueContent(entry, value);
     } else {
         ++m_counters.readErrors;
-        content = {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}};
+        content = isSilent(station) ? notTried(station)
+                                    : QJsonObject{{QStringLiteral("ok"), false},
+                                                  {QStringLiteral("error"), result.error}};
     }
     publishValue(station, entry, content);
     return true;
+}
+
+QJsonObject Bridge::notTried(int station)
+{
+    return {{QStringLiteral("ok"), false},
+            {QStringLiteral("error"),
+             QStringLiteral("not tried: station %1 does not answer").arg(station)}};
+}
+
+bool Bridge::isResting(int station) const
+{
+    const Station state = m_stations.value(station);
+    return state.silent && m_clock.elapsed() < state.probeAtMs;
+}
+
+void Bridge::noteLine(int station, const BusAccess::Result &result)
+{
+    switch (result.line) {
+    case BusAccess::NotSent:
+        break;
+    case BusAccess::LinkLost:
+        // Not the stations' fault: they are not counted as silent for it.
+        busLost(result.linkError);
+        break;
+    case BusAccess::Answered:
+        busBack();
+        answeredBy(station);
+        break;
+    case BusAccess::NoResponse:
+        busBack();
+        noResponseFrom(station);
+        break;
+    }
+}
+
+void Bridge::busLost(const QString &why)
+{
+    if (m_busLost)
+        return;
+    m_busLost = true;
+    m_busLostAtMs = m_clock.elapsed();
+    log(QStringLiteral("bus lost: %1; its values are unavailable until it is back").arg(why));
+    publishStatus(statusTopic(), busStatus());
+}
+
+void Bridge::busBack()
+{
+    if (!m_busLost)
+        return;
+    m_busLost = false;
+    log(QStringLiteral("bus back after %1 s")
+            .arg(double(m_clock.elapsed() - m_busLostAtMs) / 1e3, 0, 'f', 1));
+    publishStatus(statusTopic(), busStatus());
+}
+
+QByteArray Bridge::busStatus() const
+{
+    return m_busLost ? QByteArrayLiteral("bus lost") : QByteArrayLiteral("online");
+}
+
+void Bridge::answeredBy(int station)
+{
+    Station &state = m_stations[station];
+    state.noResponses = 0;
+    if (state.silent) {
+        state.silent = false;
+        log(QStringLiteral("station %1 answers again").arg(station));
+    }
+    setStationStatus(station, QByteArrayLiteral("online"));
+}
+
+void Bridge::noResponseFrom(int station)
+{
+    Station &state = m_stations[station];
+    const qint64 now = m_clock.elapsed();
+    if (state.silent) {
+        state.probeDelayMs = qMin(state.probeDelayMs * 2, SilentProbeMaxMs);
+        state.probeAtMs = now + state.probeDelayMs;
+        return;
+    }
+    if (++state.noResponses < SilentAfter)
+        return;
+    state.silent = true;
+    state.probeDelayMs = SilentProbeFirstMs;
+    state.probeAtMs = now + state.probeDelayMs;
+    log(QStringLiteral("station %1 does not answer; asked once every %2 to %3 s until it does")
+            .arg(station)
+            .arg(SilentProbeFirstMs / 1000)
+            .arg(SilentProbeMaxMs / 1000));
+    setStationStatus(station, QByteArrayLiteral("silent"));
+}
+
+void Bridge::setStationStatus(int station, const QByteArray &status)
+{
+    Station &state = m_stations[station];
+    if (state.status == status)
+        return;
+    state.status = status;
+    publishStatus(stationTopic(station), status);
+}
+
+void Bridge::publishStatus(const QString &topic, const QByteArray &status)
+{
+    // Before the connection they go out on connecting: a QoS 1 message queued during
+    // the TLS handshake was seen to hold the connect up for seconds.
+    if (m_connected)
+        m_client.publish(topic, status, 1, true);
+}
+
+bool Bridge::acceptsResponseTopic(const QString &topic) const
+{
+    // Under the prefix, and a name rather than a pattern.
+    return topic.startsWith(m_replyPrefix + QLatin1Char('/'))
+           && topic.size() > m_replyPrefix.size() + 1
+           && !topic.contains(QLatin1Char('+')) && !topic.contains(QLatin1Char('#'));
 }
 
 void Bridge::publishValue(int station, const CatalogueEntry &entry, const QJsonObject &content)
@@ -421,7 +648,7 @@ void Bridge::publishResult(const Write &write, const QJsonObject &result)
 void Bridge::sendResult(const Write &write, QJsonObject result)
 {
     result.insert(QStringLiteral("ts"), now());
-    if (!write.responseTopic.isEmpty())
+    if (acceptsResponseTopic(write.responseTopic))
         m_client.publish(write.responseTopic, compact(result), m_settings.qos, false, QString(),
                          write.correlation);
     else // PREFIX/BUS/STATION/NAME/result
@@ -437,8 +664,8 @@ void Bridge::publishStats()
                       {QStringLiteral("reads"), double(m_counters.reads)},
                       {QStringLiteral("readErrors"), double(m_counters.readErrors)},
                       {QStringLiteral("writes"), double(m_counters.writes)},
-                      {QStringLiteral("writeErrors"), double(m_counters.writeErrors)},
                       {QStringLiteral("writesRefused"), double(m_counters.writesRefused)},
+                      {QStringLiteral("writesUnknown"), double(m_counters.writesUnknown)},
                       {QStringLiteral("published"), double(m_counters.published)}};
     if (m_linkStatistics)
         stats.insert(QStringLiteral("link"), m_linkStatistics());

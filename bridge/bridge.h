@@ -1,13 +1,17 @@
 // lustbus bridge: a bus's catalogue parameters on an MQTT broker.
 //
-//   PREFIX/BUS/status             "online" or "offline", retained; "offline" is the will
+//   PREFIX/BUS/status             "online", "bus lost" or "offline", retained; "offline"
+//                                 is the will
 //   PREFIX/BUS/stats              the bridge's and the link's counters, every minute
+//   PREFIX/BUS/STATION/status     "online" or "silent", retained
 //   PREFIX/BUS/STATION/NAME       {"value", "unit", "ts", "ok": true} or
 //                                 {"ok": false, "error", "ts"}, retained; on a change
 //                                 and at least every heartbeat
-//   PREFIX/BUS/STATION/NAME/set   a JSON value to write (with writes allowed)
-//   PREFIX/BUS/STATION/NAME/result {"ok": true, "value"} or {"ok": false, "error"}, or
-//                                 the request's MQTT 5 response topic with its
+//   PREFIX/BUS/STATION/NAME/set   a JSON value to write (with writes allowed), published
+//                                 without retain
+//   PREFIX/BUS/STATION/NAME/result {"ok", "outcome": "done", "refused" or "unknown",
+//                                 "value" or "error"}, or the request's MQTT 5 response
+//                                 topic, under the reply prefix only, with its
 //                                 correlation data
 //
 // Every poll group is read on every station at its own interval on the thread that
@@ -15,6 +19,18 @@
 // overrun and the next one starts once it is over, never stacked. Writes that came in
 // go to the bus before the next read, also in the middle of a round, so that a silent
 // station delays them by one timeout at most.
+//
+// A station whose SilentAfter requests in a row got no response is silent: its values
+// are published as not tried, writes to it are refused without sending, and it is
+// asked once (one attempt, no retries) SilentProbeFirstMs later, then at doubling
+// intervals up to SilentProbeMaxMs, until it answers. A link that fails by itself
+// (device gone, connection closed) makes the bus "bus lost" until a request goes
+// through again; its stations are not counted as silent meanwhile.
+//
+// A set message is taken only as asked for now: one with the retain flag (a stored
+// request that the broker hands out at every subscription) is refused, and so is one
+// whose MQTT 5 response topic lies outside the reply prefix, whose result then goes to
+// .../result, never to the topic it named.
 //
 // QoS 1 delivers at least once, so a write may come twice. A request that carries
 // MQTT 5 correlation data is carried out once: a duplicate of it gets the same result
@@ -64,6 +80,7 @@ public:
         int statsIntervalSeconds = 60;
         bool allowWrites = false;
         int qos = 0;
+        QString replyPrefix; //!< empty: PREFIX/replies
     };
     struct Counters
     {
@@ -72,14 +89,17 @@ public:
         quint64 reads = 0;
         quint64 readErrors = 0;
         quint64 writes = 0;
-        quint64 writeErrors = 0;
         quint64 writesRefused = 0;
+        quint64 writesUnknown = 0;
         quint64 published = 0;
     };
 
     static constexpr int DuplicateWindowMs = 10000;
     // Requests that wait for the bus at most; more are refused at once.
     static constexpr int MaxWaitingWrites = 256;
+    static constexpr int SilentAfter = 2;
+    static constexpr int SilentProbeFirstMs = 1000;
+    static constexpr int SilentProbeMaxMs = 16000;
 
     // Call stop() before the bridge goes: the client's thread delivers to it until then.
     Bridge(const LustBus::Catalogue &catalogue, BusAccess &bus, MqttClient &client,
@@ -125,6 +145,25 @@ private:
         QByteArray payload;
         QString responseTopic; //!< MQTT 5: where the result goes instead of .../result
         QByteArray correlation;
+        bool retained = false;
+    };
+    // A parameter a write is for, as its topic names it.
+    struct Target
+    {
+        QString stationLevel;
+        QString name;
+        int station = -1; //!< -1: not one of the bridge's
+        const LustBus::CatalogueEntry *entry = nullptr;
+
+        QString where() const { return stationLevel + QLatin1Char('/') + name; } //!< for the log
+    };
+    struct Station
+    {
+        int noResponses = 0; //!< in a row
+        bool silent = false;
+        qint64 probeAtMs = 0; //!< silent: asked again from then on
+        int probeDelayMs = SilentProbeFirstMs;
+        QByteArray status; //!< as published; empty before the first answer
     };
     // The last write carried out on a parameter, for duplicates without correlation data.
     struct LastWrite
@@ -138,16 +177,42 @@ private:
     void onConnected();
     // On the client's network thread: queues the request for the bridge's thread.
     void onMessage(const QString &topic, const QByteArray &payload, const QString &responseTopic,
-                   const QByteArray &correlation);
+                   const QByteArray &correlation, bool retained);
     void runRound(int group);
     // The writes that came in, in order; false once the program is to end.
     bool runWrites();
     bool runWrite(const Write &write); //!< false once the program is to end
+    // Why the write is not carried out, before anything is sent; empty when it may be.
+    QString refusal(const Write &write, const Target &target) const;
+    // Sends the value and settles what happened; false once the program is to end.
+    bool carryOut(const Write &write, const Target &target, const QJsonValue &value,
+                  QJsonObject *result);
+    // A write that got no valid reply, read back: done, refused or still unknown.
+    bool settle(const Target &target, const BusAccess::Result &written, const QJsonValue &sent,
+                QJsonObject *result);
+    // Reads the parameter after a write and publishes what the servo holds; false once
+    // the program is to end.
+    bool readBack(const Target &target, QJsonValue *held, BusAccess::Result *back);
     bool isDuplicate(const Write &write, QJsonObject *result) const;
     static QByteArray correlationKey(const Write &write);
     static QJsonObject valueContent(const LustBus::CatalogueEntry &entry, const QJsonValue &value);
+    // A silent station's values.
+    static QJsonObject notTried(int station);
     void end();
-    bool pollOne(int station, const LustBus::CatalogueEntry &entry);
+    bool pollOne(int station, const LustBus::CatalogueEntry &entry, bool probe);
+    // What the line did with a request to station: bus and station states follow it.
+    void noteLine(int station, const BusAccess::Result &result);
+    void busLost(const QString &why);
+    void busBack();
+    void answeredBy(int station);
+    void noResponseFrom(int station);
+    bool isSilent(int station) const { return m_stations.value(station).silent; }
+    // Silent, and its next probe is not due yet: nothing is sent to it.
+    bool isResting(int station) const;
+    void setStationStatus(int station, const QByteArray &status);
+    void publishStatus(const QString &topic, const QByteArray &status); //!< retained, QoS 1
+    QByteArray busStatus() const;
+    bool acceptsResponseTopic(const QString &topic) const;
     void publishValue(int station, const LustBus::CatalogueEntry &entry, const QJsonObject &content);
     // Remembers a correlated request's result for its duplicates, then sends it.
     void publishResult(const Write &write, const QJsonObject &result);
@@ -155,6 +220,7 @@ private:
     void sendResult(const Write &write, QJsonObject result);
     void publishStats();
     QString valueTopic(int station, const QString &name) const;
+    QString stationTopic(int station) const;
     void log(const QString &line) const;
 
     const LustBus::Catalogue &m_catalogue;
@@ -162,6 +228,7 @@ private:
     MqttClient &m_client;
     Settings m_settings;
     QString m_base;
+    QString m_replyPrefix;
     QList<QTimer *> m_timers;
     QTimer *m_statsTimer = nullptr;
     std::mutex m_incomingLock; //!< a pthread mutex, which the thread checker sees
@@ -176,8 +243,12 @@ private:
     QList<QByteArray> m_doneOrder;
     QElapsedTimer m_clock;
     Counters m_counters;
+    QHash<int, Station> m_stations; //!< every station of the settings, from the start
+    bool m_busLost = false;
+    qint64 m_busLostAtMs = 0;
     bool m_ended = false;
     bool m_reconnect = false; //!< a connect after the first
+    bool m_connected = false; //!< onConnected ran, and no loss came since
     std::function<QJsonObject()> m_linkStatistics;
     std::function<void(const QString &)> m_log;
 };

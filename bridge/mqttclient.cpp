@@ -130,7 +130,9 @@ bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qo
 bool MqttClient::subscribe(const QString &pattern, int qos)
 {
     const QByteArray name = pattern.toUtf8();
-    return mosquitto_subscribe(m_handle, nullptr, name.constData(), qos) == MOSQ_ERR_SUCCESS;
+    const int options = m_version5.load() ? MQTT_SUB_OPT_RETAIN_AS_PUBLISHED : 0;
+    return mosquitto_subscribe_v5(m_handle, nullptr, name.constData(), qos, options, nullptr)
+           == MOSQ_ERR_SUCCESS;
 }
 
 void MqttClient::stop(const QString &topic, const QByteArray &payload, int waitMs)
@@ -207,7 +209,7 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
     emit client->messageReceived(
         QString::fromUtf8(message->topic),
         QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
-        responseTopic, correlation);
+        responseTopic, correlation, message->retain);
 }
 
 void MqttClient::onPublish(mosquitto *, void *self, int mid)

@@ -45,6 +45,9 @@ public:
     bool publish(const QString &topic, const QByteArray &payload, int qos, bool retain,
                  const QString &responseTopic = QString(),
                  const QByteArray &correlation = QByteArray());
+    // Under MQTT 5 the broker keeps the retain flag of every message it delivers here
+    // (retain as published); under 3.1.1 only the retained copies sent at subscribing
+    // carry it.
     bool subscribe(const QString &pattern, int qos);
     // Publishes a last message (QoS 1), waits up to waitMs for the broker to take it,
     // then disconnects cleanly, so that the will is not sent.
@@ -56,9 +59,11 @@ public:
 signals:
     void connected();
     void disconnected(const QString &reason);
-    // responseTopic and correlation: the MQTT 5 properties, empty without.
+    // responseTopic and correlation: the MQTT 5 properties, empty without; retained:
+    // the message's retain flag (see subscribe).
     void messageReceived(const QString &topic, const QByteArray &payload,
-                         const QString &responseTopic, const QByteArray &correlation);
+                         const QString &responseTopic, const QByteArray &correlation,
+                         bool retained);
     // An error the library met while it connects, such as a broker certificate that the
     // CA does not vouch for; the same text comes again with every attempt.
     void problem(const QString &text);

@@ -26,26 +26,40 @@ QString BridgeCommand::description() const
         "\n"
         "  PREFIX/BUS/STATION/NAME    {\"value\": ..., \"unit\": \"...\", \"ts\": \"...\", \"ok\": true}\n"
         "                             or {\"ok\": false, \"error\": \"...\", \"ts\": \"...\"}\n"
-        "  PREFIX/BUS/status          online, or offline (also the will)\n"
+        "  PREFIX/BUS/STATION/status  online, or silent: the station does not answer\n"
+        "  PREFIX/BUS/status          online; bus lost: the link failed (device gone,\n"
+        "                             connection closed); offline (also the will)\n"
         "  PREFIX/BUS/stats           counters of the bridge and the link, every minute\n"
         "                             (--stats-interval)\n"
         "\n"
         "A value is published when it changes and at least every --heartbeat seconds;\n"
         "arrays as JSON lists, STRING as text, FIXPT16 and INT32Q16 as decimals. With\n"
         "--allow-writes a JSON value on PREFIX/BUS/STATION/NAME/set is written to an \"rw\"\n"
-        "parameter inside its range, before the next poll, and read back; the outcome goes\n"
-        "to PREFIX/BUS/STATION/NAME/result: {\"ok\": true, \"value\": ...} or {\"ok\": false,\n"
-        "\"error\": \"...\"}, or to an MQTT 5 request's response topic with its correlation\n"
-        "data. A refused write sends nothing on the bus; so does one that finds 256\n"
-        "writes waiting for the bus already.\n"
+        "parameter inside its range, before the next poll. The result goes to\n"
+        "PREFIX/BUS/STATION/NAME/result, or to an MQTT 5 request's response topic with its\n"
+        "correlation data: {\"ok\": true, \"outcome\": \"done\", \"value\": ...} with the value\n"
+        "read back, or {\"ok\": false, \"outcome\": \"refused\" or \"unknown\", \"error\": ...}.\n"
+        "Refused: not carried out, by a check before sending or by the servo; unknown: the\n"
+        "request went out and no valid reply came, so the servo may hold the new value.\n"
+        "Such a write is read back: the new value makes it done (\"confirmed by read\n"
+        "back\"), another value refused; if that read fails too it stays unknown.\n"
         "\n"
-        "Writes go out between two reads, so a station that does not answer delays them\n"
-        "by one --timeout at most; it does slow every round down, by a timeout for each\n"
-        "of its parameters (the overruns in the stats). QoS 1 may deliver a write twice:\n"
-        "a duplicate of a request with correlation data is answered, not written again,\n"
-        "and so is a request that repeats the last write to a parameter within 10 s\n"
-        "while the servo still holds that value. To write the same value again at once,\n"
-        "give each request its own correlation data.");
+        "The bridge acts only on what it was asked for now. HMIs publish set messages\n"
+        "without retain: a retained one (which the broker would hand out again at every\n"
+        "reconnect) is refused. A response topic must lie under --reply-prefix\n"
+        "(PREFIX/replies by default); a request naming another is refused and its result\n"
+        "goes to .../result. A refused write sends nothing on the bus; so does one that\n"
+        "finds 256 writes waiting for the bus already.\n"
+        "\n"
+        "A station whose two requests in a row get no response is silent: its values say\n"
+        "\"not tried: station N does not answer\", writes to it are refused, and it is\n"
+        "asked once (without retries) after 1 s, then at doubling intervals up to 16 s,\n"
+        "until it answers. So other stations keep their pace, and their writes wait for\n"
+        "one --timeout at most. QoS 1 may deliver a write twice: a duplicate of a request\n"
+        "with correlation data is answered, not written again, and so is a request that\n"
+        "repeats the last write to a parameter within 10 s while the servo still holds\n"
+        "that value. To write the same value again at once, give each request its own\n"
+        "correlation data.");
 }
 
 QString BridgeCommand::epilogue() const
@@ -56,11 +70,22 @@ QString BridgeCommand::epilogue() const
                "1 s, doubling up to 30 s); meanwhile the broker publishes the will \"offline\".\n"
                "What keeps it from the broker (a refused login, a CA that does not vouch for\n"
                "the broker, no answer at all) is said on stderr, once per cause.\n"
-               "SIGINT or SIGTERM publishes \"offline\", disconnects and ends the bridge with\n"
-               "status 0.\n"
-               "\n")
-           + linkNotes()
-           + QStringLiteral(
+               "The link's loss and return are logged as \"bus lost: WHY\" and \"bus back after\n"
+               "N s\", a silent station and its return as well.\n"
+               "SIGINT or SIGTERM publishes \"offline\", disconnects and ends the bridge.\n"
+               "\n"
+               "Link: --port DEVICE for a serial port, --tcp HOST:PORT for a TCP serial server\n"
+               "(the gateway, for instance) or --sim for the built-in simulated servo; one of\n"
+               "them is needed. Time-out, retries, delay and serial line default to the\n"
+               "driver's own defaults.\n"
+               "\n"
+               "Environment: LUSTBUS_PORT, LUSTBUS_TCP, LUSTBUS_SETTINGS, LUSTBUS_STATION and\n"
+               "LUSTBUS_CATALOGUE stand for --port, --tcp, --settings, --station and\n"
+               "--catalogue where those are not given (empty counts as unset).\n"
+               "\n"
+               "Exit status: 0 after SIGINT or SIGTERM, 2 a usage error, 3 the plugin did not\n"
+               "load, the link did not open or the MQTT client could not start, 4 the output\n"
+               "could not be written.\n"
                "\n"
                "Examples:\n"
                "  lustbus bridge --broker 127.0.0.1 --catalogue catalogues/sample.json --sim\n"
@@ -81,6 +106,10 @@ QList<QCommandLineOption> BridgeCommand::options() const
                     "1000); repeatable. Default: the whole catalogue, every 1000 ms.",
                     "NAME[,NAME...][@MS]"),
         valueOption("prefix", "The first topic level(s). Default: lustbus.", "TOPIC"),
+        valueOption("reply-prefix",
+                    "MQTT 5 response topics are taken only under TOPIC/. Default: "
+                    "PREFIX/replies.",
+                    "TOPIC"),
         valueOption("bus",
                     "The bus's topic level. Default: the device's name (ttyUSB0), the TCP "
                     "endpoint (HOST:PORT) or sim.",
@@ -93,7 +122,8 @@ QList<QCommandLineOption> BridgeCommand::options() const
                     "PREFIX/BUS/stats is published every SECONDS (1 to 86400, default 60).",
                     "SECONDS"),
         QCommandLineOption(QStringLiteral("allow-writes"),
-                           QStringLiteral("Takes writes from .../NAME/set. Off by default.")),
+                           QStringLiteral("Takes writes from .../NAME/set, published without "
+                                          "retain. Off by default.")),
         valueOption("qos", "QoS of the values, results and write subscription: 0 (default) "
                            "or 1.",
                     "0|1"),
@@ -109,9 +139,15 @@ QList<QCommandLineOption> BridgeCommand::options() const
                     "FILE"),
     };
     for (QCommandLineOption option : LinkOptions::options(linkUses())) {
-        if (option.names().constFirst() == QLatin1String("station"))
+        const QString name = option.names().constFirst();
+        if (name == QLatin1String("station"))
             option.setDescription(QStringLiteral("A station to poll, 0 to 63; repeatable. "
-                                                 "Default: the driver's (1)."));
+                                                 "Default: $LUSTBUS_STATION, else the "
+                                                 "driver's (1)."));
+        else if (name == QLatin1String("stats"))
+            option.setDescription(QStringLiteral("Prints per-station link statistics on "
+                                                 "stderr at the end (PREFIX/BUS/stats "
+                                                 "carries them all along)."));
         list.append(option);
     }
     return list;
@@ -155,6 +191,7 @@ bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString 
     const struct { const char *option; bool levels; QString *target; } topics[] = {
         {"prefix", true, &m_bridge.prefix},
         {"bus", false, &m_bridge.bus},
+        {"reply-prefix", true, &m_bridge.replyPrefix},
     };
     m_bridge.bus = defaultBusName();
     for (const auto &topic : topics) {
@@ -168,6 +205,13 @@ bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString 
             return false;
         }
         *topic.target = text;
+    }
+    // PREFIX/BUS/STATION/status is the station's.
+    if (m_catalogue.find(QStringLiteral("status"))) {
+        *error = QStringLiteral("%1 has a parameter 'status', whose topic would be the "
+                                "station's status topic: rename it")
+                     .arg(m_catalogue.fileName());
+        return false;
     }
     for (const QString &text : parser.values(QStringLiteral("poll"))) {
         Bridge::PollGroup group;
@@ -196,8 +240,12 @@ bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString 
         return false;
     m_bridge.qos = int(number);
     m_bridge.allowWrites = parser.isSet(QStringLiteral("allow-writes"));
-    m_mqtt.clientId = parser.value(QStringLiteral("client-id"));
+    return readLogin(parser, error);
+}
 
+bool BridgeCommand::readLogin(const QCommandLineParser &parser, QString *error)
+{
+    m_mqtt.clientId = parser.value(QStringLiteral("client-id"));
     m_mqtt.username = parser.value(QStringLiteral("username"));
     const QString passwordFile = parser.value(QStringLiteral("password-file"));
     if (parser.isSet(QStringLiteral("password-file"))) {
@@ -277,8 +325,8 @@ int BridgeCommand::run(const QCommandLineParser &parser)
     const Bridge::Counters &counters = bridge.counters();
     Console::err() << "lustbus bridge: stopped; " << counters.rounds << " rounds, "
                    << counters.overruns << " overruns, " << counters.published << " published, "
-                   << counters.writes << " writes, " << counters.writesRefused << " refused"
-                   << Qt::endl;
+                   << counters.writes << " writes, " << counters.writesRefused << " refused, "
+                   << counters.writesUnknown << " unknown" << Qt::endl;
     if (parser.isSet(QStringLiteral("stats")))
         printStatistics();
     return ExitSuccess;

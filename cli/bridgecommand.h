@@ -26,6 +26,8 @@ protected:
 
 private:
     bool readBridgeOptions(const QCommandLineParser &parser, QString *error);
+    // The client id, user name, password and CA file of the broker connection.
+    bool readLogin(const QCommandLineParser &parser, QString *error);
     QString defaultBusName() const;
 
     MqttClient::Settings m_mqtt;

@@ -1,67 +1,106 @@
 #include "linkbusaccess.h"
 
 #include "datatypes.h"
+#include "errortexts.h"
 #include "streamlink.h"
 #include "valuetext.h"
 
 using LustBus::CatalogueEntry;
 
-namespace {
-
-BusAccess::Outcome outcomeOf(CatalogueAccess::Outcome outcome)
-{
-    return outcome == CatalogueAccess::Done     ? BusAccess::Done
-           : outcome == CatalogueAccess::Failed ? BusAccess::Failed
-                                                : BusAccess::Stopped;
-}
-
-} // namespace
-
 LinkBusAccess::LinkBusAccess(DriverInterface &driver, LinkDevice &link, StreamLink *stream,
                              const ProtocolSettings &protocol, const QString &catalogueName,
                              CatalogueAccess::AfterRequest afterRequest)
-    : m_access(driver, link, std::move(afterRequest)), m_stream(stream), m_protocol(protocol),
-      m_catalogueName(catalogueName)
+    : m_line(link, stream), m_access(driver, m_line, std::move(afterRequest)),
+      m_stream(stream), m_protocol(protocol), m_catalogueName(catalogueName)
 {
 }
 
-BusAccess::Outcome LinkBusAccess::read(int station, const CatalogueEntry &entry,
-                                       QJsonValue *value, QString *error)
+BusAccess::Result LinkBusAccess::finish(CatalogueAccess::Outcome outcome,
+                                        const QString &error) const
+{
+    Result result;
+    result.outcome = outcome == CatalogueAccess::Done     ? Done
+                     : outcome == CatalogueAccess::Failed ? Failed
+                                                          : Stopped;
+    if (outcome != CatalogueAccess::Done)
+        result.error = error;
+    if (m_line.failed()) {
+        result.line = LinkLost;
+        result.linkError = m_line.failure();
+    } else if (m_line.answered()) {
+        result.line = Answered;
+    } else if (m_line.sent()) {
+        result.line = NoResponse;
+    }
+    return result;
+}
+
+BusAccess::Result LinkBusAccess::read(int station, const CatalogueEntry &entry,
+                                      QJsonValue *value, bool once)
 {
     selectStation(station);
+    m_line.startRequest();
+    m_line.setSingleAttempt(once);
     QByteArray host;
-    const Outcome outcome = outcomeOf(m_access.read(entry, &host, error));
-    if (outcome == Done)
+    QString error;
+    const CatalogueAccess::Outcome outcome = m_access.read(entry, &host, &error);
+    m_line.setSingleAttempt(false);
+    if (outcome == CatalogueAccess::Done)
         *value = ValueText::toJson(entry.type, host, entry.isArray());
-    return outcome;
+    return finish(outcome, error);
 }
 
-BusAccess::Outcome LinkBusAccess::write(int station, const CatalogueEntry &entry,
-                                        const QJsonValue &value, bool *sent, QString *error)
+bool LinkBusAccess::hostValue(const CatalogueEntry &entry, const QJsonValue &value,
+                              QByteArray *host, QString *error) const
 {
-    *sent = false;
-    QByteArray host;
-    if (!ValueText::fromJson(entry.type, value, entry.isArray(), host, *error))
-        return Failed;
+    if (!ValueText::fromJson(entry.type, value, entry.isArray(), *host, *error))
+        return false;
     const int width = LustBus::dataTypeInfo(entry.type).hostWidth;
-    if (entry.isArray() && host.size() != entry.elements * width) {
+    if (entry.isArray() && host->size() != entry.elements * width) {
         *error = QStringLiteral("%1 has %2 elements; the value gives %3")
                      .arg(entry.name)
                      .arg(entry.elements)
-                     .arg(host.size() / width);
-        return Failed;
+                     .arg(host->size() / width);
+        return false;
     }
-    const QVector<double> numbers = ValueText::numbers(entry.type, host);
+    const QVector<double> numbers = ValueText::numbers(entry.type, *host);
     if (const int i = entry.firstOutside(numbers); i >= 0) {
         *error = QStringLiteral("%1%2 lies outside its range %3 (catalogue %4)")
                      .arg(entry.isArray() ? QStringLiteral("element %1 = ").arg(i) : QString(),
                           CatalogueEntry::numberText(numbers.at(i)), entry.rangeText(),
                           m_catalogueName);
-        return Failed;
+        return false;
     }
+    return true;
+}
+
+BusAccess::Result LinkBusAccess::write(int station, const CatalogueEntry &entry,
+                                       const QJsonValue &value, QJsonValue *sent)
+{
+    QByteArray host;
+    Result refused;
+    if (!hostValue(entry, value, &host, &refused.error))
+        return refused;
+    *sent = ValueText::toJson(entry.type, host, entry.isArray());
     selectStation(station);
-    *sent = true;
-    return outcomeOf(m_access.write(entry, host, error));
+    m_line.startRequest();
+    QString error;
+    Result result = finish(m_access.write(entry, host, &error), error);
+    if (result.outcome != Failed)
+        return result;
+    if (!m_line.sent()) {
+        // The link failed before the telegram went out: the servo heard nothing.
+        if (result.line == LinkLost)
+            result.error += QStringLiteral(" (nothing sent: %1)").arg(result.linkError);
+        return result;
+    }
+    // Only a refusal of the one request leaves the servo as it was for sure.
+    const bool servoSaidNo = result.line == Answered
+                             && error.endsWith(LustBus::ErrorText::InvalidParameter)
+                             && CatalogueAccess::readRuns(entry).size() == 1;
+    if (!servoSaidNo)
+        result.outcome = Unknown;
+    return result;
 }
 
 void LinkBusAccess::selectStation(int station)

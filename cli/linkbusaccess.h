@@ -1,11 +1,17 @@
 // The bus as the bridge sees it, on a link the host opened: catalogue parameters read
 // and written by station through the driver, in their JSON form. A value is checked
 // against the parameter's type, element count and range before anything is sent.
+//
+// A write that the servo refused (NAK) in its only request, or whose telegram never
+// went out, is Failed; one that went out and got no valid reply, or that took several
+// requests of which one failed, is Unknown: the servo may hold all or part of the new
+// value.
 #ifndef LUSTBUS_LINKBUSACCESS_H
 #define LUSTBUS_LINKBUSACCESS_H
 
 #include "busaccess.h"
 #include "catalogueaccess.h"
+#include "linewatch.h"
 #include "protocolsettings.h"
 
 class StreamLink;
@@ -19,14 +25,20 @@ public:
                   const ProtocolSettings &protocol, const QString &catalogueName,
                   CatalogueAccess::AfterRequest afterRequest = {});
 
-    Outcome read(int station, const LustBus::CatalogueEntry &entry, QJsonValue *value,
-                 QString *error) override;
-    Outcome write(int station, const LustBus::CatalogueEntry &entry, const QJsonValue &value,
-                  bool *sent, QString *error) override;
+    Result read(int station, const LustBus::CatalogueEntry &entry, QJsonValue *value,
+                bool once) override;
+    Result write(int station, const LustBus::CatalogueEntry &entry, const QJsonValue &value,
+                 QJsonValue *sent) override;
 
 private:
     void selectStation(int station);
+    // The result of a request the driver made on the watched line.
+    Result finish(CatalogueAccess::Outcome outcome, const QString &error) const;
+    // The value as the parameter's host data, checked; false with the cause.
+    bool hostValue(const LustBus::CatalogueEntry &entry, const QJsonValue &value,
+                   QByteArray *host, QString *error) const;
 
+    LineWatch m_line;
     CatalogueAccess m_access;
     StreamLink *m_stream;
     ProtocolSettings m_protocol;
