@@ -31,11 +31,13 @@ BusAccess::Outcome DriveIdentity::read(BusAccess &bus, int station,
     DriveIdentity read;
     for (const CatalogueEntry &entry : entries) {
         QJsonValue value;
-        const BusAccess::Outcome outcome = bus.read(station, entry, &value, error);
-        if (outcome == BusAccess::Failed)
-            error->prepend(entry.name + QStringLiteral(": "));
-        if (outcome != BusAccess::Done)
-            return outcome;
+        const BusAccess::Result result = bus.read(station, entry, &value, false);
+        if (result.outcome != BusAccess::Done) {
+            *error = result.error;
+            if (result.outcome != BusAccess::Stopped)
+                error->prepend(entry.name + QStringLiteral(": "));
+            return result.outcome;
+        }
         read.m_values.insert(entry.name, value);
     }
     *identity = read;
