@@ -334,9 +334,14 @@ bool WatchCommand::sample(const RequestAddress &address, QByteArray *host, QStri
     *host = driver().read(link(), address.dataAddress());
     if (m_stop->endNow())
         return false;
-    const bool failed = driver().hasError();
+    bool failed = driver().hasError();
     *errorText = failed ? driver().errorText() : QString();
     finishRequest();
+    // The driver's clamp is no value of the servo's: a failed sample, never a trend point.
+    if (!failed && !(*errorText = address.int32Q16ClampError(*host)).isEmpty()) {
+        host->clear();
+        failed = true;
+    }
     QString message;
     const IdentityCheck::Outcome outcome =
         m_identity ? m_identity->confirm(&message) : IdentityCheck::Same;

@@ -155,6 +155,10 @@ TEST(Watch, EndsByItselfOrFailsWhenNothingWasRead)
                               .out).size(), 2);
     EXPECT_EQ(outputLines(expectRun(args("watch INT16:999 --samples 2 --interval 0 --retries 0 --sim"),
                                     1, "not one of 2 samples succeeded").out).size(), 3);
+    // The driver's clamp of a negative INT32Q16 (18 holds -2.50) is a failed sample, no value.
+    EXPECT_TRUE(expectRun(args("watch INT32Q16:18 --samples 1 --interval 0 --sim"), 1,
+                          "not one of 1 samples succeeded")
+                    .out.contains(",INT32Q16:18,,read INT32Q16:18> 32768.00 is where"));
 }
 
 TEST(Watch, OnATerminalATableIsRedrawnInPlaceUntilCtrlC)
