@@ -234,11 +234,13 @@ int GatewayCommand::run(const QCommandLineParser &parser)
     gateway.setBusFailureText([bus] { return bus->errorString(); });
     gateway.setInterrupt(&m_stop->interrupt());
     // A log that can no longer be written ends the gateway, as any output does.
-    gateway.setLog([&loop](const QString &line) {
+    const auto log = [&loop](const QString &line) {
         Console::err() << "lustbus gateway: " << line << Qt::endl;
         if (Console::writeError() != 0)
             loop.quit();
-    });
+    };
+    gateway.setLog(log);
+    bus->setNotice(log); // another device where the bus was
     if (!gateway.listen(m_address, m_port))
         return failure(ExitEnvironment, gateway.errorString());
 
