@@ -11,6 +11,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -137,6 +138,9 @@ QList<QCommandLineOption> GatewayCommand::options() const
         QCommandLineOption(QStringLiteral("read-only"),
                            QStringLiteral("Passes only read requests; writes are answered "
                                           "with NAK by the gateway.")),
+        QCommandLineOption(QStringLiteral("keep-trying"),
+                           QStringLiteral("Sends every request to the bus, also reads for a "
+                                          "station that does not answer.")),
         QCommandLineOption(QStringLiteral("stats"),
                            QStringLiteral("Prints the per-client statistics on stderr at the "
                                           "end (SIGUSR1 prints them at any time).")),
@@ -199,6 +203,7 @@ bool GatewayCommand::readGatewayOptions(const QCommandLineParser &parser, QStrin
         return false;
     m_settings.turnaroundMs = int(number);
     m_settings.readOnly = parser.isSet(QStringLiteral("read-only"));
+    m_keepTrying = parser.isSet(QStringLiteral("keep-trying"));
     return true;
 }
 
@@ -226,6 +231,11 @@ int GatewayCommand::run(const QCommandLineParser &parser)
     m_settings.clientTimeoutMs = interByte < 0 ? TcpLink::DefaultInterByteTimeoutMs
                                  : interByte > 0 ? interByte
                                                  : m_options.protocol.timeout;
+    // A silent station holds the bus at most a twentieth of the time.
+    m_settings.silentProbeIntervalMs =
+        m_keepTrying ? 0 : int(qBound<qint64>(MinSilentProbeIntervalMs,
+                                              qint64(m_options.protocol.timeout) * 20,
+                                              std::numeric_limits<int>::max()));
 
     StatisticsSignal statistics; // outlives the loop that watches it
     QEventLoop loop;

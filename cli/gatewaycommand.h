@@ -11,6 +11,8 @@ class GatewayCommand : public LinkCommand
 public:
     // Where clients connect unless --listen says otherwise.
     static constexpr quint16 DefaultPort = 5021;
+    // A silent station is tried every 20 bus time-outs, but no more often than this.
+    static constexpr int MinSilentProbeIntervalMs = 1000;
 
     QString name() const override { return QStringLiteral("gateway"); }
     QString summary() const override;
@@ -30,6 +32,7 @@ private:
     QHostAddress m_address;
     quint16 m_port = DefaultPort;
     Gateway::Settings m_settings;
+    bool m_keepTrying = false;
 };
 
 #endif // LUSTBUS_GATEWAYCOMMAND_H

@@ -22,9 +22,14 @@
 #include <memory>
 #include <vector>
 
+#include <thread>
+
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using LustBusSim::Simulator;
@@ -394,6 +399,126 @@ TEST(GatewayBus, ReopensOnlyTheDeviceItHad)
         const QString err = gateway.stop();
         const QString log = QString::fromLatin1(c.log).replace(QLatin1String("NAME"), bus);
         EXPECT_EQ(err.count(log), 1) << err.toStdString();
+    }
+}
+
+// One client watches a station that is switched off (5) as fast as it can, another
+// the station that answers (1), with a reply time-out shorter than the bus's: each of
+// its requests that waits behind an exchange with station 5 is lost. After two
+// unanswered requests the gateway tries station 5 only every 20 bus time-outs, so the
+// watch of station 1 keeps at least 95 % of its samples; --keep-trying sends every
+// request, and the watch loses most. Station 5 switched on is noticed at a probe.
+TEST(GatewayBus, AnAbsentStationCostsTheOtherClientsFewExchanges)
+{
+    const struct { const char *options; int minGood, maxGood; } cases[] = {
+        {"", 95, 100},
+        {"--keep-trying", 0, 80},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.options);
+        const bool backOff = !*c.options;
+        Simulator sim;
+        sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
+        ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
+        ServiceProcess gateway(QStringLiteral("gateway"),
+                               gatewayOn(sim.slaveName(), QStringLiteral("--timeout 100 ") + c.options));
+        const QStringList client{QStringLiteral("watch"), QStringLiteral("INT16:12"),
+                                 QStringLiteral("--interval"), QStringLiteral("0"),
+                                 QStringLiteral("--retries"), QStringLiteral("0")};
+        QProcess absent;
+        absent.setProcessEnvironment(cliEnvironment());
+        absent.start(QStringLiteral(LUSTBUS_CLI_PATH),
+                     client + args("--station 5 --timeout 100") + gateway.link());
+        const QString silent =
+            QStringLiteral("station 5 does not answer; its reads are not tried but one every 2.0 s");
+        if (backOff) {
+            EXPECT_THAT(gateway.waitForError(silent).toStdString(), HasSubstr(silent.toStdString()));
+        } else {
+            for (int i = 0; i < 100 && sim.counters().foreign < 2; ++i)
+                QThread::msleep(20);
+        }
+        const Result r = lustbus(client + args("--station 1 --timeout 60 --samples 100") + gateway.link());
+        const int good = int(r.out.count(QStringLiteral(",-1234,")));
+        EXPECT_GE(good, c.minGood) << describe(r);
+        EXPECT_LE(good, c.maxGood) << describe(r);
+        if (backOff) {
+            sim.setStation(5, LustBusSim::ParameterTable::defaultTable());
+            const QString back = QStringLiteral("station 5 answers again");
+            EXPECT_THAT(gateway.waitForError(back, 5000).toStdString(), HasSubstr(back.toStdString()));
+        }
+        absent.terminate();
+        EXPECT_TRUE(absent.waitForFinished(5000));
+        EXPECT_EQ(gateway.stop().contains(silent), backOff);
+    }
+}
+
+// A device server that accepts every connection and closes it at once, counting them.
+class AcceptAndClose
+{
+public:
+    AcceptAndClose() : m_listener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        EXPECT_TRUE(bind(m_listener, reinterpret_cast<sockaddr *>(&address), size) == 0
+                    && listen(m_listener, 64) == 0
+                    && getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size) == 0);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] {
+            for (int peer; (peer = accept(m_listener, nullptr, nullptr)) >= 0; close(peer))
+                ++m_accepted;
+        });
+    }
+    ~AcceptAndClose()
+    {
+        shutdown(m_listener, SHUT_RDWR); // ends the accept
+        m_thread.join();
+        close(m_listener);
+    }
+    QString endpoint() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    int accepted() const { return m_accepted; }
+
+private:
+    int m_listener;
+    quint16 m_port = 0;
+    std::atomic<int> m_accepted{0};
+    std::thread m_thread;
+};
+
+// A device server that accepts and closes is tried once per --reconnect-interval (200
+// ms), by watch, scan and the gateway, and the requests between wait: a watch that
+// polls as fast as it can gets a handful of failed samples in its second, not a flood.
+// Bounds that a slower machine only keeps better: about 6 connections in a second.
+TEST(LinkBackOff, AServerThatAcceptsAndClosesIsTriedOncePerInterval)
+{
+    const struct { const char *command; bool throughGateway; int exit, minConnections, maxConnections, maxLines; } cases[] = {
+        {"watch INT16:12 --interval 0 --duration 1 --retries 0", false, 1, 3, 8, 9},
+        {"scan --from 1 --to 10 --timeout 100", false, 1, 3, 8, 0},
+        {"watch INT16:12 --interval 0 --duration 1 --retries 0 --timeout 300", true, 1, 3, 8, 9},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.command) + (c.throughGateway ? " through the gateway" : ""));
+        AcceptAndClose server;
+        const QStringList backOff = args("--reconnect-interval 200");
+        std::unique_ptr<ServiceProcess> gateway;
+        QString endpoint = server.endpoint();
+        if (c.throughGateway) {
+            gateway = std::make_unique<ServiceProcess>(
+                QStringLiteral("gateway"),
+                QStringList{QStringLiteral("--tcp"), endpoint, QStringLiteral("--listen"), QStringLiteral("0")} + backOff);
+            endpoint = gateway->link().value(1);
+        }
+        const Result r = lustbus(args(c.command) + QStringList{QStringLiteral("--tcp"), endpoint}
+                                 + (c.throughGateway ? QStringList() : backOff));
+        gateway.reset();
+        EXPECT_EQ(r.exitCode, c.exit) << describe(r);
+        EXPECT_GE(server.accepted(), c.minConnections);
+        EXPECT_LE(server.accepted(), c.maxConnections);
+        if (c.maxLines > 0) {
+            EXPECT_LE(r.out.count(QLatin1Char('\n')), c.maxLines) << describe(r);
+        }
     }
 }
 
