@@ -70,9 +70,16 @@ void DeviceIdentity::readUsbAttributes(const QString &sysfs)
     }
 }
 
+bool DeviceIdentity::isPseudoTerminal() const
+{
+    // The kernel's Unix 98 pty slaves: majors 136 to 143.
+    const unsigned number = major(dev_t(deviceNumber));
+    return valid && number >= 136 && number <= 143;
+}
+
 bool DeviceIdentity::isSameDevice(const DeviceIdentity &other) const
 {
-    if (!valid || !other.valid)
+    if (!valid || !other.valid || isPseudoTerminal() || other.isPseudoTerminal())
         return false;
     if (!usbSerial.isEmpty() && !other.usbSerial.isEmpty())
         return usbVendor == other.usbVendor && usbProduct == other.usbProduct

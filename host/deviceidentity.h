@@ -9,10 +9,11 @@
 // Two identities are the same device when both carry a USB serial number and vendor,
 // product and serial number agree (an adapter plugged in again gets a new node), or
 // else when the node is the same one: the same file system, inode and device number,
-// and the same change time, which the kernel sets when it makes the node. A new
-// pseudo-terminal with an old number has the old inode and device number, but not
-// their time; an adapter without a serial number that is plugged in again is another
-// node, and so another device.
+// and the same change time, which the kernel sets when it makes the node. An adapter
+// without a serial number that is plugged in again is another node, and so another
+// device. A pseudo-terminal is never the same device again: once its other side has
+// closed it is gone for good, and the next pty opened on the machine gets its number,
+// inode and device number (and, within a few milliseconds, its change time).
 #ifndef LUSTBUS_DEVICEIDENTITY_H
 #define LUSTBUS_DEVICEIDENTITY_H
 
@@ -30,6 +31,7 @@ struct DeviceIdentity
     void readUsbAttributes(const QString &sysfs);
 
     bool isSameDevice(const DeviceIdentity &other) const;
+    bool isPseudoTerminal() const;
 
     bool valid = false;
     quint64 fileSystem = 0;

@@ -307,27 +307,30 @@ TEST(InterByteDefaults, FourCharacterTimesButNoLessThan20Ms)
 }
 
 // A USB adapter is known by its serial number wherever it shows up; anything else by
-// its node, down to the time the kernel made it.
+// its node, down to the time the kernel made it; a pseudo-terminal never comes back.
 TEST(DeviceIdentity, TheSameAdapterByItsSerialNumberAnythingElseByItsNode)
 {
-    DeviceIdentity pty;
-    pty.valid = true;
-    pty.fileSystem = 25;
-    pty.inode = 3;
+    DeviceIdentity uart;
+    uart.valid = true;
+    uart.fileSystem = 5;
+    uart.inode = 90;
+    uart.deviceNumber = makedev(4, 64);
+    uart.changedNs = 1000;
+    DeviceIdentity pty = uart;
     pty.deviceNumber = makedev(136, 0);
-    pty.changedNs = 1000;
-    DeviceIdentity adapter = pty;
+    DeviceIdentity adapter = uart;
     adapter.deviceNumber = makedev(188, 0);
     adapter.usbVendor = QStringLiteral("0403");
     adapter.usbProduct = QStringLiteral("6001");
     adapter.usbSerial = QStringLiteral("A50285BI");
     using Change = std::function<void(DeviceIdentity &)>;
     const struct { const char *name; DeviceIdentity had; Change change; bool same; } cases[] = {
-        {"the same node", pty, [](DeviceIdentity &) {}, true},
-        {"a new pty with the old number", pty, [](DeviceIdentity &d) { d.changedNs = 2; }, false},
-        {"another inode", pty, [](DeviceIdentity &d) { d.inode = 4; }, false},
-        {"another device number", pty, [](DeviceIdentity &d) { ++d.deviceNumber; }, false},
-        {"nothing there", pty, [](DeviceIdentity &d) { d = DeviceIdentity(); }, false},
+        {"the same node", uart, [](DeviceIdentity &) {}, true},
+        {"a node made anew", uart, [](DeviceIdentity &d) { d.changedNs = 2; }, false},
+        {"another inode", uart, [](DeviceIdentity &d) { d.inode = 4; }, false},
+        {"another device number", uart, [](DeviceIdentity &d) { ++d.deviceNumber; }, false},
+        {"nothing there", uart, [](DeviceIdentity &d) { d = DeviceIdentity(); }, false},
+        {"a pty, even with all the old numbers", pty, [](DeviceIdentity &) {}, false},
         {"the adapter plugged in again", adapter,
          [](DeviceIdentity &d) { d.inode = 900, d.changedNs = 5, ++d.deviceNumber; }, true},
         {"another adapter of the same make", adapter,
