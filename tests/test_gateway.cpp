@@ -9,6 +9,8 @@
 #include "tcplink.h"
 
 #include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QThread>
 #include <QtNetwork/QHostAddress>
@@ -17,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <memory>
@@ -576,6 +579,77 @@ TEST(GatewaySafety, ListenAddressAllowMaxClientsAndReadOnly)
         if (QByteArray(c.gateway).contains("read-only")) {
             EXPECT_EQ(lustbus(args("read INT16:12") + gateway.link()).out.toStdString(), "-1234\n");
         }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The values of a setting in a unit under packaging/, blank-separated lists split.
+QStringList unitSetting(const char *unit, const QString &key)
+{
+    QFile file(QStringLiteral(LUSTBUS_SOURCE_DIR "/packaging/") + QLatin1String(unit));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << unit;
+    QStringList values;
+    for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+        if (line.startsWith(key + QLatin1Char('=')))
+            values += line.mid(key.size() + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    }
+    return values;
+}
+
+const char *const Units[] = {"lustbus-gateway.service", "lustbus-bridge.service"};
+
+// The units as systemd reads them, with the built program in place of the installed
+// one (verify wants the program to exist).
+TEST(ServiceUnits, SystemdFindsNothingWrongInThem)
+{
+    const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
+    if (analyze.isEmpty())
+        GTEST_SKIP() << "systemd-analyze is not installed (Debian package systemd)";
+    QTemporaryDir dir;
+    for (const char *unit : Units) {
+        SCOPED_TRACE(unit);
+        QFile source(QStringLiteral(LUSTBUS_SOURCE_DIR "/packaging/") + QLatin1String(unit));
+        QFile copy(dir.filePath(QLatin1String(unit)));
+        ASSERT_TRUE(source.open(QIODevice::ReadOnly) && copy.open(QIODevice::WriteOnly));
+        QByteArray text = source.readAll();
+        EXPECT_TRUE(text.contains("ExecStart=/usr/local/bin/lustbus "));
+        copy.write(text.replace("/usr/local/bin/lustbus", LUSTBUS_CLI_PATH));
+        copy.close();
+        const Result r = runProgram(analyze, {QStringLiteral("verify"), copy.fileName()});
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        EXPECT_EQ(r.err.toStdString(), "");
+    }
+}
+
+// A bus the gateway holds is locked against a second program, under the name the
+// gateway was given and under the device's own, and the lock lies where the units
+// leave the file system writable: a lock in a service's private /tmp locks nobody out.
+TEST(ServiceUnits, ASecondProgramCannotOpenTheBusTheGatewayHolds)
+{
+    Simulator sim;
+    sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
+    ASSERT_TRUE(sim.start(Simulator::Pty)) << sim.errorString().toStdString();
+    BusDevice device(sim);
+    ServiceProcess gateway(QStringLiteral("gateway"), gatewayOn(device.name(), QString()));
+    for (const QString &name : {device.name(), sim.slaveName()}) {
+        SCOPED_TRACE(name.toStdString());
+        const Result r = lustbus(args("read INT16:12 --settings RS485,57600,NONE,8,1 --port")
+                                 + QStringList{name});
+        EXPECT_EQ(r.exitCode, 3) << describe(r);
+        EXPECT_THAT(r.err.toStdString(), HasSubstr("cannot open serial port"));
+    }
+    EXPECT_EQ(sim.counters().requests, 0u);
+
+    const QString lock = QStringLiteral("LCK..") + sim.slaveName().mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char *unit : Units) {
+        SCOPED_TRACE(unit);
+        const QStringList writable = unitSetting(unit, QStringLiteral("ReadWritePaths"));
+        EXPECT_TRUE(std::any_of(writable.begin(), writable.end(), [&lock](const QString &path) {
+            return QFileInfo::exists(path + QLatin1Char('/') + lock);
+        })) << writable.join(QLatin1Char(' ')).toStdString() << " holds no " << lock.toStdString();
     }
 }
 
