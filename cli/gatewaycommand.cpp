@@ -11,7 +11,6 @@
 #include <atomic>
 #include <csignal>
 #include <cstring>
-#include <limits>
 
 namespace {
 
@@ -231,11 +230,8 @@ int GatewayCommand::run(const QCommandLineParser &parser)
     m_settings.clientTimeoutMs = interByte < 0 ? TcpLink::DefaultInterByteTimeoutMs
                                  : interByte > 0 ? interByte
                                                  : m_options.protocol.timeout;
-    // A silent station holds the bus at most a twentieth of the time.
     m_settings.silentProbeIntervalMs =
-        m_keepTrying ? 0 : int(qBound<qint64>(MinSilentProbeIntervalMs,
-                                              qint64(m_options.protocol.timeout) * 20,
-                                              std::numeric_limits<int>::max()));
+        m_keepTrying ? 0 : Gateway::silentProbeIntervalMs(m_options.protocol.timeout);
 
     StatisticsSignal statistics; // outlives the loop that watches it
     QEventLoop loop;

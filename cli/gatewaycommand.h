@@ -11,8 +11,6 @@ class GatewayCommand : public LinkCommand
 public:
     // Where clients connect unless --listen says otherwise.
     static constexpr quint16 DefaultPort = 5021;
-    // A silent station is tried every 20 bus time-outs, but no more often than this.
-    static constexpr int MinSilentProbeIntervalMs = 1000;
 
     QString name() const override { return QStringLiteral("gateway"); }
     QString summary() const override;

@@ -76,6 +76,12 @@ public:
         // How often a read tries a silent station; 0: every request goes to the bus.
         int silentProbeIntervalMs = 0;
     };
+    // The probe interval for a bus time-out: 40 of them, so that a silent station
+    // holds the bus at most a fortieth of the time, but at least a second.
+    static int silentProbeIntervalMs(int busTimeoutMs)
+    {
+        return int(qBound<qint64>(1000, qint64(busTimeoutMs) * 40, 3600000));
+    }
 
     // bus: open, the caller's, used on this object's thread only.
     Gateway(LinkDevice &bus, const Settings &settings, QObject *parent = nullptr);

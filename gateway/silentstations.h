@@ -6,8 +6,9 @@
 // interval is let through to try it; writes always go. The first reply of any kind
 // ends the silence.
 //
-// The gateway makes the probe interval 20 bus time-outs, so a silent station holds the
-// bus at most a twentieth of the time; 0 (--keep-trying) sends every request.
+// The gateway makes the probe interval 40 bus time-outs (Gateway::silentProbeIntervalMs),
+// so a silent station holds the bus at most a fortieth of the time; 0 (--keep-trying)
+// sends every request.
 #ifndef LUSTBUS_SILENTSTATIONS_H
 #define LUSTBUS_SILENTSTATIONS_H
 
