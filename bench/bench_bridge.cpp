@@ -7,14 +7,21 @@
 // can carry (baud / 10 bits per character / the bytes of one exchange, counted on the
 // links), and the latency from the end of a bus read to the value's arrival at the
 // subscriber, p50 and p99, on the one monotonic clock.
+//
+// (11) a watch through the gateway beside a bridge that polls a station that is
+// switched off: the share of the watch's samples due (one per interval) that it took
+// and got a value for.
 #include "bridge.h"
+#include "benchaddress.h"
 #include "countinglink.h"
 #include "driverlustbusservoccde.h"
+#include "gatewayonpty.h"
 #include "linkbusaccess.h"
 #include "linkclock.h"
 #include "mqttclient.h"
 #include "seriallink.h"
 #include "simulator.h"
+#include "tcplink.h"
 
 #include <QtCore/QEventLoop>
 #include <QtCore/QHash>
@@ -415,5 +422,119 @@ void BM_BridgesOnOneBroker(benchmark::State &state)
     state.SetLabel("4 bridges x 8 stations x 10 parameters, 57600 baud, one mosquitto");
 }
 BENCHMARK(BM_BridgesOnOneBroker)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// A bridge on its own thread, a client of the gateway at port, polling the whole
+// catalogue (the default: every 1000 ms) on station with the driver's time-out and
+// retries, publishing to the broker until stop.
+void runBridgeThroughGateway(quint16 port, int station, const LustBus::Catalogue &catalogue,
+                             quint16 brokerPort, const std::atomic<bool> &stop, QString *error)
+{
+    DriverLustBusServoCCDE driver;
+    const ProtocolSettings protocol(500, 3, station, 0);
+    TcpLink link(QStringLiteral("127.0.0.1"), port, protocol);
+    if (!link.open()) {
+        *error = link.errorString();
+        return;
+    }
+    LinkBusAccess access(driver, link, &link, protocol, catalogue.fileName());
+    MqttClient client;
+    Bridge::Settings settings;
+    settings.prefix = QStringLiteral("bench");
+    settings.bus = QStringLiteral("gateway");
+    settings.stations = {station};
+    Bridge bridge(catalogue, access, client, settings);
+    bridge.start();
+    MqttClient::Settings mqtt;
+    mqtt.port = brokerPort;
+    if (!client.start(mqtt)) {
+        *error = client.errorString();
+        return;
+    }
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (stop)
+            loop.quit();
+    });
+    poll.start(5);
+    loop.exec();
+    bridge.stop();
+}
+
+// (11): arg 0 the gateway's back-off for silent stations (1: on, as by default; 0:
+// --keep-trying). A watch of station 1 takes a sample every 100 ms (or as soon as a
+// slower one ends) for 20 s with the driver's time-out and retries (500 ms, 3) through
+// the gateway, while a bridge polls station 2, which is switched off, through the same
+// gateway.
+void BM_WatchBesideAbsentStation(benchmark::State &state)
+{
+    const bool backOff = state.range(0) != 0;
+    constexpr int IntervalMs = 100;
+    constexpr qint64 RunUs = 20 * 1000000;
+    QString error;
+    LustBus::Catalogue catalogue;
+    Mosquitto broker;
+    GatewayOnPty gateway;
+    Gateway::Settings settings;
+    settings.silentProbeIntervalMs = backOff ? Gateway::silentProbeIntervalMs(500) : 0;
+    if (!LustBus::Catalogue::load(QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE), &catalogue, &error)
+        || !broker.start(&error)
+        || !gateway.start(Baud, LustBusSim::ParameterTable::fromCatalogue(catalogue), settings,
+                          &error)) {
+        state.SkipWithError(error.toLocal8Bit().constData());
+        return;
+    }
+    std::atomic<bool> stop{false};
+    QString bridgeError;
+    std::unique_ptr<QThread> bridge(QThread::create(runBridgeThroughGateway, gateway.port(), 2,
+                                                    std::cref(catalogue), broker.port,
+                                                    std::cref(stop), &bridgeError));
+    bridge->start();
+    QThread::msleep(3000); // the bridge polls, and its station has fallen silent
+
+    DriverLustBusServoCCDE driver;
+    DriverInterface &host = driver;
+    TcpLink link(QStringLiteral("127.0.0.1"), gateway.port(), ProtocolSettings(500, 3, 1, 0));
+    if (!link.open()) {
+        state.SkipWithError(link.errorString().toLocal8Bit().constData());
+        return;
+    }
+    const DataAddress speed = makeAddress(2, 1, "INT16:12");
+    int due = 0, samples = 0, kept = 0;
+    qint64 slowestUs = 0;
+    gateway.simulator().resetCounters();
+    for (auto _ : state) {
+        const qint64 begin = nowUs();
+        due = int(RunUs / (IntervalMs * 1000));
+        for (qint64 next = begin; next < begin + RunUs; next += IntervalMs * 1000) {
+            QThread::usleep(ulong(qMax<qint64>(next - nowUs(), 0)));
+            const qint64 at = nowUs();
+            ++samples;
+            if (!host.read(link, speed).isEmpty() && !host.hasError())
+                ++kept;
+            slowestUs = qMax(slowestUs, nowUs() - at);
+            next = qMax(next, nowUs() - IntervalMs * 1000);
+        }
+        state.SetIterationTime(double(nowUs() - begin) / 1e6);
+    }
+    const LustBusSim::SimulatorCounters counters = gateway.simulator().counters();
+    stop = true;
+    bridge->wait();
+    if (!bridgeError.isEmpty()) {
+        state.SkipWithError(bridgeError.toLocal8Bit().constData());
+        return;
+    }
+    state.counters["due"] = due;
+    state.counters["taken"] = samples;
+    state.counters["kept"] = kept;
+    state.counters["% kept"] = 100.0 * kept / due;
+    state.counters["slowest ms"] = double(slowestUs) / 1000.0;
+    state.counters["station 2 requests"] = double(counters.foreign);
+    state.SetLabel(backOff ? "watch of station 1 beside a bridge on absent station 2"
+                           : "the same, gateway --keep-trying");
+}
+BENCHMARK(BM_WatchBesideAbsentStation)
+    ->ArgName("backoff")->Arg(1)->Arg(0)
+    ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 } // namespace

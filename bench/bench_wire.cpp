@@ -12,6 +12,7 @@
 #include "countinglink.h"
 #include "driverlustbusservoccde.h"
 #include "gateway.h"
+#include "gatewayonpty.h"
 #include "seriallink.h"
 #include "simulator.h"
 #include "tcplink.h"
@@ -232,66 +233,14 @@ void BM_ParallelLinks(benchmark::State &state)
 }
 BENCHMARK(BM_ParallelLinks)->ArgName("links")->Arg(8)->Iterations(1)->UseManualTime();
 
-// The gateway on a thread of its own with its event loop, its serial link on the
-// pseudo-terminal of a simulated servo.
-class GatewayOnPty
-{
-public:
-    ~GatewayOnPty()
-    {
-        if (m_thread) {
-            m_thread->quit();
-            m_thread->wait();
-        }
-    }
-
-    bool start(int baud, QString *error)
-    {
-        m_sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
-        m_sim.setLineRate(baud, BitsPerCharacter);
-        if (!m_sim.start(LustBusSim::Simulator::Pty)) {
-            *error = m_sim.errorString();
-            return false;
-        }
-        m_thread.reset(QThread::create([this] { serve(); }));
-        m_thread->start();
-        while (m_port.load() == 0 && !m_thread->isFinished())
-            QThread::msleep(1);
-        if (m_port.load() == 0)
-            *error = m_error;
-        return m_port.load() != 0;
-    }
-
-    quint16 port() const { return m_port.load(); }
-
-private:
-    void serve()
-    {
-        SerialLink link(m_sim.slaveName(), QStringLiteral("RS485,115200,NONE,8,1"),
-                        ProtocolSettings(500, 0, 1, 0));
-        Gateway gateway(link, Gateway::Settings());
-        if (!link.open() || !gateway.listen(QHostAddress::LocalHost, 0)) {
-            m_error = link.isOpen() ? gateway.errorString() : link.errorString();
-            return;
-        }
-        QEventLoop loop;
-        m_port.store(gateway.serverPort());
-        loop.exec();
-    }
-
-    LustBusSim::Simulator m_sim;
-    std::unique_ptr<QThread> m_thread;
-    std::atomic<quint16> m_port{0};
-    QString m_error;
-};
-
 // Simple reads for seconds on each of clients threads, every one a driver on its own TCP
 // link to the gateway. The total rate sums the rates of the threads.
 ParallelRun runThroughGateway(int clients, int baud, double seconds)
 {
     ParallelRun run;
     GatewayOnPty gateway;
-    if (!gateway.start(baud, &run.error))
+    if (!gateway.start(baud, LustBusSim::ParameterTable::defaultTable(), Gateway::Settings(),
+                       &run.error))
         return run;
     std::vector<Worker> workers(static_cast<size_t>(clients));
     std::vector<std::unique_ptr<QThread>> threads;

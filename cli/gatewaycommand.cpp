@@ -93,11 +93,21 @@ QString GatewayCommand::epilogue() const
         "--max-clients closes connections beyond the number at once, --read-only passes\n"
         "only reads and answers every write with NAK itself.\n"
         "\n"
+        "A station that left two requests in a row without a reply is silent: its reads\n"
+        "are not sent (the client gets no reply, as from the bus) but one every 40 bus\n"
+        "time-outs (at least 1 s), so it holds up the others at most a fortieth of the\n"
+        "time; writes always go. --keep-trying sends every request.\n"
+        "\n"
         "Log on stderr: clients that come, leave, are refused or cut off; the bus lost\n"
         "(a device that goes away is reopened as the links do, clients stay connected\n"
-        "and get no reply meanwhile) and back. Statistics (--stats at the end, SIGUSR1\n"
-        "at any time): per client the exchanges, errors (no whole reply), bad telegrams,\n"
-        "writes refused, bytes in and out, and how long its requests waited for the bus.\n"
+        "and get no reply meanwhile) and back; \"a different device now sits at PATH;\n"
+        "not used\" when another device took the bus device's name (another adapter,\n"
+        "another program's pseudo-terminal); a station silent and answering again.\n"
+        "Name a USB adapter by its /dev/serial/by-id/... link, which stays with it.\n"
+        "\n"
+        "Statistics (--stats at the end, SIGUSR1 at any time): per client the exchanges,\n"
+        "errors (no whole reply), bad telegrams, writes refused, bytes in and out, and\n"
+        "how long its requests waited for the bus.\n"
         "\n"
         "Environment: LUSTBUS_PORT, LUSTBUS_TCP and LUSTBUS_SETTINGS stand for --port,\n"
         "--tcp and --settings where those are not given (empty counts as unset).\n"
@@ -107,7 +117,8 @@ QString GatewayCommand::epilogue() const
         "the output could not be written.\n"
         "\n"
         "Examples:\n"
-        "  lustbus gateway --port /dev/ttyUSB0 --settings RS485,19200,EVEN,7,1\n"
+        "  lustbus gateway --port /dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0\n"
+        "      --settings RS485,19200,EVEN,7,1\n"
         "  lustbus gateway --port /dev/ttyUSB0 --listen 0.0.0.0:5021 --allow 192.168.10.0/24\n"
         "  lustbus gateway --tcp 10.0.0.5:4001 --listen 5022 --read-only --max-clients 4\n"
         "  lustbus gateway --sim --listen 0 --stats     # a simulated servo behind it\n");
@@ -137,6 +148,9 @@ QList<QCommandLineOption> GatewayCommand::options() const
         QCommandLineOption(QStringLiteral("read-only"),
                            QStringLiteral("Passes only read requests; writes are answered "
                                           "with NAK by the gateway.")),
+        QCommandLineOption(QStringLiteral("keep-trying"),
+                           QStringLiteral("Sends every request to the bus, also reads for a "
+                                          "station that does not answer.")),
         QCommandLineOption(QStringLiteral("stats"),
                            QStringLiteral("Prints the per-client statistics on stderr at the "
                                           "end (SIGUSR1 prints them at any time).")),
@@ -199,6 +213,7 @@ bool GatewayCommand::readGatewayOptions(const QCommandLineParser &parser, QStrin
         return false;
     m_settings.turnaroundMs = int(number);
     m_settings.readOnly = parser.isSet(QStringLiteral("read-only"));
+    m_keepTrying = parser.isSet(QStringLiteral("keep-trying"));
     return true;
 }
 
@@ -226,6 +241,8 @@ int GatewayCommand::run(const QCommandLineParser &parser)
     m_settings.clientTimeoutMs = interByte < 0 ? TcpLink::DefaultInterByteTimeoutMs
                                  : interByte > 0 ? interByte
                                                  : m_options.protocol.timeout;
+    m_settings.silentProbeIntervalMs =
+        m_keepTrying ? 0 : Gateway::silentProbeIntervalMs(m_options.protocol.timeout);
 
     StatisticsSignal statistics; // outlives the loop that watches it
     QEventLoop loop;
@@ -234,11 +251,13 @@ int GatewayCommand::run(const QCommandLineParser &parser)
     gateway.setBusFailureText([bus] { return bus->errorString(); });
     gateway.setInterrupt(&m_stop->interrupt());
     // A log that can no longer be written ends the gateway, as any output does.
-    gateway.setLog([&loop](const QString &line) {
+    const auto log = [&loop](const QString &line) {
         Console::err() << "lustbus gateway: " << line << Qt::endl;
         if (Console::writeError() != 0)
             loop.quit();
-    });
+    };
+    gateway.setLog(log);
+    bus->setNotice(log); // another device where the bus was
     if (!gateway.listen(m_address, m_port))
         return failure(ExitEnvironment, gateway.errorString());
 

@@ -30,6 +30,7 @@ private:
     QHostAddress m_address;
     quint16 m_port = DefaultPort;
     Gateway::Settings m_settings;
+    bool m_keepTrying = false;
 };
 
 #endif // LUSTBUS_GATEWAYCOMMAND_H

@@ -9,6 +9,8 @@
 #include "tcplink.h"
 #include "tracinglink.h"
 
+#include <QtCore/QFileInfo>
+
 namespace {
 
 // A pseudo-terminal has no line: Linux refuses parity and 7 data bits on one. The
@@ -24,9 +26,10 @@ QString ptyLine(const QString &text)
     return line.toText();
 }
 
+// Also through a symbolic link: the link counts as the device it points to.
 bool isPseudoTerminal(const QString &device)
 {
-    return device.startsWith(QLatin1String("/dev/pts/"));
+    return QFileInfo(device).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
 }
 
 // After a serial device refused to open with line: the same line without parity at 8
@@ -99,6 +102,7 @@ bool LinkFactory::open(const LinkOptions &options, QString *error)
         m_link->setInterByteTimeoutMs(options.interByteTimeoutMs);
     m_link->setLocalEcho(options.localEcho);
     m_link->setReconnectIntervalMs(options.reconnectIntervalMs);
+    m_link->setNotice([](const QString &line) { Console::err() << "lustbus: " << line << Qt::endl; });
     if (!m_link->open()) {
         *error = QStringLiteral("cannot open %1: %2").arg(m_description, m_link->errorString());
         const QString plain = options.target == LinkOptions::Tcp

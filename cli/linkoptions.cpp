@@ -53,7 +53,8 @@ QList<QCommandLineOption> LinkOptions::options(int uses)
 {
     const QList<QCommandLineOption> all = {
         Command::valueOption("port",
-                    "Serial port of the bus, e.g. /dev/ttyUSB0 (the line as --settings "
+                    "Serial port of the bus, best by the name that stays with the adapter, "
+                    "/dev/serial/by-id/..., else e.g. /dev/ttyUSB0 (the line as --settings "
                     "says). Default: $LUSTBUS_PORT.",
                     "DEVICE"),
         Command::valueOption("tcp",
@@ -103,8 +104,10 @@ QList<QCommandLineOption> LinkOptions::options(int uses)
                     "MS"),
         Command::valueOption("reconnect-interval",
                     "When the device goes away (adapter unplugged, server gone), reopen it "
-                    "on the next request, and after a failed reopen wait this long before "
-                    "the next. 0: never reopen. Default: 1000.",
+                    "on the next request, reopens at least this far apart; a request "
+                    "meanwhile waits for the next one, at most its time-out. A serial port "
+                    "is used again only if the same device is there. 0: never reopen. "
+                    "Default: 1000.",
                     "MS"),
         QCommandLineOption(QStringLiteral("keep-trying"),
                            QStringLiteral("Keeps sending every request to a station that left "

@@ -14,7 +14,8 @@
 //   --rs485           the kernel's RS485 mode on the serial port (RTS while sending),
 //                     with --rts-delay-before MS and --rts-delay-after MS
 //   --reconnect-interval MS  least time between reopens of a vanished device
-//                     (default 1000, 0 never)
+//                     (default 1000, 0 never); requests between wait, at most their
+//                     time-out
 //   --keep-trying     keeps asking a station that left two requests in a row without
 //                     a response (by default the rest of the run's requests to it are
 //                     not sent)

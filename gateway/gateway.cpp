@@ -43,7 +43,8 @@ Gateway::Gateway(LinkDevice &bus, const Settings &settings, QObject *parent)
     : QObject(parent),
       m_bus(bus),
       m_settings(settings),
-      m_server(new QTcpServer(this))
+      m_server(new QTcpServer(this)),
+      m_silent(qint64(settings.silentProbeIntervalMs) * 1000)
 {
     connect(m_server, &QTcpServer::newConnection, this, &Gateway::accept);
     m_eotTimer.setSingleShot(true);
@@ -385,6 +386,8 @@ void Gateway::sendOwedEot()
 
 void Gateway::runExchange(Client &client)
 {
+    if (notTried(client))
+        return;
     // The closing EOT of the exchange before goes out with this request, in one write.
     const QByteArray request = m_eotOwed ? EOT + client.request : client.request;
     m_eotOwed = false;
@@ -412,10 +415,12 @@ void Gateway::runExchange(Client &client)
     char reply[LustBus::BufferSize];
     int count = 0;
     LustBus::ReplyScan scan;
+    bool failed = false;
     while (scan.status == LustBus::ReplyStatus::NeedMore) {
         const int got = m_bus.receive(reply + count, LustBus::BufferSize - count);
         if (got < 1) {
-            if (got < 0)
+            failed = got < 0;
+            if (failed)
                 busFailed();
             break;
         }
@@ -425,6 +430,8 @@ void Gateway::runExchange(Client &client)
         const int end = scan.status == LustBus::ReplyStatus::Complete ? scan.length : count;
         forward(client, reply + before, end - before);
     }
+    if (!failed)
+        noteStation(fields.station, count > 0);
     if (scan.status != LustBus::ReplyStatus::Complete || client.replyHeldBack)
         ++client.stats.errors;
     if (scan.status == LustBus::ReplyStatus::Complete && scan.closedWithEot && !client.gone
@@ -434,6 +441,36 @@ void Gateway::runExchange(Client &client)
         return;
     }
     finishExchange();
+}
+
+// A read for a silent station whose probe is not due takes its turn without the bus:
+// the client hears nothing, as it would from the bus, and the next client goes on.
+bool Gateway::notTried(Client &client)
+{
+    if (m_silent.mayPass(client.fields.station, client.fields.write, nowUs()))
+        return false;
+    client.request.clear();
+    ++client.stats.errors;
+    m_lastTurnId = client.id;
+    schedulePump();
+    return true;
+}
+
+void Gateway::noteStation(int station, bool answered)
+{
+    switch (m_silent.noteReply(station, answered, nowUs())) {
+    case SilentStations::Change::FellSilent:
+        log(QStringLiteral("station %1 does not answer; its reads are not tried but one "
+                           "every %2 s")
+                .arg(station)
+                .arg(double(m_settings.silentProbeIntervalMs) / 1000.0, 0, 'f', 1));
+        break;
+    case SilentStations::Change::AnswersAgain:
+        log(QStringLiteral("station %1 answers again").arg(station));
+        break;
+    case SilentStations::Change::None:
+        break;
+    }
 }
 
 bool Gateway::hasMovedOn(const Client &client) const

@@ -23,6 +23,9 @@
 //     MaxBadTelegramsInARow such runs without a request between is cut off. The lone
 //     EOT of a closing that came late costs nothing.
 //   - Read-only: only read requests reach the bus; writes are answered with NAK.
+//   - A station that does not answer costs the others nearly nothing: after two
+//     requests in a row without a reply its reads are not sent (its client hears
+//     nothing, as from the bus), but one per probe interval; see silentstations.h.
 //
 // The bus link works blocking (see streamlink.h): while an exchange waits for its
 // reply, the event loop waits with it, and the clients' bytes wait in the kernel.
@@ -32,6 +35,7 @@
 #define LUSTBUS_GATEWAY_H
 
 #include "gatewaystats.h"
+#include "silentstations.h"
 
 #include <QtCore/QList>
 #include <QtCore/QObject>
@@ -69,7 +73,15 @@ public:
         int maxClients = 0;   //!< 0: no limit
         bool readOnly = false;
         QList<QPair<QHostAddress, int>> allowed; //!< peer ranges; empty: any peer
+        // How often a read tries a silent station; 0: every request goes to the bus.
+        int silentProbeIntervalMs = 0;
     };
+    // The probe interval for a bus time-out: 40 of them, so that a silent station
+    // holds the bus at most a fortieth of the time, but at least a second.
+    static int silentProbeIntervalMs(int busTimeoutMs)
+    {
+        return int(qBound<qint64>(1000, qint64(busTimeoutMs) * 40, 3600000));
+    }
 
     // bus: open, the caller's, used on this object's thread only.
     Gateway(LinkDevice &bus, const Settings &settings, QObject *parent = nullptr);
@@ -117,6 +129,8 @@ private:
     void pump();
     Client *nextInTurn() const;
     void runExchange(Client &client);
+    bool notTried(Client &client);
+    void noteStation(int station, bool answered);
     void forward(Client &client, const char *bytes, int count);
     bool hasMovedOn(const Client &client) const;
     void closeExchange(bool withEot);
@@ -142,6 +156,7 @@ private:
     QTimer m_turnaroundTimer;
     bool m_pumpScheduled = false;
     bool m_eotOwed = false;        //!< the closing EOT of the last exchange, not yet sent
+    SilentStations m_silent;
     bool m_busLost = false;
     qint64 m_busLostAtUs = 0;
     bool m_closed = false;

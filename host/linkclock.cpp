@@ -1,6 +1,9 @@
 #include "linkclock.h"
 
+#include <cerrno>
 #include <chrono>
+
+#include <poll.h>
 
 namespace {
 
@@ -21,4 +24,18 @@ const LinkClock &LinkClock::steady()
 {
     static const SteadyClock clock;
     return clock;
+}
+
+bool LinkClock::sleepMs(int ms, int wake) const
+{
+    const qint64 deadlineMs = nowMs() + ms;
+    pollfd fd{wake, POLLIN, 0}; // a negative descriptor is skipped: poll only sleeps
+    for (;;) {
+        const int left = ms < 0 ? -1 : int(qMax<qint64>(deadlineMs - nowMs(), 0));
+        const int ready = poll(&fd, 1, left);
+        if (ready >= 0)
+            return ready > 0;
+        if (errno != EINTR)
+            return false;
+    }
 }

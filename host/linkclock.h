@@ -16,6 +16,11 @@ public:
     virtual qint64 nowUs() const = 0;
     qint64 nowMs() const { return nowUs() / 1000; }
 
+    // Lets ms milliseconds pass on this clock (below 0: without end), or less once the
+    // descriptor wake (-1: none; a LinkInterrupt's) turns readable; true when it did.
+    // The steady clock sleeps; a test's clock moves on by itself.
+    virtual bool sleepMs(int ms, int wake) const;
+
     // The machine's monotonic clock, the one every link and diagnostics use unless
     // given another.
     static const LinkClock &steady();

@@ -5,7 +5,6 @@
 #include <cerrno>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 // A flag that a signal handler sets must not take a lock.
@@ -52,16 +51,6 @@ void LinkInterrupt::lower()
 
 bool LinkInterrupt::wait(int ms) const
 {
-    if (isRaised())
-        return true;
-    const LinkClock &clock = LinkClock::steady();
-    const qint64 deadlineMs = clock.nowMs() + ms;
-    pollfd fd{m_read, POLLIN, 0}; // without a pipe (-1), poll only sleeps
-    int left = ms;
-    // EINTR: a signal whose handler did not raise this interrupt; wait out the rest.
-    while (poll(&fd, 1, left) < 0 && errno == EINTR && !isRaised()) {
-        if (ms >= 0)
-            left = int(qMax<qint64>(deadlineMs - clock.nowMs(), 0));
-    }
-    return isRaised();
+    // EINTR from a signal whose handler did not raise this interrupt waits out the rest.
+    return isRaised() || LinkClock::steady().sleepMs(ms, m_read) || isRaised();
 }

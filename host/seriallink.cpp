@@ -2,6 +2,8 @@
 
 #include "portsettings.h"
 
+#include <QtCore/QFileInfo>
+
 #ifdef Q_OS_LINUX
 #include <linux/serial.h>
 #include <sys/ioctl.h>
@@ -56,13 +58,38 @@ bool SerialLink::openDevice()
         setErrorString(m_configurationError);
         return false;
     }
-    m_port.setPortName(m_deviceName);
+    // A reopen looks before it opens: opening a tty already changes its settings, which
+    // are no business of ours on another program's device.
+    const QString node = QFileInfo(m_deviceName).canonicalFilePath();
+    if (isReopening() && !node.isEmpty()
+        && !m_identity.isSameDevice(DeviceIdentity::ofPath(node)))
+        return refuseOtherDevice();
+    m_port.setPortName(node.isEmpty() ? m_deviceName : node);
     m_port.clearError();
     if (!m_port.open(QIODevice::ReadWrite)) {
         setErrorString(QStringLiteral("cannot open serial port \"%1\": %2")
                            .arg(m_deviceName, m_port.errorString()));
         return false;
     }
+    // The name may have been pointed elsewhere between the look and the open.
+    const DeviceIdentity opened = DeviceIdentity::ofDescriptor(int(m_port.handle()));
+    if (isReopening() && !m_identity.isSameDevice(opened)) {
+        m_port.close();
+        return refuseOtherDevice();
+    }
+    if (!setLine())
+        return false;
+    if (!isReopening())
+        m_identity = opened;
+    m_otherDevice = false;
+    m_port.clear(QSerialPort::AllDirections);
+    setErrorString(QString());
+    return true;
+}
+
+// The line parameters and the RS485 mode on the open port; closes it when refused.
+bool SerialLink::setLine()
+{
     const bool lineSet = m_port.setBaudRate(m_line.baudRate)
                          && m_port.setDataBits(m_line.dataBits)
                          && m_port.setParity(m_line.parity)
@@ -78,9 +105,22 @@ bool SerialLink::openDevice()
         m_port.close();
         return false;
     }
-    m_port.clear(QSerialPort::AllDirections);
-    setErrorString(QString());
     return true;
+}
+
+QString SerialLink::otherDeviceText() const
+{
+    return QStringLiteral("a different device now sits at %1; not used").arg(m_deviceName);
+}
+
+// Said once as a notice, until the link's own device is back.
+bool SerialLink::refuseOtherDevice()
+{
+    setErrorString(otherDeviceText());
+    if (!m_otherDevice)
+        notice(otherDeviceText());
+    m_otherDevice = true;
+    return false;
 }
 
 void SerialLink::closeDevice()
@@ -127,7 +167,8 @@ bool SerialLink::applyKernelRs485Mode()
 QString SerialLink::deviceFailure() const
 {
     if (!m_port.isOpen())
-        return QStringLiteral("serial port \"%1\" is closed").arg(m_deviceName);
+        return m_otherDevice ? otherDeviceText()
+                             : QStringLiteral("serial port \"%1\" is closed").arg(m_deviceName);
     switch (m_port.error()) {
     case QSerialPort::NoError:
     case QSerialPort::TimeoutError:

@@ -3,9 +3,17 @@
 // retries, station id and delay from a ProtocolSettings record (time-out and delay in
 // milliseconds). Receive rules, control code 12, local echo and reconnect as in
 // StreamLink; the inter-byte time-out starts at defaultInterByteTimeoutMs of the line.
+//
+// The device name may be a symbolic link (/dev/serial/by-id/..., the name that stays
+// with a USB adapter): the port opened, and locked against other programs, is the node
+// it points to at that moment. open() takes the device's identity (deviceidentity.h);
+// a reopen uses the device only when it is the same one, and otherwise leaves it alone
+// without a byte sent, fails with "a different device now sits at NAME; not used" and
+// says so once as a notice, trying again at the reconnect interval.
 #ifndef LUSTBUS_SERIALLINK_H
 #define LUSTBUS_SERIALLINK_H
 
+#include "deviceidentity.h"
 #include "serialsettings.h"
 #include "streamlink.h"
 
@@ -54,10 +62,15 @@ protected:
 
 private:
     bool applyKernelRs485Mode();
+    bool setLine();
+    bool refuseOtherDevice();
+    QString otherDeviceText() const;
 
     QString m_deviceName;
     SerialSettings m_line;
     QString m_configurationError; //!< from a settings text or record that did not map
+    DeviceIdentity m_identity;    //!< of the device open() found
+    bool m_otherDevice = false;   //!< the last reopen found another device
     bool m_kernelRs485 = false;
     int m_rtsDelayBeforeMs = 0;
     int m_rtsDelayAfterMs = 0;

@@ -67,9 +67,14 @@ bool StreamLink::isOpen() const
     return m_device && m_device->isOpen();
 }
 
+const LinkClock &StreamLink::clock() const
+{
+    return m_clock ? *m_clock : LinkClock::steady();
+}
+
 qint64 StreamLink::nowMs() const
 {
-    return (m_clock ? *m_clock : LinkClock::steady()).nowMs();
+    return clock().nowMs();
 }
 
 // The first byte of a reply may take the response time-out; every later one only the
@@ -284,26 +289,36 @@ QVariant StreamLink::control(int code, const QVariant &)
     return QVariant();
 }
 
+// A device that is away costs a request its response time-out, as a silent line does,
+// or less when its reopen falls due sooner: a device that fails at once (a server that
+// accepts and closes) never makes a loop of requests that fail at once.
 void StreamLink::reconnectIfGone()
 {
-    if (!m_keepOpen || m_reconnectIntervalMs == 0)
+    if (!m_keepOpen || (isOpen() && deviceFailure().isEmpty()))
         return;
-    if (isOpen() && deviceFailure().isEmpty())
-        return;
+    const bool reopens = m_reconnectIntervalMs > 0;
     const qint64 now = nowMs();
-    if (now < m_nextReopenMs)
-        return;
+    if (!reopens || now < m_nextReopenMs) {
+        const qint64 untilDue = reopens ? m_nextReopenMs - now : m_protocol.timeout;
+        const qint64 waitMs = std::clamp<qint64>(untilDue, 0, qMax(m_protocol.timeout, 0));
+        clock().sleepMs(int(waitMs), m_interrupt ? m_interrupt->fileDescriptor() : -1);
+        if (isInterrupted() || !reopens || nowMs() < m_nextReopenMs)
+            return;
+    }
     // Successful or not, the next attempt waits: a device that opens and fails at
     // once must not be reopened on every request.
-    m_nextReopenMs = now + m_reconnectIntervalMs;
+    m_nextReopenMs = nowMs() + m_reconnectIntervalMs;
     const QString lost = deviceFailure();
     closeDevice();
-    if (openDevice()) {
+    m_reopening = true;
+    const bool opened = openDevice();
+    m_reopening = false;
+    if (opened) {
         ++m_reconnects;
         setErrorString(QString());
         return;
     }
-    if (!lost.isEmpty())
+    if (!lost.isEmpty() && lost != m_errorString)
         setErrorString(QStringLiteral("%1; reopening failed: %2").arg(lost, m_errorString));
 }
 

@@ -22,9 +22,11 @@
 //
 // Reconnect: once open() succeeded, a device that goes away (USB adapter unplugged,
 // TCP server closed the connection) is reopened at the start of the next request, by
-// control(12). A reopen that fails is tried again no sooner than the reconnect
-// interval later; the requests in between fail at once with nothing received, which
-// the driver reports as "no response". close() ends this.
+// control(12). Reopens are at least the reconnect interval apart, whether they succeed
+// or not: a request that finds the device away waits for the next reopen to fall due,
+// but no longer than its response time-out (as on a silent line), and fails with
+// nothing received, which the driver reports as "no response". So a device that fails
+// at once never makes requests fail in a tight loop. close() ends this.
 //
 // Interrupt: given a LinkInterrupt, the link watches it beside its device while it
 // waits for the line; see linkinterrupt.h.
@@ -35,6 +37,8 @@
 #include "protocolsettings.h"
 
 #include <QtCore/QString>
+
+#include <functional>
 
 class LinkClock;
 class LinkInterrupt;
@@ -77,11 +81,15 @@ public:
     void setLocalEcho(bool on) { m_localEcho = on; }
 
     // Least time between two reopen attempts of a device that went away; 0: never
-    // reopen. Default 1000 ms.
+    // reopen (a request then waits its response time-out and fails). Default 1000 ms.
     int reconnectIntervalMs() const { return m_reconnectIntervalMs; }
     void setReconnectIntervalMs(int ms) { m_reconnectIntervalMs = qMax(ms, 0); }
     // Successful reopens since open().
     int reconnectCount() const { return m_reconnects; }
+    // Takes what deserves a line in the owner's log beside the failed requests: a
+    // reopen that found another device where the link's was (see SerialLink). None by
+    // default.
+    void setNotice(std::function<void(const QString &)> notice) { m_notice = std::move(notice); }
 
     // The clock of the time-outs and the back-off; it must outlive the link.
     void setClock(const LinkClock &clock) { m_clock = &clock; }
@@ -103,9 +111,17 @@ protected:
     // The concrete link hands over its device once it exists; it stays owned there.
     void setDevice(QIODevice *device) { m_device = device; }
     void setErrorString(const QString &text) { m_errorString = text; }
+    void notice(const QString &line) const
+    {
+        if (m_notice)
+            m_notice(line);
+    }
     // Called after a wait for bytes ended without any, to tell a vanished device from
     // a quiet one; the default says nothing.
     virtual QString deviceFailure() const { return QString(); }
+    // True while openDevice() runs to reopen a device that went away, false when open()
+    // calls it: a reopen may refuse what it finds where the device was.
+    bool isReopening() const { return m_reopening; }
     // Drops what the device has buffered and what has arrived without being read.
     virtual void discardInput();
     // The descriptor the device's waits poll, so that an interrupt is watched beside
@@ -113,6 +129,7 @@ protected:
     virtual int deviceHandle() const { return -1; }
 
 private:
+    const LinkClock &clock() const;
     qint64 nowMs() const;
     qint64 replyDeadline() const;
     enum class Wait { Input, TimedOut, Failed };
@@ -130,6 +147,7 @@ private:
     const LinkClock *m_clock = nullptr;
     const LinkInterrupt *m_interrupt = nullptr;
     QString m_errorString;
+    std::function<void(const QString &)> m_notice;
     int m_interByteTimeoutMs = 0;
     int m_reconnectIntervalMs = 1000;
     bool m_localEcho = false;
@@ -146,6 +164,7 @@ private:
     qint64 m_lastByteMs = 0; //!< Replying: when the latest byte came
 
     bool m_keepOpen = false;     //!< open() succeeded and close() was not called since
+    bool m_reopening = false;
     qint64 m_nextReopenMs = 0;   //!< no reopen attempt before this time
     int m_reconnects = 0;
 };

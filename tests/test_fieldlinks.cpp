@@ -3,6 +3,7 @@
 // host that interrupts a wait.
 // First on a scripted device with a clock of the test's own (the time-outs exactly, in
 // no time), then with the driver plugin against the simulator on a pty and on TCP.
+#include "deviceidentity.h"
 #include "driverinterface.h"
 #include "hostaddress.h"
 #include "linkclock.h"
@@ -12,8 +13,10 @@
 #include "simulatorfixture.h"
 #include "tcplink.h"
 
+#include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
+#include <QtCore/QTemporaryDir>
 #include <QtCore/QThread>
 
 #include <gmock/gmock.h>
@@ -21,8 +24,11 @@
 
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <thread>
+
+#include <sys/sysmacros.h>
 
 using LustBusSim::Simulator;
 using ::testing::HasSubstr;
@@ -35,6 +41,11 @@ class ScriptedDevice : public QIODevice, public LinkClock
 {
 public:
     qint64 nowUs() const override { return now * 1000; }
+    bool sleepMs(int ms, int) const override
+    {
+        now += ms;
+        return false;
+    }
     void arrive(qint64 atMs, const QByteArray &bytes) { m_script.push_back({atMs, bytes}); }
 
     bool isSequential() const override { return true; }
@@ -50,7 +61,7 @@ public:
         return !m_buffer.isEmpty();
     }
 
-    qint64 now = 1000;
+    mutable qint64 now = 1000;
     bool echo = false;
     QByteArray echoAs; //!< empty: the echo is what was written
 
@@ -103,16 +114,21 @@ public:
     int opens = 0;
     bool gone = false;
     bool refuseOpen = false;
+    bool failsAtOnce = false; //!< opens, and is gone again: a server that accepts and closes
 
 protected:
     bool openDevice() override
     {
         ++opens;
-        if (refuseOpen)
+        if (refuseOpen) {
             setErrorString(QStringLiteral("no such device"));
-        else
-            gone = false;
-        return !refuseOpen && device.open(QIODevice::ReadWrite | QIODevice::Unbuffered);
+            return false;
+        }
+        gone = failsAtOnce;
+        const bool opened = device.open(QIODevice::ReadWrite | QIODevice::Unbuffered);
+        if (failsAtOnce)
+            device.close();
+        return opened;
     }
     void closeDevice() override { device.close(); }
     QString deviceFailure() const override
@@ -200,6 +216,8 @@ TEST(LocalEcho, AGoodEchoIsDroppedABadOneIsALineFaultThatSwallowsTheReply)
     }
 }
 
+// A request that finds the device away waits for its reopen to fall due, but no longer
+// than its response time-out (500 ms), as on a silent line; reopens are 1000 ms apart.
 TEST(Reconnect, AVanishedDeviceIsReopenedAtTheNextRequestNoMoreThanOncePerInterval)
 {
     ScriptedStreamLink link(Protocol);
@@ -211,13 +229,17 @@ TEST(Reconnect, AVanishedDeviceIsReopenedAtTheNextRequestNoMoreThanOncePerInterv
     const qint64 lost = link.device.now;
     link.control(LinkControlDiscardInput, 0); // tried at once
     EXPECT_EQ(link.opens, 2);
+    EXPECT_EQ(link.device.now, lost);
     EXPECT_EQ(link.errorString().toStdString(), "device gone; reopening failed: no such device");
     EXPECT_EQ(link.send("?", 1), -1);
     EXPECT_EQ(link.receiveText(), "");
 
-    const struct { qint64 atMs; bool deviceBack; int opens; bool open; } requests[] = {
-        {999, false, 2, false}, {1000, false, 3, false}, {1500, true, 3, false},
-        {2000, true, 4, true},  {2001, true, 4, true},
+    // atMs: when the request starts, endsAtMs: when its control code 12 returns.
+    const struct { qint64 atMs; bool deviceBack; int opens; bool open; qint64 endsAtMs; } requests[] = {
+        {200, false, 2, false, 700},    // its whole time-out, the reopen not due
+        {700, false, 3, false, 1000},   // until the reopen is due; it fails
+        {1500, true, 4, true, 2000},    // the device is back at the next reopen
+        {2001, true, 4, true, 2001},    // open: no wait
     };
     for (const auto &r : requests) {
         SCOPED_TRACE(r.atMs);
@@ -226,20 +248,52 @@ TEST(Reconnect, AVanishedDeviceIsReopenedAtTheNextRequestNoMoreThanOncePerInterv
         link.control(LinkControlDiscardInput, 0);
         EXPECT_EQ(link.opens, r.opens);
         EXPECT_EQ(link.isOpen(), r.open);
+        EXPECT_EQ(link.device.now - lost, r.endsAtMs);
     }
     EXPECT_EQ(link.reconnectCount(), 1);
     EXPECT_EQ(link.send("?", 1), 1);
 
-    // Closed by its owner, or told never to reopen, it stays closed.
+    // Closed by its owner it stays closed, at once; told never to reopen, it stays
+    // closed and each request waits its time-out.
     link.close();
     link.device.now += 5000;
+    const qint64 closedAt = link.device.now;
     link.control(LinkControlDiscardInput, 0);
     EXPECT_FALSE(link.isOpen());
+    EXPECT_EQ(link.device.now, closedAt);
     ASSERT_TRUE(link.open());
     link.setReconnectIntervalMs(0);
     link.gone = true;
     link.control(LinkControlDiscardInput, 0);
     EXPECT_EQ(link.opens, 5);
+    EXPECT_EQ(link.device.now, closedAt + 500);
+}
+
+// A device that opens and fails at once (a device server that accepts the connection
+// and closes it) costs every request a wait: 20 requests, each a control code 12, a
+// send and a receive as the driver makes them, reopen it once per interval.
+TEST(Reconnect, ADeviceThatFailsAtOnceIsReopenedOncePerIntervalNeverInALoop)
+{
+    const struct { int timeoutMs, intervalMs, opens; qint64 tookMs; } cases[] = {
+        {500, 1000, 11, 9500}, // 2 requests per interval: one waits, one reopens
+        {500, 200, 21, 3800},  // each request waits for its reopen
+        {100, 0, 1, 2000},     // never reopened: each request waits its time-out
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.intervalMs);
+        ScriptedStreamLink link(ProtocolSettings(c.timeoutMs, 0, 1, 0));
+        link.setReconnectIntervalMs(c.intervalMs);
+        link.failsAtOnce = true;
+        ASSERT_TRUE(link.open());
+        const qint64 start = link.device.now;
+        for (int i = 0; i < 20; ++i) {
+            link.control(LinkControlDiscardInput, 0);
+            link.send("?", 1);
+            EXPECT_EQ(link.receiveText(), "");
+        }
+        EXPECT_EQ(link.opens, c.opens);
+        EXPECT_EQ(link.device.now - start, c.tookMs);
+    }
 }
 
 TEST(InterByteDefaults, FourCharacterTimesButNoLessThan20Ms)
@@ -249,6 +303,97 @@ TEST(InterByteDefaults, FourCharacterTimesButNoLessThan20Ms)
     for (const auto &c : cases) {
         SerialLink link(QStringLiteral("/dev/null"), QString::fromLatin1(c.first), Protocol);
         EXPECT_EQ(link.interByteTimeoutMs(), c.second) << c.first;
+    }
+}
+
+// A USB adapter is known by its serial number wherever it shows up; anything else by
+// its node, down to the time the kernel made it; a pseudo-terminal never comes back.
+TEST(DeviceIdentity, TheSameAdapterByItsSerialNumberAnythingElseByItsNode)
+{
+    DeviceIdentity uart;
+    uart.valid = true;
+    uart.fileSystem = 5;
+    uart.inode = 90;
+    uart.deviceNumber = makedev(4, 64);
+    uart.changedNs = 1000;
+    DeviceIdentity pty = uart;
+    pty.deviceNumber = makedev(136, 0);
+    DeviceIdentity adapter = uart;
+    adapter.deviceNumber = makedev(188, 0);
+    adapter.usbVendor = QStringLiteral("0403");
+    adapter.usbProduct = QStringLiteral("6001");
+    adapter.usbSerial = QStringLiteral("A50285BI");
+    using Change = std::function<void(DeviceIdentity &)>;
+    const struct { const char *name; DeviceIdentity had; Change change; bool same; } cases[] = {
+        {"the same node", uart, [](DeviceIdentity &) {}, true},
+        {"a node made anew", uart, [](DeviceIdentity &d) { d.changedNs = 2; }, false},
+        {"another inode", uart, [](DeviceIdentity &d) { d.inode = 4; }, false},
+        {"another device number", uart, [](DeviceIdentity &d) { ++d.deviceNumber; }, false},
+        {"nothing there", uart, [](DeviceIdentity &d) { d = DeviceIdentity(); }, false},
+        {"a pty, even with all the old numbers", pty, [](DeviceIdentity &) {}, false},
+        {"the adapter plugged in again", adapter,
+         [](DeviceIdentity &d) { d.inode = 900, d.changedNs = 5, ++d.deviceNumber; }, true},
+        {"another adapter of the same make", adapter,
+         [](DeviceIdentity &d) { d.usbSerial = QStringLiteral("A50285BJ"); }, false},
+        {"another make with the same serial number", adapter,
+         [](DeviceIdentity &d) { d.usbVendor = QStringLiteral("1a86"); }, false},
+        {"an adapter without serial number, plugged in again", adapter,
+         [](DeviceIdentity &d) { d.usbSerial.clear(), d.changedNs = 5; }, false},
+        {"an adapter without serial number, the same node", adapter,
+         [](DeviceIdentity &d) { d.usbSerial.clear(); }, true},
+    };
+    for (const auto &c : cases) {
+        DeviceIdentity now = c.had;
+        c.change(now);
+        EXPECT_EQ(c.had.isSameDevice(now), c.same) << c.name;
+        EXPECT_EQ(now.isSameDevice(c.had), c.same) << c.name;
+    }
+}
+
+// The USB attributes of a tty come from the USB device above it in sysfs, reached from
+// its character device number; a tree laid out as the kernel lays it out.
+TEST(DeviceIdentity, UsbAttributesFromTheDeviceAboveTheTty)
+{
+    QTemporaryDir sysfs;
+    const auto write = [&sysfs](const QString &path, const QByteArray &text) {
+        QFile file(sysfs.filePath(path));
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    };
+    // tty directory, USB device directory and its attributes (no serial: none given).
+    const struct { const char *number, *tty, *device, *vendor, *product, *serial; } trees[] = {
+        {"188:0", "1-1:1.0/ttyUSB0/tty/ttyUSB0", "devices/pci0/usb1/1-1/", "0403", "6001",
+         "A50285BI"},
+        {"188:1", "1-2:1.0/ttyUSB1/tty/ttyUSB1", "devices/pci0/usb1/1-2/", "1a86", "7523", ""},
+        {"4:64", "serial8250/tty/ttyS0", "devices/platform/", "", "", ""},
+    };
+    ASSERT_TRUE(QDir().mkpath(sysfs.filePath(QStringLiteral("dev/char"))));
+    for (const auto &t : trees) {
+        const QString device = QString::fromLatin1(t.device);
+        const QString tty = device + QLatin1String(t.tty);
+        ASSERT_TRUE(QDir().mkpath(sysfs.filePath(tty)));
+        ASSERT_TRUE(QFile::link(QStringLiteral("../../") + tty,
+                                sysfs.filePath(QStringLiteral("dev/char/") + t.number)));
+        for (const auto &attribute : {std::make_pair("idVendor", t.vendor),
+                                      std::make_pair("idProduct", t.product),
+                                      std::make_pair("serial", t.serial)}) {
+            if (*attribute.second) {
+                ASSERT_TRUE(write(device + QLatin1String(attribute.first),
+                                  QByteArray(attribute.second) + '\n'));
+            }
+        }
+    }
+    const struct { unsigned major, minor; const char *usb; } cases[] = {
+        {188, 0, "0403 6001 A50285BI"},
+        {188, 1, "1a86 7523 "},  // no serial number
+        {4, 64, "  "},           // a built-in UART
+        {136, 0, "  "},          // a pseudo-terminal: no entry
+    };
+    for (const auto &c : cases) {
+        DeviceIdentity identity;
+        identity.deviceNumber = makedev(c.major, c.minor);
+        identity.readUsbAttributes(sysfs.path());
+        EXPECT_EQ(QStringList({identity.usbVendor, identity.usbProduct, identity.usbSerial})
+                      .join(QLatin1Char(' ')).toStdString(), c.usb) << c.major << ':' << c.minor;
     }
 }
 
@@ -283,9 +428,16 @@ TEST_P(FieldLinks, AStalledReplyEndsAtTheInterByteTimeoutNotTheResponseTimeout)
     EXPECT_THAT(read12(), HasSubstr("invalid response from servo"));
 }
 
-TEST_P(FieldLinks, TheLinkReopensWhenTheDeviceComesBack)
+// The device goes away and something comes back under its name. Over TCP it is the
+// servo on the same port, and the link takes it again. On a pseudo-terminal the name
+// now points to another program's pseudo-terminal: another device, left alone, and
+// said once. (A pty that takes the old /dev/pts/N itself is in
+// GatewayBus.ReopensOnlyTheDeviceItHad.) The requests wait for the reopen (50 ms), not the time-out.
+TEST_P(FieldLinks, TheLinkReopensOnlyTheDeviceItHad)
 {
     link->setReconnectIntervalMs(50);
+    QStringList notices;
+    link->setNotice([&notices](const QString &line) { notices << line; });
     ASSERT_EQ(read12(), "-1234");
     const quint16 port = sim.port();
     sim.stop();
@@ -294,24 +446,24 @@ TEST_P(FieldLinks, TheLinkReopensWhenTheDeviceComesBack)
         ASSERT_TRUE(QFile::remove(devicePath)); // an unplugged adapter's name goes with it
     }
     EXPECT_THAT(read12(), HasSubstr("no response"));
-    // Another program's pseudo-terminal takes the number the servo's had, as on a busy
-    // machine: it is not the servo.
+    if (!pty) {
+        ASSERT_TRUE(sim.start(GetParam(), port)) << sim.errorString().toStdString();
+        EXPECT_EQ(read12(), "-1234");
+        EXPECT_EQ(link->reconnectCount(), 1);
+        EXPECT_TRUE(notices.isEmpty());
+        return;
+    }
     Simulator otherProgram;
     otherProgram.setStation(1, LustBusSim::ParameterTable::defaultTable());
-    if (pty) {
-        ASSERT_TRUE(otherProgram.start(Simulator::Pty)) << otherProgram.errorString().toStdString();
-    }
-    QThread::msleep(60); // past the back-off of the failed reopen
-    EXPECT_THAT(read12(), HasSubstr("no response"));
-    EXPECT_EQ(otherProgram.counters().requests, 0u);
-    // The servo comes back on the same TCP port, or on a new pty behind the same name.
-    ASSERT_TRUE(sim.start(GetParam(), port)) << sim.errorString().toStdString();
-    if (pty) {
-        ASSERT_TRUE(QFile::link(sim.slaveName(), devicePath));
-    }
-    QThread::msleep(60); // past the back-off of the failed reopen
-    EXPECT_EQ(read12(), "-1234");
-    EXPECT_EQ(link->reconnectCount(), 1);
+    ASSERT_TRUE(otherProgram.start(Simulator::Pty)) << otherProgram.errorString().toStdString();
+    ASSERT_TRUE(QFile::link(otherProgram.slaveName(), devicePath));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_THAT(read12(), HasSubstr("no response"));
+    const QString refused = QStringLiteral("a different device now sits at %1; not used").arg(devicePath);
+    EXPECT_THAT(link->errorString().toStdString(), HasSubstr(refused.toStdString()));
+    EXPECT_EQ(notices, QStringList{refused});
+    EXPECT_EQ(otherProgram.counters().requests + otherProgram.counters().malformed, 0u);
+    EXPECT_EQ(link->reconnectCount(), 0);
 }
 
 // A host that must stop (Ctrl-C, shutdown) raises the link's interrupt from another
