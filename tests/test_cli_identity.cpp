@@ -301,14 +301,23 @@ TEST_P(Drives, ADriveSwappedBehindTheLinkGetsNothingAndIsNeverMixedIn)
         const Result r = scene.runUntil(command + scene.options("--timeout 20000 --retries 0"),
                                         c.heldBack, [&scene](QProcess &) { scene.swap(); });
         EXPECT_EQ(r.exitCode, c.exitCode) << describe(r);
-        EXPECT_TRUE(r.err.contains(QStringLiteral("station 1 on %1: the link was reopened and "
-                                                  "another drive answers: was "
-                                                  "drive_type=\"CDE\", firmware_version=66051, "
-                                                  "now drive_type=\"CDE\", "
-                                                  "firmware_version=66052")
-                                       .arg(scene.linkText())))
-            << describe(r);
-        EXPECT_TRUE(r.err.contains(QLatin1String(c.err))) << describe(r);
+        if (scene.pty()) {
+            // A pty that is reopened is a new pseudo-terminal: the link does not use it,
+            // so the other drive hears nothing at all.
+            EXPECT_TRUE(r.err.contains(QStringLiteral("a different device now sits at %1; not used")
+                                           .arg(scene.device())))
+                << describe(r);
+            EXPECT_EQ(scene.second.counters().requests, 0u);
+        } else {
+            EXPECT_TRUE(r.err.contains(QStringLiteral("station 1 on %1: the link was reopened and "
+                                                      "another drive answers: was "
+                                                      "drive_type=\"CDE\", firmware_version=66051, "
+                                                      "now drive_type=\"CDE\", "
+                                                      "firmware_version=66052")
+                                           .arg(scene.linkText())))
+                << describe(r);
+            EXPECT_TRUE(r.err.contains(QLatin1String(c.err))) << describe(r);
+        }
         // The other drive was only read: it holds its own values.
         EXPECT_EQ(held(scene.second, SpeedSetpoint), 777);
         EXPECT_EQ(held(scene.second, ControlWord), 43981);
@@ -382,6 +391,9 @@ TEST_P(Drives, ASilentStationCostsTwoRequests)
 TEST_P(Drives, AWatchEndsWhenAnotherDriveAnswers)
 {
     Scene scene(GetParam());
+    if (scene.pty())
+        GTEST_SKIP() << "a reopened pty is never the same device: the link refuses it before "
+                        "the identity is read (ADriveSwappedBehindTheLinkGetsNothing.../Pty)";
     const Result r = scene.runUntil(args("watch speed_setpoint --interval 0 --csv")
                                         + scene.options("--timeout 500 --retries 0 --trace"),
                                     0, [&scene](QProcess &) { scene.swap(); },
@@ -400,6 +412,9 @@ TEST_P(Drives, AWatchEndsWhenAnotherDriveAnswers)
 TEST_P(Drives, AWriteThatFindsTheLinkReopenedIsHeldBack)
 {
     Scene scene(GetParam());
+    if (scene.pty())
+        GTEST_SKIP() << "a reopened pty is never the same device: the link refuses it before "
+                        "the identity is read (ADriveSwappedBehindTheLinkGetsNothing.../Pty)";
     const Result r = scene.runUntil(args("write speed_setpoint 5")
                                         + scene.options("--delay 1000 --retries 0 --trace"),
                                     0, [&scene](QProcess &) { scene.swap(); },
