@@ -43,6 +43,7 @@
 #include <QtCore/QTimer>
 #include <QtNetwork/QHostAddress>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -80,7 +81,7 @@ public:
     // holds the bus at most a fortieth of the time, but at least a second.
     static int silentProbeIntervalMs(int busTimeoutMs)
     {
-        return int(qBound<qint64>(1000, qint64(busTimeoutMs) * 40, 3600000));
+        return int(std::clamp<qint64>(qint64(busTimeoutMs) * 40, 1000, 3600000));
     }
 
     // bus: open, the caller's, used on this object's thread only.
