@@ -120,6 +120,8 @@ public:
     {
         return m_inner.write(station, entry, value, sent);
     }
+    int reopens() const override { return m_inner.reopens(); }
+    void holdWritesTo(int reopens) override { m_inner.holdWritesTo(reopens); }
     std::atomic<long long> failures{0};
 
 private:

@@ -60,7 +60,8 @@ bool parseValue(const QByteArray &payload, QJsonValue *value, QString *error)
 
 Bridge::Bridge(const Catalogue &catalogue, BusAccess &bus, MqttClient &client,
                const Settings &settings, QObject *parent)
-    : QObject(parent), m_catalogue(catalogue), m_bus(bus), m_client(client),
+    : QObject(parent), m_catalogue(catalogue),
+      m_identityEntries(DriveIdentity::entries(catalogue)), m_bus(bus), m_client(client),
       m_settings(settings), m_base(settings.prefix + QLatin1Char('/') + settings.bus),
       m_replyPrefix(settings.replyPrefix.isEmpty() ? settings.prefix + QStringLiteral("/replies")
                                                    : settings.replyPrefix)
@@ -293,6 +294,13 @@ bool Bridge::runWrite(const Write &write)
 
     QJsonObject result;
     QString error = refusal(write, target);
+    bool unidentified = false;
+    if (error.isEmpty()) {
+        if (!checkIdentity(target.station))
+            return false;
+        error = m_stations.value(target.station).refusal;
+        unidentified = !error.isEmpty();
+    }
     if (error.isEmpty() && isDuplicate(write, &result)) {
         log(QStringLiteral("write %1: a duplicate of a request already carried out; "
                            "answered, not written again")
@@ -304,13 +312,20 @@ bool Bridge::runWrite(const Write &write)
     if (error.isEmpty())
         parseValue(write.payload, &value, &error);
     if (error.isEmpty()) {
+        m_bus.holdWritesTo(m_stations.value(target.station).identifiedAt);
         if (!carryOut(write, target, value, &result))
             return false;
         publishResult(write, result);
         return true;
     }
     ++m_counters.writesRefused;
-    log(QStringLiteral("write %1 refused: %2").arg(target.where(), error));
+    // What the drive's identity said is logged once, when it was read.
+    log(QStringLiteral("write %1 refused: %2")
+            .arg(target.where(),
+                 unidentified ? QStringLiteral("station %1: %2")
+                                    .arg(target.station)
+                                    .arg(QString::fromLatin1(m_stations.value(target.station).status))
+                              : error));
     publishResult(write, writeResult("refused", error));
     return true;
 }
@@ -459,6 +474,11 @@ void Bridge::runRound(int group)
     round.start();
     const PollGroup &poll = m_settings.groups.at(group);
     for (int station : qAsConst(m_settings.stations)) {
+        // A silent station is read once it answers again; a lost bus once it is back.
+        if (!isSilent(station) && !m_busLost && !checkIdentity(station)) {
+            end();
+            return;
+        }
         for (const QString &name : poll.names) {
             const CatalogueEntry &entry = *m_catalogue.find(name);
             if (isResting(station))
@@ -549,6 +569,9 @@ void Bridge::busBack()
     m_busLost = false;
     log(QStringLiteral("bus back after %1 s")
             .arg(double(m_clock.elapsed() - m_busLostAtMs) / 1e3, 0, 'f', 1));
+    // Whatever answers now may have taken the place of a drive.
+    for (Station &state : m_stations)
+        state.recheck = !state.identity.isEmpty();
     publishStatus(statusTopic(), busStatus());
 }
 
@@ -563,9 +586,10 @@ void Bridge::answeredBy(int station)
     state.noResponses = 0;
     if (state.silent) {
         state.silent = false;
+        state.recheck = !state.identity.isEmpty();
         log(QStringLiteral("station %1 answers again").arg(station));
     }
-    setStationStatus(station, QByteArrayLiteral("online"));
+    updateStationStatus(station);
 }
 
 void Bridge::noResponseFrom(int station)
@@ -586,12 +610,97 @@ void Bridge::noResponseFrom(int station)
             .arg(station)
             .arg(SilentProbeFirstMs / 1000)
             .arg(SilentProbeMaxMs / 1000));
-    setStationStatus(station, QByteArrayLiteral("silent"));
+    updateStationStatus(station);
 }
 
-void Bridge::setStationStatus(int station, const QByteArray &status)
+bool Bridge::identityDue(int station) const
+{
+    const Station &state = *m_stations.constFind(station);
+    return !m_identityEntries.isEmpty() && !state.anotherDrive
+           && (state.identity.isEmpty() || state.recheck
+               || m_bus.reopens() != state.identifiedAt);
+}
+
+bool Bridge::checkIdentity(int station)
+{
+    if (!identityDue(station))
+        return true;
+    const int reopens = m_bus.reopens();
+    DriveIdentity now;
+    QString error;
+    const BusAccess::Result result =
+        DriveIdentity::read(m_bus, station, m_identityEntries, &now, &error);
+    if (result.outcome == BusAccess::Stopped)
+        return false;
+    noteLine(station, result);
+    // Parts of two drives are no identity.
+    if (result.outcome == BusAccess::Done && m_bus.reopens() != reopens)
+        error = QStringLiteral("the link was reopened while it was read");
+    Station &state = m_stations[station];
+    const QString where = stationOnLink(station);
+    if (!error.isEmpty() && state.identity.isEmpty()) {
+        setIdentityRefusal(station, QStringLiteral("cannot identify %1: %2").arg(where, error));
+    } else if (!error.isEmpty()) {
+        setIdentityRefusal(station, QStringLiteral("%1: the drive cannot be identified again: "
+                                                   "was %2, now: %3; no writes to it until it "
+                                                   "reads as before")
+                                        .arg(where, state.identity.text(), error));
+    } else if (state.identity.isEmpty() || now == state.identity) {
+        if (state.identity.isEmpty()) {
+            state.identity = now;
+            log(QStringLiteral("%1 is %2").arg(where, now.text()));
+            publishIdentity(station);
+        }
+        state.identifiedAt = reopens;
+        state.recheck = false;
+        setIdentityRefusal(station, QString());
+    } else {
+        state.anotherDrive = true;
+        setIdentityRefusal(station, QStringLiteral("%1: another drive answers: was %2, now %3; "
+                                                   "no writes to it until the bridge is "
+                                                   "started anew")
+                                        .arg(where, state.identity.text(), now.text()));
+    }
+    return true;
+}
+
+void Bridge::setIdentityRefusal(int station, const QString &refusal)
 {
     Station &state = m_stations[station];
+    if (state.refusal == refusal)
+        return;
+    if (!refusal.isEmpty())
+        log(refusal);
+    else if (!state.refusal.isEmpty())
+        log(QStringLiteral("%1 is the drive identified there: writes go to it again")
+                .arg(stationOnLink(station)));
+    state.refusal = refusal;
+    updateStationStatus(station);
+}
+
+void Bridge::publishIdentity(int station)
+{
+    // Kept with the values, which go out again to a broker that lost them.
+    const QString topic = valueTopic(station, QStringLiteral("identity"));
+    const QJsonObject identity = m_stations.value(station).identity.toJson();
+    Published published{identity, compact(identity), m_clock.elapsed()};
+    m_client.publish(topic, published.payload, m_settings.qos, true);
+    ++m_counters.published;
+    m_published.insert(topic, published);
+}
+
+QString Bridge::stationOnLink(int station) const
+{
+    return QStringLiteral("station %1 on %2").arg(station).arg(m_settings.link);
+}
+
+void Bridge::updateStationStatus(int station)
+{
+    Station &state = m_stations[station];
+    const QByteArray status = state.silent         ? QByteArrayLiteral("silent")
+                              : state.anotherDrive ? QByteArrayLiteral("another drive")
+                              : !state.refusal.isEmpty() ? QByteArrayLiteral("not identified")
+                                                         : QByteArrayLiteral("online");
     if (state.status == status)
         return;
     state.status = status;

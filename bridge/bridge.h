@@ -3,7 +3,10 @@
 //   PREFIX/BUS/status             "online", "bus lost" or "offline", retained; "offline"
 //                                 is the will
 //   PREFIX/BUS/stats              the bridge's and the link's counters, every minute
-//   PREFIX/BUS/STATION/status     "online" or "silent", retained
+//   PREFIX/BUS/STATION/status     "online", "silent", "not identified" or "another
+//                                 drive", retained
+//   PREFIX/BUS/STATION/identity   the drive's identity as first read there, retained:
+//                                 {"NAME": value, ...} of the catalogue's identity entries
 //   PREFIX/BUS/STATION/NAME       {"value", "unit", "ts", "ok": true} or
 //                                 {"ok": false, "error", "ts"}, retained; on a change
 //                                 and at least every heartbeat
@@ -27,6 +30,15 @@
 // (device gone, connection closed) makes the bus "bus lost" until a request goes
 // through again; its stations are not counted as silent meanwhile.
 //
+// Writes go only to the drive identified at a station (DriveIdentity). Its identity is
+// read when the station first answers, and again after the link was reopened, the bus
+// came back or the station answered after being silent: in the next round, and in any
+// case before the next write, which is held to the link as it was then
+// (BusAccess::holdWritesTo). Until it has been read (and reads as first), the status
+// is "not identified" and writes to it are refused; once another drive answers there,
+// the status is "another drive" and no write goes to it until the bridge is started
+// anew. Its values are published all the same: they are what the bus holds.
+//
 // A set message is taken only as asked for now: one with the retain flag (a stored
 // request that the broker hands out at every subscription) is refused, and so is one
 // whose MQTT 5 response topic lies outside the reply prefix, whose result then goes to
@@ -45,6 +57,7 @@
 
 #include "busaccess.h"
 #include "catalogue.h"
+#include "driveidentity.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QHash>
@@ -81,6 +94,7 @@ public:
         bool allowWrites = false;
         int qos = 0;
         QString replyPrefix; //!< empty: PREFIX/replies
+        QString link;        //!< the link as messages name it: "tcp 127.0.0.1:5020"
     };
     struct Counters
     {
@@ -164,6 +178,11 @@ private:
         qint64 probeAtMs = 0; //!< silent: asked again from then on
         int probeDelayMs = SilentProbeFirstMs;
         QByteArray status; //!< as published; empty before the first answer
+        DriveIdentity identity; //!< as first read; empty until then
+        int identifiedAt = 0;   //!< the link's reopens when it last read as first
+        bool recheck = false;   //!< bus back or answers again: read it again
+        bool anotherDrive = false; //!< for good: no write goes to it any more
+        QString refusal; //!< why writes to it are refused now; empty: they are not
     };
     // The last write carried out on a parameter, for duplicates without correlation data.
     struct LastWrite
@@ -209,7 +228,16 @@ private:
     bool isSilent(int station) const { return m_stations.value(station).silent; }
     // Silent, and its next probe is not due yet: nothing is sent to it.
     bool isResting(int station) const;
-    void setStationStatus(int station, const QByteArray &status);
+    // Whether station's identity is to be read before it is written to.
+    bool identityDue(int station) const;
+    // Reads it when due and compares it with the first; false once the program is to end.
+    bool checkIdentity(int station);
+    // Why writes to station are refused from now on (empty: they are not); logged once.
+    void setIdentityRefusal(int station, const QString &refusal);
+    void publishIdentity(int station);
+    QString stationOnLink(int station) const; //!< "station 1 on tcp 127.0.0.1:5020"
+    // online, silent, not identified or another drive, published when it changes.
+    void updateStationStatus(int station);
     void publishStatus(const QString &topic, const QByteArray &status); //!< retained, QoS 1
     QByteArray busStatus() const;
     bool acceptsResponseTopic(const QString &topic) const;
@@ -224,6 +252,7 @@ private:
     void log(const QString &line) const;
 
     const LustBus::Catalogue &m_catalogue;
+    QList<LustBus::CatalogueEntry> m_identityEntries;
     BusAccess &m_bus;
     MqttClient &m_client;
     Settings m_settings;

@@ -1,6 +1,6 @@
 // What the bridge needs of its bus: catalogue parameters read and written by station,
-// in their JSON form, and what the line did with each request. The command that owns
-// the link provides it.
+// in their JSON form, what the line did with each request, and how often the link was
+// reopened. The command that owns the link provides it.
 #ifndef LUSTBUS_BUSACCESS_H
 #define LUSTBUS_BUSACCESS_H
 
@@ -46,6 +46,13 @@ public:
     // went out in the parameter's type, for a comparison with what is read back.
     virtual Result write(int station, const LustBus::CatalogueEntry &entry,
                          const QJsonValue &value, QJsonValue *sent) = 0;
+
+    // How often the link was reopened since it opened: after a reopen another drive may
+    // answer at a station, so its identity is read again before anything is written.
+    virtual int reopens() const = 0;
+    // Writes go out only while the link has been reopened this often (when the drive
+    // was last identified): one whose request finds it reopened is Failed, not sent.
+    virtual void holdWritesTo(int reopens) = 0;
 };
 
 #endif // LUSTBUS_BUSACCESS_H

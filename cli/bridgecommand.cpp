@@ -26,7 +26,11 @@ QString BridgeCommand::description() const
         "\n"
         "  PREFIX/BUS/STATION/NAME    {\"value\": ..., \"unit\": \"...\", \"ts\": \"...\", \"ok\": true}\n"
         "                             or {\"ok\": false, \"error\": \"...\", \"ts\": \"...\"}\n"
-        "  PREFIX/BUS/STATION/status  online, or silent: the station does not answer\n"
+        "  PREFIX/BUS/STATION/status  online; silent: the station does not answer; not\n"
+        "                             identified: its identity could not be read; another\n"
+        "                             drive: not the one first identified there\n"
+        "  PREFIX/BUS/STATION/identity {\"NAME\": value, ...}: the identity of the drive\n"
+        "                             first read there\n"
         "  PREFIX/BUS/status          online; bus lost: the link failed (device gone,\n"
         "                             connection closed); offline (also the will)\n"
         "  PREFIX/BUS/stats           counters of the bridge and the link, every minute\n"
@@ -43,6 +47,16 @@ QString BridgeCommand::description() const
         "request went out and no valid reply came, so the servo may hold the new value.\n"
         "Such a write is read back: the new value makes it done (\"confirmed by read\n"
         "back\"), another value refused; if that read fails too it stays unknown.\n"
+        "\n"
+        "Writes go only to the drive identified at a station: by the catalogue's\n"
+        "\"identity\": true entries or, without any, its read-only simple parameters (with\n"
+        "--allow-writes a catalogue must name one or the other). The identity is read\n"
+        "when the station first answers, and again after the link was reopened, the bus\n"
+        "came back or the station answered after being silent, before the next write.\n"
+        "Until it reads as before, writes to it are refused; once another drive answers\n"
+        "there, no write goes to it until the bridge is started anew. The refusal names\n"
+        "the station, the link and both identities. Its values are published all the\n"
+        "same: they are what the bus holds.\n"
         "\n"
         "The bridge acts only on what it was asked for now. HMIs publish set messages\n"
         "without retain: a retained one (which the broker would hand out again at every\n"
@@ -123,7 +137,7 @@ QList<QCommandLineOption> BridgeCommand::options() const
                     "SECONDS"),
         QCommandLineOption(QStringLiteral("allow-writes"),
                            QStringLiteral("Takes writes from .../NAME/set, published without "
-                                          "retain. Off by default.")),
+                                          "retain, for identified drives. Off by default.")),
         valueOption("qos", "QoS of the values, results and write subscription: 0 (default) "
                            "or 1.",
                     "0|1"),
@@ -206,12 +220,14 @@ bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString 
         }
         *topic.target = text;
     }
-    // PREFIX/BUS/STATION/status is the station's.
-    if (m_catalogue.find(QStringLiteral("status"))) {
-        *error = QStringLiteral("%1 has a parameter 'status', whose topic would be the "
-                                "station's status topic: rename it")
-                     .arg(m_catalogue.fileName());
-        return false;
+    // PREFIX/BUS/STATION/status and .../identity are the station's.
+    for (const char *topic : {"status", "identity"}) {
+        if (m_catalogue.find(QLatin1String(topic))) {
+            *error = QStringLiteral("%1 has a parameter '%2', whose topic would be the "
+                                    "station's %2 topic: rename it")
+                         .arg(m_catalogue.fileName(), QLatin1String(topic));
+            return false;
+        }
     }
     for (const QString &text : parser.values(QStringLiteral("poll"))) {
         Bridge::PollGroup group;
@@ -240,6 +256,12 @@ bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString 
         return false;
     m_bridge.qos = int(number);
     m_bridge.allowWrites = parser.isSet(QStringLiteral("allow-writes"));
+    if (m_bridge.allowWrites && DriveIdentity::entries(m_catalogue).isEmpty()) {
+        *error = DriveIdentity::noEntriesText(m_catalogue)
+                 + QStringLiteral(": with --allow-writes the bridge would write to drives it "
+                                  "cannot identify");
+        return false;
+    }
     return readLogin(parser, error);
 }
 
@@ -291,6 +313,8 @@ int BridgeCommand::run(const QCommandLineParser &parser)
     MqttClient client;
     LinkBusAccess bus(driver(), link(), m_factory.streamLink(), m_options.protocol,
                       m_catalogue.fileName(), requestHook());
+    bus.setGuard(&requestGuard());
+    m_bridge.link = m_factory.description();
     Bridge bridge(m_catalogue, bus, client, m_bridge);
     bridge.setLinkStatistics([this] { return statisticsJson(); });
     bridge.setLog([&loop](const QString &line) {

@@ -25,7 +25,7 @@ IdentityCheck::Outcome IdentityCheck::readNow(DriveIdentity *identity, int *reco
     for (int attempt = 0; attempt < 2; ++attempt) {
         *reconnects = m_stream.reconnectCount();
         const BusAccess::Outcome outcome =
-            DriveIdentity::read(*m_bus, m_station, m_entries, identity, error);
+            DriveIdentity::read(*m_bus, m_station, m_entries, identity, error).outcome;
         if (outcome == BusAccess::Stopped)
             return Stopped;
         if (m_stream.reconnectCount() != *reconnects && attempt == 0)

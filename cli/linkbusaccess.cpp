@@ -2,6 +2,7 @@
 
 #include "datatypes.h"
 #include "errortexts.h"
+#include "requestguard.h"
 #include "streamlink.h"
 #include "valuetext.h"
 
@@ -101,6 +102,17 @@ BusAccess::Result LinkBusAccess::write(int station, const CatalogueEntry &entry,
     if (!servoSaidNo)
         result.outcome = Unknown;
     return result;
+}
+
+int LinkBusAccess::reopens() const
+{
+    return m_stream->reconnectCount();
+}
+
+void LinkBusAccess::holdWritesTo(int reopens)
+{
+    if (m_guard)
+        m_guard->holdWritesTo(reopens);
 }
 
 void LinkBusAccess::selectStation(int station)

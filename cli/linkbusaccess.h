@@ -14,6 +14,7 @@
 #include "linewatch.h"
 #include "protocolsettings.h"
 
+class RequestGuard;
 class StreamLink;
 
 class LinkBusAccess : public BusAccess
@@ -29,6 +30,13 @@ public:
                 bool once) override;
     Result write(int station, const LustBus::CatalogueEntry &entry, const QJsonValue &value,
                  QJsonValue *sent) override;
+    int reopens() const override;
+    // Through the guard that driver is (see setGuard).
+    void holdWritesTo(int reopens) override;
+
+    // The RequestGuard in front of the driver, which holds writes back; without one
+    // (a bare driver, as the bench has it) writes are not held.
+    void setGuard(RequestGuard *guard) { m_guard = guard; }
 
 private:
     void selectStation(int station);
@@ -41,6 +49,7 @@ private:
     LineWatch m_line;
     CatalogueAccess m_access;
     StreamLink *m_stream;
+    RequestGuard *m_guard = nullptr;
     ProtocolSettings m_protocol;
     QString m_catalogueName;
 };

@@ -430,16 +430,33 @@ TEST_F(Bridge, BadOptionsAreUsageErrors)
 #undef ON_SIM
     expectRuns(runs);
 
-    // PREFIX/BUS/STATION/status is the station's, not a parameter's.
+    // PREFIX/BUS/STATION/status and .../identity are the station's, not a parameter's;
+    // a catalogue that identifies no drive takes no writes.
+    const struct { const char *file, *parameters, *options, *error; } catalogues[] = {
+        {"status.json", R"({"name": "status", "number": 40, "type": "USIGN16"})", "",
+         "status.json has a parameter 'status', whose topic would be the station's status "
+         "topic: rename it"},
+        {"identity.json", R"({"name": "identity", "number": 40, "type": "USIGN16", "access": "ro"})",
+         "", "identity.json has a parameter 'identity', whose topic would be the station's "
+             "identity topic: rename it"},
+        {"anonymous.json", R"({"name": "speed", "number": 12, "type": "INT16"})", "--allow-writes",
+         "catalogue anonymous.json names nothing that identifies a drive (no entry with "
+         "\"identity\": true, no read-only simple parameter): with --allow-writes the bridge "
+         "would write to drives it cannot identify"},
+    };
     QTemporaryDir dir;
-    QFile catalogue(dir.filePath(QStringLiteral("status.json")));
-    ASSERT_TRUE(catalogue.open(QIODevice::WriteOnly));
-    catalogue.write(R"({"parameters": [{"name": "status", "number": 40, "type": "USIGN16"}]})");
-    catalogue.close();
-    expectRun({QStringLiteral("bridge"), QStringLiteral("--sim"), QStringLiteral("--broker"),
-               QStringLiteral("127.0.0.1"), QStringLiteral("--catalogue"), catalogue.fileName()},
-              2, QStringLiteral("status.json has a parameter 'status', whose topic would be the "
-                                "station's status topic: rename it"));
+    for (const auto &c : catalogues) {
+        SCOPED_TRACE(c.file);
+        QFile catalogue(dir.filePath(QLatin1String(c.file)));
+        ASSERT_TRUE(catalogue.open(QIODevice::WriteOnly));
+        catalogue.write(QByteArray(R"({"parameters": [)") + c.parameters + "]}");
+        catalogue.close();
+        expectRun(QStringList{QStringLiteral("bridge"), QStringLiteral("--sim"),
+                              QStringLiteral("--broker"), QStringLiteral("127.0.0.1"),
+                              QStringLiteral("--catalogue"), catalogue.fileName()}
+                      + args(c.options),
+                  2, QLatin1String(c.error));
+    }
 }
 
 // The simulator in this process on a pseudo-terminal, for tests that change its
@@ -599,17 +616,18 @@ TEST_F(SimulatedBus, AWriteSaysWhetherItWasDoneRefusedOrIsUnknown)
         const char *payload, *outcome, *text /* note or error */;
         int held;
     } cases[] = {
+        // The servo took it; the line garbled the echo of the request, which counts as
+        // a lost bus: the next write reads the drive's identity again first.
+        {"", 1, "700", "done", "confirmed by read back", 700},
         {"", 0, "100", "done", "", 100},
         {"nak:1", 0, "200", "refused", "write INT16:12> invalid param no.", 100},
-        // The servo took it; the acknowledgement came back damaged or from elsewhere, or
-        // the line garbled the echo of the request.
+        // The acknowledgement came back damaged or from elsewhere.
         {"corrupt:1", 0, "300", "done", "confirmed by read back", 300},
         {"wrongstation:1", 0, "400", "done", "confirmed by read back", 400},
-        {"", 1, "700", "done", "confirmed by read back", 700},
-        {"noreply:1", 0, "500", "refused", "no reply; read back shows 700: not carried out", 700},
+        {"noreply:1", 0, "500", "refused", "no reply; read back shows 400: not carried out", 400},
         {"noreply:2", 0, "600", "unknown",
          "write INT16:12> no response; reading it back failed too (read INT16:12> no response)",
-         700},
+         400},
     };
     const QString setpoint = QStringLiteral("lustbus/line/1/speed_setpoint");
     for (const auto &c : cases) {
@@ -722,6 +740,135 @@ TEST_F(Bridge, TheBusStatusSaysWhenTheLinkIsLostAndBack)
     EXPECT_TRUE(err.contains(QStringLiteral("bus lost: "))) << err.toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("bus back after "))) << err.toStdString();
     EXPECT_FALSE(err.contains(QStringLiteral("does not answer"))) << err.toStdString();
+}
+
+// The sample catalogue's identity of the simulator's servo, as the bridge names it.
+const char *const SimIdentity = "drive_type=\"CDE\", firmware_version=66051";
+
+// Writes go only to the drive identified at a station. Its identity is read again
+// once it answers after being silent or the link was reopened (the TCP serial server
+// restarted): the same drive takes writes again; another one, whose values are still
+// published, gets none, and every write to it is refused with both identities.
+TEST_F(Bridge, AWriteGoesOnlyToTheDriveIdentifiedAtItsStation)
+{
+    const struct { const char *how; const char *driveType; } cases[] = {
+        {"silent", "CDE"}, {"reopened", "CDE"}, {"silent", "CDX"}, {"reopened", "CDX"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.how) + " " + c.driveType);
+        LustBusSim::Simulator sim;
+        sim.setStation(1, LustBusSim::ParameterTable::defaultTable());
+        ASSERT_TRUE(sim.start(LustBusSim::Simulator::Tcp)) << sim.errorString().toStdString();
+        const quint16 port = sim.port();
+        const int start = subscriber.count();
+        startBridge(QStringLiteral("--tcp 127.0.0.1:%1 --bus line --poll speed_setpoint@100 "
+                                   "--timeout 150 --retries 0 --reconnect-interval 100 "
+                                   "--allow-writes")
+                        .arg(port),
+                    QStringLiteral("line"));
+        const QString identity = QStringLiteral("lustbus/line/1/identity");
+        ASSERT_TRUE(subscriber.waitForMessage(identity, start));
+        EXPECT_EQ(subscriber.last(identity, start),
+                  R"({"drive_type":"CDE","firmware_version":66051})");
+        const QString station = QStringLiteral("lustbus/line/1/status");
+        const QString setpoint = QStringLiteral("lustbus/line/1/speed_setpoint");
+        EXPECT_TRUE(write(setpoint, "10").value(QStringLiteral("ok")).toBool());
+
+        LustBusSim::ParameterTable table = LustBusSim::ParameterTable::defaultTable();
+        table.insert(LustBusSim::Parameter::text(21, c.driveType, true));
+        if (!std::strcmp(c.how, "silent")) {
+            sim.removeStation(1);
+            ASSERT_TRUE(waitFor([&] { return subscriber.last(station) == "silent"; }));
+            sim.setStation(1, table);
+        } else {
+            sim.stop();
+            ASSERT_TRUE(waitFor([&] { return subscriber.last("lustbus/line/status") == "bus lost"; }));
+            sim.setStation(1, table);
+            ASSERT_TRUE(sim.start(LustBusSim::Simulator::Tcp, port)) << sim.errorString().toStdString();
+        }
+        const bool same = !std::strcmp(c.driveType, "CDE");
+        const QByteArray status = same ? "online" : "another drive";
+        // A write before the link is back would be refused as well (see below).
+        ASSERT_TRUE(waitFor([&] {
+            return subscriber.last(QStringLiteral("lustbus/line/status")) == "online"
+                   && subscriber.last(station) == status;
+        }, 8000)) << subscriber.last(station).toStdString();
+        const QString was = QLatin1String(SimIdentity);
+        const QString now = QStringLiteral("drive_type=\"%1\", firmware_version=66051")
+                                .arg(QLatin1String(c.driveType));
+        const QString refusal = QStringLiteral("station 1 on tcp 127.0.0.1:%1: another drive "
+                                               "answers: was %2, now %3; no writes to it until "
+                                               "the bridge is started anew")
+                                    .arg(port).arg(was, now);
+        for (const char *payload : {"20", "30"}) {
+            const QJsonObject result = write(setpoint, payload);
+            EXPECT_EQ(result.value(QStringLiteral("outcome")).toString(),
+                      QLatin1String(same ? "done" : "refused")) << compact(result);
+            if (!same) {
+                EXPECT_EQ(result.value(QStringLiteral("error")).toString(), refusal);
+            }
+        }
+        LustBusSim::Parameter held;
+        ASSERT_TRUE(sim.parameter(1, 12, &held));
+        EXPECT_EQ(held.raw(), same ? 30 : -1234);
+        // The other drive's values are what the bus holds: still published.
+        const QJsonObject published = subscriber.lastJson(setpoint);
+        EXPECT_TRUE(published.value(QStringLiteral("ok")).toBool()) << compact(published);
+        EXPECT_EQ(published.value(QStringLiteral("value")).toInt(), same ? 30 : -1234);
+        const QString err = stopBridge();
+        EXPECT_EQ(err.count(QStringLiteral("another drive answers")), same ? 0 : 1)
+            << err.toStdString();
+        EXPECT_TRUE(err.contains(QStringLiteral("write 1/speed_setpoint refused: station 1: "
+                                                "another drive")) != same) << err.toStdString();
+    }
+}
+
+// A write goes out only after the drive's identity was read: counted in requests on the
+// line. Until it can be read, writes to the station are refused with nothing written.
+TEST_F(SimulatedBus, AWriteGoesOutOnlyAfterTheDriveWasIdentified)
+{
+    LustBusSim::ParameterTable table = LustBusSim::ParameterTable::defaultTable();
+    ASSERT_TRUE(table.remove(20)); // firmware_version, the first identity entry
+    sim.setStation(1, table);
+    ASSERT_TRUE(sim.start(LustBusSim::Simulator::Pty)) << sim.errorString().toStdString();
+    startBridge(QStringLiteral("--port %1 --settings RS485,57600,NONE,8,1 --bus line "
+                               "--poll drive_name@3600000 --retries 0 --allow-writes")
+                    .arg(sim.slaveName()),
+                QStringLiteral("line"));
+    const QString station = QStringLiteral("lustbus/line/1/status");
+    ASSERT_TRUE(waitFor([&] { return subscriber.last(station) == "not identified"; }));
+    value(QStringLiteral("drive_name"), 0, QStringLiteral("line/1"));
+    const QString setpoint = QStringLiteral("lustbus/line/1/speed_setpoint");
+
+    // requests: the identity's reads, the write and its read back.
+    const struct { bool identifiable; const char *payload; quint64 requests; const char *outcome; } cases[] = {
+        {false, "10", 1, "refused"}, {true, "20", 4, "done"}, {true, "30", 2, "done"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.payload);
+        if (c.identifiable) {
+            sim.setParameter(1, LustBusSim::Parameter::simple(20, LustBus::DataType::USign32,
+                                                              0x00010203, true));
+        }
+        const quint64 before = sim.counters().requests;
+        const QJsonObject result = write(setpoint, c.payload);
+        EXPECT_EQ(sim.counters().requests - before, c.requests);
+        EXPECT_EQ(result.value(QStringLiteral("outcome")).toString(), QLatin1String(c.outcome));
+        if (!c.identifiable) {
+            EXPECT_EQ(result.value(QStringLiteral("error")).toString(),
+                      QStringLiteral("cannot identify station 1 on serial %1 (RS485,57600,NONE,8,1): "
+                                     "firmware_version: read USIGN32:20> invalid param no.")
+                          .arg(sim.slaveName())) << compact(result);
+        }
+    }
+    LustBusSim::Parameter held;
+    ASSERT_TRUE(sim.parameter(1, 12, &held));
+    EXPECT_EQ(held.raw(), 30);
+    EXPECT_EQ(subscriber.last(station), "online");
+    EXPECT_EQ(subscriber.last(QStringLiteral("lustbus/line/1/identity")),
+              R"({"drive_type":"CDE","firmware_version":66051})");
+    const QString err = stopBridge();
+    EXPECT_TRUE(err.contains(QStringLiteral("station 1 on serial %1 (RS485,57600,NONE,8,1) is %2")
+                                 .arg(sim.slaveName(), QLatin1String(SimIdentity))))
+        << err.toStdString();
 }
 
 // The first block of docs/plant.md fenced as ```KIND, as the guide gives it.

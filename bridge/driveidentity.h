@@ -25,9 +25,10 @@ public:
     static QString noEntriesText(const LustBus::Catalogue &catalogue);
 
     // Reads every entry from station; stops at the first failure, with "NAME: error".
-    static BusAccess::Outcome read(BusAccess &bus, int station,
-                                   const QList<LustBus::CatalogueEntry> &entries,
-                                   DriveIdentity *identity, QString *error);
+    // The result of the last request: what the line did, for a caller that follows it.
+    static BusAccess::Result read(BusAccess &bus, int station,
+                                  const QList<LustBus::CatalogueEntry> &entries,
+                                  DriveIdentity *identity, QString *error);
 
     // A set's "identity" object; false with the cause.
     static bool fromJson(const QJsonValue &json, DriveIdentity *identity, QString *error);

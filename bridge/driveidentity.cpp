@@ -24,24 +24,26 @@ QString DriveIdentity::noEntriesText(const LustBus::Catalogue &catalogue)
         .arg(catalogue.fileName());
 }
 
-BusAccess::Outcome DriveIdentity::read(BusAccess &bus, int station,
-                                       const QList<CatalogueEntry> &entries,
-                                       DriveIdentity *identity, QString *error)
+BusAccess::Result DriveIdentity::read(BusAccess &bus, int station,
+                                      const QList<CatalogueEntry> &entries,
+                                      DriveIdentity *identity, QString *error)
 {
     DriveIdentity read;
+    BusAccess::Result result;
+    result.outcome = BusAccess::Done;
     for (const CatalogueEntry &entry : entries) {
         QJsonValue value;
-        const BusAccess::Result result = bus.read(station, entry, &value, false);
+        result = bus.read(station, entry, &value, false);
         if (result.outcome != BusAccess::Done) {
             *error = result.error;
             if (result.outcome != BusAccess::Stopped)
                 error->prepend(entry.name + QStringLiteral(": "));
-            return result.outcome;
+            return result;
         }
         read.m_values.insert(entry.name, value);
     }
     *identity = read;
-    return BusAccess::Done;
+    return result;
 }
 
 bool DriveIdentity::fromJson(const QJsonValue &json, DriveIdentity *identity, QString *error)
