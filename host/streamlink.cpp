@@ -179,16 +179,15 @@ int StreamLink::readReply(char *data, int count, bool exact)
 
 int StreamLink::receive(char *data, int room)
 {
-    if (!isOpen()) {
-        reportNotOpen();
-        return -1;
-    }
-    if (room < 1)
-        return 0;
-    return readReply(data, room, false);
+    return receiveOpen(data, room, false);
 }
 
 int StreamLink::receiveExact(char *data, int count)
+{
+    return receiveOpen(data, count, true);
+}
+
+int StreamLink::receiveOpen(char *data, int count, bool exact)
 {
     if (!isOpen()) {
         reportNotOpen();
@@ -196,7 +195,7 @@ int StreamLink::receiveExact(char *data, int count)
     }
     if (count < 1)
         return 0;
-    return readReply(data, count, true);
+    return readReply(data, count, exact);
 }
 
 int StreamLink::send(const char *data, int count)

@@ -136,6 +136,7 @@ private:
     Wait waitForInput(qint64 deadlineMs);
     bool waitBesideInterrupt(qint64 deadlineMs);
     int readAvailable(char *data, int room);
+    int receiveOpen(char *data, int count, bool exact); //!< receive, receiveExact
     int readReply(char *data, int count, bool exact);
     bool checkEcho(const char *sent, int count);
     void swallowUntilQuiet();

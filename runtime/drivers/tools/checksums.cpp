@@ -5,7 +5,6 @@
 namespace {
 
 using Table16 = std::array<quint16, 256>;
-using Table32 = std::array<quint32, 256>;
 
 Table16 msbFirstTable(quint16 polynomial)
 {
@@ -22,28 +21,15 @@ Table16 msbFirstTable(quint16 polynomial)
     return table;
 }
 
-Table16 lsbFirstTable(quint16 polynomial)
+// The reflected form: bits enter lowest first, for 16- and 32-bit registers alike.
+template <typename Word>
+std::array<Word, 256> lsbFirstTable(Word polynomial)
 {
-    Table16 table{};
+    std::array<Word, 256> table{};
     for (unsigned i = 0; i < 256; ++i) {
-        quint16 c = 0;
-        quint16 d = quint16(i);
-        for (int step = 0; step < 8; ++step) {
-            c = ((c ^ d) & 1) != 0 ? quint16((c >> 1) ^ polynomial) : quint16(c >> 1);
-            d = quint16(d >> 1);
-        }
-        table[i] = c;
-    }
-    return table;
-}
-
-Table32 lsbFirstTable32(quint32 polynomial)
-{
-    Table32 table{};
-    for (unsigned i = 0; i < 256; ++i) {
-        quint32 c = i;
+        Word c = Word(i);
         for (int step = 0; step < 8; ++step)
-            c = (c & 1) != 0 ? (c >> 1) ^ polynomial : c >> 1;
+            c = (c & 1) != 0 ? Word((c >> 1) ^ polynomial) : Word(c >> 1);
         table[i] = c;
     }
     return table;
@@ -57,27 +43,10 @@ const Table16 &table1021()
     return table;
 }
 
-const Table16 &tableA001()
+template <typename Word, Word Polynomial>
+const std::array<Word, 256> &lsbFirst()
 {
-    static const Table16 table = lsbFirstTable(0xA001);
-    return table;
-}
-
-const Table16 &table8408()
-{
-    static const Table16 table = lsbFirstTable(0x8408);
-    return table;
-}
-
-const Table16 &tableA6BC()
-{
-    static const Table16 table = lsbFirstTable(0xA6BC);
-    return table;
-}
-
-const Table32 &tableEDB88320()
-{
-    static const Table32 table = lsbFirstTable32(0xEDB88320u);
+    static const std::array<Word, 256> table = lsbFirstTable<Word>(Polynomial);
     return table;
 }
 
@@ -124,22 +93,22 @@ quint16 Crc16Update1021(quint16 crc, quint8 byte)
 
 quint16 Crc16UpdateA001(quint16 crc, quint8 byte)
 {
-    return updateLsbFirst(tableA001(), crc, byte);
+    return updateLsbFirst(lsbFirst<quint16, 0xA001>(), crc, byte);
 }
 
 quint16 Crc16Update8408(quint16 crc, quint8 byte)
 {
-    return updateLsbFirst(table8408(), crc, byte);
+    return updateLsbFirst(lsbFirst<quint16, 0x8408>(), crc, byte);
 }
 
 quint16 Crc16UpdateA6BC(quint16 crc, quint8 byte)
 {
-    return updateLsbFirst(tableA6BC(), crc, byte);
+    return updateLsbFirst(lsbFirst<quint16, 0xA6BC>(), crc, byte);
 }
 
 quint32 Crc32Update(quint32 crc, quint8 byte)
 {
-    return (crc >> 8) ^ tableEDB88320()[(crc ^ byte) & 0xFF];
+    return (crc >> 8) ^ lsbFirst<quint32, 0xEDB88320u>()[(crc ^ byte) & 0xFF];
 }
 
 quint16 Crc16Step8005(quint16 value, quint8 low, quint8 high)
