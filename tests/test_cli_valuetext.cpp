@@ -133,7 +133,7 @@ TEST(RequestAddress, KindAndCountFollowTheAddress)
                   outcome.startsWith(QLatin1String("kind ")))
             << c.text << ": " << error.toStdString();
         if (error.isEmpty()) {
-            EXPECT_EQ(QStringLiteral("kind %1 count %2%3").arg(a.kind).arg(a.count)
+            EXPECT_EQ(QStringLiteral("kind %1 count %2%3").arg(qint32(a.kind)).arg(a.count)
                           .arg(QLatin1String(a.isList() ? " list" : "")).toStdString(),
                       c.outcome);
         } else {
