@@ -190,10 +190,9 @@ QString expectedText(const DataTypeInfo &info)
     const QString min = unitsText(info.hostMin, info.hostPerUnit);
     const QString max = unitsText(info.hostMax, info.hostPerUnit);
     if (info.hostPerUnit != 1) {
-        static const char *const placeWords[] = {"no", "one", "two", "three"};
         const int places = decimals(info.hostPerUnit);
         return QStringLiteral("a decimal from %1 to %2 with at most %3 places")
-            .arg(min, max, QLatin1String(placeWords[qMin(places, 3)]));
+            .arg(min, max, places == 2 ? QStringLiteral("two") : QString::number(places));
     }
     const int digits = 2 * info.hostWidth;
     return QStringLiteral("an integer from %1 to %2 (or 0x%3 to 0x%4)")
