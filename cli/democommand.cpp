@@ -59,7 +59,7 @@ bool DemoCommand::read(const QString &text, const QString &count)
         ++m_failures;
         return false;
     }
-    heading(QStringLiteral("read %1  (kind %2, count %3)").arg(text).arg(address.kind).arg(address.count));
+    heading(QStringLiteral("read %1  (kind %2, count %3)").arg(text).arg(qint32(address.kind)).arg(address.count));
     const QByteArray host = driver().read(link(), address.dataAddress());
     if (driver().hasError()) {
         Console::out() << "  error: " << driver().errorText() << '\n';
@@ -87,7 +87,7 @@ bool DemoCommand::write(const QString &text, const QString &value)
     }
     heading(QStringLiteral("write %1 %2  (kind %3, count %4)")
                 .arg(text, value)
-                .arg(address.kind)
+                .arg(qint32(address.kind))
                 .arg(address.count));
     const int written = driver().write(link(), address.dataAddress(), host);
     if (driver().hasError() || !written) {

@@ -184,7 +184,7 @@ int ReadCommand::run(const QCommandLineParser &parser)
     if (asHex && !hex)
         Console::err() << "lustbus read: the " << host.size() << " bytes read are no whole "
                        << LustBus::dataTypeName(address.type) << " values (kind "
-                       << address.kind << "); shown as hex" << Qt::endl;
+                       << qint32(address.kind) << "); shown as hex" << Qt::endl;
     Console::out() << text << (asHex || address.bitForm ? QString() : address.unitSuffix()) << '\n';
     return ExitSuccess;
 }

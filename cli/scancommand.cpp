@@ -1,5 +1,6 @@
 #include "scancommand.h"
 
+#include "addresskind.h"
 #include "console.h"
 #include "exitstatus.h"
 #include "progressbar.h"
@@ -128,7 +129,7 @@ int ScanCommand::run(const QCommandLineParser &parser)
         return status;
 
     DataAddress address;
-    address.kind = 3;
+    address.kind = qint32(LustBus::AddressKind::DWords);
     address.count = 1;
     address.text = QStringLiteral("USIGN32:%1").arg(parameter);
     ProgressBar progress(to - from + 1, Console::errIsAnsiTerminal());

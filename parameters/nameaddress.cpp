@@ -24,6 +24,108 @@ int indexNumber(const QString &digits)
     return ok ? value : -1;
 }
 
+// A usage error about the text as typed; always false.
+bool refuse(const QString &text, const QString &why, QString *error)
+{
+    *error = QStringLiteral("'%1': %2").arg(text, why);
+    return false;
+}
+
+// NAME[I..J].B as the name form's match gives it; first and last -1 without [I].
+struct NameForm
+{
+    bool hasIndex = false;
+    bool range = false;
+    int first = -1;
+    int last = -1;
+    int bit = -1;
+};
+
+NameForm nameForm(const QRegularExpressionMatch &match)
+{
+    NameForm form;
+    form.hasIndex = !match.captured(2).isEmpty();
+    form.range = !match.captured(3).isEmpty();
+    form.bit = match.captured(4).isEmpty() ? -1 : indexNumber(match.captured(4));
+    form.first = form.hasIndex ? indexNumber(match.captured(2)) : -1;
+    form.last = form.range ? indexNumber(match.captured(3)) : form.first;
+    return form;
+}
+
+QString elementsText(const CatalogueEntry &entry)
+{
+    return QStringLiteral("%1 has elements 0 to %2").arg(entry.name).arg(entry.elements - 1);
+}
+
+// The form against the entry: elements only of an array and inside it, bits not of a
+// text, and a range or --count, not both.
+bool checkForm(const QString &text, const CatalogueEntry &entry, const NameForm &form,
+               const QString &countText, QString *error)
+{
+    const QString &name = entry.name;
+    if (form.hasIndex && !entry.isArray())
+        return refuse(text, QStringLiteral("%1 is a simple parameter, without elements").arg(name),
+                      error);
+    if (form.bit >= 0 && entry.type == DataType::String)
+        return refuse(text, QStringLiteral("%1 is a STRING, which has no bits").arg(name), error);
+    if (form.hasIndex && (form.first < 0 || form.first >= entry.elements || form.last < 0
+                          || form.last >= entry.elements))
+        return refuse(text, elementsText(entry), error);
+    if (form.last < form.first)
+        return refuse(text, QStringLiteral("the range %1..%2 runs backwards")
+                                .arg(form.first)
+                                .arg(form.last),
+                      error);
+    if (form.range && !countText.isEmpty())
+        return refuse(text, QStringLiteral("--count and the range [%1..%2] both give the number "
+                                           "of elements; give one")
+                                .arg(form.first)
+                                .arg(form.last),
+                      error);
+    return true;
+}
+
+// The elements that one element read carries, for a name of a whole array or a range.
+bool checkPerRequest(const QString &text, const CatalogueEntry &entry, const NameAddress &named,
+                     QString *error)
+{
+    const int perRequest = RequestAddress::elementsPerRequest(entry.type);
+    if (named.count <= perRequest)
+        return true;
+    return refuse(text, QStringLiteral("%1 elements of %2 are more than one request carries "
+                                       "(%3); name a range such as %4[%5..%6], or read them "
+                                       "all with backup or list --values")
+                            .arg(named.count)
+                            .arg(QLatin1String(LustBus::dataTypeName(entry.type)))
+                            .arg(perRequest)
+                            .arg(entry.name)
+                            .arg(named.first)
+                            .arg(named.first + perRequest - 1),
+                  error);
+}
+
+// The catalogue entry of the name; null with the error when there is none.
+const CatalogueEntry *findEntry(const QString &text, const LustBus::Catalogue *catalogue,
+                                const QRegularExpressionMatch &match, QString *error)
+{
+    if (!catalogue) {
+        *error = QStringLiteral("bad address '%1': a name needs the drive's catalogue: give "
+                                "--catalogue FILE or set LUSTBUS_CATALOGUE (numeric addresses "
+                                "such as INT16:12 need none)")
+                     .arg(text);
+        return nullptr;
+    }
+    if (!match.hasMatch()) {
+        *error = QStringLiteral("bad address '%1': %2").arg(text, formsText());
+        return nullptr;
+    }
+    const CatalogueEntry *entry = catalogue->find(match.captured(1));
+    if (!entry)
+        *error = QStringLiteral("bad address '%1': catalogue %2 has no parameter '%3'")
+                     .arg(text, catalogue->fileName(), match.captured(1));
+    return entry;
+}
+
 } // namespace
 
 bool NameAddress::resolve(const QString &text, const LustBus::Catalogue *catalogue,
@@ -32,92 +134,43 @@ bool NameAddress::resolve(const QString &text, const LustBus::Catalogue *catalog
                           NameAddress *named, QString *error)
 {
     *named = NameAddress();
-    static const QRegularExpression nameForm(QStringLiteral(
+    static const QRegularExpression nameFormText(QStringLiteral(
         "^([A-Za-z_][A-Za-z0-9_]*)(?:\\[([0-9]+)(?:\\.\\.([0-9]+))?\\])?(?:\\.([0-9]+))?$"));
-    const QRegularExpressionMatch match = nameForm.match(text);
+    const QRegularExpressionMatch match = nameFormText.match(text);
     if (check == RequestAddress::TextCheck::Raw || text.contains(QLatin1Char(':'))
         || (!catalogue && !match.hasMatch()))
         return RequestAddress::resolve(text, kindText, countText, address, error, check);
-    if (!catalogue) {
-        *error = QStringLiteral("bad address '%1': a name needs the drive's catalogue: give "
-                                "--catalogue FILE or set LUSTBUS_CATALOGUE (numeric addresses "
-                                "such as INT16:12 need none)")
-                     .arg(text);
+    const CatalogueEntry *entry = findEntry(text, catalogue, match, error);
+    if (!entry)
         return false;
-    }
-    if (!match.hasMatch()) {
-        *error = QStringLiteral("bad address '%1': %2").arg(text, formsText());
+    const NameForm form = nameForm(match);
+    if (!checkForm(text, *entry, form, countText, error))
         return false;
-    }
-    const CatalogueEntry *entry = catalogue->find(match.captured(1));
-    if (!entry) {
-        *error = QStringLiteral("bad address '%1': catalogue %2 has no parameter '%3'")
-                     .arg(text, catalogue->fileName(), match.captured(1));
-        return false;
-    }
-    const QString name = entry->name;
-    const bool hasIndex = !match.captured(2).isEmpty();
-    const bool range = !match.captured(3).isEmpty();
-    const int bit = match.captured(4).isEmpty() ? -1 : indexNumber(match.captured(4));
-    auto refuse = [&](const QString &why) {
-        *error = QStringLiteral("'%1': %2").arg(text, why);
-        return false;
-    };
-    if (hasIndex && !entry->isArray())
-        return refuse(QStringLiteral("%1 is a simple parameter, without elements").arg(name));
-    if (bit >= 0 && entry->type == DataType::String)
-        return refuse(QStringLiteral("%1 is a STRING, which has no bits").arg(name));
-    const int first = hasIndex ? indexNumber(match.captured(2)) : -1;
-    const int last = range ? indexNumber(match.captured(3)) : first;
-    const QString elementsText = QStringLiteral("%1 has elements 0 to %2")
-                                     .arg(name)
-                                     .arg(entry->elements - 1);
-    if (hasIndex && (first < 0 || first >= entry->elements || last < 0
-                     || last >= entry->elements))
-        return refuse(elementsText);
-    if (last < first)
-        return refuse(QStringLiteral("the range %1..%2 runs backwards").arg(first).arg(last));
-    if (range && !countText.isEmpty())
-        return refuse(QStringLiteral("--count and the range [%1..%2] both give the number of "
-                                     "elements; give one")
-                          .arg(first)
-                          .arg(last));
 
     named->entry = entry;
     named->catalogueName = catalogue->fileName();
-    named->bit = bit;
-    named->first = entry->isArray() ? qMax(first, 0) : -1;
-    if (range)
-        named->count = last - first + 1;
-    else if (entry->isArray() && !hasIndex && bit < 0 && countText.isEmpty())
+    named->bit = form.bit;
+    named->first = entry->isArray() ? qMax(form.first, 0) : -1;
+    if (form.range)
+        named->count = form.last - form.first + 1;
+    else if (entry->isArray() && !form.hasIndex && form.bit < 0 && countText.isEmpty())
         named->count = entry->elements;
-    const int index = entry->isArray() ? named->first : -1;
-    QString count = countText;
-    if (named->count > 0)
-        count = QString::number(named->count);
-    if (entry->isArray() && bit < 0) {
-        const int perRequest = RequestAddress::elementsPerRequest(entry->type);
-        if (named->count > perRequest)
-            return refuse(QStringLiteral("%1 elements of %2 are more than one request carries "
-                                         "(%3); name a range such as %4[%5..%6], or read them "
-                                         "all with backup or list --values")
-                              .arg(named->count)
-                              .arg(QLatin1String(LustBus::dataTypeName(entry->type)))
-                              .arg(perRequest)
-                              .arg(name)
-                              .arg(index)
-                              .arg(index + perRequest - 1));
-    }
-    const QString numeric = numericText(*entry, index, bit);
+    const int index = named->first;
+    if (entry->isArray() && form.bit < 0 && !checkPerRequest(text, *entry, *named, error))
+        return false;
+    const QString count = named->count > 0 ? QString::number(named->count) : countText;
+    const QString numeric = numericText(*entry, index, form.bit);
     if (!RequestAddress::resolve(numeric, kindText, count, address, error, check)) {
         *error = QStringLiteral("'%1' (%2): %3").arg(text, numeric, *error);
         return false;
     }
-    if (entry->isArray() && bit < 0 && quint64(index) + address->count > quint64(entry->elements))
-        return refuse(QStringLiteral("%1; %2 elements from %3 reach past the last")
-                          .arg(elementsText)
-                          .arg(address->count)
-                          .arg(index));
+    if (entry->isArray() && form.bit < 0
+        && quint64(index) + address->count > quint64(entry->elements))
+        return refuse(text, QStringLiteral("%1; %2 elements from %3 reach past the last")
+                                .arg(elementsText(*entry))
+                                .arg(address->count)
+                                .arg(index),
+                      error);
     address->name = text;
     address->unit = entry->unit;
     return true;

@@ -7,15 +7,16 @@
 
 #include <limits>
 
+using LustBus::AddressKind;
 using LustBus::DataType;
 
 namespace {
 
 // Host bytes of one element of an address kind.
-int kindWidth(int kind)
+int kindWidth(AddressKind kind)
 {
     DataAddress one;
-    one.kind = kind;
+    one.kind = qint32(kind);
     one.count = 1;
     return int(one.byteSize());
 }
@@ -39,63 +40,78 @@ bool parseNumber(const QString &text, quint64 *value)
     return ok;
 }
 
-} // namespace
-
-bool RequestAddress::resolve(const QString &text, const QString &kindText,
-                             const QString &countText, RequestAddress *address, QString *error,
-                             TextCheck check)
+// --kind as typed; true without one.
+bool parseKind(const QString &kindText, AddressKind *kind, QString *error)
 {
-    RequestAddress a;
-    a.text = text;
-    a.raw = check == TextCheck::Raw;
-    quint64 kind = 0;
-    const bool kindGiven = !kindText.isEmpty();
-    if (kindGiven && (!parseNumber(kindText, &kind) || kind > 6)) {
+    quint64 number = 0;
+    if (kindText.isEmpty())
+        return true;
+    if (!parseNumber(kindText, &number) || number > quint64(LustBus::MaxAddressKind)) {
         *error = QStringLiteral("bad --kind '%1': expected 0 to 6 (0 and 6 bits, 1 and 5 "
                                 "bytes, 2 16-bit, 3 32-bit, 4 64-bit elements)")
                      .arg(kindText);
         return false;
     }
-    const bool bitKind = kindGiven && (kind == 0 || kind == 6);
-    const bool valueForm = LustBus::parseParameterAddress(text, a.parts);
-    a.bitForm = !valueForm && LustBus::parseBitAddress(text, a.parts);
+    *kind = AddressKind(number);
+    return true;
+}
+
+// The text's form and parts; a strict text must also pass AddressCheck and keep its
+// numbers to what the driver passes on. kind: --kind, if given.
+bool readText(RequestAddress &a, const AddressKind *kind, QString *error)
+{
+    const bool valueForm = LustBus::parseParameterAddress(a.text, a.parts);
+    a.bitForm = !valueForm && LustBus::parseBitAddress(a.text, a.parts);
+    a.type = a.parts.type;
     if (a.raw) {
         // The driver decides what the text means; lustbus only needs the kind.
-        if (kindGiven)
-            a.bitForm = bitKind;
-    } else {
-        const QString problem = AddressCheck::problem(text);
-        if (!problem.isEmpty()) {
-            *error = problem;
-            return false;
-        }
-        if (a.parts.parameter < 0 || a.parts.parameter > 0xFFFF || a.parts.index > 0xFFFF
-            || (a.bitForm && (a.parts.bit < 0 || a.parts.bit > 255))) {
-            *error = QStringLiteral("bad address '%1': parameter and element index go from 0 "
-                                    "to 65535, the bit number from 0 to 255")
-                         .arg(text);
-            return false;
-        }
+        if (kind)
+            a.bitForm = LustBus::isBitKind(*kind);
+        return true;
     }
-    a.type = a.parts.type;
-    if (kindGiven) {
-        if (bitKind != a.bitForm) {
-            *error = bitKind ? QStringLiteral("--kind %1 needs a bit address such as "
-                                              "USIGN16:20.3, not '%2'")
-                                   .arg(kind)
-                                   .arg(text)
-                             : QStringLiteral("--kind %1 needs a value address such as "
-                                              "INT16:12, not the bit address '%2'")
-                                   .arg(kind)
-                                   .arg(text);
-            return false;
-        }
-        a.kind = int(kind);
-    } else {
-        const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(a.type);
-        a.kind = a.bitForm ? 0 : a.hasIndex() ? info.elementKind : info.kind;
+    const QString problem = AddressCheck::problem(a.text);
+    if (!problem.isEmpty()) {
+        *error = problem;
+        return false;
     }
+    if (a.parts.parameter < 0 || a.parts.parameter > 0xFFFF || a.parts.index > 0xFFFF
+        || (a.bitForm && (a.parts.bit < 0 || a.parts.bit > 255))) {
+        *error = QStringLiteral("bad address '%1': parameter and element index go from 0 "
+                                "to 65535, the bit number from 0 to 255")
+                     .arg(a.text);
+        return false;
+    }
+    return true;
+}
 
+// --kind when given, which must suit the text's form; else the type's kind.
+bool chooseKind(RequestAddress &a, const AddressKind *kind, QString *error)
+{
+    if (!kind) {
+        const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(a.type);
+        a.kind = a.bitForm ? AddressKind::Bits : a.hasIndex() ? info.elementKind : info.kind;
+        return true;
+    }
+    const bool bitKind = LustBus::isBitKind(*kind);
+    if (bitKind != a.bitForm) {
+        *error = bitKind ? QStringLiteral("--kind %1 needs a bit address such as "
+                                          "USIGN16:20.3, not '%2'")
+                               .arg(qint32(*kind))
+                               .arg(a.text)
+                         : QStringLiteral("--kind %1 needs a value address such as "
+                                          "INT16:12, not the bit address '%2'")
+                               .arg(qint32(*kind))
+                               .arg(a.text);
+        return false;
+    }
+    a.kind = *kind;
+    return true;
+}
+
+// --count when given, else the default of a read; more than one value only where
+// the driver reads elements.
+bool chooseCount(RequestAddress &a, const QString &countText, QString *error)
+{
     a.countGiven = !countText.isEmpty();
     if (a.countGiven) {
         if (!parseNumber(countText, &a.count) || a.count == 0) {
@@ -112,35 +128,57 @@ bool RequestAddress::resolve(const QString &text, const QString &kindText,
                                 "elements of an array parameter need an element index, "
                                 "such as %2:0")
                      .arg(a.count)
-                     .arg(text);
+                     .arg(a.text);
         return false;
     }
+    return true;
+}
 
-    if (a.bitForm && a.count > quint64(MaxBits)) {
+// What one request carries: bits of a bit access, bytes of an element read or a value.
+bool checkSize(const RequestAddress &a, QString *error)
+{
+    if (a.bitForm) {
+        if (a.count <= quint64(RequestAddress::MaxBits))
+            return true;
         *error = QStringLiteral("bad --count %1: a bit access takes at most %2 bits")
                      .arg(a.count)
-                     .arg(MaxBits);
+                     .arg(RequestAddress::MaxBits);
         return false;
     }
-    if (!a.bitForm) {
-        // Overflow-safe: no count above these limits gets multiplied.
-        const quint64 maxBytes = a.hasIndex() ? MaxElementBytes : MaxSimpleBytes;
-        const bool textRead = a.type == DataType::String && a.hasIndex();
-        if (!textRead && (a.count > maxBytes || a.count * kindWidth(a.kind) > maxBytes)) {
-            *error = a.hasIndex()
-                         ? QStringLiteral("bad --count %1: an element read carries at most "
-                                          "%2 bytes, and %1 elements of kind %3 are %4")
-                               .arg(a.count)
-                               .arg(maxBytes)
-                               .arg(a.kind)
-                               .arg(a.count * kindWidth(a.kind))
-                         : QStringLiteral("bad --count %1: a parameter value has at most %2 "
-                                          "bytes")
-                               .arg(a.count)
-                               .arg(maxBytes);
-            return false;
-        }
-    }
+    // Overflow-safe: no count above these limits gets multiplied.
+    const quint64 maxBytes = a.hasIndex() ? RequestAddress::MaxElementBytes
+                                          : RequestAddress::MaxSimpleBytes;
+    const bool textRead = a.type == DataType::String && a.hasIndex();
+    if (textRead || (a.count <= maxBytes && a.count * kindWidth(a.kind) <= maxBytes))
+        return true;
+    *error = a.hasIndex() ? QStringLiteral("bad --count %1: an element read carries at most "
+                                           "%2 bytes, and %1 elements of kind %3 are %4")
+                                .arg(a.count)
+                                .arg(maxBytes)
+                                .arg(qint32(a.kind))
+                                .arg(a.count * kindWidth(a.kind))
+                          : QStringLiteral("bad --count %1: a parameter value has at most %2 "
+                                           "bytes")
+                                .arg(a.count)
+                                .arg(maxBytes);
+    return false;
+}
+
+} // namespace
+
+bool RequestAddress::resolve(const QString &text, const QString &kindText,
+                             const QString &countText, RequestAddress *address, QString *error,
+                             TextCheck check)
+{
+    RequestAddress a;
+    a.text = text;
+    a.raw = check == TextCheck::Raw;
+    AddressKind kind = AddressKind::Bits;
+    const AddressKind *givenKind = kindText.isEmpty() ? nullptr : &kind;
+    if (!parseKind(kindText, &kind, error) || !readText(a, givenKind, error)
+        || !chooseKind(a, givenKind, error) || !chooseCount(a, countText, error)
+        || !checkSize(a, error))
+        return false;
     *address = a;
     return true;
 }
@@ -166,7 +204,7 @@ bool RequestAddress::takesHexBytes(int bytes, QString *error) const
             return true;
         *error = QStringLiteral("--hex: '%1' takes %2 (kind %3, count %4), not %5")
                      .arg(text, byteText(size))
-                     .arg(kind)
+                     .arg(qint32(kind))
                      .arg(count)
                      .arg(byteText(quint64(bytes)));
         return false;
@@ -175,7 +213,7 @@ bool RequestAddress::takesHexBytes(int bytes, QString *error) const
         return true;
     *error = QStringLiteral("--hex: '%1' takes whole elements of %2 (kind %3), not %4")
                  .arg(text, byteText(quint64(width)))
-                 .arg(kind)
+                 .arg(qint32(kind))
                  .arg(byteText(quint64(bytes)));
     return false;
 }
@@ -221,7 +259,7 @@ bool RequestAddress::isList() const
 DataAddress RequestAddress::dataAddress() const
 {
     DataAddress address;
-    address.kind = kind;
+    address.kind = qint32(kind);
     address.count = count;
     address.text = text;
     return address;
@@ -230,7 +268,7 @@ DataAddress RequestAddress::dataAddress() const
 QJsonObject RequestAddress::toJson() const
 {
     QJsonObject object{{QStringLiteral("address"), text},
-                       {QStringLiteral("kind"), kind},
+                       {QStringLiteral("kind"), qint32(kind)},
                        {QStringLiteral("count"), double(count)}};
     if (!name.isEmpty())
         object.insert(QStringLiteral("name"), name);
@@ -249,7 +287,8 @@ QString RequestAddress::int32Q16ClampError(const QByteArray &host) const
     if (type != DataType::Int32Q16 || hasIndex() || bitForm || host.size() != 4)
         return QString();
     // The host value of raw 0x7FFFFFFF, where the driver's signed parse of the reply stops.
-    const qint32 clamp = LustBus::int32Q16HostValue(std::numeric_limits<qint32>::max());
+    const qint32 clamp = LustBus::scaledHostValue(LustBus::dataTypeInfo(type),
+                                                  std::numeric_limits<qint32>::max());
     if (qFromLittleEndian<qint32>(host.constData()) != clamp)
         return QString();
     return QStringLiteral("read %1> %2 is where the driver's simple INT32Q16 read stops: the "

@@ -62,7 +62,7 @@ public:
     LustBus::ParameterAddress parts;
     LustBus::DataType type = LustBus::DataType::Unknown;
     bool bitForm = false;
-    int kind = 1;
+    LustBus::AddressKind kind = LustBus::AddressKind::Bytes;
     quint64 count = 1;
     bool countGiven = false;
     bool raw = false; //!< --raw-address

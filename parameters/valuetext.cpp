@@ -10,6 +10,8 @@
 #include <limits>
 
 using LustBus::DataType;
+using LustBus::DataTypeInfo;
+using LustBus::HostForm;
 
 namespace ValueText {
 
@@ -20,12 +22,29 @@ int hostWidth(DataType type)
     return LustBus::dataTypeInfo(type).hostWidth;
 }
 
+// The places after the point of a host value that counts 1 / perUnit units.
+int decimals(qint64 perUnit)
+{
+    int places = 0;
+    for (; perUnit > 1; perUnit /= 10)
+        ++places;
+    return places;
+}
+
 quint32 littleEndian(const char *bytes, int width)
 {
     quint32 value = 0;
     for (int i = 0; i < width; ++i)
         value |= quint32(quint8(bytes[i])) << (8 * i);
     return value;
+}
+
+// One host element as its number: sign-extended when the type's host value is signed.
+qint64 hostValue(const DataTypeInfo &info, const char *bytes)
+{
+    const quint32 raw = littleEndian(bytes, info.hostWidth);
+    const int unused = 64 - 8 * info.hostWidth;
+    return info.signedHost() ? qint64(quint64(raw) << unused) >> unused : qint64(raw);
 }
 
 QByteArray toLittleEndian(quint32 value, int width)
@@ -50,14 +69,16 @@ bool isAsciiDigits(const QString &text)
     return true;
 }
 
-QString hundredths(qint32 value)
+// A count of 1 / perUnit units as a decimal with all its places ("-0.05").
+QString unitsText(qint64 value, qint64 perUnit)
 {
-    const qint64 v = value;
-    const qint64 magnitude = v < 0 ? -v : v;
+    if (perUnit == 1)
+        return QString::number(value);
+    const qint64 magnitude = value < 0 ? -value : value;
     return QStringLiteral("%1%2.%3")
-        .arg(v < 0 ? QStringLiteral("-") : QString())
-        .arg(magnitude / 100)
-        .arg(magnitude % 100, 2, 10, QLatin1Char('0'));
+        .arg(value < 0 ? QStringLiteral("-") : QString())
+        .arg(magnitude / perUnit)
+        .arg(magnitude % perUnit, decimals(perUnit), 10, QLatin1Char('0'));
 }
 
 float toFloat(quint32 bits)
@@ -75,48 +96,28 @@ QString floatText(float value)
     return QString::fromLatin1(buffer, int(result.ptr - buffer));
 }
 
-QString formatElement(DataType type, const char *bytes)
+// Of a number type.
+QString formatElement(const DataTypeInfo &info, const char *bytes)
 {
-    const quint32 raw = littleEndian(bytes, hostWidth(type));
-    switch (type) {
-    case DataType::Int8: return QString::number(qint8(raw));
-    case DataType::USign8: return QString::number(quint8(raw));
-    case DataType::Int16: return QString::number(qint16(raw));
-    case DataType::USign16: return QString::number(quint16(raw));
-    case DataType::Int32: return QString::number(qint32(raw));
-    case DataType::USign32: return QString::number(raw);
-    case DataType::Float32: return floatText(toFloat(raw));
-    case DataType::FixPt16:
-    case DataType::Int32Q16: return hundredths(qint32(raw));
-    case DataType::String:
-    case DataType::Unknown: break;
-    }
-    return QString();
+    const qint64 value = hostValue(info, bytes);
+    if (info.form == HostForm::Float)
+        return floatText(toFloat(quint32(value)));
+    return unitsText(value, info.hostPerUnit);
 }
 
-QJsonValue jsonElement(DataType type, const char *bytes)
+QJsonValue jsonElement(const DataTypeInfo &info, const char *bytes)
 {
-    const quint32 raw = littleEndian(bytes, hostWidth(type));
-    switch (type) {
-    case DataType::Int8: return qint8(raw);
-    case DataType::USign8: return quint8(raw);
-    case DataType::Int16: return qint16(raw);
-    case DataType::USign16: return quint16(raw);
-    case DataType::Int32: return qint32(raw);
-    case DataType::USign32: return double(raw);
-    case DataType::Float32: {
+    const qint64 value = hostValue(info, bytes);
+    if (info.form == HostForm::Float) {
         // Through the shortest text, so that 1.3 stays 1.3 instead of the double
         // nearest to the float; NaN and infinities have no JSON form.
         bool ok = false;
-        const double value = floatText(toFloat(raw)).toDouble(&ok);
-        return ok && std::isfinite(value) ? QJsonValue(value) : QJsonValue();
+        const double number = floatText(toFloat(quint32(value))).toDouble(&ok);
+        return ok && std::isfinite(number) ? QJsonValue(number) : QJsonValue();
     }
-    case DataType::FixPt16:
-    case DataType::Int32Q16: return qint32(raw) / 100.0;
-    case DataType::String:
-    case DataType::Unknown: break;
-    }
-    return QJsonValue();
+    if (info.hostPerUnit == 1)
+        return QJsonValue(value);
+    return double(value) / double(info.hostPerUnit);
 }
 
 // Decimal within [min, max], or 0x and hex digits for the element's bit pattern
@@ -149,8 +150,9 @@ bool parseInteger(const QString &text, int width, qint64 min, qint64 max, qint64
     return ok && value >= min && value <= max;
 }
 
-// "12.34", "-0.5", ".5", "7": a decimal with at most two places, in hundredths.
-bool parseHundredths(const QString &text, qint64 min, qint64 max, qint32 &value)
+// "12.34", "-0.5", ".5", "7": a decimal with at most the places of perUnit, as a
+// count of 1 / perUnit units.
+bool parseUnits(const QString &text, qint64 perUnit, qint64 min, qint64 max, qint64 &value)
 {
     QString t = text.trimmed();
     bool negative = false;
@@ -158,12 +160,13 @@ bool parseHundredths(const QString &text, qint64 min, qint64 max, qint32 &value)
         negative = t.startsWith(QLatin1Char('-'));
         t.remove(0, 1);
     }
+    const int places = decimals(perUnit);
     const int dot = t.indexOf(QLatin1Char('.'));
     const QString whole = dot < 0 ? t : t.left(dot);
     const QString fraction = dot < 0 ? QString() : t.mid(dot + 1);
     if (whole.isEmpty() && fraction.isEmpty())
         return false;
-    if (!isAsciiDigits(whole) || !isAsciiDigits(fraction) || fraction.size() > 2
+    if (!isAsciiDigits(whole) || !isAsciiDigits(fraction) || fraction.size() > places
         || (dot >= 0 && fraction.isEmpty()))
         return false;
     // More than ten digits before the point are out of every range anyway; the bound
@@ -171,53 +174,38 @@ bool parseHundredths(const QString &text, qint64 min, qint64 max, qint32 &value)
     const QString units = whole.isEmpty() ? QStringLiteral("0") : whole;
     if (units.size() > 10)
         return false;
-    const qint64 magnitude = units.toLongLong() * 100
-                             + fraction.leftJustified(2, QLatin1Char('0')).toLongLong();
-    const qint64 result = negative ? -magnitude : magnitude;
-    if (result < min || result > max)
-        return false;
-    value = qint32(result);
-    return true;
+    const qint64 magnitude = units.toLongLong() * perUnit
+                             + fraction.leftJustified(places, QLatin1Char('0')).toLongLong();
+    value = negative ? -magnitude : magnitude;
+    return value >= min && value <= max;
 }
 
-const char *expectedText(DataType type)
+// What a typed element must be, with the type's range from its row.
+QString expectedText(const DataTypeInfo &info)
 {
-    switch (type) {
-    case DataType::Int8: return "an integer from -128 to 127 (or 0x00 to 0xFF)";
-    case DataType::USign8: return "an integer from 0 to 255 (or 0x00 to 0xFF)";
-    case DataType::Int16: return "an integer from -32768 to 32767 (or 0x0000 to 0xFFFF)";
-    case DataType::USign16: return "an integer from 0 to 65535 (or 0x0000 to 0xFFFF)";
-    case DataType::Int32:
-        return "an integer from -2147483648 to 2147483647 (or 0x00000000 to 0xFFFFFFFF)";
-    case DataType::USign32: return "an integer from 0 to 4294967295 (or 0x00000000 to 0xFFFFFFFF)";
-    case DataType::Float32: return "a floating-point number such as 1.5 or -2e-3";
-    case DataType::FixPt16: return "a decimal from 0.00 to 3276.75 with at most two places";
-    case DataType::Int32Q16:
-        return "a decimal from -32768.00 to 32767.99 with at most two places";
-    case DataType::String:
-    case DataType::Unknown: break;
+    if (info.form == HostForm::Float)
+        return QStringLiteral("a floating-point number such as 1.5 or -2e-3");
+    if (info.form != HostForm::Integer)
+        return QStringLiteral("a value");
+    const QString min = unitsText(info.hostMin, info.hostPerUnit);
+    const QString max = unitsText(info.hostMax, info.hostPerUnit);
+    if (info.hostPerUnit != 1) {
+        const int places = decimals(info.hostPerUnit);
+        return QStringLiteral("a decimal from %1 to %2 with at most %3 places")
+            .arg(min, max, places == 2 ? QStringLiteral("two") : QString::number(places));
     }
-    return "a value";
+    const int digits = 2 * info.hostWidth;
+    return QStringLiteral("an integer from %1 to %2 (or 0x%3 to 0x%4)")
+        .arg(min, max, QString(digits, QLatin1Char('0')), QString(digits, QLatin1Char('F')));
 }
 
 // Only host values the servo can hold and return unchanged are taken: the fixed-point
-// ranges are narrower than their 32 host bits.
-bool parseElement(DataType type, const QString &text, QByteArray &host)
+// ranges are narrower than their 32 host bits. Integers in whole units may also be
+// given as their bit pattern in hex.
+bool parseElement(const DataTypeInfo &info, const QString &text, QByteArray &host)
 {
-    const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(type);
     qint64 v = 0;
-    qint32 h = 0;
-    switch (type) {
-    case DataType::Int8:
-    case DataType::Int16:
-    case DataType::Int32:
-    case DataType::USign8:
-    case DataType::USign16:
-    case DataType::USign32:
-        if (!parseInteger(text, info.hostWidth, info.hostMin, info.hostMax, v))
-            return false;
-        break;
-    case DataType::Float32: {
+    if (info.form == HostForm::Float) {
         bool ok = false;
         const float f = text.trimmed().toFloat(&ok);
         if (!ok)
@@ -225,16 +213,12 @@ bool parseElement(DataType type, const QString &text, QByteArray &host)
         quint32 bits;
         std::memcpy(&bits, &f, sizeof bits);
         v = bits;
-        break;
-    }
-    case DataType::FixPt16:
-    case DataType::Int32Q16:
-        if (!parseHundredths(text, info.hostMin, info.hostMax, h))
+    } else if (info.form != HostForm::Integer) {
+        return false;
+    } else if (info.hostPerUnit == 1) {
+        if (!parseInteger(text, info.hostWidth, info.hostMin, info.hostMax, v))
             return false;
-        v = h;
-        break;
-    case DataType::String:
-    case DataType::Unknown:
+    } else if (!parseUnits(text, info.hostPerUnit, info.hostMin, info.hostMax, v)) {
         return false;
     }
     host += toLittleEndian(quint32(v), info.hostWidth);
@@ -276,10 +260,11 @@ QString format(DataType type, const QByteArray &host, bool list)
     }
     if (type == DataType::Unknown)
         return toHex(host);
-    const int width = hostWidth(type);
+    const DataTypeInfo &info = LustBus::dataTypeInfo(type);
+    const int width = info.hostWidth;
     QStringList elements;
     for (int at = 0; at + width <= host.size(); at += width) {
-        elements.append(formatElement(type, host.constData() + at));
+        elements.append(formatElement(info, host.constData() + at));
         if (!list)
             break;
     }
@@ -290,10 +275,11 @@ QJsonValue toJson(DataType type, const QByteArray &host, bool list)
 {
     if (type == DataType::String || type == DataType::Unknown)
         return format(type, host, list);
-    const int width = hostWidth(type);
+    const DataTypeInfo &info = LustBus::dataTypeInfo(type);
+    const int width = info.hostWidth;
     QJsonArray elements;
     for (int at = 0; at + width <= host.size(); at += width)
-        elements.append(jsonElement(type, host.constData() + at));
+        elements.append(jsonElement(info, host.constData() + at));
     if (!list)
         return elements.isEmpty() ? QJsonValue() : elements.first();
     return elements;
@@ -301,11 +287,10 @@ QJsonValue toJson(DataType type, const QByteArray &host, bool list)
 
 namespace {
 
-bool elementFromJson(DataType type, const QJsonValue &value, QByteArray &host)
+bool elementFromJson(const DataTypeInfo &info, const QJsonValue &value, QByteArray &host)
 {
-    const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(type);
     const double number = value.toDouble();
-    if (type == DataType::Float32) {
+    if (info.form == HostForm::Float) {
         if (!value.isDouble() && !value.isNull())
             return false;
         const float f = value.isNull() ? std::numeric_limits<float>::quiet_NaN() : float(number);
@@ -314,8 +299,7 @@ bool elementFromJson(DataType type, const QJsonValue &value, QByteArray &host)
         host += toLittleEndian(bits, info.hostWidth);
         return true;
     }
-    const bool hundredths = type == DataType::FixPt16 || type == DataType::Int32Q16;
-    const double scaled = hundredths ? number * 100.0 : number;
+    const double scaled = number * double(info.hostPerUnit);
     const double whole = std::round(scaled);
     if (!value.isDouble() || std::fabs(scaled - whole) > 1e-6 * qMax(1.0, std::fabs(scaled))
         || whole < double(info.hostMin) || whole > double(info.hostMax))
@@ -352,11 +336,11 @@ bool fromJson(DataType type, const QJsonValue &value, bool list, QByteArray &hos
     }
     const QJsonArray elements = list ? value.toArray() : QJsonArray{value};
     for (int i = 0; i < elements.size(); ++i) {
-        if (!elementFromJson(type, elements.at(i), host)) {
+        if (!elementFromJson(LustBus::dataTypeInfo(type), elements.at(i), host)) {
             error = QStringLiteral("%1bad %2 value %3: expected %4")
                         .arg(list ? QStringLiteral("element %1: ").arg(i) : QString(),
                              QLatin1String(LustBus::dataTypeName(type)),
-                             jsonText(elements.at(i)), QLatin1String(expectedText(type)));
+                             jsonText(elements.at(i)), expectedText(LustBus::dataTypeInfo(type)));
             host.clear();
             return false;
         }
@@ -375,10 +359,10 @@ bool parse(DataType type, const QString &text, bool list, QByteArray &host, QStr
     }
     const QStringList parts = list ? text.split(QLatin1Char(',')) : QStringList{text};
     for (const QString &part : parts) {
-        if (!parseElement(type, part, host)) {
+        if (!parseElement(LustBus::dataTypeInfo(type), part, host)) {
             error = QStringLiteral("bad %1 value \"%2\": expected %3")
                         .arg(QLatin1String(LustBus::dataTypeName(type)), part.trimmed(),
-                             QLatin1String(expectedText(type)));
+                             expectedText(LustBus::dataTypeInfo(type)));
             host.clear();
             return false;
         }
@@ -418,44 +402,27 @@ bool parseBits(const QString &text, QByteArray &bits, int &count, QString &error
 QVector<double> numbers(DataType type, const QByteArray &host)
 {
     QVector<double> values;
-    if (type == DataType::String || type == DataType::Unknown)
+    const DataTypeInfo &info = LustBus::dataTypeInfo(type);
+    if (!info.isNumber())
         return values;
-    const int width = hostWidth(type);
+    const int width = info.hostWidth;
     for (int at = 0; at + width <= host.size(); at += width) {
-        const quint32 raw = littleEndian(host.constData() + at, width);
-        switch (type) {
-        case DataType::Int8: values.append(qint8(raw)); break;
-        case DataType::Int16: values.append(qint16(raw)); break;
-        case DataType::Int32: values.append(qint32(raw)); break;
-        case DataType::Float32: values.append(double(toFloat(raw))); break;
-        case DataType::FixPt16:
-        case DataType::Int32Q16: values.append(qint32(raw) / 100.0); break;
-        default: values.append(raw); break;
-        }
+        const qint64 value = hostValue(info, host.constData() + at);
+        values.append(info.form == HostForm::Float ? double(toFloat(quint32(value)))
+                                                   : double(value) / double(info.hostPerUnit));
     }
     return values;
 }
 
 QByteArray heldByServo(DataType type, const QByteArray &host)
 {
-    if (type != DataType::FixPt16 && type != DataType::Int32Q16)
+    const DataTypeInfo &info = LustBus::dataTypeInfo(type);
+    if (!info.isNumber() || !info.isScaled())
         return host;
-    QByteArray held;
-    for (int at = 0; at + 4 <= host.size(); at += 4) {
-        const QByteArray element = host.mid(at, 4);
-        qint32 value = 0;
-        if (type == DataType::FixPt16) {
-            const QByteArray servo = LustBus::fixPt16ToServo(element); // 16 bits, big-endian
-            value = LustBus::fixPt16HostValue(quint32(quint8(servo[0])) << 8 | quint8(servo[1]));
-        } else {
-            const QByteArray servo = LustBus::int32Q16ToServo(element); // 32 bits, big-endian
-            quint32 raw = 0;
-            for (char byte : servo)
-                raw = raw << 8 | quint8(byte);
-            value = LustBus::int32Q16HostValue(qint32(raw));
-        }
-        held += toLittleEndian(quint32(value), 4);
-    }
+    // Whole elements through the driver's scalings, there and back.
+    const int whole = int(host.size()) / info.hostWidth * info.hostWidth;
+    QByteArray held = LustBus::hostToTelegram(info, host.left(whole));
+    LustBus::telegramToHost(info, held);
     return held;
 }
 

@@ -20,10 +20,15 @@
 // element access, whose byte size the driver counts in telegram elements (so a FIXPT16
 // element read asks for byte size / 2 elements and gives 4 host bytes for each).
 //
+// A type is scaled when its raw and host values count different steps of one unit
+// (FIXPT16: twentieths and hundredths, INT32Q16: 1/65536 and hundredths); every other
+// number goes between host and telegram as its bytes, only their order changed.
 // Scalings compute in double and round by adding 0.5 and truncating toward zero, so
 // a scaled -2.0 becomes -1 and -1.0 becomes 0.
 #ifndef LUSTBUS_DATATYPES_H
 #define LUSTBUS_DATATYPES_H
+
+#include "addresskind.h"
 
 #include <QtCore/QByteArray>
 #include <QtCore/QString>
@@ -34,6 +39,14 @@ namespace LustBus {
 enum class DataType { Int8, USign8, Int16, USign16, Int32, USign32, Float32, FixPt16, Int32Q16,
                       String, Unknown };
 
+// What one host element stands for.
+enum class HostForm {
+    Integer, //!< a whole number of 1 / hostPerUnit units
+    Float,   //!< the bit pattern of an IEEE 754 single
+    Text,    //!< one character of a text
+    Bytes,   //!< bytes of no known type
+};
+
 struct DataTypeInfo
 {
     DataType type;
@@ -41,14 +54,22 @@ struct DataTypeInfo
     int telegramWidth;  //!< bytes of one element in a telegram; 0 for a text
     int hostWidth;      //!< bytes of one element in host data; 0 for Unknown
     bool signedRaw;     //!< the servo's own number is signed
-    int kind;           //!< DataAddress kind of a simple value
-    int elementKind;    //!< DataAddress kind of an element access
+    AddressKind kind;        //!< DataAddress kind of a simple value
+    AddressKind elementKind; //!< DataAddress kind of an element access
     qint64 hostMin;     //!< one host value (FLOAT32: its bit pattern, STRING: a character)
     qint64 hostMax;
     // Raw counts per unit of the servo's own, in which catalogues and the simulator's
     // tables give values: FIXPT16 20, INT32Q16 65536, 1 for the other numbers (a
     // FLOAT32's raw value is its bit pattern instead).
     qint64 rawPerUnit;
+    qint64 hostPerUnit; //!< host counts per unit: 100 (hundredths) for the scaled types
+    HostForm form;
+
+    bool isNumber() const { return form == HostForm::Integer || form == HostForm::Float; }
+    bool isScaled() const { return rawPerUnit != hostPerUnit; }
+    // A scaled type's host element is a signed 32-bit count of hundredths whatever the
+    // servo's own sign.
+    bool signedHost() const { return signedRaw || isScaled(); }
 
     // The servo's own number for one element: telegramWidth bytes, signed or not.
     qint64 rawMin() const;
@@ -60,16 +81,18 @@ DataType dataTypeFromName(QStringView name);
 const DataTypeInfo &dataTypeInfo(DataType type);
 const char *dataTypeName(DataType type); //!< upper case; "" for Unknown
 
-// Host value in hundredths from a number read from a simple parameter.
-qint32 fixPt16HostValue(quint32 raw);  //!< low 32 bits of trunc(raw * 100 / 20 + 0.5)
-qint32 int32Q16HostValue(qint32 raw);  //!< trunc(raw * 100 * 2^-16 + 0.5)
+// The host value of a scaled type from the servo's number: the low 32 bits of
+// trunc(raw * hostPerUnit / rawPerUnit + 0.5).
+qint32 scaledHostValue(const DataTypeInfo &info, qint64 raw);
 
-// Host data to telegram bytes: zero-padded to whole 4-byte host elements, scaled,
-// big-endian. FIXPT16 keeps the low 16 bits of the raw value; an INT32Q16 whose raw
-// value leaves the signed 32-bit range (host values outside -3276800 to 3276799)
-// becomes 0x80000000.
-QByteArray fixPt16ToServo(const QByteArray &host);
-QByteArray int32Q16ToServo(const QByteArray &host);
+// Telegram elements of a number type (telegramWidth bytes each, most significant
+// first) to host data, in place; false when the bytes are no whole elements.
+bool telegramToHost(const DataTypeInfo &info, QByteArray &data);
+// Host data of a number type to telegram elements: zero-padded to whole host elements,
+// scaled, most significant byte first. A scaled raw value keeps its low telegramWidth
+// bytes (FIXPT16 its low 16 bits); one that leaves the signed 32-bit range (INT32Q16
+// host values outside -3276800 to 3276799) becomes 0x80000000 first.
+QByteArray hostToTelegram(const DataTypeInfo &info, const QByteArray &host);
 
 } // namespace LustBus
 

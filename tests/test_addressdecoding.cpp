@@ -69,6 +69,33 @@ TEST(AddressSize, ByKind)
     }
 }
 
+// The byte size of the tools module is what the driver returns: for the bit kinds the
+// bytes of count bits (none for no bits) where the host's byteSize says 1, for the
+// value kinds the host's byteSize, to which a simple read is fitted.
+TEST(AddressSize, IsWhatAReadReturns)
+{
+    // kind, count, the servo's value, addressByteCount and size read, DataAddress::byteSize
+    const struct { qint32 kind; quint64 count; const char *text; qint32 bytes;
+                   quint64 hostByteSize; } cases[] = {
+        {6, 0, "USIGN16:20.3", 0, 1}, {0, 0, "USIGN16:20.3", 0, 1},
+        {6, 1, "USIGN16:20.3", 1, 1}, {6, 9, "USIGN16:20.3", 2, 1},
+        {6, 13, "USIGN16:20.3", 2, 1}, {0, 9, "USIGN16:20.3", 2, 2},
+        {1, 1, "USIGN16:20", 1, 1},   {2, 1, "USIGN16:20", 2, 2},
+        {3, 1, "USIGN16:20", 4, 4},   {4, 1, "USIGN16:20", 8, 8},
+        {5, 3, "USIGN16:20", 3, 3},
+    };
+    for (const auto &c : cases) {
+        DriverLustBusServoCCDE driver;
+        ScriptedLink link;
+        link.queueChunk(Reply::value(1, "ABCD"));
+        const DataAddress a = address(c.text, c.kind, c.count);
+        EXPECT_EQ(addressByteCount(a), c.bytes) << c.kind << " " << c.count;
+        EXPECT_EQ(driver.read(link, a).size(), c.bytes) << c.kind << " " << c.count;
+        EXPECT_FALSE(driver.hasError()) << driver.errorText().toStdString();
+        EXPECT_EQ(a.byteSize(), c.hostByteSize) << c.kind << " " << c.count;
+    }
+}
+
 // A host's subclass that overrides hasError decides the retries.
 struct AlwaysFailing : DriverLustBusServoCCDE
 {

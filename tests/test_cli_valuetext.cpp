@@ -67,6 +67,35 @@ TEST(ValueText, TypedValuesBecomeHostBytesOrANamedError)
     EXPECT_FALSE(ValueText::isWholeElements(DataType::Int32, QByteArray(6, '\0')));
 }
 
+// The range a refusal names comes from the type's row: every number type's whole text.
+TEST(ValueText, RefusalsNameTheRangeOfTheirType)
+{
+    const struct { DataType type; const char *expected; } cases[] = {
+        {DataType::Int8, "an integer from -128 to 127 (or 0x00 to 0xFF)"},
+        {DataType::USign8, "an integer from 0 to 255 (or 0x00 to 0xFF)"},
+        {DataType::Int16, "an integer from -32768 to 32767 (or 0x0000 to 0xFFFF)"},
+        {DataType::USign16, "an integer from 0 to 65535 (or 0x0000 to 0xFFFF)"},
+        {DataType::Int32,
+         "an integer from -2147483648 to 2147483647 (or 0x00000000 to 0xFFFFFFFF)"},
+        {DataType::USign32, "an integer from 0 to 4294967295 (or 0x00000000 to 0xFFFFFFFF)"},
+        {DataType::Float32, "a floating-point number such as 1.5 or -2e-3"},
+        {DataType::FixPt16, "a decimal from 0.00 to 3276.75 with at most two places"},
+        {DataType::Int32Q16, "a decimal from -32768.00 to 32767.99 with at most two places"},
+    };
+    for (const auto &c : cases) {
+        QByteArray host;
+        QString error;
+        EXPECT_FALSE(ValueText::parse(c.type, QStringLiteral("x"), false, host, error));
+        EXPECT_EQ(error.toStdString(), QStringLiteral("bad %1 value \"x\": expected %2")
+                                           .arg(QLatin1String(LustBus::dataTypeName(c.type)),
+                                                QLatin1String(c.expected))
+                                           .toStdString());
+        EXPECT_FALSE(ValueText::fromJson(c.type, QJsonValue(QStringLiteral("x")), false, host,
+                                         error));
+        EXPECT_TRUE(error.endsWith(QLatin1String(c.expected))) << error.toStdString();
+    }
+}
+
 // Bits are lowest first; hex takes pairs of digits; JSON keeps a float as printed.
 TEST(ValueText, BitsHexAndJson)
 {
@@ -133,7 +162,7 @@ TEST(RequestAddress, KindAndCountFollowTheAddress)
                   outcome.startsWith(QLatin1String("kind ")))
             << c.text << ": " << error.toStdString();
         if (error.isEmpty()) {
-            EXPECT_EQ(QStringLiteral("kind %1 count %2%3").arg(a.kind).arg(a.count)
+            EXPECT_EQ(QStringLiteral("kind %1 count %2%3").arg(qint32(a.kind)).arg(a.count)
                           .arg(QLatin1String(a.isList() ? " list" : "")).toStdString(),
                       c.outcome);
         } else {

@@ -1,7 +1,7 @@
 // Typed reads, writes and bit accesses through the scripted link: each case sees the
 // telegram that went out and the host bytes that came back.
 #include "datatypes.h"
-#include "driverlustbusservoccde.h"
+#include "parameteraccess.h"
 #include "scriptedlink.h"
 
 #include <QtCore/QtEndian>
@@ -11,6 +11,17 @@
 namespace {
 
 QByteArray hex(const char *digits) { return QByteArray::fromHex(digits); }
+
+// The typed access with the transactions and the error state it reports to, as the
+// driver holds them.
+struct Access
+{
+    LustBus::ErrorState errors;
+    LustBus::Transactions transactions{errors};
+    LustBus::ParameterAccess typed{transactions, errors};
+
+    QString errorText() const { return errors.text; }
+};
 
 // Names as an address text gives them, in any case; others are Unknown.
 LustBus::DataType typeNamed(const char *name) { return LustBus::dataTypeFromName(QString::fromLatin1(name)); }
@@ -48,15 +59,15 @@ TEST(TypedRead, EdgesOfEachType)
         {"WORD", true, 2, "", "0102", QByteArray(), "internal error"}, // "": nothing sent
     };
     for (const auto &c : cases) {
-        DriverLustBusServoCCDE driver;
+        Access access;
         ScriptedLink link;
         link.queueChunk(Reply::value(1, c.replyValue));
         const LustBus::DataType type = typeNamed(c.type);
         const QByteArray host = c.element
-            ? driver.readArrayParameter(link, type, 100, 3, c.byteCount)
-            : driver.readParameter(link, type, 100);
+            ? access.typed.readArrayParameter(link, type, 100, 3, c.byteCount)
+            : access.typed.readParameter(link, type, 100);
         EXPECT_EQ(host.toHex(), c.host.toHex()) << c.type << " " << c.replyValue;
-        EXPECT_EQ(driver.errorText(), QString::fromLatin1(c.errorText)) << c.type;
+        EXPECT_EQ(access.errorText(), QString::fromLatin1(c.errorText)) << c.type;
         EXPECT_EQ(link.sent().value(0),
                   !c.countDigits   ? QByteArray("\x04" "A20100\x05")
                   : *c.countDigits ? QByteArray("\x04" "A70100" "00003") + c.countDigits + "\x05"
@@ -93,13 +104,13 @@ TEST(TypedWrite, EdgesOfEachType)
         {"usign8", many, many.toHex().toUpper(), "44"},
     };
     for (const auto &c : cases) {
-        DriverLustBusServoCCDE driver;
+        Access access;
         ScriptedLink link;
         link.queueChunk(Reply::ack(1));
         const LustBus::DataType type = typeNamed(c.type);
-        EXPECT_TRUE(c.countDigits ? driver.writeArrayParameter(link, type, 100, 3, c.host)
-                                  : driver.writeParameter(link, type, 100, c.host))
-            << c.type << " " << driver.errorText().toStdString();
+        EXPECT_TRUE(c.countDigits ? access.typed.writeArrayParameter(link, type, 100, 3, c.host)
+                                  : access.typed.writeParameter(link, type, 100, c.host))
+            << c.type << " " << access.errorText().toStdString();
         ASSERT_FALSE(link.sent().isEmpty());
         const QByteArray telegram = link.sent()[0];
         const QByteArray head = c.countDigits
@@ -112,16 +123,17 @@ TEST(TypedWrite, EdgesOfEachType)
 
 TEST(TypedWrite, TextGoesOnlyThroughAnElementIndex)
 {
-    DriverLustBusServoCCDE driver;
+    Access access;
     ScriptedLink link;
     // A simple text write is refused: RequestCycle.WritesThroughEachAddressFormOrRefuseIt.
     // Only the text up to the first zero byte goes out.
     link.queueChunk(Reply::ack(1));
-    EXPECT_TRUE(driver.writeArrayParameter(link, typeNamed("string"), 7, 42, QByteArray("AB\0CD", 5)));
+    EXPECT_TRUE(access.typed.writeArrayParameter(link, typeNamed("string"), 7, 42,
+                                                 QByteArray("AB\0CD", 5)));
     EXPECT_EQ(link.sent()[0].toHex(), QByteArray("04410232303030373d4142000308"));
 
-    EXPECT_FALSE(driver.writeArrayParameter(link, typeNamed("WORD"), 7, 0, "AB"));
-    EXPECT_EQ(driver.errorText(), QStringLiteral("internal write error"));
+    EXPECT_FALSE(access.typed.writeArrayParameter(link, typeNamed("WORD"), 7, 0, "AB"));
+    EXPECT_EQ(access.errorText(), QStringLiteral("internal write error"));
     EXPECT_EQ(link.sent().size(), 2); // the text telegram and its EOT only
 }
 
@@ -139,15 +151,15 @@ TEST(BitAccess, Reads)
         {"FIXPT16", "01", "0014", 0, 8, hex("64"), nullptr}, // the scaled value's bits
     };
     for (const auto &c : cases) {
-        DriverLustBusServoCCDE driver;
+        Access access;
         ScriptedLink link;
         link.queueChunk(Reply::value(1, c.replyValue));
         const LustBus::DataType type = typeNamed(c.type);
         const QByteArray result = c.countDigits
-            ? driver.readArrayParameterBits(link, type, 20, 1, c.start, c.bits)
-            : driver.readParameterBits(link, type, 20, c.start, c.bits);
+            ? access.typed.readArrayParameterBits(link, type, 20, 1, c.start, c.bits)
+            : access.typed.readParameterBits(link, type, 20, c.start, c.bits);
         EXPECT_EQ(result.toHex(), c.result.toHex()) << c.replyValue << " " << int(c.start);
-        EXPECT_EQ(driver.errorText(), QString::fromLatin1(c.errorText)) << c.replyValue;
+        EXPECT_EQ(access.errorText(), QString::fromLatin1(c.errorText)) << c.replyValue;
         EXPECT_EQ(link.sent()[0].mid(2, 2), QByteArray(c.countDigits ? "70" : "20"));
         if (c.countDigits) {
             EXPECT_EQ(link.sent()[0].mid(12, 2), QByteArray(c.countDigits));
@@ -174,7 +186,7 @@ TEST(BitAccess, WritesReadModifyAndWriteBackTheWholeValue)
         {"USIGN8", -1, "20020", "00", 7, hex("03"), 2, nullptr, "invalid writing address"},
     };
     for (const auto &c : cases) {
-        DriverLustBusServoCCDE driver;
+        Access access;
         ScriptedLink link;
         if (c.replyValue) {
             link.queueChunk(Reply::value(1, c.replyValue));
@@ -182,11 +194,11 @@ TEST(BitAccess, WritesReadModifyAndWriteBackTheWholeValue)
         }
         const LustBus::DataType type = typeNamed(c.type);
         const bool written = c.index < 0
-            ? driver.writeParameterBits(link, type, 20, c.start, c.bits, c.count)
-            : driver.writeArrayParameterBits(link, type, 20, quint16(c.index), c.start, c.bits,
-                                             c.count);
+            ? access.typed.writeParameterBits(link, type, 20, c.start, c.bits, c.count)
+            : access.typed.writeArrayParameterBits(link, type, 20, quint16(c.index), c.start,
+                                                   c.bits, c.count);
         EXPECT_EQ(written, c.written != nullptr) << c.replyValue;
-        EXPECT_EQ(driver.errorText(), QString::fromLatin1(c.errorText)) << c.replyValue;
+        EXPECT_EQ(access.errorText(), QString::fromLatin1(c.errorText)) << c.replyValue;
         const QList<QByteArray> sent = link.sent();
         ASSERT_EQ(sent.size(), c.written ? 4 : c.replyValue ? 2 : 1); // read, EOT, write, EOT
         EXPECT_EQ(sent[0], QByteArray("\x04" "A") + c.request + '\x05');

@@ -131,7 +131,7 @@ Access randomAccess(std::mt19937 &random, const ParameterTable &table, double wr
         a.index = 0;
         a.data = a.write ? randomText(random) : QByteArray();
         a.count = a.write ? int(a.data.size()) : 800;
-        a.address.kind = 1;
+        a.address.kind = qint32(LustBus::AddressKind::Bytes);
         a.address.count = quint64(a.count);
         a.address.text += QStringLiteral(":0");
         return a;
@@ -150,7 +150,7 @@ Access randomAccess(std::mt19937 &random, const ParameterTable &table, double wr
         a.bit = uniform(random, 0, p.isArray ? qMin(15, room - 1) : room - 1);
         a.count = uniform(random, 1, p.isArray ? qMin(40, room - a.bit) : room - a.bit);
         a.address.text += QStringLiteral(".%1").arg(a.bit);
-        a.address.kind = 0;
+        a.address.kind = qint32(LustBus::AddressKind::Bits);
     } else {
         a.form = p.isArray ? Form::Element : Form::Simple;
         // An element access carries at most 255 bytes of the address's size.
@@ -160,7 +160,7 @@ Access randomAccess(std::mt19937 &random, const ParameterTable &table, double wr
         // Element reads count telegram elements (FIXPT16: kind 2 for its 2-byte
         // elements, each giving 4 host bytes); writes count the host data.
         const LustBus::DataTypeInfo &info = LustBus::dataTypeInfo(p.type);
-        a.address.kind = p.isArray && !a.write ? info.elementKind : info.kind;
+        a.address.kind = qint32(p.isArray && !a.write ? info.elementKind : info.kind);
     }
     if (bits && a.write)
         a.data = randomBytes(random, (a.count + 7) / 8);

@@ -1,9 +1,16 @@
 #include "driverlustbusservoccde.h"
 
+#include "addresskind.h"
+#include "addresstext.h"
 #include "errortexts.h"
 #include "portsettings.h"
 #include "protocolsettings.h"
+#include "tools/addresses.h"
+#include "tools/bytesandbits.h"
 #include "tools/timing.h"
+
+using namespace LustBus;
+using namespace LustBus::ErrorText;
 
 namespace {
 // Made when the library is loaded, released when it is unloaded.
@@ -60,18 +67,12 @@ QByteArray DriverLustBusServoCCDE::read(LinkDevice &link, const DataAddress &add
     for (int attempt = 0;; ++attempt) {
         SleepMs(link.delayMs());
         clearError();
-        switch (address.kind) {
-        case 0:
-        case 6: result = readBitRange(link, address); break;
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5: result = readValue(link, address); break;
-        default:
-            // An unknown kind reads nothing and reports nothing.
-            return QByteArray();
-        }
+        if (isBitKind(address.kind))
+            result = readBitRange(link, address);
+        else if (isValueKind(address.kind))
+            result = readValue(link, address);
+        else
+            return QByteArray(); // an unknown kind reads nothing and reports nothing
         if (!hasError() || attempt >= link.retryCount())
             break;
     }
@@ -87,18 +88,12 @@ int DriverLustBusServoCCDE::write(LinkDevice &link, const DataAddress &address,
     for (int attempt = 0;; ++attempt) {
         SleepMs(link.delayMs());
         clearError();
-        switch (address.kind) {
-        case 0:
-        case 6:
+        if (isBitKind(address.kind))
             result = writeBitRange(link, address.text, data, qint32(quint32(address.count)));
-            break;
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5: result = writeValue(link, address.text, data); break;
-        default: setError(LustBus::ErrorText::InvalidWritingAddress); break;
-        }
+        else if (isValueKind(address.kind))
+            result = writeValue(link, address.text, data);
+        else
+            setError(InvalidWritingAddress);
         if (!hasError() || attempt >= link.retryCount())
             break;
     }
@@ -115,4 +110,95 @@ void DriverLustBusServoCCDE::decorateErrorText(const QString &pattern,
     // %1 first, then %2, each by its own arg: a marker that the address text brings
     // is filled in as well.
     m_errors.text = pattern.arg(address_text).arg(m_errors.text);
+}
+
+// The per-kind operations of the request cycle: decode the address text and call the
+// typed access.
+QByteArray DriverLustBusServoCCDE::readValue(LinkDevice &link, const DataAddress &address)
+{
+    ParameterAddress target;
+    if (!parseParameterAddress(address.text, target)) {
+        setError(InvalidAddress);
+        return QByteArray();
+    }
+    if (target.parameter < 0) {
+        setError(InternalReadError);
+        return QByteArray();
+    }
+    const quint16 parameter = quint16(target.parameter);
+    if (target.index < 0) {
+        const QByteArray value = m_access.readParameter(link, target.type, parameter);
+        return value.isEmpty() ? value : fitToAddressSize(address, value);
+    }
+    // An element read is not fitted: the servo's element width decides its size.
+    const quint8 byteCount = quint8(address.byteSize());
+    return m_access.readArrayParameter(link, target.type, parameter, quint16(target.index),
+                                       byteCount);
+}
+
+int DriverLustBusServoCCDE::writeValue(LinkDevice &link, const QString &address_text,
+                                       const QByteArray &data)
+{
+    ParameterAddress target;
+    if (!parseParameterAddress(address_text, target)) {
+        setError(InvalidWriteAddress);
+        return 0;
+    }
+    if (target.parameter < 0) {
+        setError(InternalReadError);
+        return 0;
+    }
+    const quint16 parameter = quint16(target.parameter);
+    if (target.index < 0)
+        return m_access.writeParameter(link, target.type, parameter, data);
+    return m_access.writeArrayParameter(link, target.type, parameter, quint16(target.index),
+                                        data);
+}
+
+QByteArray DriverLustBusServoCCDE::readBitRange(LinkDevice &link, const DataAddress &address)
+{
+    ParameterAddress target;
+    if (!parseBitAddress(address.text, target)) {
+        setError(InvalidAddress);
+        return QByteArray();
+    }
+    if (target.parameter < 0 || target.bit < 0) {
+        setError(InternalReadError);
+        return QByteArray();
+    }
+    const quint16 parameter = quint16(target.parameter);
+    const quint8 bit = quint8(target.bit);
+    const quint8 bits = quint8(address.count);
+    if (target.index < 0)
+        return m_access.readParameterBits(link, target.type, parameter, bit, bits);
+    return m_access.readArrayParameterBits(link, target.type, parameter,
+                                           quint16(target.index), bit, bits);
+}
+
+int DriverLustBusServoCCDE::writeBitRange(LinkDevice &link, const QString &address_text,
+                                          const QByteArray &bits, qint32 num_of_bits)
+{
+    // bits.size() >= (int)NumOfBitsToNumOfBytes(0, num_of_bits): reported, not asserted,
+    // so that a host's short data cannot take its process down. A negative bit count
+    // needs more bytes than any array holds.
+    if (bits.size() < int(NumOfBitsToNumOfBytes(0, quint32(num_of_bits)))) {
+        setError(TooFewBits);
+        return 0;
+    }
+    ParameterAddress target;
+    if (!parseBitAddress(address_text, target)) {
+        setError(InvalidWritingAddress);
+        return 0;
+    }
+    if (target.parameter < 0 || target.bit < 0) {
+        setError(InternalReadError);
+        return 0;
+    }
+    const quint16 parameter = quint16(target.parameter);
+    const quint8 bit = quint8(target.bit);
+    if (target.index < 0)
+        return m_access.writeParameterBits(link, target.type, parameter, bit, bits,
+                                           num_of_bits);
+    return m_access.writeArrayParameterBits(link, target.type, parameter,
+                                            quint16(target.index), bit, bits, num_of_bits);
 }

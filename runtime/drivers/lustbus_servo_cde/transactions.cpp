@@ -85,11 +85,12 @@ void Transactions::sendEot(LinkDevice &link)
     link.send(&eot, 1);
 }
 
-bool Transactions::readExchange(LinkDevice &link, const Request &request)
+bool Transactions::exchange(LinkDevice &link, const Request &request,
+                            bool (Transactions::*receive)(LinkDevice &))
 {
     if (!sendRequest(link, request))
         return false;
-    if (!receiveReply(link)) {
+    if (!(this->*receive)(link)) {
         m_errors.set(m_buffers.receiveCount <= 0 ? NoResponse : InvalidResponse);
         return false;
     }
@@ -97,6 +98,13 @@ bool Transactions::readExchange(LinkDevice &link, const Request &request)
         m_errors.set(InvalidStation);
         return false;
     }
+    return true;
+}
+
+bool Transactions::readExchange(LinkDevice &link, const Request &request)
+{
+    if (!exchange(link, request, &Transactions::receiveReply))
+        return false;
     if (isNak(m_buffers.receive, m_buffers.receiveCount)) {
         sendEot(link);
         m_errors.set(InvalidParameter);
@@ -112,16 +120,8 @@ bool Transactions::readExchange(LinkDevice &link, const Request &request)
 
 bool Transactions::writeExchange(LinkDevice &link, const Request &request)
 {
-    if (!sendRequest(link, request))
+    if (!exchange(link, request, &Transactions::receiveAcknowledge))
         return false;
-    if (!receiveAcknowledge(link)) {
-        m_errors.set(m_buffers.receiveCount <= 0 ? NoResponse : InvalidResponse);
-        return false;
-    }
-    if (!checkReplyStation(m_buffers.receive, qint8(link.stationId()))) {
-        m_errors.set(InvalidStation);
-        return false;
-    }
     sendEot(link);
     if (isNak(m_buffers.receive, m_buffers.receiveCount)) {
         m_errors.set(InvalidParameter);

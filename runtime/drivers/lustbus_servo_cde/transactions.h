@@ -61,6 +61,9 @@ public:
     const ProtocolBuffers &buffers() const { return m_buffers; }
 
 private:
+    // Request out, reply in by receive, and the reply's station checked.
+    bool exchange(LinkDevice &link, const Request &request,
+                  bool (Transactions::*receive)(LinkDevice &));
     bool readExchange(LinkDevice &link, const Request &request);
     bool writeExchange(LinkDevice &link, const Request &request);
     void sendEot(LinkDevice &link);

@@ -1,20 +1,21 @@
 #include "addresses.h"
 
+#include "addresskind.h"
 #include "driverinterface.h"
+
+using LustBus::AddressKind;
 
 qint32 addressByteCount(const DataAddress &address)
 {
-    const quint64 count = address.count;
     quint64 bytes = 0;
-    switch (address.kind) {
-    case 0:
-    case 6: bytes = count / 8 + (count % 8 != 0); break;
-    case 1:
-    case 5: bytes = count; break;
-    case 2: bytes = 2 * count; break;
-    case 3: bytes = 4 * count; break;
-    case 4: bytes = 8 * count; break;
-    default: break;
+    if (LustBus::isBitKind(address.kind)) {
+        // What a bit read returns: the bytes that hold count bits. The host's byteSize
+        // gives 1 for kind 6 and for kind 0 without bits instead; the driver never asks
+        // it for a bit kind.
+        bytes = address.count / 8 + (address.count % 8 != 0);
+    } else if (LustBus::isValueKind(address.kind)) {
+        // The host's own rule, not that of a subclass.
+        bytes = address.DataAddress::byteSize();
     }
     return qint32(quint32(bytes & 0xFFFFFFFFu));
 }
@@ -31,8 +32,17 @@ QByteArray fitToAddressSize(const DataAddress &address, const QByteArray &bytes)
     return fitted;
 }
 
-bool IsBitAddress(const DataAddress &address) { return address.kind == 0; }
-bool IsByteAddress(const DataAddress &address) { return address.kind == 1; }
-bool IsWordAddress(const DataAddress &address) { return address.kind == 2; }
-bool IsDWordAddress(const DataAddress &address) { return address.kind == 3; }
-bool IsStringAddress(const DataAddress &address) { return address.kind == 5; }
+namespace {
+
+bool isKind(const DataAddress &address, AddressKind kind)
+{
+    return address.kind == qint32(kind);
+}
+
+} // namespace
+
+bool IsBitAddress(const DataAddress &address) { return isKind(address, AddressKind::Bits); }
+bool IsByteAddress(const DataAddress &address) { return isKind(address, AddressKind::Bytes); }
+bool IsWordAddress(const DataAddress &address) { return isKind(address, AddressKind::Words); }
+bool IsDWordAddress(const DataAddress &address) { return isKind(address, AddressKind::DWords); }
+bool IsStringAddress(const DataAddress &address) { return isKind(address, AddressKind::String); }
