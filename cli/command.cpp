@@ -2,6 +2,8 @@
 
 #include "console.h"
 #include "exitstatus.h"
+#include "options.h"
+#include "stationid.h"
 
 #include <QtCore/QJsonDocument>
 
@@ -49,7 +51,7 @@ QStringList Command::spelledNames(const QCommandLineOption &option)
 bool Command::hasJsonOption() const
 {
     for (const QCommandLineOption &option : options()) {
-        if (option.names().contains(QLatin1String("json")))
+        if (option.names().contains(Options::Json.name()))
             return true;
     }
     return false;
@@ -69,13 +71,6 @@ void Command::printJsonFailure(int status, const QString &message) const
     object.insert(QStringLiteral("error"), message);
     object.insert(QStringLiteral("exit"), status);
     Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
-}
-
-QCommandLineOption Command::valueOption(const char *name, const char *description,
-                                       const char *valueName)
-{
-    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
-                              QString::fromLatin1(valueName));
 }
 
 bool Command::wholeNumberOption(const QCommandLineParser &parser, const char *name, qint64 min,
@@ -102,4 +97,13 @@ bool Command::wholeNumber(const QString &source, const QString &text, qint64 min
     }
     *value = number;
     return true;
+}
+
+bool Command::stationId(const QString &source, const QString &text, int *station, QString *error)
+{
+    QString why;
+    if (LustBus::parseStationId(text, station, &why))
+        return true;
+    *error = QStringLiteral("bad %1 '%2': %3").arg(source, text, why);
+    return false;
 }

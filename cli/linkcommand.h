@@ -21,10 +21,10 @@
 
 class LinkCommand : public Command
 {
-protected:
-    // The common part of the help epilogues: link choice, defaults, exit status.
-    static QString linkNotes();
+public:
+    using Command::Command;
 
+protected:
     // What the command takes of the link options besides the link (LinkOptions::Use).
     virtual int linkUses() const { return LinkOptions::AllUses; }
     // The exit status when the plugin does not load or the link does not open.
