@@ -174,7 +174,7 @@ int BackupCommand::save(const ParameterSet &set, const QStringList &failed, QStr
         return failure(ExitDriverError, message);
     }
     if (json)
-        Console::out() << QJsonDocument(summary).toJson(QJsonDocument::Compact) << '\n';
+        printJson(summary);
     Console::err() << "lustbus backup: " << set.values.size() << " parameters of "
                    << set.catalogue << " from station " << set.station << " saved to " << file
                    << Qt::endl;

@@ -70,6 +70,11 @@ void Command::printJsonFailure(int status, const QString &message) const
     QJsonObject object = m_jsonFields;
     object.insert(QStringLiteral("error"), message);
     object.insert(QStringLiteral("exit"), status);
+    printJson(object);
+}
+
+void Command::printJson(const QJsonObject &object)
+{
     Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
 }
 

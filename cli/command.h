@@ -72,6 +72,8 @@ public:
     bool hasJsonOption() const;
     void setJsonOutput(bool on) { m_jsonOutput = on; }
     void addJsonFields(const QJsonObject &fields);
+    // One JSON object as a line on stdout, flushed.
+    static void printJson(const QJsonObject &object);
 
 private:
     void printJsonFailure(int status, const QString &message) const;

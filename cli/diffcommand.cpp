@@ -206,13 +206,12 @@ int DiffCommand::report(const ParameterSet &a, const QString &aName, const Param
                            {QStringLiteral("b"), bName},
                            {QStringLiteral("equal"), differences.isEmpty()},
                            {QStringLiteral("differences"), list}};
-        if (m_options.stats)
-            object.insert(QStringLiteral("stats"), statisticsJson());
+        insertStatistics(&object);
         if (!unread.isEmpty()) {
             addJsonFields(object);
             return failure(ExitTrouble, trouble);
         }
-        Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        printJson(object);
     } else {
         for (const SetComparison::Difference &difference : differences)
             Console::out() << SetComparison::line(difference) << '\n';

@@ -77,8 +77,7 @@ public:
         if (!plugin.load(Options::Plugin.value(parser)))
             return failure(ExitEnvironment, plugin.errorString());
         if (Options::Json.isSet(parser))
-            Console::out() << QJsonDocument(infoJson(plugin)).toJson(QJsonDocument::Compact)
-                           << '\n';
+            printJson(infoJson(plugin));
         else
             Console::out() << plugin.report();
         return ExitSuccess;

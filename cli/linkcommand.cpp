@@ -117,3 +117,18 @@ QJsonObject LinkCommand::statisticsJson() const
         return diagnostics->toJson();
     return QJsonObject();
 }
+
+void LinkCommand::insertStatistics(QJsonObject *object) const
+{
+    if (m_options.stats)
+        object->insert(QStringLiteral("stats"), statisticsJson());
+}
+
+void LinkCommand::reportStatistics(bool json)
+{
+    QJsonObject stats;
+    insertStatistics(&stats);
+    addJsonFields(stats);
+    if (!json)
+        printStatistics();
+}

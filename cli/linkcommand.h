@@ -88,6 +88,11 @@ protected:
     void printStatistics();
     // With --stats: {"stations": [...]}; an empty object without.
     QJsonObject statisticsJson() const;
+    // With --stats: that object as the "stats" of object. Without, nothing.
+    void insertStatistics(QJsonObject *object) const;
+    // At the end: with --json the statistics go into the command's object (a failure's
+    // too), without it on stderr.
+    void reportStatistics(bool json);
 
     LinkOptions m_options;
     LustBus::Catalogue m_catalogue;

@@ -176,8 +176,8 @@ int ListCommand::run(const QCommandLineParser &parser)
     if (status != ExitSuccess)
         return status;
     m_head.insert(QStringLiteral("parameters"), parameters);
-    if (values && m_options.stats)
-        m_head.insert(QStringLiteral("stats"), statisticsJson());
+    if (values)
+        insertStatistics(&m_head);
     if (!json && values)
         printStatistics();
     if (failed > 0) {
@@ -188,7 +188,7 @@ int ListCommand::run(const QCommandLineParser &parser)
                            .arg(m_catalogue.entries.size()));
     }
     if (json)
-        Console::out() << QJsonDocument(m_head).toJson(QJsonDocument::Compact) << '\n';
+        printJson(m_head);
     return ExitSuccess;
 }
 

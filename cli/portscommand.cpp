@@ -114,8 +114,7 @@ public:
     {
         const QList<Ports::Port> ports = Ports::available();
         if (Options::Json.isSet(parser)) {
-            Console::out() << QJsonDocument(Ports::json(ports)).toJson(QJsonDocument::Compact)
-                           << '\n';
+            printJson(Ports::json(ports));
             return ExitSuccess;
         }
         if (ports.isEmpty()) {

@@ -100,10 +100,7 @@ int ReadCommand::run(const QCommandLineParser &parser)
     const bool failed = driver().hasError();
     finishRequest();
 
-    if (m_options.stats)
-        addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
-    if (!json)
-        printStatistics();
+    reportStatistics(json);
     if (failed)
         return failure(ExitDriverError, driver().errorText());
     // Not a value: in any form, --hex too, it would pass for one.
@@ -118,9 +115,8 @@ int ReadCommand::print(const RequestAddress &address, const QByteArray &host, bo
     if (json) {
         QJsonObject object = address.toJson();
         ValueForm::insertJsonValue(address, host, &object);
-        if (m_options.stats)
-            object.insert(QStringLiteral("stats"), statisticsJson());
-        Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        insertStatistics(&object);
+        printJson(object);
         return ExitSuccess;
     }
     bool asHex = false;

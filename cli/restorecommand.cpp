@@ -385,8 +385,7 @@ int RestoreCommand::finish(Next next, bool dryRun, bool json)
         object.insert(QStringLiteral("identity"), m_identity->identity().toJson());
     if (!m_setIdentity.isEmpty())
         object.insert(QStringLiteral("setIdentity"), m_setIdentity.toJson());
-    if (m_options.stats)
-        object.insert(QStringLiteral("stats"), statisticsJson());
+    insertStatistics(&object);
     if (!json)
         printStatistics();
     addJsonFields(object);
@@ -416,7 +415,7 @@ int RestoreCommand::finish(Next next, bool dryRun, bool json)
         return failure(ExitDriverError,
                        summary + (nothing ? QStringLiteral("; nothing restored") : QString()));
     if (json)
-        Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        printJson(object);
     else
         Console::err() << "lustbus restore: " << summary << Qt::endl;
     return ExitSuccess;

@@ -185,10 +185,7 @@ int ScanCommand::report(bool json)
                                 .arg(m_to - m_from + 1)
                                 .arg(m_factory.description());
     addJsonFields({{QStringLiteral("stations"), m_stations}});
-    if (m_options.stats)
-        addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
-    if (!json)
-        printStatistics();
+    reportStatistics(json);
     if (m_answered == 0)
         return failure(ExitDriverError, QStringLiteral("no station answered: ") + summary);
     Console::err() << "lustbus scan: " << summary << Qt::endl;
@@ -197,9 +194,8 @@ int ScanCommand::report(bool json)
                            {QStringLiteral("to"), m_to},
                            {QStringLiteral("param"), m_parameter},
                            {QStringLiteral("stations"), m_stations}};
-        if (m_options.stats)
-            object.insert(QStringLiteral("stats"), statisticsJson());
-        Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
+        insertStatistics(&object);
+        printJson(object);
     }
     return ExitSuccess;
 }

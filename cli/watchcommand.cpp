@@ -332,10 +332,7 @@ void WatchCommand::show(int i, bool failed, const QByteArray &host, const QStrin
                               m_clock.elapsed());
         drawTable();
     } else if (m_json) {
-        out << QJsonDocument(WatchLog::jsonSample(now, address, host, failed, errorText))
-                   .toJson(QJsonDocument::Compact)
-            << '\n'
-            << Qt::flush;
+        printJson(WatchLog::jsonSample(now, address, host, failed, errorText));
     } else {
         out << WatchLog::csvSample(now, address.label(), value, errorText) << '\n' << Qt::flush;
     }
@@ -376,8 +373,7 @@ int WatchCommand::finish()
             addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
         } else {
             const QJsonObject last{{QStringLiteral("stats"), statisticsJson()}};
-            Console::out() << QJsonDocument(last).toJson(QJsonDocument::Compact) << '\n'
-                           << Qt::flush;
+            printJson(last);
         }
     } else {
         Console::out().flush();

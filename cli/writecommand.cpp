@@ -160,10 +160,7 @@ int WriteCommand::run(const QCommandLineParser &parser)
                                                                 : QJsonValue();
     addJsonFields({{QStringLiteral("outcome"), QLatin1String(WriteWatch::name(outcome))},
                    {QStringLiteral("written"), written}});
-    if (m_options.stats)
-        addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
-    if (!json)
-        printStatistics();
+    reportStatistics(json);
     if (outcome != WriteWatch::Done)
         return failure(ExitDriverError, QLatin1String(WriteWatch::name(outcome))
                                             + QStringLiteral(": ") + message);
@@ -183,9 +180,8 @@ int WriteCommand::printDone(const RequestAddress &address, const QByteArray &hos
             object.insert(QStringLiteral("note"), note);
         if (m_identity && m_identity->identified())
             object.insert(QStringLiteral("identity"), m_identity->identity().toJson());
-        if (m_options.stats)
-            object.insert(QStringLiteral("stats"), statisticsJson());
-        Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        insertStatistics(&object);
+        printJson(object);
         return ExitSuccess;
     }
     const QString noted = note.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(note);
