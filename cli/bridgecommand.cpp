@@ -259,13 +259,8 @@ bool BridgeCommand::readPolling(const QCommandLineParser &parser, QString *error
             return false;
         m_bridge.groups.append(group);
     }
-    for (const QString &text : Options::Station.values(parser)) {
-        int station = 0;
-        if (!stationId(QStringLiteral("--station"), text, &station, error))
-            return false;
-        if (!m_bridge.stations.contains(station))
-            m_bridge.stations.append(station);
-    }
+    if (!stationIds(parser, &m_bridge.stations, error))
+        return false;
     const struct { const char *option; qint64 min, max; int *target; } numbers[] = {
         {"heartbeat", 1, 86400, &m_bridge.heartbeatSeconds},
         {"stats-interval", 1, 86400, &m_bridge.statsIntervalSeconds},

@@ -112,3 +112,15 @@ bool Command::stationId(const QString &source, const QString &text, int *station
     *error = QStringLiteral("bad %1 '%2': %3").arg(source, text, why);
     return false;
 }
+
+bool Command::stationIds(const QCommandLineParser &parser, QList<int> *stations, QString *error)
+{
+    for (const QString &text : Options::Station.values(parser)) {
+        int station = 0;
+        if (!stationId(QStringLiteral("--station"), text, &station, error))
+            return false;
+        if (!stations->contains(station))
+            stations->append(station);
+    }
+    return true;
+}

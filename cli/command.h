@@ -54,6 +54,9 @@ public:
     // A station id from source ("--station", "LUSTBUS_STATION"), in the codec's range.
     static bool stationId(const QString &source, const QString &text, int *station,
                           QString *error);
+    // Every --station given, each once, in the order given.
+    static bool stationIds(const QCommandLineParser &parser, QList<int> *stations,
+                           QString *error);
 
     // Prints "lustbus NAME: message" and a pointer to --help; returns ExitUsageError.
     int usageError(const QString &message) const;

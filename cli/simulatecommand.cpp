@@ -128,13 +128,8 @@ bool SimulateCommand::readTransport(const QCommandLineParser &parser, QString *e
 
 bool SimulateCommand::readTable(const QCommandLineParser &parser, QString *error)
 {
-    for (const QString &text : Options::Station.values(parser)) {
-        int station = 0;
-        if (!stationId(QStringLiteral("--station"), text, &station, error))
-            return false;
-        if (!m_stations.contains(station))
-            m_stations.append(station);
-    }
+    if (!stationIds(parser, &m_stations, error))
+        return false;
     if (m_stations.isEmpty())
         m_stations.append(1);
     m_table = LustBusSim::ParameterTable::defaultTable();
