@@ -1,10 +1,13 @@
-#include "backupcommand.h"
-
+// lustbus backup: every parameter of the catalogue from one station, saved as a
+// parameter set (see parameterset.h).
 #include "catalogueaccess.h"
 #include "catalogueoption.h"
+#include "commands.h"
 #include "console.h"
-#include "exitstatus.h"
+#include "linkcommand.h"
+#include "options.h"
 #include "parameterset.h"
+#include "programhelp.h"
 #include "progressbar.h"
 #include "setfile.h"
 
@@ -12,73 +15,86 @@
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 
-QString BackupCommand::summary() const
-{
-    return QStringLiteral("saves every parameter of the catalogue as a parameter set");
-}
+namespace {
 
-QString BackupCommand::description() const
-{
-    return QStringLiteral(
-        "Reads every parameter of the catalogue (--catalogue FILE or $LUSTBUS_CATALOGUE)\n"
-        "from one station, each once, arrays in as few requests as a telegram allows, and\n"
-        "writes a parameter set: JSON with the drive, the catalogue's file name and SHA-256,\n"
-        "the station, the link, the time (ISO 8601, UTC) and every value in its typed form,\n"
-        "to -o FILE or standard output. A progress bar runs on stderr on a terminal.\n"
-        "\n"
-        "A parameter that cannot be read is listed on stderr and in the set with the\n"
-        "driver's error text, the set is marked incomplete (\"complete\": false) and backup\n"
-        "exits with 1; the set is written all the same. diff compares sets, restore writes\n"
-        "one back.\n"
-        "\n"
-        "-o FILE takes only a complete set: an incomplete one goes to FILE.partial (and\n"
-        "backup says so), so that it never replaces a complete set. Neither replaces a\n"
-        "file that is not a parameter set (an empty file aside): backup refuses before it\n"
-        "reads anything. --force lifts both rules. The set goes to a temporary file in the\n"
-        "same folder, which is synced to disk and renamed over FILE: an interrupted or\n"
-        "failed backup leaves FILE as it was. A device or a pipe (/dev/null) is written\n"
-        "into.\n"
-        "\n"
-        "The drive's identity (see restore --help) is read first and saved in the set as\n"
-        "\"identity\". Once the link was reopened it is read again: when another drive\n"
-        "answers, or it cannot be read, the rest is not read (\"not read: ...\"). A station\n"
-        "that left two requests in a row without a response is not asked again (\"not\n"
-        "tried: station N does not answer\"); --keep-trying asks for every parameter.");
-}
+const char Description[] =
+    "Reads every parameter of the catalogue (--catalogue FILE or $LUSTBUS_CATALOGUE)\n"
+    "from one station, each once, arrays in as few requests as a telegram allows, and\n"
+    "writes a parameter set: JSON with the drive, the catalogue's file name and SHA-256,\n"
+    "the station, the link, the time (ISO 8601, UTC) and every value in its typed form,\n"
+    "to -o FILE or standard output. A progress bar runs on stderr on a terminal.\n"
+    "\n"
+    "A parameter that cannot be read is listed on stderr and in the set with the\n"
+    "driver's error text, the set is marked incomplete (\"complete\": false) and backup\n"
+    "exits with 1; the set is written all the same. diff compares sets, restore writes\n"
+    "one back.\n"
+    "\n"
+    "-o FILE takes only a complete set: an incomplete one goes to FILE.partial (and\n"
+    "backup says so), so that it never replaces a complete set. Neither replaces a\n"
+    "file that is not a parameter set (an empty file aside): backup refuses before it\n"
+    "reads anything. --force lifts both rules. The set goes to a temporary file in the\n"
+    "same folder, which is synced to disk and renamed over FILE: an interrupted or\n"
+    "failed backup leaves FILE as it was. A device or a pipe (/dev/null) is written\n"
+    "into.\n"
+    "\n"
+    "The drive's identity (see restore --help) is read first and saved in the set as\n"
+    "\"identity\". Once the link was reopened it is read again: when another drive\n"
+    "answers, or it cannot be read, the rest is not read (\"not read: ...\"). A station\n"
+    "that left two requests in a row without a response is not asked again (\"not\n"
+    "tried: station N does not answer\"); --keep-trying asks for every parameter.";
 
-QString BackupCommand::epilogue() const
-{
-    return QStringLiteral(
-               "With --json and -o, stdout carries one object: file, drive, catalogue, station,\n"
-               "parameters (how many), failed (the names) and complete. Without -o the set\n"
-               "itself is that object; on a failure it also has \"error\" and \"exit\", which\n"
-               "diff and restore pass over; file names the file written (FILE.partial for\n"
-               "an incomplete set).\n"
-               "\n")
-           + linkNotes()
-           + QStringLiteral("\n"
-                            "Examples:\n"
-                            "  lustbus backup -o axis1.json --port /dev/ttyUSB0 --station 1\n"
-                            "  lustbus backup --sim --catalogue catalogues/sample.json > set.json\n");
-}
+const char Notes[] =
+    "With --json and -o, stdout carries one object: file, drive, catalogue, station,\n"
+    "parameters (how many), failed (the names) and complete. Without -o the set\n"
+    "itself is that object; on a failure it also has \"error\" and \"exit\", which\n"
+    "diff and restore pass over; file names the file written (FILE.partial for\n"
+    "an incomplete set).\n"
+    "\n";
 
-QList<QCommandLineOption> BackupCommand::options() const
+const char Examples[] =
+    "\n"
+    "Examples:\n"
+    "  lustbus backup -o axis1.json --port /dev/ttyUSB0 --station 1\n"
+    "  lustbus backup --sim --catalogue catalogues/sample.json > set.json\n";
+
+class BackupCommand : public LinkCommand
 {
-    QList<QCommandLineOption> list{
-        CatalogueOption::option(),
-        QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
-                           QStringLiteral("Writes the set to FILE instead of standard output."),
-                           QStringLiteral("FILE")),
-        QCommandLineOption(QStringLiteral("force"),
-                           QStringLiteral("With -o: writes an incomplete set to FILE all the "
-                                          "same, and replaces a FILE that is no parameter "
-                                          "set.")),
-        QCommandLineOption(QStringLiteral("json"),
-                           QStringLiteral("Prints one JSON object: what was saved, or error and "
-                                          "exit (see below).")),
-    };
-    return list + LinkOptions::options();
-}
+public:
+    BackupCommand()
+        : LinkCommand({"backup", "saves every parameter of the catalogue as a parameter set",
+                       Description, Notes + ProgramHelp::linkNotes() + Examples, {}})
+    {
+    }
+
+    QList<QCommandLineOption> options() const override
+    {
+        return QList<QCommandLineOption>{
+                   CatalogueOption::option(),
+                   QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
+                                      QStringLiteral("Writes the set to FILE instead of "
+                                                     "standard output."),
+                                      QStringLiteral("FILE")),
+                   Options::Force.with("With -o: writes an incomplete set to FILE all the same, "
+                                       "and replaces a FILE that is no parameter set."),
+                   Options::Json.with("Prints one JSON object: what was saved, or error and "
+                                      "exit (see below)."),
+               }
+               + LinkOptions::options();
+    }
+
+    int run(const QCommandLineParser &parser) override;
+
+private:
+    // Writes set to -o output (see SetFile) and says so; failed names the parameters
+    // that could not be read, message says how many. The exit status.
+    int save(const ParameterSet &set, const QStringList &failed, QString message,
+             const QString &output, bool force, bool json);
+    // Reads the station's identity and every parameter into set, the names of those
+    // that could not be read into failed; *lost says why the rest was not read when the
+    // link was reopened and the drive could not be told to be the same. False when a
+    // signal came.
+    bool readSet(ParameterSet *set, QStringList *failed, QString *lost);
+};
 
 int BackupCommand::run(const QCommandLineParser &parser)
 {
@@ -86,13 +102,13 @@ int BackupCommand::run(const QCommandLineParser &parser)
     if (!readLinkOptions(parser, &status) || !readCatalogue(parser, true, &status))
         return status;
     const QString output = parser.value(QStringLiteral("output"));
-    const bool json = parser.isSet(QStringLiteral("json"));
+    const bool json = Options::Json.isSet(parser);
     if (parser.isSet(QStringLiteral("output")) && output.isEmpty())
         return usageError(QStringLiteral("bad -o '': expected a file name"));
-    if (parser.isSet(QStringLiteral("force")) && output.isEmpty())
+    if (Options::Force.isSet(parser) && output.isEmpty())
         return usageError(QStringLiteral("--force goes with -o"));
     QString error;
-    if (!output.isEmpty() && !parser.isSet(QStringLiteral("force"))
+    if (!output.isEmpty() && !Options::Force.isSet(parser)
         && !SetFile::mayReplace(output, &error))
         return usageError(error);
     if (!openLink(&status))
@@ -118,7 +134,7 @@ int BackupCommand::run(const QCommandLineParser &parser)
                                   .arg(failed.size())
                                   .arg(catalogue.entries.size());
     if (!output.isEmpty())
-        return save(set, failed, message, output, parser.isSet(QStringLiteral("force")), json);
+        return save(set, failed, message, output, Options::Force.isSet(parser), json);
     QJsonObject document = set.toJson();
     if (!json)
         printStatistics();
@@ -158,7 +174,7 @@ int BackupCommand::save(const ParameterSet &set, const QStringList &failed, QStr
         return failure(ExitDriverError, message);
     }
     if (json)
-        Console::out() << QJsonDocument(summary).toJson(QJsonDocument::Compact) << '\n';
+        printJson(summary);
     Console::err() << "lustbus backup: " << set.values.size() << " parameters of "
                    << set.catalogue << " from station " << set.station << " saved to " << file
                    << Qt::endl;
@@ -210,4 +226,11 @@ bool BackupCommand::readSet(ParameterSet *set, QStringList *failed, QString *los
     }
     progress.clear();
     return true;
+}
+
+} // namespace
+
+std::unique_ptr<Command> Commands::backup()
+{
+    return std::make_unique<BackupCommand>();
 }

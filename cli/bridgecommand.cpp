@@ -1,10 +1,14 @@
-#include "bridgecommand.h"
-
+// lustbus bridge: a bus's catalogue parameters on an MQTT broker, polled by group and
+// written from it when allowed, until SIGINT or SIGTERM (see bridge/bridge.h).
+#include "bridge.h"
 #include "catalogueoption.h"
+#include "commands.h"
 #include "console.h"
-#include "exitstatus.h"
-#include "linkinterrupt.h"
 #include "linkbusaccess.h"
+#include "linkcommand.h"
+#include "linkinterrupt.h"
+#include "mqttclient.h"
+#include "options.h"
 
 #include <QtCore/QEventLoop>
 #include <QtCore/QFile>
@@ -12,171 +16,176 @@
 
 using LustBus::CatalogueEntry;
 
-QString BridgeCommand::summary() const
-{
-    return QStringLiteral("publishes a bus's parameters on an MQTT broker and takes writes");
-}
+namespace {
 
-QString BridgeCommand::description() const
-{
-    return QStringLiteral(
-        "Reads the parameters of the catalogue (--catalogue FILE) from every --station\n"
-        "of the bus (--port, --tcp or --sim), group by group at each --poll group's\n"
-        "interval, and publishes them, retained, on the MQTT broker of --broker:\n"
-        "\n"
-        "  PREFIX/BUS/STATION/NAME    {\"value\": ..., \"unit\": \"...\", \"ts\": \"...\", \"ok\": true}\n"
-        "                             or {\"ok\": false, \"error\": \"...\", \"ts\": \"...\"}\n"
-        "  PREFIX/BUS/STATION/status  online; silent: the station does not answer; not\n"
-        "                             identified: its identity could not be read; another\n"
-        "                             drive: not the one first identified there\n"
-        "  PREFIX/BUS/STATION/identity {\"NAME\": value, ...}: the identity of the drive\n"
-        "                             first read there\n"
-        "  PREFIX/BUS/status          online; bus lost: the link failed (device gone,\n"
-        "                             connection closed); offline (also the will)\n"
-        "  PREFIX/BUS/stats           counters of the bridge and the link, every minute\n"
-        "                             (--stats-interval)\n"
-        "\n"
-        "A value is published when it changes and at least every --heartbeat seconds;\n"
-        "arrays as JSON lists, STRING as text, FIXPT16 and INT32Q16 as decimals. With\n"
-        "--allow-writes a JSON value on PREFIX/BUS/STATION/NAME/set is written to an \"rw\"\n"
-        "parameter inside its range, before the next poll. The result goes to\n"
-        "PREFIX/BUS/STATION/NAME/result, or to an MQTT 5 request's response topic with its\n"
-        "correlation data: {\"ok\": true, \"outcome\": \"done\", \"value\": ...} with the value\n"
-        "read back, or {\"ok\": false, \"outcome\": \"refused\" or \"unknown\", \"error\": ...}.\n"
-        "Refused: not carried out, by a check before sending or by the servo; unknown: the\n"
-        "request went out and no valid reply came, so the servo may hold the new value.\n"
-        "Such a write is read back: the new value makes it done (\"confirmed by read\n"
-        "back\"), another value refused; if that read fails too it stays unknown.\n"
-        "\n"
-        "Writes go only to the drive identified at a station: by the catalogue's\n"
-        "\"identity\": true entries or, without any, its read-only simple parameters (with\n"
-        "--allow-writes a catalogue must name one or the other). The identity is read\n"
-        "when the station first answers, and again after the link was reopened, the bus\n"
-        "came back or the station answered after being silent, before the next write.\n"
-        "Until it reads as before, writes to it are refused; once another drive answers\n"
-        "there, no write goes to it until the bridge is started anew. The refusal names\n"
-        "the station, the link and both identities. Its values are published all the\n"
-        "same: they are what the bus holds.\n"
-        "\n"
-        "The bridge acts only on what it was asked for now. HMIs publish set messages\n"
-        "without retain: a retained one (which the broker would hand out again at every\n"
-        "reconnect) is refused. A response topic must lie under --reply-prefix\n"
-        "(PREFIX/replies by default); a request naming another is refused and its result\n"
-        "goes to .../result. A refused write sends nothing on the bus; so does one that\n"
-        "finds 256 writes waiting for the bus already.\n"
-        "\n"
-        "A station whose two requests in a row get no response is silent: its values say\n"
-        "\"not tried: station N does not answer\", writes to it are refused, and it is\n"
-        "asked once (without retries) after 1 s, then at doubling intervals up to 16 s,\n"
-        "until it answers. So other stations keep their pace, and their writes wait for\n"
-        "one --timeout at most. QoS 1 may deliver a write twice: a duplicate of a request\n"
-        "with correlation data is answered, not written again, and so is a request that\n"
-        "repeats the last write to a parameter within 10 s while the servo still holds\n"
-        "that value. To write the same value again at once, give each request its own\n"
-        "correlation data.");
-}
+constexpr quint16 DefaultBrokerPort = 1883;
+constexpr quint16 DefaultTlsBrokerPort = 8883;
 
-QString BridgeCommand::epilogue() const
+const char Description[] =
+    "Reads the parameters of the catalogue (--catalogue FILE) from every --station\n"
+    "of the bus (--port, --tcp or --sim), group by group at each --poll group's\n"
+    "interval, and publishes them, retained, on the MQTT broker of --broker:\n"
+    "\n"
+    "  PREFIX/BUS/STATION/NAME    {\"value\": ..., \"unit\": \"...\", \"ts\": \"...\", \"ok\": true}\n"
+    "                             or {\"ok\": false, \"error\": \"...\", \"ts\": \"...\"}\n"
+    "  PREFIX/BUS/STATION/status  online; silent: the station does not answer; not\n"
+    "                             identified: its identity could not be read; another\n"
+    "                             drive: not the one first identified there\n"
+    "  PREFIX/BUS/STATION/identity {\"NAME\": value, ...}: the identity of the drive\n"
+    "                             first read there\n"
+    "  PREFIX/BUS/status          online; bus lost: the link failed (device gone,\n"
+    "                             connection closed); offline (also the will)\n"
+    "  PREFIX/BUS/stats           counters of the bridge and the link, every minute\n"
+    "                             (--stats-interval)\n"
+    "\n"
+    "A value is published when it changes and at least every --heartbeat seconds;\n"
+    "arrays as JSON lists, STRING as text, FIXPT16 and INT32Q16 as decimals. With\n"
+    "--allow-writes a JSON value on PREFIX/BUS/STATION/NAME/set is written to an \"rw\"\n"
+    "parameter inside its range, before the next poll. The result goes to\n"
+    "PREFIX/BUS/STATION/NAME/result, or to an MQTT 5 request's response topic with its\n"
+    "correlation data: {\"ok\": true, \"outcome\": \"done\", \"value\": ...} with the value\n"
+    "read back, or {\"ok\": false, \"outcome\": \"refused\" or \"unknown\", \"error\": ...}.\n"
+    "Refused: not carried out, by a check before sending or by the servo; unknown: the\n"
+    "request went out and no valid reply came, so the servo may hold the new value.\n"
+    "Such a write is read back: the new value makes it done (\"confirmed by read\n"
+    "back\"), another value refused; if that read fails too it stays unknown.\n"
+    "\n"
+    "Writes go only to the drive identified at a station: by the catalogue's\n"
+    "\"identity\": true entries or, without any, its read-only simple parameters (with\n"
+    "--allow-writes a catalogue must name one or the other). The identity is read\n"
+    "when the station first answers, and again after the link was reopened, the bus\n"
+    "came back or the station answered after being silent, before the next write.\n"
+    "Until it reads as before, writes to it are refused; once another drive answers\n"
+    "there, no write goes to it until the bridge is started anew. The refusal names\n"
+    "the station, the link and both identities. Its values are published all the\n"
+    "same: they are what the bus holds.\n"
+    "\n"
+    "The bridge acts only on what it was asked for now. HMIs publish set messages\n"
+    "without retain: a retained one (which the broker would hand out again at every\n"
+    "reconnect) is refused. A response topic must lie under --reply-prefix\n"
+    "(PREFIX/replies by default); a request naming another is refused and its result\n"
+    "goes to .../result. A refused write sends nothing on the bus; so does one that\n"
+    "finds 256 writes waiting for the bus already.\n"
+    "\n"
+    "A station whose two requests in a row get no response is silent: its values say\n"
+    "\"not tried: station N does not answer\", writes to it are refused, and it is\n"
+    "asked once (without retries) after 1 s, then at doubling intervals up to 16 s,\n"
+    "until it answers. So other stations keep their pace, and their writes wait for\n"
+    "one --timeout at most. QoS 1 may deliver a write twice: a duplicate of a request\n"
+    "with correlation data is answered, not written again, and so is a request that\n"
+    "repeats the last write to a parameter within 10 s while the servo still holds\n"
+    "that value. To write the same value again at once, give each request its own\n"
+    "correlation data.";
+
+const char Notes[] =
+    "The first line on stdout names the bus, the broker and the topics. The broker\n"
+    "connection is kept by a thread of its own and comes back after a loss (after\n"
+    "1 s, doubling up to 30 s); meanwhile the broker publishes the will \"offline\".\n"
+    "What keeps it from the broker (a refused login, a CA that does not vouch for\n"
+    "the broker, no answer at all) is said on stderr, once per cause.\n"
+    "The link's loss and return are logged as \"bus lost: WHY\" and \"bus back after\n"
+    "N s\", a silent station and its return as well.\n"
+    "SIGINT or SIGTERM publishes \"offline\", disconnects and ends the bridge.\n"
+    "\n"
+    "Link: --port DEVICE for a serial port, --tcp HOST:PORT for a TCP serial server\n"
+    "(the gateway, for instance) or --sim for the built-in simulated servo; one of\n"
+    "them is needed. Time-out, retries, delay and serial line default to the\n"
+    "driver's own defaults.\n"
+    "\n"
+    "Environment: LUSTBUS_PORT, LUSTBUS_TCP, LUSTBUS_SETTINGS, LUSTBUS_STATION and\n"
+    "LUSTBUS_CATALOGUE stand for --port, --tcp, --settings, --station and\n"
+    "--catalogue where those are not given (empty counts as unset).\n"
+    "\n"
+    "Exit status: 0 after SIGINT or SIGTERM, 2 a usage error, 3 the plugin did not\n"
+    "load, the link did not open or the MQTT client could not start, 4 the output\n"
+    "could not be written.\n"
+    "\n"
+    "Examples:\n"
+    "  lustbus bridge --broker 127.0.0.1 --catalogue catalogues/sample.json --sim\n"
+    "  lustbus bridge --broker mqtt.plant:8883 --tls-ca ca.crt --username line3 \\\n"
+    "      --password-file line3.pw --catalogue cde.json --port /dev/ttyUSB0 \\\n"
+    "      --station 1 --station 2 --poll speed_setpoint,ramp_time@200 --allow-writes\n";
+
+class BridgeCommand : public LinkCommand
 {
-    return QStringLiteral(
-               "The first line on stdout names the bus, the broker and the topics. The broker\n"
-               "connection is kept by a thread of its own and comes back after a loss (after\n"
-               "1 s, doubling up to 30 s); meanwhile the broker publishes the will \"offline\".\n"
-               "What keeps it from the broker (a refused login, a CA that does not vouch for\n"
-               "the broker, no answer at all) is said on stderr, once per cause.\n"
-               "The link's loss and return are logged as \"bus lost: WHY\" and \"bus back after\n"
-               "N s\", a silent station and its return as well.\n"
-               "SIGINT or SIGTERM publishes \"offline\", disconnects and ends the bridge.\n"
-               "\n"
-               "Link: --port DEVICE for a serial port, --tcp HOST:PORT for a TCP serial server\n"
-               "(the gateway, for instance) or --sim for the built-in simulated servo; one of\n"
-               "them is needed. Time-out, retries, delay and serial line default to the\n"
-               "driver's own defaults.\n"
-               "\n"
-               "Environment: LUSTBUS_PORT, LUSTBUS_TCP, LUSTBUS_SETTINGS, LUSTBUS_STATION and\n"
-               "LUSTBUS_CATALOGUE stand for --port, --tcp, --settings, --station and\n"
-               "--catalogue where those are not given (empty counts as unset).\n"
-               "\n"
-               "Exit status: 0 after SIGINT or SIGTERM, 2 a usage error, 3 the plugin did not\n"
-               "load, the link did not open or the MQTT client could not start, 4 the output\n"
-               "could not be written.\n"
-               "\n"
-               "Examples:\n"
-               "  lustbus bridge --broker 127.0.0.1 --catalogue catalogues/sample.json --sim\n"
-               "  lustbus bridge --broker mqtt.plant:8883 --tls-ca ca.crt --username line3 \\\n"
-               "      --password-file line3.pw --catalogue cde.json --port /dev/ttyUSB0 \\\n"
-               "      --station 1 --station 2 --poll speed_setpoint,ramp_time@200 --allow-writes\n");
-}
+public:
+    BridgeCommand()
+        : LinkCommand({"bridge", "publishes a bus's parameters on an MQTT broker and takes writes",
+                       Description, Notes, {}})
+    {
+    }
+
+    QList<QCommandLineOption> options() const override;
+    int run(const QCommandLineParser &parser) override;
+
+protected:
+    // A silent station is the bridge's to pace: it keeps polling it.
+    int linkUses() const override { return LinkOptions::AllUses & ~LinkOptions::KeepTrying; }
+
+private:
+    bool readBridgeOptions(const QCommandLineParser &parser, QString *error);
+    // --broker and --tls-ca: where the broker is.
+    bool readBroker(const QCommandLineParser &parser, QString *error);
+    // --prefix, --bus and --reply-prefix, and catalogue names that would take a topic.
+    bool readTopics(const QCommandLineParser &parser, QString *error);
+    // --poll groups, --station, the intervals, --qos and --allow-writes.
+    bool readPolling(const QCommandLineParser &parser, QString *error);
+    // The client id, user name, password and CA file of the broker connection.
+    bool readLogin(const QCommandLineParser &parser, QString *error);
+    QString defaultBusName() const;
+
+    MqttClient::Settings m_mqtt;
+    Bridge::Settings m_bridge;
+};
 
 QList<QCommandLineOption> BridgeCommand::options() const
 {
-    QList<QCommandLineOption> list{
-        valueOption("broker",
-                    "The MQTT broker, HOST[:PORT] (port 1883, 8883 with --tls-ca). Required.",
-                    "HOST[:PORT]"),
-        CatalogueOption::option(),
-        valueOption("poll",
-                    "A group of parameters polled together every MS milliseconds (default "
-                    "1000); repeatable. Default: the whole catalogue, every 1000 ms.",
-                    "NAME[,NAME...][@MS]"),
-        valueOption("prefix", "The first topic level(s). Default: lustbus.", "TOPIC"),
-        valueOption("reply-prefix",
-                    "MQTT 5 response topics are taken only under TOPIC/. Default: "
-                    "PREFIX/replies.",
-                    "TOPIC"),
-        valueOption("bus",
-                    "The bus's topic level. Default: the device's name (ttyUSB0), the TCP "
-                    "endpoint (HOST:PORT) or sim.",
-                    "NAME"),
-        valueOption("heartbeat",
-                    "An unchanged value is published again after SECONDS (1 to 86400, "
-                    "default 60).",
-                    "SECONDS"),
-        valueOption("stats-interval",
-                    "PREFIX/BUS/stats is published every SECONDS (1 to 86400, default 60).",
-                    "SECONDS"),
-        QCommandLineOption(QStringLiteral("allow-writes"),
-                           QStringLiteral("Takes writes from .../NAME/set, published without "
-                                          "retain, for identified drives. Off by default.")),
-        valueOption("qos", "QoS of the values, results and write subscription: 0 (default) "
-                           "or 1.",
-                    "0|1"),
-        valueOption("client-id", "The MQTT client id. Default: one the library makes up.",
-                    "ID"),
-        valueOption("username", "The MQTT user name; the password comes from --password-file.",
-                    "U"),
-        valueOption("password-file",
-                    "The file whose first line is the MQTT password (never on the command "
-                    "line).",
-                    "F"),
-        valueOption("tls-ca", "Connects with TLS, checking the broker against the CA FILE.",
-                    "FILE"),
-    };
-    for (QCommandLineOption option : LinkOptions::options(linkUses())) {
-        const QString name = option.names().constFirst();
-        if (name == QLatin1String("station"))
-            option.setDescription(QStringLiteral("A station to poll, 0 to 63; repeatable. "
-                                                 "Default: $LUSTBUS_STATION, else the "
-                                                 "driver's (1)."));
-        else if (name == QLatin1String("stats"))
-            option.setDescription(QStringLiteral("Prints per-station link statistics on "
-                                                 "stderr at the end (PREFIX/BUS/stats "
-                                                 "carries them all along)."));
-        list.append(option);
-    }
-    return list;
-}
-
-QString BridgeCommand::defaultBusName() const
-{
-    switch (m_options.target) {
-    case LinkOptions::Serial:
-        return QFileInfo(m_options.device).fileName();
-    case LinkOptions::Tcp:
-        return QStringLiteral("%1:%2").arg(m_options.host).arg(m_options.port);
-    default:
-        return QStringLiteral("sim");
-    }
+    return QList<QCommandLineOption>{
+               Options::value("broker", "The MQTT broker, HOST[:PORT] (port 1883, 8883 with "
+                                        "--tls-ca). Required.",
+                              "HOST[:PORT]"),
+               CatalogueOption::option(),
+               Options::value("poll", "A group of parameters polled together every MS "
+                                      "milliseconds (default 1000); repeatable. Default: the "
+                                      "whole catalogue, every 1000 ms.",
+                              "NAME[,NAME...][@MS]"),
+               Options::value("prefix", "The first topic level(s). Default: lustbus.", "TOPIC"),
+               Options::value("reply-prefix", "MQTT 5 response topics are taken only under "
+                                              "TOPIC/. Default: PREFIX/replies.",
+                              "TOPIC"),
+               Options::value("bus", "The bus's topic level. Default: the device's name "
+                                     "(ttyUSB0), the TCP endpoint (HOST:PORT) or sim.",
+                              "NAME"),
+               Options::value("heartbeat", "An unchanged value is published again after SECONDS "
+                                           "(1 to 86400, default 60).",
+                              "SECONDS"),
+               Options::value("stats-interval", "PREFIX/BUS/stats is published every SECONDS (1 "
+                                                "to 86400, default 60).",
+                              "SECONDS"),
+               Options::flag("allow-writes", "Takes writes from .../NAME/set, published without "
+                                             "retain, for identified drives. Off by default."),
+               Options::value("qos", "QoS of the values, results and write subscription: 0 "
+                                     "(default) or 1.",
+                              "0|1"),
+               Options::value("client-id", "The MQTT client id. Default: one the library makes "
+                                           "up.",
+                              "ID"),
+               Options::value("username", "The MQTT user name; the password comes from "
+                                          "--password-file.",
+                              "U"),
+               Options::value("password-file", "The file whose first line is the MQTT password "
+                                               "(never on the command line).",
+                              "F"),
+               Options::value("tls-ca", "Connects with TLS, checking the broker against the CA "
+                                        "FILE.",
+                              "FILE"),
+           }
+           + LinkOptions::options(
+               linkUses(),
+               {{"station", "A station to poll, 0 to 63; repeatable. Default: $LUSTBUS_STATION, "
+                            "else the driver's (1)."},
+                {"stats", "Prints per-station link statistics on stderr at the end "
+                          "(PREFIX/BUS/stats carries them all along)."}});
 }
 
 bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString *error)
@@ -185,6 +194,12 @@ bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString 
         *error = QStringLiteral("no broker: give --broker HOST[:PORT]");
         return false;
     }
+    return readBroker(parser, error) && readTopics(parser, error) && readPolling(parser, error)
+           && readLogin(parser, error);
+}
+
+bool BridgeCommand::readBroker(const QCommandLineParser &parser, QString *error)
+{
     m_mqtt.caFile = parser.value(QStringLiteral("tls-ca"));
     const QString broker = parser.value(QStringLiteral("broker"));
     if (broker.contains(QLatin1Char(':'))) {
@@ -201,7 +216,11 @@ bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString 
         m_mqtt.host = broker;
         m_mqtt.port = m_mqtt.caFile.isEmpty() ? DefaultBrokerPort : DefaultTlsBrokerPort;
     }
+    return true;
+}
 
+bool BridgeCommand::readTopics(const QCommandLineParser &parser, QString *error)
+{
     const struct { const char *option; bool levels; QString *target; } topics[] = {
         {"prefix", true, &m_bridge.prefix},
         {"bus", false, &m_bridge.bus},
@@ -229,32 +248,30 @@ bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString 
             return false;
         }
     }
+    return true;
+}
+
+bool BridgeCommand::readPolling(const QCommandLineParser &parser, QString *error)
+{
     for (const QString &text : parser.values(QStringLiteral("poll"))) {
         Bridge::PollGroup group;
         if (!Bridge::parsePollGroup(text, m_catalogue, &group, error))
             return false;
         m_bridge.groups.append(group);
     }
-    const QStringList stations = parser.values(QStringLiteral("station"));
-    for (const QString &text : stations) {
-        qint64 station = 0;
-        if (!wholeNumber(QStringLiteral("--station"), text, 0, 63, &station, error))
+    if (!stationIds(parser, &m_bridge.stations, error))
+        return false;
+    const struct { const char *option; qint64 min, max; int *target; } numbers[] = {
+        {"heartbeat", 1, 86400, &m_bridge.heartbeatSeconds},
+        {"stats-interval", 1, 86400, &m_bridge.statsIntervalSeconds},
+        {"qos", 0, 1, &m_bridge.qos},
+    };
+    for (const auto &number : numbers) {
+        qint64 value = *number.target;
+        if (!wholeNumberOption(parser, number.option, number.min, number.max, &value, error))
             return false;
-        if (!m_bridge.stations.contains(int(station)))
-            m_bridge.stations.append(int(station));
+        *number.target = int(value);
     }
-    qint64 number = m_bridge.heartbeatSeconds;
-    if (!wholeNumberOption(parser, "heartbeat", 1, 86400, &number, error))
-        return false;
-    m_bridge.heartbeatSeconds = int(number);
-    number = m_bridge.statsIntervalSeconds;
-    if (!wholeNumberOption(parser, "stats-interval", 1, 86400, &number, error))
-        return false;
-    m_bridge.statsIntervalSeconds = int(number);
-    number = m_bridge.qos;
-    if (!wholeNumberOption(parser, "qos", 0, 1, &number, error))
-        return false;
-    m_bridge.qos = int(number);
     m_bridge.allowWrites = parser.isSet(QStringLiteral("allow-writes"));
     if (m_bridge.allowWrites && DriveIdentity::entries(m_catalogue).isEmpty()) {
         *error = DriveIdentity::noEntriesText(m_catalogue)
@@ -262,7 +279,19 @@ bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString 
                                   "cannot identify");
         return false;
     }
-    return readLogin(parser, error);
+    return true;
+}
+
+QString BridgeCommand::defaultBusName() const
+{
+    switch (m_options.target) {
+    case LinkOptions::Serial:
+        return QFileInfo(m_options.device).fileName();
+    case LinkOptions::Tcp:
+        return QStringLiteral("%1:%2").arg(m_options.host).arg(m_options.port);
+    default:
+        return QStringLiteral("sim");
+    }
 }
 
 bool BridgeCommand::readLogin(const QCommandLineParser &parser, QString *error)
@@ -351,7 +380,14 @@ int BridgeCommand::run(const QCommandLineParser &parser)
                    << counters.overruns << " overruns, " << counters.published << " published, "
                    << counters.writes << " writes, " << counters.writesRefused << " refused, "
                    << counters.writesUnknown << " unknown" << Qt::endl;
-    if (parser.isSet(QStringLiteral("stats")))
+    if (Options::Stats.isSet(parser))
         printStatistics();
     return ExitSuccess;
+}
+
+} // namespace
+
+std::unique_ptr<Command> Commands::bridge()
+{
+    return std::make_unique<BridgeCommand>();
 }

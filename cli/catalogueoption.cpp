@@ -1,16 +1,15 @@
 #include "catalogueoption.h"
 
 #include "linkoptions.h"
+#include "options.h"
 
 namespace CatalogueOption {
 
 QCommandLineOption option()
 {
-    return QCommandLineOption(QStringLiteral("catalogue"),
-                              QStringLiteral("The drive's parameter catalogue (JSON, see "
-                                             "docs/catalogue.md): names, units, access and "
-                                             "ranges. Default: $LUSTBUS_CATALOGUE."),
-                              QStringLiteral("FILE"));
+    return Options::Catalogue.with("The drive's parameter catalogue (JSON, see "
+                                   "docs/catalogue.md): names, units, access and ranges. "
+                                   "Default: $LUSTBUS_CATALOGUE.");
 }
 
 bool load(const QCommandLineParser &parser, const QProcessEnvironment &environment,

@@ -2,6 +2,8 @@
 
 #include "console.h"
 #include "exitstatus.h"
+#include "options.h"
+#include "stationid.h"
 
 #include <QtCore/QJsonDocument>
 
@@ -49,7 +51,7 @@ QStringList Command::spelledNames(const QCommandLineOption &option)
 bool Command::hasJsonOption() const
 {
     for (const QCommandLineOption &option : options()) {
-        if (option.names().contains(QLatin1String("json")))
+        if (option.names().contains(Options::Json.name()))
             return true;
     }
     return false;
@@ -68,14 +70,12 @@ void Command::printJsonFailure(int status, const QString &message) const
     QJsonObject object = m_jsonFields;
     object.insert(QStringLiteral("error"), message);
     object.insert(QStringLiteral("exit"), status);
-    Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
+    printJson(object);
 }
 
-QCommandLineOption Command::valueOption(const char *name, const char *description,
-                                       const char *valueName)
+void Command::printJson(const QJsonObject &object)
 {
-    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
-                              QString::fromLatin1(valueName));
+    Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
 }
 
 bool Command::wholeNumberOption(const QCommandLineParser &parser, const char *name, qint64 min,
@@ -101,5 +101,26 @@ bool Command::wholeNumber(const QString &source, const QString &text, qint64 min
         return false;
     }
     *value = number;
+    return true;
+}
+
+bool Command::stationId(const QString &source, const QString &text, int *station, QString *error)
+{
+    QString why;
+    if (LustBus::parseStationId(text, station, &why))
+        return true;
+    *error = QStringLiteral("bad %1 '%2': %3").arg(source, text, why);
+    return false;
+}
+
+bool Command::stationIds(const QCommandLineParser &parser, QList<int> *stations, QString *error)
+{
+    for (const QString &text : Options::Station.values(parser)) {
+        int station = 0;
+        if (!stationId(QStringLiteral("--station"), text, &station, error))
+            return false;
+        if (!stations->contains(station))
+            stations->append(station);
+    }
     return true;
 }

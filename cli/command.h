@@ -1,4 +1,4 @@
-// One lustbus command: its options, its help and what it does. The command table
+// One lustbus command: its help, its options and what it does. The command table
 // parses the command line with the options a command declares and calls run() only
 // with a parser that holds no unknown option and the right number of arguments.
 #ifndef LUSTBUS_COMMAND_H
@@ -12,11 +12,6 @@
 class Command
 {
 public:
-    virtual ~Command() = default;
-
-    virtual QString name() const = 0;
-    virtual QString summary() const = 0;         //!< one line for the command list
-    virtual QString description() const = 0;     //!< the paragraph under the usage line
     struct Argument
     {
         QString name;        //!< ADDRESS, VALUE
@@ -24,16 +19,29 @@ public:
         bool repeatable = false; //!< the last argument only: one or more of it (ADDRESS...)
         bool optional = false;   //!< the last argument only: it may be left out ([B])
     };
-    virtual QList<Argument> arguments() const { return {}; }
-    virtual QString epilogue() const { return QString(); } //!< notes and examples
+    // What --help, the overview and the man page say of a command.
+    struct Help
+    {
+        QString name;
+        QString summary;     //!< one line for the command list
+        QString description; //!< the paragraph under the usage line
+        QString epilogue;    //!< notes and examples after the options
+        QList<Argument> arguments;
+    };
+
+    explicit Command(Help help) : m_help(std::move(help)) {}
+    virtual ~Command() = default;
+
+    const QString &name() const { return m_help.name; }
+    const QString &summary() const { return m_help.summary; }
+    const QString &description() const { return m_help.description; }
+    const QString &epilogue() const { return m_help.epilogue; }
+    const QList<Argument> &arguments() const { return m_help.arguments; }
     virtual QList<QCommandLineOption> options() const = 0;
     virtual int run(const QCommandLineParser &parser) = 0;
 
     // "-h", "--help": the names of an option as they are typed.
     static QStringList spelledNames(const QCommandLineOption &option);
-    // --NAME VALUE with its help text.
-    static QCommandLineOption valueOption(const char *name, const char *description,
-                                          const char *valueName);
 
     // The value of --NAME as a whole number from min to max; an option not given leaves
     // *value as it is. False with "bad --NAME 'TEXT': ..." in *error otherwise.
@@ -43,6 +51,12 @@ public:
     // "bad SOURCE 'TEXT': ...".
     static bool wholeNumber(const QString &source, const QString &text, qint64 min, qint64 max,
                             qint64 *value, QString *error);
+    // A station id from source ("--station", "LUSTBUS_STATION"), in the codec's range.
+    static bool stationId(const QString &source, const QString &text, int *station,
+                          QString *error);
+    // Every --station given, each once, in the order given.
+    static bool stationIds(const QCommandLineParser &parser, QList<int> *stations,
+                           QString *error);
 
     // Prints "lustbus NAME: message" and a pointer to --help; returns ExitUsageError.
     int usageError(const QString &message) const;
@@ -61,10 +75,13 @@ public:
     bool hasJsonOption() const;
     void setJsonOutput(bool on) { m_jsonOutput = on; }
     void addJsonFields(const QJsonObject &fields);
+    // One JSON object as a line on stdout, flushed.
+    static void printJson(const QJsonObject &object);
 
 private:
     void printJsonFailure(int status, const QString &message) const;
 
+    Help m_help;
     bool m_jsonOutput = false;
     QJsonObject m_jsonFields;
 };

@@ -1,48 +1,27 @@
 #include "commandtable.h"
 
-#include "backupcommand.h"
-#include "bridgecommand.h"
+#include "commands.h"
 #include "console.h"
-#include "democommand.h"
-#include "diffcommand.h"
 #include "exitstatus.h"
-#include "gatewaycommand.h"
-#include "infocommand.h"
-#include "linkoptions.h"
-#include "listcommand.h"
 #include "manualpage.h"
-#include "portscommand.h"
-#include "readcommand.h"
-#include "restorecommand.h"
-#include "scancommand.h"
+#include "options.h"
+#include "programhelp.h"
 #include "shellcompletion.h"
-#include "simulatecommand.h"
-#include "watchcommand.h"
-#include "writecommand.h"
 
 #include <QtCore/QCoreApplication>
 
 CommandTable::CommandTable()
 {
-    m_commands.push_back(std::make_unique<InfoCommand>());
-    m_commands.push_back(std::make_unique<ReadCommand>());
-    m_commands.push_back(std::make_unique<WriteCommand>());
-    m_commands.push_back(std::make_unique<ScanCommand>());
-    m_commands.push_back(std::make_unique<WatchCommand>());
-    m_commands.push_back(std::make_unique<ListCommand>());
-    m_commands.push_back(std::make_unique<BackupCommand>());
-    m_commands.push_back(std::make_unique<RestoreCommand>());
-    m_commands.push_back(std::make_unique<DiffCommand>());
-    m_commands.push_back(std::make_unique<PortsCommand>());
-    m_commands.push_back(std::make_unique<SimulateCommand>());
-    m_commands.push_back(std::make_unique<GatewayCommand>());
-    m_commands.push_back(std::make_unique<BridgeCommand>());
-    m_commands.push_back(std::make_unique<DemoCommand>());
+    for (auto make : {Commands::info, Commands::read, Commands::write, Commands::scan,
+                      Commands::watch, Commands::list, Commands::backup, Commands::restore,
+                      Commands::diff, Commands::ports, Commands::simulate, Commands::gateway,
+                      Commands::bridge, Commands::demo})
+        m_commands.push_back(make());
 }
 
 CommandTable::~CommandTable() = default;
 
-const Command *CommandTable::find(const QString &name) const
+Command *CommandTable::find(const QString &name) const
 {
     for (const auto &command : m_commands) {
         if (command->name() == name)
@@ -57,80 +36,6 @@ QList<const Command *> CommandTable::commands() const
     for (const auto &command : m_commands)
         list.append(command.get());
     return list;
-}
-
-QString CommandTable::introduction()
-{
-    return QStringLiteral(
-        "Reads and writes parameters of LustBus ServoC/CDE servo drives through the driver\n"
-        "plugin, loaded the way an HMI host loads it, over a serial port (--port), a TCP\n"
-        "serial server (--tcp) or the built-in simulated servo (--sim); the commands that\n"
-        "talk to a servo need one of the three. With a drive's parameter catalogue\n"
-        "(--catalogue FILE) parameters go by name, and list, backup, restore and diff\n"
-        "show, save, write back and compare a drive's whole parameter set.\n");
-}
-
-QList<QCommandLineOption> CommandTable::programOptions()
-{
-    return {QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
-                               QStringLiteral("this overview; 'lustbus COMMAND --help' "
-                                              "explains a command")),
-            QCommandLineOption(QStringLiteral("version"),
-                               QStringLiteral("the version of the package: lustbus, the "
-                                              "plugin, the host kit"))};
-}
-
-QCommandLineOption CommandTable::helpOption()
-{
-    return QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
-                              QStringLiteral("Shows this help."));
-}
-
-QString CommandTable::exitStatusNotes()
-{
-    return QStringLiteral(
-        "Exit status: 0 success, 1 the driver reported an error (its text on stderr),\n"
-        "2 a usage error, 3 the plugin did not load or the link did not open, 4 the\n"
-        "output could not be written (the message says why), 130 ended by SIGINT\n"
-        "(Ctrl-C), 143 by SIGTERM, 141 the reader of a pipe went away (quietly).\n"
-        "With --json, stdout carries one JSON object for each outcome but 4 and 141;\n"
-        "a failure's has \"error\" and \"exit\".\n");
-}
-
-QString CommandTable::overview() const
-{
-    QString text = QStringLiteral("Usage: lustbus COMMAND [options] [arguments]\n\n")
-                   + introduction() + QStringLiteral("\nCommands:\n");
-    for (const auto &command : m_commands)
-        text += QStringLiteral("  %1 %2\n").arg(command->name(), -9).arg(command->summary());
-    text += QStringLiteral("\nOptions:\n");
-    for (const QCommandLineOption &option : programOptions())
-        text += QStringLiteral("  %1 %2\n")
-                    .arg(Command::spelledNames(option).join(QStringLiteral(", ")), -11)
-                    .arg(option.description());
-    return text + QLatin1Char('\n') + LinkOptions::environmentNotes() + QLatin1Char('\n')
-           + exitStatusNotes();
-}
-
-QString CommandTable::helpText(const Command &command, const QCommandLineParser &parser)
-{
-    // Qt's usage line names the program by the path it was started with and puts the
-    // options first; ours names the command.
-    QString qtText = parser.helpText();
-    const int lineEnd = qtText.indexOf(QLatin1Char('\n'));
-    qtText = lineEnd < 0 ? QString() : qtText.mid(lineEnd + 1);
-    QString usage = QStringLiteral("Usage: lustbus %1 [options]").arg(command.name());
-    for (const Command::Argument &argument : command.arguments())
-        usage += QLatin1Char(' ')
-                 + (argument.optional ? QStringLiteral("[%1]").arg(argument.name) : argument.name)
-                 + (argument.repeatable ? QStringLiteral("...") : QString());
-    QString text = usage + QLatin1Char('\n') + qtText;
-    const QString epilogue = command.epilogue();
-    if (!epilogue.isEmpty())
-        text += QLatin1Char('\n') + epilogue;
-    if (!text.endsWith(QLatin1Char('\n')))
-        text += QLatin1Char('\n');
-    return text;
 }
 
 namespace {
@@ -181,7 +86,8 @@ bool asksForJson(const QStringList &arguments)
     for (const QString &argument : arguments) {
         if (argument == QLatin1String("--"))
             return false;
-        if (argument == QLatin1String("--json") || argument == QLatin1String("-json"))
+        if (argument == QLatin1String("--") + Options::Json.name()
+            || argument == QLatin1String("-") + Options::Json.name())
             return true;
     }
     return false;
@@ -206,82 +112,94 @@ int CommandTable::run(const QStringList &arguments)
 
 int CommandTable::dispatch(const QStringList &arguments)
 {
+    int status = ExitSuccess;
+    if (programRequest(arguments, &status))
+        return status;
+    Command *command = find(arguments.value(1));
+    if (!command) {
+        Console::err() << "lustbus: unknown command '" << arguments.value(1) << "'\n"
+                       << "Try 'lustbus --help' for the list of commands." << Qt::endl;
+        return ExitUsageError;
+    }
+    QStringList commandArguments = arguments;
+    commandArguments.removeAt(1);
+    return runCommand(*command, commandArguments);
+}
+
+bool CommandTable::programRequest(const QStringList &arguments, int *status)
+{
     const QString first = arguments.value(1);
+    *status = ExitSuccess;
     if (first.isEmpty() || first == QLatin1String("--help") || first == QLatin1String("-h")
         || first == QLatin1String("help")) {
         const Command *topic = find(arguments.value(2));
         if (first == QLatin1String("help") && topic) {
-            return run({arguments.value(0), topic->name(), QStringLiteral("--help")});
+            *status = run({arguments.value(0), topic->name(), QStringLiteral("--help")});
+            return true;
         }
-        (first.isEmpty() ? Console::err() : Console::out()) << overview() << Qt::flush;
-        return first.isEmpty() ? ExitUsageError : ExitSuccess;
+        (first.isEmpty() ? Console::err() : Console::out())
+            << ProgramHelp::overview(commands()) << Qt::flush;
+        *status = first.isEmpty() ? ExitUsageError : ExitSuccess;
+        return true;
     }
     // The build makes the man page and the shell completions with these, from the same
     // texts as --help; they are no options for users and stay out of the help.
     if (first == QLatin1String("--man")) {
-        Console::out() << ManualPage::roff(*this) << Qt::flush;
-        return ExitSuccess;
+        Console::out() << ManualPage::roff(commands()) << Qt::flush;
+        return true;
     }
     if (first == QLatin1String("--completion")) {
-        const QString script = ShellCompletion::script(*this, arguments.value(2));
+        const QString script = ShellCompletion::script(commands(), arguments.value(2));
         if (script.isEmpty()) {
             Console::err() << "lustbus --completion: expected "
                            << ShellCompletion::shells().join(QStringLiteral(" or "))
                            << ", not '" << arguments.value(2) << "'" << Qt::endl;
-            return ExitUsageError;
+            *status = ExitUsageError;
+            return true;
         }
         Console::out() << script << Qt::flush;
-        return ExitSuccess;
+        return true;
     }
     if (first == QLatin1String("--version")) {
         Console::out() << "lustbus " << QCoreApplication::applicationVersion() << Qt::endl;
-        return ExitSuccess;
+        return true;
     }
-    Command *command = nullptr;
-    for (const auto &candidate : m_commands) {
-        if (candidate->name() == first)
-            command = candidate.get();
-    }
-    if (!command) {
-        Console::err() << "lustbus: unknown command '" << first << "'\n"
-                       << "Try 'lustbus --help' for the list of commands." << Qt::endl;
-        return ExitUsageError;
-    }
+    return false;
+}
 
+int CommandTable::runCommand(Command &command, const QStringList &arguments)
+{
     QCommandLineParser parser;
-    parser.setApplicationDescription(command->description());
+    parser.setApplicationDescription(command.description());
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help = helpOption();
+    const QCommandLineOption help = ProgramHelp::helpOption();
     parser.addOption(help);
-    const QList<QCommandLineOption> options = command->options();
+    const QList<QCommandLineOption> options = command.options();
     parser.addOptions(options);
-    for (const Command::Argument &argument : command->arguments())
+    for (const Command::Argument &argument : command.arguments())
         parser.addPositionalArgument(argument.name, argument.description,
                                      argument.repeatable ? argument.name + QStringLiteral("...")
                                                          : QString());
-
-    QStringList commandArguments = arguments;
-    commandArguments.removeAt(1);
     // A script that asked for JSON gets its object even when the command line itself
     // does not parse.
-    const bool hasJson = command->hasJsonOption();
-    command->setJsonOutput(hasJson && asksForJson(commandArguments));
-    if (!parser.parse(withNegativeNumbersAsArguments(commandArguments, options)))
-        return command->usageError(parser.errorText());
-    command->setJsonOutput(hasJson && parser.isSet(QStringLiteral("json")));
+    const bool hasJson = command.hasJsonOption();
+    command.setJsonOutput(hasJson && asksForJson(arguments));
+    if (!parser.parse(withNegativeNumbersAsArguments(arguments, options)))
+        return command.usageError(parser.errorText());
+    command.setJsonOutput(hasJson && Options::Json.isSet(parser));
     if (parser.isSet(help)) {
-        Console::out() << helpText(*command, parser) << Qt::flush;
+        Console::out() << ProgramHelp::helpText(command, parser) << Qt::flush;
         return ExitSuccess;
     }
-    const QList<Command::Argument> expected = command->arguments();
+    const QList<Command::Argument> &expected = command.arguments();
     const QStringList given = parser.positionalArguments();
     const bool lastOptional = !expected.isEmpty() && expected.last().optional;
     if (given.size() < expected.size() - int(lastOptional))
-        return command->usageError(
+        return command.usageError(
             QStringLiteral("missing %1").arg(expected.value(given.size()).name));
     const bool repeats = !expected.isEmpty() && expected.last().repeatable;
     if (given.size() > expected.size() && !repeats)
-        return command->usageError(
+        return command.usageError(
             QStringLiteral("unexpected argument '%1'").arg(given.value(expected.size())));
-    return command->run(parser);
+    return command.run(parser);
 }

@@ -1,13 +1,13 @@
-#include "democommand.h"
-
+// lustbus demo: a short tour of the driver against the built-in simulator on a
+// pseudo-terminal, every telegram traced.
+#include "commands.h"
 #include "console.h"
-#include "exitstatus.h"
-#include "infocommand.h"
-#include "readcommand.h"
+#include "linkcommand.h"
+#include "options.h"
 #include "requestaddress.h"
 #include "tracinglink.h"
+#include "valueform.h"
 #include "valuetext.h"
-#include "writecommand.h"
 
 namespace {
 
@@ -27,26 +27,33 @@ void heading(const QString &text)
     Console::out() << '\n' << text << '\n';
 }
 
-} // namespace
+const char Description[] =
+    "Starts the built-in simulated servo (station 1) on a pseudo-terminal, opens it\n"
+    "with the serial link as a real port, and shows the driver: its identity, a read\n"
+    "of every data type, a write read back, a bit write, and a parameter that the\n"
+    "servo does not have. Every telegram is traced: '>' sent, '<' received.";
 
-QString DemoCommand::summary() const
+class DemoCommand : public LinkCommand
 {
-    return QStringLiteral("a traced tour of the driver on the built-in simulator");
-}
+public:
+    DemoCommand()
+        : LinkCommand({"demo", "a traced tour of the driver on the built-in simulator",
+                       Description, QString(), {}})
+    {
+    }
 
-QString DemoCommand::description() const
-{
-    return QStringLiteral(
-        "Starts the built-in simulated servo (station 1) on a pseudo-terminal, opens it\n"
-        "with the serial link as a real port, and shows the driver: its identity, a read\n"
-        "of every data type, a write read back, a bit write, and a parameter that the\n"
-        "servo does not have. Every telegram is traced: '>' sent, '<' received.");
-}
+    QList<QCommandLineOption> options() const override { return {Options::plugin()}; }
+    int run(const QCommandLineParser &parser) override;
 
-QList<QCommandLineOption> DemoCommand::options() const
-{
-    return {LinkOptions::pluginOption()};
-}
+protected:
+    // A short tour: Ctrl-C ends it at any time, as signals do by default.
+    int signalsToEnd() const override { return 0; }
+
+private:
+    bool read(const QString &text, const QString &count = QString());
+    bool write(const QString &text, const QString &value);
+    int m_failures = 0;
+};
 
 bool DemoCommand::read(const QString &text, const QString &count)
 {
@@ -65,7 +72,7 @@ bool DemoCommand::read(const QString &text, const QString &count)
         Console::out() << "  error: " << driver().errorText() << '\n';
         return false;
     }
-    Console::out() << "  = " << ReadCommand::valueText(address, host) << "   (host bytes "
+    Console::out() << "  = " << ValueForm::valueText(address, host) << "   (host bytes "
                    << ValueText::toHex(host) << ")\n";
     return true;
 }
@@ -79,7 +86,7 @@ bool DemoCommand::write(const QString &text, const QString &value)
     int bits = 0;
     QString error;
     if (!RequestAddress::resolve(text, QString(), QString(), &address, &error)
-        || !WriteCommand::hostData(address, value, false, &host, &bits, &error)
+        || !ValueForm::hostData(address, value, false, &host, &bits, &error)
         || !address.adoptValue(host.size(), bits, &error)) {
         Console::out() << "  " << error << '\n';
         ++m_failures;
@@ -103,7 +110,7 @@ int DemoCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
     m_options.target = LinkOptions::Simulator;
-    m_options.pluginPath = parser.value(QStringLiteral("plugin"));
+    m_options.pluginPath = Options::Plugin.value(parser);
     m_options.trace = true;
     qSetMessagePattern(QStringLiteral("%{message}"));
     const QtMessageHandler previous = qInstallMessageHandler(printTrace);
@@ -111,7 +118,7 @@ int DemoCommand::run(const QCommandLineParser &parser)
         qInstallMessageHandler(previous);
         return status;
     }
-    Console::out() << "The driver, loaded as a host loads it:\n" << InfoCommand::report(m_plugin)
+    Console::out() << "The driver, loaded as a host loads it:\n" << m_plugin.report()
                    << "\nLink: " << m_factory.description() << ", station "
                    << m_options.protocol.stationid << ", time-out " << m_options.protocol.timeout
                    << " ms, " << m_options.protocol.retry << " retries.\n";
@@ -152,4 +159,11 @@ int DemoCommand::run(const QCommandLineParser &parser)
     Console::out().flush();
     qInstallMessageHandler(previous);
     return m_failures == 0 ? ExitSuccess : ExitDriverError;
+}
+
+} // namespace
+
+std::unique_ptr<Command> Commands::demo()
+{
+    return std::make_unique<DemoCommand>();
 }

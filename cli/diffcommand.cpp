@@ -1,10 +1,13 @@
-#include "diffcommand.h"
-
+// lustbus diff A B, lustbus diff A --live: what differs between two parameter sets, or
+// between a set and the drive. Exits like diff(1): 0 equal, 1 different, 2 trouble.
 #include "catalogueaccess.h"
 #include "catalogueoption.h"
+#include "commands.h"
 #include "console.h"
-#include "exitstatus.h"
+#include "linkcommand.h"
+#include "options.h"
 #include "parameterset.h"
+#include "programhelp.h"
 #include "progressbar.h"
 #include "setcomparison.h"
 
@@ -29,80 +32,80 @@ QStringList withoutValue(const ParameterSet &set)
     return names;
 }
 
-} // namespace
+const char Description[] =
+    "Compares the parameter sets A and B (made by backup) by parameter name, or with\n"
+    "--live the set A with the values the drive holds now, read through the catalogue\n"
+    "(--catalogue FILE or $LUSTBUS_CATALOGUE). Prints one line per difference, with both\n"
+    "values and the unit: NAME: A -> B, an array element by element (NAME[I]). A\n"
+    "parameter that only one side has, or that a side could not read, is listed too.\n"
+    "\n"
+    "Exit status as diff(1), in place of the 1 to 3 below: 0 the two are equal, 1 they\n"
+    "differ, 2 trouble: bad input (a set or catalogue that does not load, a usage\n"
+    "error), a plugin or link that does not open, or a parameter that a read did not\n"
+    "give (a live read that failed, or one that a set holds an error of), as equal or\n"
+    "not is then unknown; the differences are listed all the same.\n"
+    "\n"
+    "With --live the drive's identity (see restore --help) is read first and again\n"
+    "once the link was reopened: a drive that cannot be identified, or another drive\n"
+    "after a reopen, is trouble, and nothing is compared.";
 
-QString DiffCommand::summary() const
-{
-    return QStringLiteral("compares two parameter sets, or a set with the drive (--live)");
-}
+const char Notes[] =
+    "--live refuses a set made with another catalogue (by the catalogue's SHA-256)\n"
+    "unless --force, which compares by name all the same.\n"
+    "\n"
+    "--json prints one object: a and b (what was compared), equal, and differences,\n"
+    "each with name, index (of an array element), unit, and the values a and b\n"
+    "(null where a side has none, with aError or bError when it could not be read);\n"
+    "on trouble also error and exit.\n"
+    "\n";
 
-QString DiffCommand::description() const
-{
-    return QStringLiteral(
-        "Compares the parameter sets A and B (made by backup) by parameter name, or with\n"
-        "--live the set A with the values the drive holds now, read through the catalogue\n"
-        "(--catalogue FILE or $LUSTBUS_CATALOGUE). Prints one line per difference, with both\n"
-        "values and the unit: NAME: A -> B, an array element by element (NAME[I]). A\n"
-        "parameter that only one side has, or that a side could not read, is listed too.\n"
-        "\n"
-        "Exit status as diff(1), in place of the 1 to 3 below: 0 the two are equal, 1 they\n"
-        "differ, 2 trouble: bad input (a set or catalogue that does not load, a usage\n"
-        "error), a plugin or link that does not open, or a parameter that a read did not\n"
-        "give (a live read that failed, or one that a set holds an error of), as equal or\n"
-        "not is then unknown; the differences are listed all the same.\n"
-        "\n"
-        "With --live the drive's identity (see restore --help) is read first and again\n"
-        "once the link was reopened: a drive that cannot be identified, or another drive\n"
-        "after a reopen, is trouble, and nothing is compared.");
-}
+const char Examples[] =
+    "\n"
+    "Examples:\n"
+    "  lustbus diff axis1.json axis2.json\n"
+    "  lustbus diff axis1.json --live --port /dev/ttyUSB0 --station 1\n";
 
-QList<Command::Argument> DiffCommand::arguments() const
+class DiffCommand : public LinkCommand
 {
-    return {{QStringLiteral("A"), QStringLiteral("A parameter set.")},
-            {QStringLiteral("B"),
-             QStringLiteral("The parameter set to compare with; left out with --live."), false,
-             true}};
-}
+public:
+    DiffCommand()
+        : LinkCommand({"diff", "compares two parameter sets, or a set with the drive (--live)",
+                       Description, Notes + ProgramHelp::linkNotes() + Examples,
+                       {{"A", "A parameter set."},
+                        {"B", "The parameter set to compare with; left out with --live.", false,
+                         true}}})
+    {
+    }
 
-QString DiffCommand::epilogue() const
-{
-    return QStringLiteral(
-               "--live refuses a set made with another catalogue (by the catalogue's SHA-256)\n"
-               "unless --force, which compares by name all the same.\n"
-               "\n"
-               "--json prints one object: a and b (what was compared), equal, and differences,\n"
-               "each with name, index (of an array element), unit, and the values a and b\n"
-               "(null where a side has none, with aError or bError when it could not be read);\n"
-               "on trouble also error and exit.\n"
-               "\n")
-           + linkNotes()
-           + QStringLiteral("\n"
-                            "Examples:\n"
-                            "  lustbus diff axis1.json axis2.json\n"
-                            "  lustbus diff axis1.json --live --port /dev/ttyUSB0 --station 1\n");
-}
+    QList<QCommandLineOption> options() const override
+    {
+        return QList<QCommandLineOption>{
+                   Options::flag("live", "Compares A with the drive's values (needs a link and "
+                                         "the catalogue)."),
+                   Options::Force.with("With --live: compares a set made with another catalogue "
+                                       "by name."),
+                   CatalogueOption::option(),
+                   Options::Json.with("Prints one JSON object: the differences; or error and "
+                                      "exit."),
+               }
+               + LinkOptions::options();
+    }
 
-QList<QCommandLineOption> DiffCommand::options() const
-{
-    QList<QCommandLineOption> list{
-        QCommandLineOption(QStringLiteral("live"),
-                           QStringLiteral("Compares A with the drive's values (needs a link "
-                                          "and the catalogue).")),
-        QCommandLineOption(QStringLiteral("force"),
-                           QStringLiteral("With --live: compares a set made with another "
-                                          "catalogue by name.")),
-        CatalogueOption::option(),
-        QCommandLineOption(QStringLiteral("json"),
-                           QStringLiteral("Prints one JSON object: the differences; or error "
-                                          "and exit.")),
-    };
-    return list + LinkOptions::options();
-}
+    int run(const QCommandLineParser &parser) override;
 
-int DiffCommand::environmentStatus() const
-{
-    return ExitTrouble;
-}
+protected:
+    int environmentStatus() const override { return ExitTrouble; }
+
+private:
+    // The drive's values of the parameters in set, as a set, and the names of those whose
+    // read failed; false with the status.
+    bool readLive(const ParameterSet &set, bool force, ParameterSet *live, QStringList *failed,
+                  int *status);
+    // Prints what differs between a and b, named aName and bName; unread names the
+    // parameters that a read did not give. The exit status.
+    int report(const ParameterSet &a, const QString &aName, const ParameterSet &b,
+               const QString &bName, const QStringList &unread, bool json);
+};
 
 bool DiffCommand::readLive(const ParameterSet &set, bool force, ParameterSet *live,
                            QStringList *failed, int *status)
@@ -163,7 +166,7 @@ int DiffCommand::run(const QCommandLineParser &parser)
                               .arg(files.at(1)));
     if (!liveSide && files.size() < 2)
         return usageError(QStringLiteral("missing B (or --live to compare A with the drive)"));
-    if (parser.isSet(QStringLiteral("force")) && !liveSide)
+    if (Options::Force.isSet(parser) && !liveSide)
         return usageError(QStringLiteral("--force goes with --live"));
     if (liveSide && (!readLinkOptions(parser, &status) || !readCatalogue(parser, true, &status)))
         return status;
@@ -177,13 +180,13 @@ int DiffCommand::run(const QCommandLineParser &parser)
     addJsonFields({{QStringLiteral("a"), files.at(0)}, {QStringLiteral("b"), bName}});
     QStringList unread = withoutValue(a);
     QStringList failed;
-    if (liveSide && !readLive(a, parser.isSet(QStringLiteral("force")), &b, &failed, &status))
+    if (liveSide && !readLive(a, Options::Force.isSet(parser), &b, &failed, &status))
         return status;
     unread += liveSide ? failed : withoutValue(b);
     unread.removeDuplicates();
-    if (liveSide && !parser.isSet(QStringLiteral("json")))
+    if (liveSide && !Options::Json.isSet(parser))
         printStatistics();
-    return report(a, files.at(0), b, bName, unread, parser.isSet(QStringLiteral("json")));
+    return report(a, files.at(0), b, bName, unread, Options::Json.isSet(parser));
 }
 
 int DiffCommand::report(const ParameterSet &a, const QString &aName, const ParameterSet &b,
@@ -203,13 +206,12 @@ int DiffCommand::report(const ParameterSet &a, const QString &aName, const Param
                            {QStringLiteral("b"), bName},
                            {QStringLiteral("equal"), differences.isEmpty()},
                            {QStringLiteral("differences"), list}};
-        if (m_options.stats)
-            object.insert(QStringLiteral("stats"), statisticsJson());
+        insertStatistics(&object);
         if (!unread.isEmpty()) {
             addJsonFields(object);
             return failure(ExitTrouble, trouble);
         }
-        Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        printJson(object);
     } else {
         for (const SetComparison::Difference &difference : differences)
             Console::out() << SetComparison::line(difference) << '\n';
@@ -217,4 +219,11 @@ int DiffCommand::report(const ParameterSet &a, const QString &aName, const Param
             return failure(ExitTrouble, trouble);
     }
     return differences.isEmpty() ? ExitSuccess : ExitDifferent;
+}
+
+} // namespace
+
+std::unique_ptr<Command> Commands::diff()
+{
+    return std::make_unique<DiffCommand>();
 }

@@ -1,9 +1,14 @@
 #include "driverplugin.h"
 
+#include "portsettings.h"
+#include "protocolsettings.h"
+
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QJsonObject>
+
+#include <memory>
 
 QStringList DriverPlugin::candidates()
 {
@@ -60,4 +65,31 @@ bool DriverPlugin::load(const QString &path)
 QString DriverPlugin::interfaceId() const
 {
     return m_loader.metaData().value(QStringLiteral("IID")).toString();
+}
+
+QString DriverPlugin::report() const
+{
+    DriverInterface *driver = m_driver;
+    std::unique_ptr<PortSettings> port(driver->defaultPortSettings());
+    std::unique_ptr<ProtocolSettings> protocol(driver->defaultProtocolSettings());
+    return QStringLiteral("plugin:          %1\n"
+                          "interface:       %2\n"
+                          "name:            %3\n"
+                          "manufacturer:    %4\n"
+                          "version:         %5\n"
+                          "driver code:     %6\n"
+                          "limits A B C:    %7 %8 %9\n")
+               .arg(fileName(), interfaceId(), driver->name(),
+                    driver->manufacturer(), driver->version())
+               .arg(driver->driverCode())
+               .arg(driver->limitA())
+               .arg(driver->limitB())
+               .arg(driver->limitC())
+           + QStringLiteral("options A B:     %1 %2\n"
+                            "settings text:   %3\n"
+                            "port record:     %4\n"
+                            "protocol record: %5\n")
+                 .arg(driver->optionA())
+                 .arg(driver->optionB())
+                 .arg(driver->defaultSettingsText(), port->debugLine(), protocol->debugLine());
 }

@@ -24,6 +24,8 @@ public:
     QString fileName() const { return m_loader.fileName(); }
     QString interfaceId() const;
     QString errorString() const { return m_error; }
+    // What a host sees of the loaded driver: identity, constants, default settings.
+    QString report() const;
 
 private:
     QPluginLoader m_loader;

@@ -1,87 +1,23 @@
-#include "infocommand.h"
-
+// lustbus info: what the driver says about itself, as a host sees it after loading it.
+#include "commands.h"
 #include "console.h"
 #include "driverplugin.h"
 #include "exitstatus.h"
-#include "linkoptions.h"
+#include "options.h"
 #include "portsettings.h"
 #include "protocolsettings.h"
 
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 
-#include <memory>
+namespace {
 
-QString InfoCommand::summary() const
-{
-    return QStringLiteral("the driver's identity, constants and default settings");
-}
-
-QString InfoCommand::description() const
-{
-    return QStringLiteral(
-        "Loads the driver plugin with QPluginLoader, as a host does, and prints its name,\n"
-        "manufacturer, version, constants, default settings text and the two default\n"
-        "settings records. Nothing is sent on any link.");
-}
-
-QString InfoCommand::epilogue() const
-{
-    return QStringLiteral("Examples:\n"
-                          "  lustbus info\n"
-                          "  lustbus info --json\n"
-                          "  lustbus info --plugin /usr/local/lib/lustbus/drivers/"
-                          "liblustbus_servo_cde.so\n");
-}
-
-QList<QCommandLineOption> InfoCommand::options() const
-{
-    return {LinkOptions::pluginOption(),
-            QCommandLineOption(QStringLiteral("json"),
-                               QStringLiteral("Prints one JSON object instead of lines; on a "
-                                              "failure error and exit."))};
-}
-
-QString InfoCommand::report(const DriverPlugin &plugin)
+QJsonObject infoJson(const DriverPlugin &plugin)
 {
     DriverInterface *driver = plugin.driver();
     std::unique_ptr<PortSettings> port(driver->defaultPortSettings());
     std::unique_ptr<ProtocolSettings> protocol(driver->defaultProtocolSettings());
-    return QStringLiteral("plugin:          %1\n"
-                          "interface:       %2\n"
-                          "name:            %3\n"
-                          "manufacturer:    %4\n"
-                          "version:         %5\n"
-                          "driver code:     %6\n"
-                          "limits A B C:    %7 %8 %9\n")
-               .arg(plugin.fileName(), plugin.interfaceId(), driver->name(),
-                    driver->manufacturer(), driver->version())
-               .arg(driver->driverCode())
-               .arg(driver->limitA())
-               .arg(driver->limitB())
-               .arg(driver->limitC())
-           + QStringLiteral("options A B:     %1 %2\n"
-                            "settings text:   %3\n"
-                            "port record:     %4\n"
-                            "protocol record: %5\n")
-                 .arg(driver->optionA())
-                 .arg(driver->optionB())
-                 .arg(driver->defaultSettingsText(), port->debugLine(), protocol->debugLine());
-}
-
-int InfoCommand::run(const QCommandLineParser &parser)
-{
-    DriverPlugin plugin;
-    if (!plugin.load(parser.value(QStringLiteral("plugin"))))
-        return failure(ExitEnvironment, plugin.errorString());
-    if (!parser.isSet(QStringLiteral("json"))) {
-        Console::out() << report(plugin);
-        return ExitSuccess;
-    }
-    DriverInterface *driver = plugin.driver();
-    std::unique_ptr<PortSettings> port(driver->defaultPortSettings());
-    std::unique_ptr<ProtocolSettings> protocol(driver->defaultProtocolSettings());
-    const QJsonObject object{
+    return {
         {QStringLiteral("plugin"), plugin.fileName()},
         {QStringLiteral("interface"), plugin.interfaceId()},
         {QStringLiteral("name"), driver->name()},
@@ -107,6 +43,50 @@ int InfoCommand::run(const QCommandLineParser &parser)
                      {QStringLiteral("stationid"), protocol->stationid},
                      {QStringLiteral("delay"), protocol->delay}}},
     };
-    Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
-    return ExitSuccess;
+}
+
+class InfoCommand : public Command
+{
+public:
+    InfoCommand()
+        : Command({QStringLiteral("info"),
+                   QStringLiteral("the driver's identity, constants and default settings"),
+                   QStringLiteral(
+                       "Loads the driver plugin with QPluginLoader, as a host does, and prints "
+                       "its name,\nmanufacturer, version, constants, default settings text and "
+                       "the two default\nsettings records. Nothing is sent on any link."),
+                   QStringLiteral("Examples:\n"
+                                  "  lustbus info\n"
+                                  "  lustbus info --json\n"
+                                  "  lustbus info --plugin /usr/local/lib/lustbus/drivers/"
+                                  "liblustbus_servo_cde.so\n"),
+                   {}})
+    {
+    }
+
+    QList<QCommandLineOption> options() const override
+    {
+        return {Options::plugin(),
+                Options::Json.with("Prints one JSON object instead of lines; on a failure "
+                                   "error and exit.")};
+    }
+
+    int run(const QCommandLineParser &parser) override
+    {
+        DriverPlugin plugin;
+        if (!plugin.load(Options::Plugin.value(parser)))
+            return failure(ExitEnvironment, plugin.errorString());
+        if (Options::Json.isSet(parser))
+            printJson(infoJson(plugin));
+        else
+            Console::out() << plugin.report();
+        return ExitSuccess;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Command> Commands::info()
+{
+    return std::make_unique<InfoCommand>();
 }

@@ -1,36 +1,17 @@
 #include "linkcommand.h"
 
 #include "catalogueoption.h"
-#include "commandtable.h"
 #include "console.h"
 #include "exitstatus.h"
 #include "linkbusaccess.h"
 #include "linkdiagnostics.h"
+#include "options.h"
 #include "parametertable.h"
 #include "protocolsettings.h"
 #include "streamlink.h"
 
 #include <csignal>
 #include <memory>
-
-QString LinkCommand::linkNotes()
-{
-    return QStringLiteral(
-               "Link: --port DEVICE for a serial port, --tcp HOST:PORT for a TCP serial server,\n"
-               "--sim for the built-in simulated servo (on a pseudo-terminal, through the\n"
-               "serial link). One of them is needed: without, lustbus stops with exit status 2.\n"
-               "Station, time-out, retries, delay and serial line default to the driver's own\n"
-               "defaults.\n"
-               "\n")
-           + LinkOptions::environmentNotes()
-           + QStringLiteral(
-               "\n"
-               "SIGINT (Ctrl-C) or SIGTERM ends the command at once, also while a request waits\n"
-               "on a silent line (watch: the second one). Output that can no longer be written\n"
-               "ends it too: quietly when the reader of a pipe went away (| head).\n"
-               "\n")
-           + CommandTable::exitStatusNotes();
-}
 
 bool LinkCommand::readLinkOptions(const QCommandLineParser &parser, int *status)
 {
@@ -64,8 +45,7 @@ bool LinkCommand::readCatalogueFor(const QCommandLineParser &parser,
     bool named = false;
     for (const QString &address : addresses)
         named = named || !address.contains(QLatin1Char(':'));
-    if (parser.isSet(QStringLiteral("raw-address"))
-        || (!named && !parser.isSet(QStringLiteral("catalogue"))))
+    if (Options::RawAddress.isSet(parser) || (!named && !Options::Catalogue.isSet(parser)))
         return true;
     return readCatalogue(parser, false, status);
 }
@@ -136,4 +116,19 @@ QJsonObject LinkCommand::statisticsJson() const
     if (const LinkDiagnostics *diagnostics = m_factory.diagnostics())
         return diagnostics->toJson();
     return QJsonObject();
+}
+
+void LinkCommand::insertStatistics(QJsonObject *object) const
+{
+    if (m_options.stats)
+        object->insert(QStringLiteral("stats"), statisticsJson());
+}
+
+void LinkCommand::reportStatistics(bool json)
+{
+    QJsonObject stats;
+    insertStatistics(&stats);
+    addJsonFields(stats);
+    if (!json)
+        printStatistics();
 }

@@ -21,10 +21,10 @@
 
 class LinkCommand : public Command
 {
-protected:
-    // The common part of the help epilogues: link choice, defaults, exit status.
-    static QString linkNotes();
+public:
+    using Command::Command;
 
+protected:
     // What the command takes of the link options besides the link (LinkOptions::Use).
     virtual int linkUses() const { return LinkOptions::AllUses; }
     // The exit status when the plugin does not load or the link does not open.
@@ -88,6 +88,11 @@ protected:
     void printStatistics();
     // With --stats: {"stations": [...]}; an empty object without.
     QJsonObject statisticsJson() const;
+    // With --stats: that object as the "stats" of object. Without, nothing.
+    void insertStatistics(QJsonObject *object) const;
+    // At the end: with --json the statistics go into the command's object (a failure's
+    // too), without it on stderr.
+    void reportStatistics(bool json);
 
     LinkOptions m_options;
     LustBus::Catalogue m_catalogue;

@@ -37,6 +37,8 @@
 #include <QtCore/QProcessEnvironment>
 #include <QtCore/QString>
 
+#include <initializer_list>
+
 class LinkOptions
 {
 public:
@@ -50,11 +52,15 @@ public:
                KeepTrying = 0x8,
                AllUses = Station | Attempts | Statistics | KeepTrying };
 
-    static QList<QCommandLineOption> options(int uses = AllUses);
-    // The plugin option alone, for commands without a link (info).
-    static QCommandLineOption pluginOption();
-    // "LUSTBUS_PORT ..." lines for the help texts.
-    static QString environmentNotes();
+    // An option that a command explains its own way: its help text, or none to hide
+    // it from the help (an option the command takes only to refuse it).
+    struct Retold
+    {
+        const char *name;
+        const char *description; //!< nullptr: hidden
+    };
+    static QList<QCommandLineOption> options(int uses = AllUses,
+                                             std::initializer_list<Retold> retold = {});
     // The usage error of a command that was given no link (target NoLink).
     static QString noLinkError();
 
@@ -106,6 +112,14 @@ public:
     bool timeoutGiven = false;
     bool retriesGiven = false;
     bool delayGiven = false;
+
+private:
+    // The parts of fromParser: the link, the serial line and station, the numbers.
+    bool readTarget(const QCommandLineParser &parser, const QProcessEnvironment &environment,
+                    QString *error);
+    bool readLine(const QCommandLineParser &parser, const QProcessEnvironment &environment,
+                  int uses, QString *error);
+    bool readNumbers(const QCommandLineParser &parser, int uses, QString *error);
 };
 
 #endif // LUSTBUS_LINKOPTIONS_H

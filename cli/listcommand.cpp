@@ -1,9 +1,11 @@
-#include "listcommand.h"
-
+// lustbus list: the catalogue as a table, with --values each parameter's live value.
 #include "catalogueaccess.h"
 #include "catalogueoption.h"
+#include "commands.h"
 #include "console.h"
-#include "exitstatus.h"
+#include "linkcommand.h"
+#include "options.h"
+#include "programhelp.h"
 #include "progressbar.h"
 #include "valuetext.h"
 
@@ -36,55 +38,9 @@ QString cut(const QString &text)
     return text.size() <= ValueWidth ? text : text.left(ValueWidth - 3) + QStringLiteral("...");
 }
 
-} // namespace
-
-QString ListCommand::summary() const
-{
-    return QStringLiteral("shows the catalogue's parameters, with --values their live values");
-}
-
-QString ListCommand::description() const
-{
-    return QStringLiteral(
-        "Shows the parameters of the catalogue (--catalogue FILE or $LUSTBUS_CATALOGUE) as a\n"
-        "table: name, number, data type, elements of an array, unit, access (rw or ro) and\n"
-        "the range a write must keep to. Needs no link. With --values it reads every\n"
-        "parameter from the servo (arrays in as few requests as a telegram allows) and adds\n"
-        "its value; values longer than 60 characters are cut in the table.");
-}
-
-QString ListCommand::epilogue() const
-{
-    return QStringLiteral(
-               "--json prints one object: drive, version, catalogue (the file name), sha256\n"
-               "(of the file) and parameters, each with name, number, type, elements, unit,\n"
-               "access, identity, min, max and description where given, and with --values its\n"
-               "value or the driver's error. list --values exits with 1 when a parameter could\n"
-               "not be read.\n"
-               "\n")
-           + linkNotes()
-           + QStringLiteral("\n"
-                            "Examples:\n"
-                            "  lustbus list --catalogue catalogues/sample.json\n"
-                            "  lustbus list --values --port /dev/ttyUSB0 --station 3\n"
-                            "  lustbus list --values --json --sim --catalogue catalogues/sample.json\n");
-}
-
-QList<QCommandLineOption> ListCommand::options() const
-{
-    QList<QCommandLineOption> list{
-        CatalogueOption::option(),
-        QCommandLineOption(QStringLiteral("values"),
-                           QStringLiteral("Reads every parameter and adds its value (needs a "
-                                          "link).")),
-        QCommandLineOption(QStringLiteral("json"),
-                           QStringLiteral("Prints one JSON object: the catalogue and its "
-                                          "parameters; or error and exit.")),
-    };
-    return list + LinkOptions::options();
-}
-
-QJsonObject ListCommand::entryJson(const CatalogueEntry &entry)
+// An entry as list --json shows it: name, number, type, elements, unit, access, min,
+// max, description (those given).
+QJsonObject entryJson(const CatalogueEntry &entry)
 {
     QJsonObject object{{QStringLiteral("name"), entry.name},
                        {QStringLiteral("number"), entry.number},
@@ -106,46 +62,140 @@ QJsonObject ListCommand::entryJson(const CatalogueEntry &entry)
     return object;
 }
 
+const char Description[] =
+    "Shows the parameters of the catalogue (--catalogue FILE or $LUSTBUS_CATALOGUE) as a\n"
+    "table: name, number, data type, elements of an array, unit, access (rw or ro) and\n"
+    "the range a write must keep to. Needs no link. With --values it reads every\n"
+    "parameter from the servo (arrays in as few requests as a telegram allows) and adds\n"
+    "its value; values longer than 60 characters are cut in the table.";
+
+const char Notes[] =
+    "--json prints one object: drive, version, catalogue (the file name), sha256\n"
+    "(of the file) and parameters, each with name, number, type, elements, unit,\n"
+    "access, identity, min, max and description where given, and with --values its\n"
+    "value or the driver's error. list --values exits with 1 when a parameter could\n"
+    "not be read.\n"
+    "\n";
+
+const char Examples[] =
+    "\n"
+    "Examples:\n"
+    "  lustbus list --catalogue catalogues/sample.json\n"
+    "  lustbus list --values --port /dev/ttyUSB0 --station 3\n"
+    "  lustbus list --values --json --sim --catalogue catalogues/sample.json\n";
+
+// The table of the catalogue: the columns before the value are known from the
+// catalogue, so that rows go out as their values come in.
+class CatalogueTable
+{
+public:
+    CatalogueTable(const LustBus::Catalogue &catalogue, bool values) : m_values(values)
+    {
+        m_rows.append({QStringLiteral("name"), QStringLiteral("number"), QStringLiteral("type"),
+                       QStringLiteral("elements"), QStringLiteral("unit"),
+                       QStringLiteral("access"), QStringLiteral("range")});
+        for (const CatalogueEntry &entry : catalogue.entries)
+            m_rows.append(columns(entry));
+        m_widths.fill(0, m_rows.first().size());
+        for (const QStringList &row : qAsConst(m_rows)) {
+            for (int i = 0; i < row.size(); ++i)
+                m_widths[i] = qMax(m_widths[i], int(row[i].size()));
+        }
+    }
+
+    QString heading() const { return line(0, QStringLiteral("value")); }
+    QString entryLine(int entry, const QString &value) const { return line(entry + 1, value); }
+
+private:
+    QString line(int row, const QString &value) const
+    {
+        QString text;
+        for (int i = 0; i < m_rows[row].size(); ++i) {
+            const bool number = i == 1 || i == 3;
+            text += (number ? m_rows[row][i].rightJustified(m_widths[i])
+                            : m_rows[row][i].leftJustified(m_widths[i]))
+                    + QStringLiteral("  ");
+        }
+        return (m_values ? text + value : text).trimmed();
+    }
+
+    bool m_values;
+    QList<QStringList> m_rows;
+    QVector<int> m_widths;
+};
+
+class ListCommand : public LinkCommand
+{
+public:
+    ListCommand()
+        : LinkCommand({"list", "shows the catalogue's parameters, with --values their live values",
+                       Description, Notes + ProgramHelp::linkNotes() + Examples, {}})
+    {
+    }
+
+    QList<QCommandLineOption> options() const override
+    {
+        return QList<QCommandLineOption>{
+                   CatalogueOption::option(),
+                   Options::flag("values", "Reads every parameter and adds its value (needs a "
+                                           "link)."),
+                   Options::Json.with("Prints one JSON object: the catalogue and its parameters; "
+                                      "or error and exit."),
+               }
+               + LinkOptions::options();
+    }
+
+    int run(const QCommandLineParser &parser) override;
+
+private:
+    // Every entry, with its value read when values; the lines on stdout without json.
+    // ExitSuccess, or the status to return at once.
+    int listEntries(bool values, bool json, QJsonArray *parameters, int *failed);
+
+    QJsonObject m_head; //!< what --json says of the catalogue
+};
+
 int ListCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
     const bool values = parser.isSet(QStringLiteral("values"));
-    const bool json = parser.isSet(QStringLiteral("json"));
+    const bool json = Options::Json.isSet(parser);
     if (!readCatalogue(parser, true, &status) || (values && !readLinkOptions(parser, &status)))
         return status;
-    const LustBus::Catalogue &catalogue = m_catalogue;
-    QJsonObject head{{QStringLiteral("drive"), catalogue.drive},
-                     {QStringLiteral("version"), catalogue.version},
-                     {QStringLiteral("catalogue"), catalogue.fileName()},
-                     {QStringLiteral("sha256"), catalogue.sha256}};
-    addJsonFields(head);
+    m_head = {{QStringLiteral("drive"), m_catalogue.drive},
+              {QStringLiteral("version"), m_catalogue.version},
+              {QStringLiteral("catalogue"), m_catalogue.fileName()},
+              {QStringLiteral("sha256"), m_catalogue.sha256}};
+    addJsonFields(m_head);
     if (values && !openLink(&status))
         return status;
 
-    // The columns before the value are known from the catalogue: rows go out as their
-    // values come in, so that a reader sees progress and a closed pipe ends the list.
-    QList<QStringList> rows{{QStringLiteral("name"), QStringLiteral("number"),
-                             QStringLiteral("type"), QStringLiteral("elements"),
-                             QStringLiteral("unit"), QStringLiteral("access"),
-                             QStringLiteral("range")}};
-    for (const CatalogueEntry &entry : catalogue.entries)
-        rows.append(columns(entry));
-    QVector<int> widths(rows.first().size(), 0);
-    for (const QStringList &row : rows) {
-        for (int i = 0; i < row.size(); ++i)
-            widths[i] = qMax(widths[i], int(row[i].size()));
+    QJsonArray parameters;
+    int failed = 0;
+    status = listEntries(values, json, &parameters, &failed);
+    if (status != ExitSuccess)
+        return status;
+    m_head.insert(QStringLiteral("parameters"), parameters);
+    if (values)
+        insertStatistics(&m_head);
+    if (!json && values)
+        printStatistics();
+    if (failed > 0) {
+        addJsonFields(m_head);
+        return failure(ExitDriverError,
+                       QStringLiteral("%1 of %2 parameters could not be read")
+                           .arg(failed)
+                           .arg(m_catalogue.entries.size()));
     }
-    auto line = [&](const QStringList &row, const QString &value) {
-        QString text;
-        for (int i = 0; i < row.size(); ++i) {
-            const bool number = i == 1 || i == 3;
-            const QString cell = number ? row[i].rightJustified(widths[i])
-                                        : row[i].leftJustified(widths[i]);
-            text += cell + QStringLiteral("  ");
-        }
-        return (values ? text + value : text).trimmed();
-    };
+    if (json)
+        printJson(m_head);
+    return ExitSuccess;
+}
 
+int ListCommand::listEntries(bool values, bool json, QJsonArray *parameters, int *failed)
+{
+    const LustBus::Catalogue &catalogue = m_catalogue;
+    const CatalogueTable table(catalogue, values);
     QTextStream &out = Console::out();
     if (!json)
         out << QStringLiteral("%1 (%2, version %3): %4 parameters")
@@ -154,14 +204,12 @@ int ListCommand::run(const QCommandLineParser &parser)
                    .arg(catalogue.version)
                    .arg(catalogue.entries.size())
             << '\n'
-            << line(rows.first(), QStringLiteral("value")) << '\n'
+            << table.heading() << '\n'
             << Qt::flush;
     std::unique_ptr<CatalogueAccess> access;
     if (values)
         access = std::make_unique<CatalogueAccess>(driver(), link(), requestHook());
     ProgressBar progress(int(catalogue.entries.size()), values && Console::errIsAnsiTerminal());
-    QJsonArray parameters;
-    int failed = 0;
     for (int i = 0; i < catalogue.entries.size(); ++i) {
         const CatalogueEntry &entry = catalogue.entries.at(i);
         QJsonObject object = entryJson(entry);
@@ -175,7 +223,7 @@ int ListCommand::run(const QCommandLineParser &parser)
             if (outcome == CatalogueAccess::Stopped)
                 return signalExit();
             if (outcome == CatalogueAccess::Failed) {
-                ++failed;
+                ++*failed;
                 value = QStringLiteral("(%1)").arg(error);
                 object.insert(QStringLiteral("error"), error);
             } else {
@@ -184,27 +232,22 @@ int ListCommand::run(const QCommandLineParser &parser)
                               ValueText::toJson(entry.type, host, entry.isArray()));
             }
         }
-        parameters.append(object);
+        parameters->append(object);
         if (json)
             continue;
-        out << line(rows.at(i + 1), value) << '\n' << Qt::flush;
+        out << table.entryLine(i, value) << '\n' << Qt::flush;
         if (Console::writeError() != 0)
             return writeFailure();
     }
     progress.clear();
-    head.insert(QStringLiteral("parameters"), parameters);
-    if (values && m_options.stats)
-        head.insert(QStringLiteral("stats"), statisticsJson());
-    if (!json && values)
-        printStatistics();
-    if (failed > 0) {
-        addJsonFields(head);
-        return failure(ExitDriverError,
-                       QStringLiteral("%1 of %2 parameters could not be read")
-                           .arg(failed)
-                           .arg(catalogue.entries.size()));
-    }
-    if (json)
-        out << QJsonDocument(head).toJson(QJsonDocument::Compact) << '\n';
     return ExitSuccess;
+}
+
+
+
+} // namespace
+
+std::unique_ptr<Command> Commands::list()
+{
+    return std::make_unique<ListCommand>();
 }

@@ -1,7 +1,6 @@
 #include "manualpage.h"
 
-#include "commandtable.h"
-#include "linkoptions.h"
+#include "programhelp.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QRegularExpression>
@@ -101,7 +100,7 @@ QString ManualPage::paragraphs(const QString &text)
     return result;
 }
 
-QString ManualPage::roff(const CommandTable &table)
+QString ManualPage::roff(const QList<const Command *> &commands)
 {
     const QString version = QCoreApplication::applicationVersion();
     QString text = QStringLiteral(
@@ -122,16 +121,16 @@ QString ManualPage::roff(const CommandTable &table)
                    + italic(QStringLiteral("COMMAND")) + QStringLiteral("\n.br\n")
                    + bold(QStringLiteral("lustbus --help")) + QStringLiteral(" | ")
                    + bold(QStringLiteral("--version")) + QLatin1Char('\n')
-                   + QStringLiteral(".SH DESCRIPTION\n") + paragraphs(CommandTable::introduction())
-                   + QStringLiteral(".SH OPTIONS\n") + optionList(CommandTable::programOptions())
+                   + QStringLiteral(".SH DESCRIPTION\n") + paragraphs(ProgramHelp::introduction())
+                   + QStringLiteral(".SH OPTIONS\n") + optionList(ProgramHelp::programOptions())
                    + QStringLiteral(".SH COMMANDS\n");
-    for (const Command *command : table.commands())
+    for (const Command *command : commands)
         text += QStringLiteral(".TP\n") + bold(command->name()) + QLatin1Char('\n')
                 + inputLine(command->summary());
-    for (const Command *command : table.commands())
+    for (const Command *command : commands)
         text += commandSection(*command);
-    text += QStringLiteral(".SH ENVIRONMENT\n") + paragraphs(LinkOptions::environmentNotes())
-            + QStringLiteral(".SH \"EXIT STATUS\"\n") + paragraphs(CommandTable::exitStatusNotes())
+    text += QStringLiteral(".SH ENVIRONMENT\n") + paragraphs(ProgramHelp::environmentNotes())
+            + QStringLiteral(".SH \"EXIT STATUS\"\n") + paragraphs(ProgramHelp::exitStatusNotes())
             + QStringLiteral(".SH \"SEE ALSO\"\n")
             + inputLine(QStringLiteral("lustbus COMMAND --help; the README of the lustbus "
                                        "package, which also explains find_package(LustBus) "

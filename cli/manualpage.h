@@ -4,14 +4,12 @@
 #ifndef LUSTBUS_MANUALPAGE_H
 #define LUSTBUS_MANUALPAGE_H
 
-#include <QtCore/QString>
-
-class CommandTable;
+#include "command.h"
 
 class ManualPage
 {
 public:
-    static QString roff(const CommandTable &table);
+    static QString roff(const QList<const Command *> &commands);
 
     // Help text as roff paragraphs: a paragraph of flowing lines is filled, one with
     // indented lines (lists, examples) keeps its lines as they are.

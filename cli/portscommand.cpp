@@ -1,7 +1,11 @@
+// lustbus ports: the serial ports of this machine, as QSerialPortInfo finds them, with
+// what identifies an adapter: description, manufacturer, serial number, USB ids.
 #include "portscommand.h"
 
+#include "commands.h"
 #include "console.h"
 #include "exitstatus.h"
+#include "options.h"
 
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
@@ -10,35 +14,9 @@
 #include <algorithm>
 #include <vector>
 
-QString PortsCommand::summary() const
-{
-    return QStringLiteral("lists the serial ports: description, manufacturer, serial number");
-}
+namespace Ports {
 
-QString PortsCommand::description() const
-{
-    return QStringLiteral(
-        "Lists the serial ports of this machine as Qt's serial port module finds them:\n"
-        "device, description, manufacturer, serial number and, for USB adapters, vendor\n"
-        "and product id, so that an adapter can be told apart from the others before it\n"
-        "is named with --port. Pseudo-terminals are not listed. Nothing is opened.");
-}
-
-QString PortsCommand::epilogue() const
-{
-    return QStringLiteral("Examples:\n"
-                          "  lustbus ports\n"
-                          "  lustbus ports --json\n");
-}
-
-QList<QCommandLineOption> PortsCommand::options() const
-{
-    return {QCommandLineOption(QStringLiteral("json"),
-                               QStringLiteral("Prints one JSON object: ports, one entry per "
-                                              "port."))};
-}
-
-QList<PortsCommand::Port> PortsCommand::available()
+QList<Port> available()
 {
     QList<Port> ports;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
@@ -60,7 +38,7 @@ QString usbId(int id)
 
 } // namespace
 
-QString PortsCommand::table(const QList<Port> &ports)
+QString table(const QList<Port> &ports)
 {
     QList<QStringList> rows{{QStringLiteral("device"), QStringLiteral("description"),
                              QStringLiteral("manufacturer"), QStringLiteral("serial number"),
@@ -89,7 +67,7 @@ QString PortsCommand::table(const QList<Port> &ports)
     return text;
 }
 
-QJsonObject PortsCommand::json(const QList<Port> &ports)
+QJsonObject json(const QList<Port> &ports)
 {
     QJsonArray list;
     for (const Port &port : ports) {
@@ -104,17 +82,53 @@ QJsonObject PortsCommand::json(const QList<Port> &ports)
     return QJsonObject{{QStringLiteral("ports"), list}};
 }
 
-int PortsCommand::run(const QCommandLineParser &parser)
+} // namespace Ports
+
+namespace {
+
+const char Description[] =
+    "Lists the serial ports of this machine as Qt's serial port module finds them:\n"
+    "device, description, manufacturer, serial number and, for USB adapters, vendor\n"
+    "and product id, so that an adapter can be told apart from the others before it\n"
+    "is named with --port. Pseudo-terminals are not listed. Nothing is opened.";
+
+class PortsCommand : public Command
 {
-    const QList<Port> ports = available();
-    if (parser.isSet(QStringLiteral("json"))) {
-        Console::out() << QJsonDocument(json(ports)).toJson(QJsonDocument::Compact) << '\n';
+public:
+    PortsCommand()
+        : Command({"ports", "lists the serial ports: description, manufacturer, serial number",
+                   Description,
+                   "Examples:\n"
+                   "  lustbus ports\n"
+                   "  lustbus ports --json\n",
+                   {}})
+    {
+    }
+
+    QList<QCommandLineOption> options() const override
+    {
+        return {Options::Json.with("Prints one JSON object: ports, one entry per port.")};
+    }
+
+    int run(const QCommandLineParser &parser) override
+    {
+        const QList<Ports::Port> ports = Ports::available();
+        if (Options::Json.isSet(parser)) {
+            printJson(Ports::json(ports));
+            return ExitSuccess;
+        }
+        if (ports.isEmpty()) {
+            Console::err() << "lustbus ports: no serial ports found" << Qt::endl;
+            return ExitSuccess;
+        }
+        Console::out() << Ports::table(ports);
         return ExitSuccess;
     }
-    if (ports.isEmpty()) {
-        Console::err() << "lustbus ports: no serial ports found" << Qt::endl;
-        return ExitSuccess;
-    }
-    Console::out() << table(ports);
-    return ExitSuccess;
+};
+
+} // namespace
+
+std::unique_ptr<Command> Commands::ports()
+{
+    return std::make_unique<PortsCommand>();
 }

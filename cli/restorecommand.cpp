@@ -1,12 +1,18 @@
-#include "restorecommand.h"
-
+// lustbus restore FILE: writes a parameter set back to a drive, only what differs, each
+// write read back and compared.
+#include "catalogueaccess.h"
 #include "catalogueoption.h"
+#include "commands.h"
 #include "console.h"
-#include "exitstatus.h"
+#include "linkcommand.h"
+#include "options.h"
 #include "parameterset.h"
+#include "programhelp.h"
 #include "valuetext.h"
 
+#include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
+#include <QtCore/QMap>
 
 using LustBus::CatalogueEntry;
 
@@ -76,9 +82,8 @@ QString lacksValues(const ParameterSet &set)
         .arg(missing.join(QLatin1String(", ")));
 }
 
-} // namespace
-
-struct RestoreCommand::Step
+// What became of one parameter, and why.
+struct Step
 {
     bool decided = false; //!< false: the run broke off before anything became of it
     Outcome outcome = Failed;
@@ -96,84 +101,100 @@ struct RestoreCommand::Step
     }
 };
 
-QString RestoreCommand::summary() const
-{
-    return QStringLiteral("writes a parameter set back to a drive: only what differs");
-}
+const char Description[] =
+    "Reads the drive's identity first (the catalogue's entries marked \"identity\",\n"
+    "else its read-only simple parameters), then the drive's value of every parameter\n"
+    "in the set FILE (made by backup), and writes the set's value where it differs and\n"
+    "the catalogue (--catalogue FILE or $LUSTBUS_CATALOGUE) says \"rw\"; every write is\n"
+    "read back. One line per parameter on stdout: unchanged; done (live -> set), the\n"
+    "servo acknowledged it; refused, the servo said no or it was not sent (a value\n"
+    "outside the catalogue's min and max is not); unknown, it went out and no valid\n"
+    "reply came (the read back makes it done when it shows the new value, \"confirmed\n"
+    "by read back\", refused when it shows the value before, \"not carried out\");\n"
+    "read-only and different, reported and never written; failed, the drive's value\n"
+    "could not be read; not tried, the station left two requests in a row without a\n"
+    "response (--keep-trying asks all the same); or skipped, when the set holds no\n"
+    "value of it or the catalogue does not describe it as the set does.\n"
+    "\n"
+    "Once the link was reopened, the identity is read again before the next write:\n"
+    "when another drive answers, or it cannot be read, nothing more is written and\n"
+    "restore ends, naming what it wrote before. A set from a drive of another identity\n"
+    "(a replacement drive) is restored, and stderr says so. A catalogue that names\n"
+    "nothing to identify a drive by is refused, except with --dry-run.\n"
+    "\n"
+    "A set made with another catalogue (by the catalogue's SHA-256) is refused unless\n"
+    "--force, which restores it by name. An incomplete set (backup could not read it\n"
+    "whole) or one without values is refused unless --partial.\n"
+    "\n"
+    "restore exits with 1 unless every parameter ended unchanged, done and read back as\n"
+    "the set says, read-only or skipped, and also when nothing was restored: no\n"
+    "parameter ended done or unchanged (all skipped, or read-only and different). A\n"
+    "drive that holds the set already (all unchanged) is success: nothing needed\n"
+    "writing.";
 
-QString RestoreCommand::description() const
-{
-    return QStringLiteral(
-        "Reads the drive's identity first (the catalogue's entries marked \"identity\",\n"
-        "else its read-only simple parameters), then the drive's value of every parameter\n"
-        "in the set FILE (made by backup), and writes the set's value where it differs and\n"
-        "the catalogue (--catalogue FILE or $LUSTBUS_CATALOGUE) says \"rw\"; every write is\n"
-        "read back. One line per parameter on stdout: unchanged; done (live -> set), the\n"
-        "servo acknowledged it; refused, the servo said no or it was not sent (a value\n"
-        "outside the catalogue's min and max is not); unknown, it went out and no valid\n"
-        "reply came (the read back makes it done when it shows the new value, \"confirmed\n"
-        "by read back\", refused when it shows the value before, \"not carried out\");\n"
-        "read-only and different, reported and never written; failed, the drive's value\n"
-        "could not be read; not tried, the station left two requests in a row without a\n"
-        "response (--keep-trying asks all the same); or skipped, when the set holds no\n"
-        "value of it or the catalogue does not describe it as the set does.\n"
-        "\n"
-        "Once the link was reopened, the identity is read again before the next write:\n"
-        "when another drive answers, or it cannot be read, nothing more is written and\n"
-        "restore ends, naming what it wrote before. A set from a drive of another identity\n"
-        "(a replacement drive) is restored, and stderr says so. A catalogue that names\n"
-        "nothing to identify a drive by is refused, except with --dry-run.\n"
-        "\n"
-        "A set made with another catalogue (by the catalogue's SHA-256) is refused unless\n"
-        "--force, which restores it by name. An incomplete set (backup could not read it\n"
-        "whole) or one without values is refused unless --partial.\n"
-        "\n"
-        "restore exits with 1 unless every parameter ended unchanged, done and read back as\n"
-        "the set says, read-only or skipped, and also when nothing was restored: no\n"
-        "parameter ended done or unchanged (all skipped, or read-only and different). A\n"
-        "drive that holds the set already (all unchanged) is success: nothing needed\n"
-        "writing.");
-}
+const char Notes[] =
+    "--json prints one object: set, dryRun, identity (the drive's), setIdentity\n"
+    "(the set's), parameters (name, outcome, the set's and the live value, error\n"
+    "or note) and counts (of each outcome); on a failure or a signal also error and\n"
+    "exit, with every parameter handled before.\n"
+    "\n";
 
-QList<Command::Argument> RestoreCommand::arguments() const
-{
-    return {{QStringLiteral("FILE"), QStringLiteral("The parameter set to write back.")}};
-}
+const char Examples[] =
+    "\n"
+    "Examples:\n"
+    "  lustbus restore axis1.json --dry-run --port /dev/ttyUSB0 --station 1\n"
+    "  lustbus restore axis1.json --port /dev/ttyUSB0 --station 1\n";
 
-QString RestoreCommand::epilogue() const
+class RestoreCommand : public LinkCommand
 {
-    return QStringLiteral(
-               "--json prints one object: set, dryRun, identity (the drive's), setIdentity\n"
-               "(the set's), parameters (name, outcome, the set's and the live value, error\n"
-               "or note) and counts (of each outcome); on a failure or a signal also error and\n"
-               "exit, with every parameter handled before.\n"
-               "\n")
-           + linkNotes()
-           + QStringLiteral("\n"
-                            "Examples:\n"
-                            "  lustbus restore axis1.json --dry-run --port /dev/ttyUSB0 --station 1\n"
-                            "  lustbus restore axis1.json --port /dev/ttyUSB0 --station 1\n");
-}
+public:
+    RestoreCommand()
+        : LinkCommand({"restore", "writes a parameter set back to a drive: only what differs",
+                       Description, Notes + ProgramHelp::linkNotes() + Examples,
+                       {{"FILE", "The parameter set to write back."}}})
+    {
+    }
 
-QList<QCommandLineOption> RestoreCommand::options() const
-{
-    QList<QCommandLineOption> list{
-        QCommandLineOption(QStringLiteral("dry-run"),
-                           QStringLiteral("Reads and compares, writes nothing: says what it "
-                                          "would write.")),
-        QCommandLineOption(QStringLiteral("force"),
-                           QStringLiteral("Restores a set made with another catalogue, by "
-                                          "name.")),
-        QCommandLineOption(QStringLiteral("partial"),
-                           QStringLiteral("Restores an incomplete set: the parameters it holds "
-                                          "values of.")),
-        CatalogueOption::option(),
-        QCommandLineOption(QStringLiteral("json"),
-                           QStringLiteral("Prints one JSON object: every parameter's outcome; "
-                                          "or error and exit.")),
-    };
-    return list + LinkOptions::options();
-}
+    QList<QCommandLineOption> options() const override
+    {
+        return QList<QCommandLineOption>{
+                   Options::flag("dry-run", "Reads and compares, writes nothing: says what it "
+                                            "would write."),
+                   Options::Force.with("Restores a set made with another catalogue, by name."),
+                   Options::flag("partial", "Restores an incomplete set: the parameters it "
+                                            "holds values of."),
+                   CatalogueOption::option(),
+                   Options::Json.with("Prints one JSON object: every parameter's outcome; or "
+                                      "error and exit."),
+               }
+               + LinkOptions::options();
+    }
+
+    int run(const QCommandLineParser &parser) override;
+
+private:
+    // After each request: go on, or stop at once (a signal came, or the link was
+    // reopened and the drive is not the one identified: no further writes).
+    enum class Next { Go, Signal, IdentityLost };
+
+    Next restoreOne(const ParameterSet::Value &saved, bool dryRun, Step *step);
+    Next writeOne(const LustBus::CatalogueEntry &entry, const ParameterSet::Value &saved,
+                  Step *step);
+    Next afterRequest(CatalogueAccess::Outcome outcome);
+    // The parameter's line (text) and its entry in parameters.
+    void report(const ParameterSet::Value &saved, const Step &step, bool json);
+    int finish(Next next, bool dryRun, bool json);
+
+    std::unique_ptr<CatalogueAccess> m_access;
+    std::unique_ptr<IdentityCheck> m_identity;
+    QString m_file;
+    DriveIdentity m_setIdentity;
+    QString m_lost; //!< why no further writes go to the station
+    QJsonArray m_parameters;
+    QMap<int, int> m_counts; //!< by outcome
+    QStringList m_done, m_unknown; //!< names, for the message when the run breaks off
+    int m_troubled = 0; //!< parameters whose line names a fault
+};
 
 int RestoreCommand::run(const QCommandLineParser &parser)
 {
@@ -182,14 +203,14 @@ int RestoreCommand::run(const QCommandLineParser &parser)
         return status;
     const QString file = parser.positionalArguments().value(0);
     const bool dryRun = parser.isSet(QStringLiteral("dry-run"));
-    const bool json = parser.isSet(QStringLiteral("json"));
+    const bool json = Options::Json.isSet(parser);
     addJsonFields({{QStringLiteral("set"), file}, {QStringLiteral("dryRun"), dryRun}});
     ParameterSet set;
     QString error;
     if (!ParameterSet::load(file, &set, &error))
         return usageError(error);
     const QString mismatch = set.catalogueMismatch(m_catalogue);
-    if (!mismatch.isEmpty() && !parser.isSet(QStringLiteral("force")))
+    if (!mismatch.isEmpty() && !Options::Force.isSet(parser))
         return usageError(mismatch + QStringLiteral("; --force restores it by name"));
     if (!parser.isSet(QStringLiteral("partial")) && !(error = lacksValues(set)).isEmpty())
         return usageError(error);
@@ -364,8 +385,7 @@ int RestoreCommand::finish(Next next, bool dryRun, bool json)
         object.insert(QStringLiteral("identity"), m_identity->identity().toJson());
     if (!m_setIdentity.isEmpty())
         object.insert(QStringLiteral("setIdentity"), m_setIdentity.toJson());
-    if (m_options.stats)
-        object.insert(QStringLiteral("stats"), statisticsJson());
+    insertStatistics(&object);
     if (!json)
         printStatistics();
     addJsonFields(object);
@@ -395,8 +415,15 @@ int RestoreCommand::finish(Next next, bool dryRun, bool json)
         return failure(ExitDriverError,
                        summary + (nothing ? QStringLiteral("; nothing restored") : QString()));
     if (json)
-        Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        printJson(object);
     else
         Console::err() << "lustbus restore: " << summary << Qt::endl;
     return ExitSuccess;
+}
+
+} // namespace
+
+std::unique_ptr<Command> Commands::restore()
+{
+    return std::make_unique<RestoreCommand>();
 }

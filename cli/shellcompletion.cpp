@@ -1,6 +1,6 @@
 #include "shellcompletion.h"
 
-#include "commandtable.h"
+#include "programhelp.h"
 
 #include <QtCore/QRegularExpression>
 
@@ -23,7 +23,7 @@ ValueKind valueKind(const QCommandLineOption &option)
 // only refuses (scan's --station).
 QList<QCommandLineOption> allOptions(const Command &command)
 {
-    QList<QCommandLineOption> options{CommandTable::helpOption()};
+    QList<QCommandLineOption> options{ProgramHelp::helpOption()};
     for (const QCommandLineOption &option : command.options()) {
         if (!(option.flags() & QCommandLineOption::HiddenFromHelp))
             options.append(option);
@@ -94,6 +94,15 @@ QString zshArgumentEntries(const Command &command)
     return entries.join(QStringLiteral(" \\\n            "));
 }
 
+// --help, -h, --version: what completes in place of a command.
+QString programOptionNames()
+{
+    QStringList names;
+    for (const QCommandLineOption &option : ProgramHelp::programOptions())
+        names += Command::spelledNames(option);
+    return names.join(QLatin1Char(' '));
+}
+
 } // namespace
 
 QStringList ShellCompletion::shells()
@@ -101,20 +110,20 @@ QStringList ShellCompletion::shells()
     return {QStringLiteral("bash"), QStringLiteral("zsh")};
 }
 
-QString ShellCompletion::script(const CommandTable &table, const QString &shell)
+QString ShellCompletion::script(const QList<const Command *> &commands, const QString &shell)
 {
     if (shell == QLatin1String("bash"))
-        return bash(table);
+        return bash(commands);
     if (shell == QLatin1String("zsh"))
-        return zsh(table);
+        return zsh(commands);
     return QString();
 }
 
-QString ShellCompletion::bash(const CommandTable &table)
+QString ShellCompletion::bash(const QList<const Command *> &commands)
 {
     QStringList names;
     QString cases;
-    for (const Command *command : table.commands()) {
+    for (const Command *command : commands) {
         names.append(command->name());
         QStringList options, values, files, devices;
         for (const QCommandLineOption &option : allOptions(*command)) {
@@ -134,9 +143,6 @@ QString ShellCompletion::bash(const CommandTable &table)
                           values.join(QLatin1Char(' ')), files.join(QLatin1Char(' ')),
                           devices.join(QLatin1Char(' ')));
     }
-    QStringList programOptions;
-    for (const QCommandLineOption &option : CommandTable::programOptions())
-        programOptions += Command::spelledNames(option);
     return QStringLiteral(
                "# bash completion for lustbus, made by \"lustbus --completion bash\" from its "
                "help texts\n"
@@ -173,15 +179,15 @@ QString ShellCompletion::bash(const CommandTable &table)
                "    case $cur in -*) COMPREPLY=($(compgen -W \"$options\" -- \"$cur\")) ;; esac\n"
                "}\n"
                "complete -F _lustbus lustbus\n")
-        .arg(names.join(QLatin1Char(' ')), programOptions.join(QLatin1Char(' ')), cases);
+        .arg(names.join(QLatin1Char(' ')), programOptionNames(), cases);
 }
 
-QString ShellCompletion::zsh(const CommandTable &table)
+QString ShellCompletion::zsh(const QList<const Command *> &commands)
 {
-    QString commands;
+    QString described;
     QString cases;
-    for (const Command *command : table.commands()) {
-        commands += QStringLiteral("        ")
+    for (const Command *command : commands) {
+        described += QStringLiteral("        ")
                     + shellQuoted(command->name() + QLatin1Char(':') + command->summary())
                     + QLatin1Char('\n');
         cases += QStringLiteral("    (%1)\n"
@@ -189,9 +195,6 @@ QString ShellCompletion::zsh(const CommandTable &table)
                                 "            %2 ;;\n")
                      .arg(command->name(), zshArgumentEntries(*command));
     }
-    QStringList programOptions;
-    for (const QCommandLineOption &option : CommandTable::programOptions())
-        programOptions += Command::spelledNames(option);
     return QStringLiteral(
                "#compdef lustbus\n"
                "# zsh completion for lustbus, made by \"lustbus --completion zsh\" from its "
@@ -222,5 +225,5 @@ QString ShellCompletion::zsh(const CommandTable &table)
                "}\n"
                "\n"
                "_lustbus \"$@\"\n")
-        .arg(commands, programOptions.join(QLatin1Char(' ')), cases);
+        .arg(described, programOptionNames(), cases);
 }

@@ -5,21 +5,18 @@
 #ifndef LUSTBUS_SHELLCOMPLETION_H
 #define LUSTBUS_SHELLCOMPLETION_H
 
-#include <QtCore/QString>
-#include <QtCore/QStringList>
-
-class CommandTable;
+#include "command.h"
 
 class ShellCompletion
 {
 public:
     static QStringList shells(); //!< bash, zsh
     // The script for shell; empty for a shell not in shells().
-    static QString script(const CommandTable &table, const QString &shell);
+    static QString script(const QList<const Command *> &commands, const QString &shell);
 
 private:
-    static QString bash(const CommandTable &table);
-    static QString zsh(const CommandTable &table);
+    static QString bash(const QList<const Command *> &commands);
+    static QString zsh(const QList<const Command *> &commands);
 };
 
 #endif // LUSTBUS_SHELLCOMPLETION_H

@@ -1,6 +1,6 @@
 #include "watchlog.h"
 
-#include "readcommand.h"
+#include "valueform.h"
 #include "requestaddress.h"
 
 namespace WatchLog {
@@ -50,7 +50,7 @@ QJsonObject jsonSample(const QDateTime &time, const RequestAddress &address,
     if (failed)
         object.insert(QStringLiteral("error"), error);
     else
-        ReadCommand::insertJsonValue(address, host, &object);
+        ValueForm::insertJsonValue(address, host, &object);
     return object;
 }
 

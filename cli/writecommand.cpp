@@ -1,118 +1,97 @@
-#include "writecommand.h"
-
-#include "console.h"
+// lustbus write ADDRESS VALUE: VALUE parsed by data type, one DriverInterface::write.
 #include "catalogueoption.h"
-#include "exitstatus.h"
+#include "commands.h"
+#include "console.h"
+#include "linkcommand.h"
 #include "nameaddress.h"
-#include "readcommand.h"
-#include "requestaddress.h"
+#include "options.h"
+#include "programhelp.h"
+#include "valueform.h"
 #include "valuetext.h"
+#include "writewatch.h"
 
 #include <QtCore/QJsonDocument>
-#include <QtCore/QJsonObject>
 
 using LustBus::DataType;
 
-QString WriteCommand::summary() const
-{
-    return QStringLiteral("writes a value to a parameter");
-}
-
-QString WriteCommand::description() const
-{
-    return QStringLiteral(
-        "Parses VALUE by the data type of ADDRESS, in the forms that read prints, and\n"
-        "writes it through DriverInterface::write. Bit addresses take 0/1 digits,\n"
-        "LOWEST BIT FIRST; the driver reads the whole value, changes those bits and\n"
-        "writes it back. A negative VALUE can be given as it is (write INT16:12 -5).\n"
-        "\n"
-        "With a catalogue (a name, or --catalogue) the drive is identified first (see\n"
-        "restore --help), and nothing is sent to a drive that cannot be; without one, a\n"
-        "numeric address is written to whatever answers at the station. The write is done\n"
-        "(the servo acknowledged it: \"written ...\"), refused (the servo said no, or nothing\n"
-        "was sent) or unknown (it went out and no valid reply came). An unknown write is\n"
-        "read back: the new value makes it done (\"confirmed by read back\"), another one\n"
-        "refused (\"not carried out\"), a failed read leaves it unknown. Exit 1 unless done.");
-}
-
-QList<Command::Argument> WriteCommand::arguments() const
-{
-    return {{QStringLiteral("ADDRESS"),
-             QStringLiteral("The parameter, as for read: a numeric address or, with a "
-                            "catalogue, a name.")},
-            {QStringLiteral("VALUE"),
-             QStringLiteral("The value by data type, a list \"1, 2, 3\" for an element "
-                            "address, 0/1 digits for a bit address, host bytes with --hex.")}};
-}
-
-QString WriteCommand::epilogue() const
-{
-    return ReadCommand::addressNotes() + QLatin1Char('\n') + linkNotes()
-           + QStringLiteral("\n"
-                            "Examples: the link from LUSTBUS_PORT or LUSTBUS_TCP, or add --sim\n"
-                            "  lustbus write INT16:12 -5\n"
-                            "  lustbus write FIXPT16:17 12.5\n"
-                            "  lustbus write INT16:101:2 \"7, 8, 9\"       # elements 2 to 4\n"
-                            "  lustbus write STRING:19:0 \"NEW NAME\"\n"
-                            "  lustbus write USIGN8:11.0 101              # bits 0 and 2 on, bit 1 off\n"
-                            "  lustbus write USIGN16:13 CDAB --hex         # host bytes: 0xABCD\n"
-                            "  lustbus write speed_setpoint 1500 --catalogue catalogues/sample.json\n"
-                            "  lustbus write gains[2..4] \"7, 8, 9\"        # with LUSTBUS_CATALOGUE set\n"
-                            "  lustbus write INT16:12 42 --tcp 192.0.2.10:4001 --station 2\n");
-}
-
-QList<QCommandLineOption> WriteCommand::options() const
-{
-    QList<QCommandLineOption> list{
-        QCommandLineOption(QStringLiteral("kind"),
-                           QStringLiteral("Address kind: 0 and 6 bits, 1 and 5 bytes, 2 16-bit, "
-                                          "3 32-bit, 4 64-bit elements. Default: from the "
-                                          "address."),
-                           QStringLiteral("K")),
-        QCommandLineOption(QStringLiteral("count"),
-                           QStringLiteral("Elements of the kind; for bit addresses the bits, "
-                                          "which must match the digits of VALUE. Default: "
-                                          "from VALUE."),
-                           QStringLiteral("N")),
-        QCommandLineOption(QStringLiteral("hex"),
-                           QStringLiteral("VALUE is host bytes as hex digits (little-endian, "
-                                          "as read --hex prints them).")),
-        QCommandLineOption(QStringLiteral("json"),
-                           QStringLiteral("Prints one JSON object: address, kind, count, hex "
-                                          "(host bytes), value (as the servo will hold it), "
-                                          "outcome, written (null when unknown), identity; or "
-                                          "error and exit.")),
-        ReadCommand::rawAddressOption(),
-        CatalogueOption::option(),
-    };
-    return list + LinkOptions::options();
-}
-
-bool WriteCommand::hostData(const RequestAddress &address, const QString &value, bool hex,
-                            QByteArray *host, int *bits, QString *error)
-{
-    *bits = 0;
-    if (hex) {
-        if (!ValueText::fromHex(value, *host, *error) || !address.takesHexBytes(host->size(), error))
-            return false;
-        *bits = host->size() * 8;
-        if (address.bitForm && address.countGiven) {
-            if (address.count > quint64(*bits)) {
-                *error = QStringLiteral("--count %1: the hex value holds only %2 bits")
-                             .arg(address.count)
-                             .arg(*bits);
-                return false;
-            }
-            *bits = int(address.count);
-        }
-        return true;
-    }
-    if (address.bitForm)
-        return ValueText::parseBits(value, *host, *bits, *error);
-    return ValueText::parse(address.type, value, address.hasIndex(), *host, *error);
-}
-
 namespace {
+
+const char Description[] =
+    "Parses VALUE by the data type of ADDRESS, in the forms that read prints, and\n"
+    "writes it through DriverInterface::write. Bit addresses take 0/1 digits,\n"
+    "LOWEST BIT FIRST; the driver reads the whole value, changes those bits and\n"
+    "writes it back. A negative VALUE can be given as it is (write INT16:12 -5).\n"
+    "\n"
+    "With a catalogue (a name, or --catalogue) the drive is identified first (see\n"
+    "restore --help), and nothing is sent to a drive that cannot be; without one, a\n"
+    "numeric address is written to whatever answers at the station. The write is done\n"
+    "(the servo acknowledged it: \"written ...\"), refused (the servo said no, or nothing\n"
+    "was sent) or unknown (it went out and no valid reply came). An unknown write is\n"
+    "read back: the new value makes it done (\"confirmed by read back\"), another one\n"
+    "refused (\"not carried out\"), a failed read leaves it unknown. Exit 1 unless done.";
+
+const char Examples[] =
+    "\n"
+    "Examples: the link from LUSTBUS_PORT or LUSTBUS_TCP, or add --sim\n"
+    "  lustbus write INT16:12 -5\n"
+    "  lustbus write FIXPT16:17 12.5\n"
+    "  lustbus write INT16:101:2 \"7, 8, 9\"       # elements 2 to 4\n"
+    "  lustbus write STRING:19:0 \"NEW NAME\"\n"
+    "  lustbus write USIGN8:11.0 101              # bits 0 and 2 on, bit 1 off\n"
+    "  lustbus write USIGN16:13 CDAB --hex         # host bytes: 0xABCD\n"
+    "  lustbus write speed_setpoint 1500 --catalogue catalogues/sample.json\n"
+    "  lustbus write gains[2..4] \"7, 8, 9\"        # with LUSTBUS_CATALOGUE set\n"
+    "  lustbus write INT16:12 42 --tcp 192.0.2.10:4001 --station 2\n";
+
+class WriteCommand : public LinkCommand
+{
+public:
+    WriteCommand()
+        : LinkCommand({"write", "writes a value to a parameter", Description,
+                       ProgramHelp::addressNotes() + '\n' + ProgramHelp::linkNotes() + Examples,
+                       {{"ADDRESS", "The parameter, as for read: a numeric address or, with a "
+                                    "catalogue, a name."},
+                        {"VALUE", "The value by data type, a list \"1, 2, 3\" for an element "
+                                  "address, 0/1 digits for a bit address, host bytes with "
+                                  "--hex."}}})
+    {
+    }
+
+    QList<QCommandLineOption> options() const override
+    {
+        return QList<QCommandLineOption>{
+                   Options::Kind.with("Address kind: 0 and 6 bits, 1 and 5 bytes, 2 16-bit, 3 "
+                                      "32-bit, 4 64-bit elements. Default: from the address."),
+                   Options::Count.with("Elements of the kind; for bit addresses the bits, which "
+                                       "must match the digits of VALUE. Default: from VALUE."),
+                   Options::Hex.with("VALUE is host bytes as hex digits (little-endian, as read "
+                                     "--hex prints them)."),
+                   Options::Json.with("Prints one JSON object: address, kind, count, hex (host "
+                                      "bytes), value (as the servo will hold it), outcome, "
+                                      "written (null when unknown), identity; or error and "
+                                      "exit."),
+                   Options::rawAddress(),
+                   CatalogueOption::option(),
+               }
+               + LinkOptions::options();
+    }
+
+    int run(const QCommandLineParser &parser) override;
+
+private:
+    // The write on the open link, once the drive is identified where a catalogue can.
+    WriteWatch::Outcome send(const RequestAddress &address, const QByteArray &host,
+                             const QByteArray &held, QString *text);
+    // The line (or --json object) of a done write; note: how it was settled, if it was.
+    int printDone(const RequestAddress &address, const QByteArray &host, const QByteArray &held,
+                  bool hex, bool json, const QString &note);
+    // An unknown write settled by reading the address back (expected: what the servo
+    // holds when the write was carried out).
+    WriteWatch::Outcome settle(const RequestAddress &address, const QByteArray &expected,
+                               QString *note);
+
+    std::unique_ptr<IdentityCheck> m_identity; //!< with a catalogue
+};
 
 // Why the value the servo holds differs from the one typed: the driver's scalings
 // round to the servo's steps.
@@ -132,8 +111,6 @@ QString roundingNote(DataType type, const QByteArray &typed, const QByteArray &h
     return notes.join(QLatin1String("; "));
 }
 
-} // namespace
-
 int WriteCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
@@ -144,19 +121,19 @@ int WriteCommand::run(const QCommandLineParser &parser)
     NameAddress named;
     QString error;
     if (!NameAddress::resolve(parser.positionalArguments().value(0), catalogue(),
-                              parser.value(QStringLiteral("kind")),
-                              parser.value(QStringLiteral("count")),
-                              ReadCommand::textCheck(parser), &address, &named, &error))
+                              Options::Kind.value(parser),
+                              Options::Count.value(parser),
+                              Options::textCheck(parser), &address, &named, &error))
         return usageError(error);
     addJsonFields(address.toJson());
     if (address.type == DataType::String && !address.hasIndex() && !address.bitForm)
         return usageError(QStringLiteral("'%1': a STRING parameter is written as text only "
                                          "through an address with an element index, such as %1:0")
                               .arg(address.text));
-    const bool hex = parser.isSet(QStringLiteral("hex"));
+    const bool hex = Options::Hex.isSet(parser);
     QByteArray host;
     int bits = 0;
-    if (!hostData(address, parser.positionalArguments().value(1), hex, &host, &bits, &error)
+    if (!ValueForm::hostData(address, parser.positionalArguments().value(1), hex, &host, &bits, &error)
         || !address.adoptValue(host.size(), bits, &error))
         return usageError(error);
     addJsonFields(address.toJson());
@@ -177,16 +154,13 @@ int WriteCommand::run(const QCommandLineParser &parser)
     const WriteWatch::Outcome outcome = send(address, host, held, &message);
     if (endedBySignal())
         return signalExit();
-    const bool json = parser.isSet(QStringLiteral("json"));
+    const bool json = Options::Json.isSet(parser);
     const QJsonValue written = outcome == WriteWatch::Done      ? QJsonValue(true)
                                : outcome == WriteWatch::Refused ? QJsonValue(false)
                                                                 : QJsonValue();
     addJsonFields({{QStringLiteral("outcome"), QLatin1String(WriteWatch::name(outcome))},
                    {QStringLiteral("written"), written}});
-    if (m_options.stats)
-        addJsonFields({{QStringLiteral("stats"), statisticsJson()}});
-    if (!json)
-        printStatistics();
+    reportStatistics(json);
     if (outcome != WriteWatch::Done)
         return failure(ExitDriverError, QLatin1String(WriteWatch::name(outcome))
                                             + QStringLiteral(": ") + message);
@@ -198,7 +172,7 @@ int WriteCommand::printDone(const RequestAddress &address, const QByteArray &hos
 {
     if (json) {
         QJsonObject object = address.toJson();
-        ReadCommand::insertJsonValue(address, held, &object);
+        ValueForm::insertJsonValue(address, held, &object);
         object.insert(QStringLiteral("hex"), ValueText::toHex(host));
         object.insert(QStringLiteral("outcome"), QLatin1String(WriteWatch::name(WriteWatch::Done)));
         object.insert(QStringLiteral("written"), true);
@@ -206,9 +180,8 @@ int WriteCommand::printDone(const RequestAddress &address, const QByteArray &hos
             object.insert(QStringLiteral("note"), note);
         if (m_identity && m_identity->identified())
             object.insert(QStringLiteral("identity"), m_identity->identity().toJson());
-        if (m_options.stats)
-            object.insert(QStringLiteral("stats"), statisticsJson());
-        Console::out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        insertStatistics(&object);
+        printJson(object);
         return ExitSuccess;
     }
     const QString noted = note.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(note);
@@ -219,7 +192,7 @@ int WriteCommand::printDone(const RequestAddress &address, const QByteArray &hos
     }
     const QString rounding = address.bitForm ? QString() : roundingNote(address.type, host, held);
     Console::out() << "written " << address.label() << " = "
-                   << ReadCommand::valueText(address, held)
+                   << ValueForm::valueText(address, held)
                    << (address.bitForm ? QString() : address.unitSuffix())
                    << (rounding.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(rounding))
                    << noted << '\n';
@@ -279,5 +252,12 @@ WriteWatch::Outcome WriteCommand::settle(const RequestAddress &address,
         back.truncate(back.indexOf('\0'));
     const bool same = back == expected;
     return WriteWatch::settle(!failed, same, !same,
-                              failed ? error : ReadCommand::valueText(address, back), note);
+                              failed ? error : ValueForm::valueText(address, back), note);
+}
+
+} // namespace
+
+std::unique_ptr<Command> Commands::write()
+{
+    return std::make_unique<WriteCommand>();
 }

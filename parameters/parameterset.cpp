@@ -1,6 +1,7 @@
 #include "parameterset.h"
 
 #include "valuetext.h"
+#include "wirecodec.h"
 
 #include <QtCore/QFile>
 #include <QtCore/QJsonArray>
@@ -180,8 +181,11 @@ bool ParameterSet::fromJson(const QByteArray &json, const QString &source, Param
             return refuse(QStringLiteral("\"%1\" is not a string").arg(QLatin1String(key)));
         *field = text.toString();
     }
-    if (!LustBus::Catalogue::isWholeNumber(root.value(QStringLiteral("station")), 0, 63))
-        return refuse(QStringLiteral("\"station\" is not a station id from 0 to 63"));
+    if (!LustBus::Catalogue::isWholeNumber(root.value(QStringLiteral("station")),
+                                           LustBus::MinStationId, LustBus::MaxStationId))
+        return refuse(QStringLiteral("\"station\" is not a station id from %1 to %2")
+                          .arg(LustBus::MinStationId)
+                          .arg(LustBus::MaxStationId));
     parsed.station = root.value(QStringLiteral("station")).toInt();
     QString badIdentity;
     if (root.contains(QStringLiteral("identity"))

@@ -117,6 +117,11 @@ TEST(Cli, ValueParsingErrorsAreUsageErrors)
         {"watch INT16:12@3", 2, "", "such as INT16:12:0"},
         {"read INT16:12 --kind 9", 2, "", "--kind '9'"},
         {"read INT16:12 --station 64", 2, "", "--station '64'"},
+        // One station rule for every command that takes a station.
+        {"simulate --station 64", 2, "", "bad --station '64': expected a whole number from 0 to 63"},
+        {"scan --sim --from -1", 2, "", "bad --from '-1': expected a whole number from 0 to 63"},
+        {"scan --sim --to 64", 2, "", "bad --to '64': expected a whole number from 0 to 63"},
+        {"scan --sim --from 5 --to 4", 2, "", "--from 5 lies above --to 4"},
         {"read INT16:12 --count 0", 2, "", "--count '0'"},
         {"read INT16:12 --timeout -5", 2, "", "--timeout '-5'"},
         {"read INT16:12 --retries x", 2, "", "--retries 'x'"},

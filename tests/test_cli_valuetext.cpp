@@ -202,18 +202,18 @@ TEST(WatchTable, LinesAreCutToTheTerminalWidth)
 // What a port does not tell shows as "-" or null; USB ids as four hex digits.
 TEST(PortsCommand, EveryPortOneLineAndOneEntry)
 {
-    const QList<PortsCommand::Port> ports{
+    const QList<Ports::Port> ports{
         {QStringLiteral("/dev/ttyS0"), QString(), QString(), QString(), -1, -1},
         {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART"),
          QStringLiteral("FTDI"), QStringLiteral("A10K1234"), 0x0403, 0x6001},
         {QStringLiteral("/dev/ttyACM0"), QStringLiteral("two\nlines"), QString(), QString(), 0x2341,
          -1}};
-    EXPECT_EQ(PortsCommand::table(ports).toStdString(),
+    EXPECT_EQ(Ports::table(ports).toStdString(),
               "device        description      manufacturer  serial number  usb id\n"
               "/dev/ttyS0    -                -             -              -\n"
               "/dev/ttyUSB0  FT232R USB UART  FTDI          A10K1234       0403:6001\n"
               "/dev/ttyACM0  two lines        -             -              2341:\n");
-    EXPECT_EQ(QJsonDocument(PortsCommand::json(ports)).toJson(QJsonDocument::Compact).toStdString(),
+    EXPECT_EQ(QJsonDocument(Ports::json(ports)).toJson(QJsonDocument::Compact).toStdString(),
               R"({"ports":[)"
               R"({"description":"","device":"/dev/ttyS0","manufacturer":"","productId":null,)"
               R"("serialNumber":"","vendorId":null},)"

@@ -1,6 +1,7 @@
 // The wire codec, byte for byte: request formats and their recognition, replies and
 // theirs, the value text readers.
 #include "scriptedlink.h"
+#include "stationid.h"
 #include "wirecodec.h"
 
 #include <QtCore/QByteArray>
@@ -274,3 +275,23 @@ TEST(ByteAndTextValueReads, DecodeTheValueText)
 }
 
 } // namespace
+
+TEST(StationIds, AreWholeNumbersInTheCodecsRange)
+{
+    const struct { const char *text; int station; } cases[] = {
+        {"0", 0}, {"63", 63}, {" 7 ", 7}, {"+5", 5},
+        {"64", -1}, {"-1", -1}, {"", -1}, {"x", -1}, {"1.5", -1}, {"0x10", -1}, {"4294967297", -1},
+    };
+    for (const auto &c : cases) {
+        int station = -1;
+        QString why;
+        const bool parsed = LustBus::parseStationId(QString::fromLatin1(c.text), &station, &why);
+        EXPECT_EQ(parsed, c.station >= 0) << c.text;
+        if (parsed)
+            EXPECT_EQ(station, c.station) << c.text;
+        else
+            EXPECT_EQ(why.toStdString(), "expected a whole number from 0 to 63") << c.text;
+        EXPECT_EQ(parsed, c.station >= LustBus::MinStationId && c.station <= LustBus::MaxStationId)
+            << c.text;
+    }
+}
