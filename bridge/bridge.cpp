@@ -211,10 +211,12 @@ void Bridge::onConnected()
     // Subscribed first: once "online" is out, writes are taken.
     m_client.subscribe(m_base + QStringLiteral("/+/+/set"), m_settings.qos);
     m_client.publish(statusTopic(), busStatus(), 1, true);
-    // The statuses wait for a connection (see publishStatus).
-    for (auto it = m_stations.cbegin(); it != m_stations.cend(); ++it) {
-        if (!it->status.isEmpty())
-            m_client.publish(stationTopic(it.key()), it->status, 1, true);
+    // The statuses wait for a connection (see publishStatus); in the stations' order,
+    // as a round would have published them.
+    for (int station : qAsConst(m_settings.stations)) {
+        const QByteArray &status = m_stations.constFind(station)->status;
+        if (!status.isEmpty())
+            m_client.publish(stationTopic(station), status, 1, true);
     }
     // A broker that lost its retained messages gets every value again; before the first
     // connect the library holds what was published and sends it now.
