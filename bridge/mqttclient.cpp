@@ -22,6 +22,11 @@ void initLibrary()
 MqttClient::MqttClient(QObject *parent) : QObject(parent)
 {
     initLibrary();
+    // A queued signal, not a posted function: the network thread would release that
+    // function's object in this code, after a count of references inside Qt that the
+    // thread checker does not see.
+    connect(this, &MqttClient::messagesWaiting, this, &MqttClient::deliverWaiting,
+            Qt::QueuedConnection);
 }
 
 MqttClient::~MqttClient()
@@ -216,8 +221,7 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
     }
     // One call for all that come before the owner gets to them.
     if (first)
-        QMetaObject::invokeMethod(client, [client] { client->deliverWaiting(); },
-                                  Qt::QueuedConnection);
+        emit client->messagesWaiting();
 }
 
 void MqttClient::deliverWaiting()

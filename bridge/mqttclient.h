@@ -73,6 +73,9 @@ signals:
     void messageReceived(const QString &topic, const QByteArray &payload,
                          const QString &responseTopic, const QByteArray &correlation,
                          bool retained);
+    // From the network thread: messages came in and wait for deliverWaiting(), which
+    // runs queued on the owner's thread as well.
+    void messagesWaiting();
     // An error the library met while it connects, such as a broker certificate that the
     // CA does not vouch for; the same text comes again with every attempt.
     void problem(const QString &text);
