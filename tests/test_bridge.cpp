@@ -194,11 +194,13 @@ protected:
     void runBridge(const QStringList &arguments, const QString &bus)
     {
         bridge.setProcessEnvironment(cliEnvironment());
+        const int from = subscriber.count();
         bridge.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
         ASSERT_TRUE(bridge.waitForStarted());
-        // The previous bridge's "offline" may still be on its way.
+        // This bridge's "online", not the previous one's: it has subscribed to set
+        // messages only then.
         ASSERT_TRUE(bus.isEmpty() || waitFor([&] {
-            return subscriber.last(QStringLiteral("lustbus/%1/status").arg(bus)) == "online";
+            return subscriber.last(QStringLiteral("lustbus/%1/status").arg(bus), from) == "online";
         }))
             << "state " << bridge.state() << ", stdout: " << bridge.readAllStandardOutput().toStdString()
             << ", stderr: " << bridge.readAllStandardError().toStdString();
