@@ -57,8 +57,10 @@ public:
     // then disconnects cleanly, so that the will is not sent.
     void stop(const QString &topic, const QByteArray &payload, int waitMs);
 
-    // Emits messageReceived for every message waiting, in the order they came; the
-    // event loop does the same when it gets to it.
+    // Emits messageReceived for every message waiting, in the order they came, on the
+    // calling thread; the owner's event loop does the same when it gets to it. A
+    // program whose thread runs no event loop can call it from a direct connection
+    // to messagesWaiting, on the network thread.
     void deliverWaiting();
 
     bool isConnected() const { return m_connected.load(); }
@@ -67,13 +69,13 @@ public:
 signals:
     void connected();
     void disconnected(const QString &reason);
-    // On the owner's thread (see deliverWaiting). responseTopic and correlation: the
+    // Where deliverWaiting() runs. responseTopic and correlation: the
     // MQTT 5 properties, empty without; retained: the message's retain flag (see
     // subscribe).
     void messageReceived(const QString &topic, const QByteArray &payload,
                          const QString &responseTopic, const QByteArray &correlation,
                          bool retained);
-    // From the network thread: messages came in and wait for deliverWaiting(), which
+    // On the network thread: messages came in and wait for deliverWaiting(), which
     // runs queued on the owner's thread as well.
     void messagesWaiting();
     // An error the library met while it connects, such as a broker certificate that the
