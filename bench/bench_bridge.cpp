@@ -298,6 +298,10 @@ void BM_BridgesOnOneBroker(benchmark::State &state)
         subscriber.subscribe(QStringLiteral("bench/+/+/+"), 0);
         subscribed = true;
     }, Qt::DirectConnection);
+    // This thread runs no event loop: the values are taken on the network thread, as
+    // they arrive.
+    QObject::connect(&subscriber, &MqttClient::messagesWaiting, &subscriber,
+                     [&] { subscriber.deliverWaiting(); }, Qt::DirectConnection);
     QObject::connect(
         &subscriber, &MqttClient::messageReceived, &subscriber,
         [&](const QString &topic, const QByteArray &) {

@@ -164,10 +164,9 @@ void Bridge::start()
         m_problems.insert(text);
         log(QStringLiteral("broker: %1").arg(text));
     });
-    // Direct: a request is queued as it arrives, so that a round in progress finds it
+    // Also delivered from runWrites(), so that a round in progress finds a request
     // before its next read.
-    connect(&m_client, &MqttClient::messageReceived, this, &Bridge::onMessage,
-            Qt::DirectConnection);
+    connect(&m_client, &MqttClient::messageReceived, this, &Bridge::onMessage);
     for (int i = 0; i < m_settings.groups.size(); ++i) {
         auto *timer = new QTimer(this);
         timer->setSingleShot(true);
@@ -212,10 +211,12 @@ void Bridge::onConnected()
     // Subscribed first: once "online" is out, writes are taken.
     m_client.subscribe(m_base + QStringLiteral("/+/+/set"), m_settings.qos);
     m_client.publish(statusTopic(), busStatus(), 1, true);
-    // The statuses wait for a connection (see publishStatus).
-    for (auto it = m_stations.cbegin(); it != m_stations.cend(); ++it) {
-        if (!it->status.isEmpty())
-            m_client.publish(stationTopic(it.key()), it->status, 1, true);
+    // The statuses wait for a connection (see publishStatus); in the stations' order,
+    // as a round would have published them.
+    for (int station : qAsConst(m_settings.stations)) {
+        const QByteArray &status = m_stations.constFind(station)->status;
+        if (!status.isEmpty())
+            m_client.publish(stationTopic(station), status, 1, true);
     }
     // A broker that lost its retained messages gets every value again; before the first
     // connect the library holds what was published and sends it now.
@@ -232,21 +233,21 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload,
                        bool retained)
 {
     const Write write{topic, payload, responseTopic, correlation, retained};
-    bool queued = false;
-    {
-        std::lock_guard<std::mutex> locker(m_incomingLock);
-        if (m_incoming.size() < MaxWaitingWrites) {
-            m_incoming.append(write);
-            queued = true;
+    if (m_waiting.size() < MaxWaitingWrites) {
+        m_waiting.append(write);
+        // Came through the event loop, between two rounds: carried out next.
+        if (!m_writesDue) {
+            m_writesDue = true;
+            QMetaObject::invokeMethod(this, [this] {
+                m_writesDue = false;
+                runWrites();
+            }, Qt::QueuedConnection);
         }
-    }
-    if (queued) {
-        QMetaObject::invokeMethod(this, [this] { runWrites(); }, Qt::QueuedConnection);
         return;
     }
-    // A flood is not kept: refused at once from here (the client may publish from any
-    // thread) and counted with the refused writes.
+    // A flood is not kept: refused at once and counted with the refused writes.
     ++m_overflowed;
+    ++m_counters.writesRefused;
     sendResult(write, writeResult("refused",
                                   QStringLiteral("%1 writes are waiting for the bus already; "
                                                  "this one is not carried out")
@@ -255,24 +256,24 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload,
 
 bool Bridge::runWrites()
 {
-    if (const quint64 overflowed = m_overflowed.exchange(0)) {
-        m_counters.writesRefused += overflowed;
-        log(QStringLiteral("%1 writes refused: %2 were waiting for the bus already")
-                .arg(overflowed)
-                .arg(MaxWaitingWrites));
-    }
-    while (!m_ended) {
-        Write write;
-        {
-            std::lock_guard<std::mutex> locker(m_incomingLock);
-            if (m_incoming.isEmpty())
-                break;
-            write = m_incoming.takeFirst();
-        }
-        if (!runWrite(write))
+    takeIncoming();
+    while (!m_ended && !m_waiting.isEmpty()) {
+        if (!runWrite(m_waiting.takeFirst()))
             end();
+        takeIncoming();
     }
     return !m_ended;
+}
+
+void Bridge::takeIncoming()
+{
+    m_client.deliverWaiting(); // onMessage for each
+    if (m_overflowed == 0)
+        return;
+    log(QStringLiteral("%1 writes refused: %2 were waiting for the bus already")
+            .arg(m_overflowed)
+            .arg(MaxWaitingWrites));
+    m_overflowed = 0;
 }
 
 bool Bridge::runWrite(const Write &write)

@@ -21,7 +21,9 @@
 // owns the bridge; a round that takes longer than its interval is counted as an
 // overrun and the next one starts once it is over, never stacked. Writes that came in
 // go to the bus before the next read, also in the middle of a round, so that a silent
-// station delays them by one timeout at most.
+// station delays them by one timeout at most: the bridge asks the client for what came
+// in (MqttClient::deliverWaiting) between two requests, and everything it does runs on
+// its one thread.
 //
 // A station whose SilentAfter requests in a row got no response is silent: its values
 // are published as not tried, writes to it are refused without sending, and it is
@@ -51,7 +53,8 @@
 // servo still holds what that write left, is taken for a duplicate in the same way;
 // a client that means to write the same value again at once gives each request its
 // own correlation data. At most MaxWaitingWrites requests wait for the bus; one more
-// is refused at once, with a result like any other refusal.
+// is refused as it comes in, before the next request goes to the bus, with a result
+// like any other refusal.
 #ifndef LUSTBUS_BRIDGE_H
 #define LUSTBUS_BRIDGE_H
 
@@ -67,9 +70,7 @@
 #include <QtCore/QSet>
 #include <QtCore/QStringList>
 
-#include <atomic>
 #include <functional>
-#include <mutex>
 
 class MqttClient;
 class QTimer;
@@ -115,7 +116,7 @@ public:
     static constexpr int SilentProbeFirstMs = 1000;
     static constexpr int SilentProbeMaxMs = 16000;
 
-    // Call stop() before the bridge goes: the client's thread delivers to it until then.
+    // Call stop() before the bridge goes: "offline" goes out only then.
     Bridge(const LustBus::Catalogue &catalogue, BusAccess &bus, MqttClient &client,
            const Settings &settings, QObject *parent = nullptr);
     ~Bridge() override;
@@ -194,12 +195,14 @@ private:
     };
 
     void onConnected();
-    // On the client's network thread: queues the request for the bridge's thread.
+    // Queues the request for the bus, or refuses it when too many wait already.
     void onMessage(const QString &topic, const QByteArray &payload, const QString &responseTopic,
                    const QByteArray &correlation, bool retained);
     void runRound(int group);
     // The writes that came in, in order; false once the program is to end.
     bool runWrites();
+    // Takes what the client holds, and logs the writes refused meanwhile for a flood.
+    void takeIncoming();
     bool runWrite(const Write &write); //!< false once the program is to end
     // Why the write is not carried out, before anything is sent; empty when it may be.
     QString refusal(const Write &write, const Target &target) const;
@@ -244,7 +247,7 @@ private:
     void publishValue(int station, const LustBus::CatalogueEntry &entry, const QJsonObject &content);
     // Remembers a correlated request's result for its duplicates, then sends it.
     void publishResult(const Write &write, const QJsonObject &result);
-    // To the response topic or .../result, with "ts"; safe from the client's thread.
+    // To the response topic or .../result, with "ts".
     void sendResult(const Write &write, QJsonObject result);
     void publishStats();
     QString valueTopic(int station, const QString &name) const;
@@ -260,9 +263,9 @@ private:
     QString m_replyPrefix;
     QList<QTimer *> m_timers;
     QTimer *m_statsTimer = nullptr;
-    std::mutex m_incomingLock; //!< a pthread mutex, which the thread checker sees
-    QList<Write> m_incoming; //!< filled by the client's thread
-    std::atomic<quint64> m_overflowed{0}; //!< refused by the client's thread: queue full
+    QList<Write> m_waiting; //!< for the bus, in the order they came
+    bool m_writesDue = false; //!< runWrites() is queued for them
+    quint64 m_overflowed = 0; //!< refused since the last log line: too many waiting
     QHash<QString, Published> m_published; //!< by value topic
     QHash<QString, LastWrite> m_lastWrites; //!< by set topic
     QSet<QString> m_problems; //!< the broker connection's errors logged since the last connect

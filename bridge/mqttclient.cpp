@@ -22,6 +22,11 @@ void initLibrary()
 MqttClient::MqttClient(QObject *parent) : QObject(parent)
 {
     initLibrary();
+    // A queued signal, not a posted function: the network thread would release that
+    // function's object in this code, after a count of references inside Qt that the
+    // thread checker does not see.
+    connect(this, &MqttClient::messagesWaiting, this, &MqttClient::deliverWaiting,
+            Qt::QueuedConnection);
 }
 
 MqttClient::~MqttClient()
@@ -159,7 +164,8 @@ void MqttClient::stop(const QString &topic, const QByteArray &payload, int waitM
     }
 }
 
-// The callbacks run on the network thread; the signals reach the owner's thread queued.
+// The callbacks run on the network thread; the signals reach the owner's thread queued,
+// and messages wait for it in m_waiting.
 void MqttClient::onConnect(mosquitto *, void *self, int rc)
 {
     auto *client = static_cast<MqttClient *>(self);
@@ -192,24 +198,47 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
                            const mosquitto_property *properties)
 {
     auto *client = static_cast<MqttClient *>(self);
-    QString responseTopic;
-    QByteArray correlation;
+    Message waiting{QString::fromUtf8(message->topic),
+                    QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
+                    QString(), QByteArray(), message->retain};
     char *text = nullptr;
     if (mosquitto_property_read_string(properties, MQTT_PROP_RESPONSE_TOPIC, &text, false)) {
-        responseTopic = QString::fromUtf8(text);
+        waiting.responseTopic = QString::fromUtf8(text);
         std::free(text);
     }
     void *data = nullptr;
     uint16_t length = 0;
     if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &data, &length,
                                        false)) {
-        correlation = QByteArray(static_cast<const char *>(data), length);
+        waiting.correlation = QByteArray(static_cast<const char *>(data), length);
         std::free(data);
     }
-    emit client->messageReceived(
-        QString::fromUtf8(message->topic),
-        QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
-        responseTopic, correlation, message->retain);
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> locker(client->m_waitingLock);
+        first = client->m_waiting.empty();
+        client->m_waiting.push_back(std::move(waiting));
+    }
+    // One call for all that come before the owner gets to them.
+    if (first)
+        emit client->messagesWaiting();
+}
+
+void MqttClient::deliverWaiting()
+{
+    // One at a time: a receiver that calls in again gets the next, in order.
+    for (;;) {
+        Message message;
+        {
+            std::lock_guard<std::mutex> locker(m_waitingLock);
+            if (m_waiting.empty())
+                return;
+            message = std::move(m_waiting.front());
+            m_waiting.pop_front();
+        }
+        emit messageReceived(message.topic, message.payload, message.responseTopic,
+                             message.correlation, message.retained);
+    }
 }
 
 void MqttClient::onPublish(mosquitto *, void *self, int mid)

@@ -1,8 +1,10 @@
 // One connection to an MQTT broker through libmosquitto, whose network thread keeps
 // it: connects, reconnects with back-off after a loss, and hands what arrives to the
-// Qt thread that owns the client through queued signals. It speaks MQTT 5, for the
-// response topic and correlation data of requests, and falls back to 3.1.1 with a
-// broker that refuses 5.
+// Qt thread that owns the client through queued signals. Messages wait in the client,
+// the one place where the two threads meet, until that thread delivers them: from its
+// event loop, or at once through deliverWaiting() for an owner that blocks on other
+// work meanwhile. It speaks MQTT 5, for the response topic and correlation data of
+// requests, and falls back to 3.1.1 with a broker that refuses 5.
 #ifndef LUSTBUS_MQTTCLIENT_H
 #define LUSTBUS_MQTTCLIENT_H
 
@@ -11,6 +13,8 @@
 #include <QtCore/QString>
 
 #include <atomic>
+#include <deque>
+#include <mutex>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -53,22 +57,41 @@ public:
     // then disconnects cleanly, so that the will is not sent.
     void stop(const QString &topic, const QByteArray &payload, int waitMs);
 
+    // Emits messageReceived for every message waiting, in the order they came, on the
+    // calling thread; the owner's event loop does the same when it gets to it. A
+    // program whose thread runs no event loop can call it from a direct connection
+    // to messagesWaiting, on the network thread.
+    void deliverWaiting();
+
     bool isConnected() const { return m_connected.load(); }
     QString errorString() const { return m_error; }
 
 signals:
     void connected();
     void disconnected(const QString &reason);
-    // responseTopic and correlation: the MQTT 5 properties, empty without; retained:
-    // the message's retain flag (see subscribe).
+    // Where deliverWaiting() runs. responseTopic and correlation: the
+    // MQTT 5 properties, empty without; retained: the message's retain flag (see
+    // subscribe).
     void messageReceived(const QString &topic, const QByteArray &payload,
                          const QString &responseTopic, const QByteArray &correlation,
                          bool retained);
+    // On the network thread: messages came in and wait for deliverWaiting(), which
+    // runs queued on the owner's thread as well.
+    void messagesWaiting();
     // An error the library met while it connects, such as a broker certificate that the
     // CA does not vouch for; the same text comes again with every attempt.
     void problem(const QString &text);
 
 private:
+    struct Message
+    {
+        QString topic;
+        QByteArray payload;
+        QString responseTopic;
+        QByteArray correlation;
+        bool retained = false;
+    };
+
     static void onConnect(mosquitto *, void *self, int rc);
     static void onDisconnect(mosquitto *, void *self, int rc);
     static void onMessage(mosquitto *, void *self, const mosquitto_message *message,
@@ -81,6 +104,8 @@ private:
     std::atomic<bool> m_connected{false};
     std::atomic<bool> m_version5{true};
     std::atomic<int> m_lastPublished{0};
+    std::mutex m_waitingLock; //!< a pthread mutex, which the thread checker sees
+    std::deque<Message> m_waiting; //!< filled by the network thread
     QString m_error;
 };
 

@@ -194,11 +194,13 @@ protected:
     void runBridge(const QStringList &arguments, const QString &bus)
     {
         bridge.setProcessEnvironment(cliEnvironment());
+        const int from = subscriber.count();
         bridge.start(QStringLiteral(LUSTBUS_CLI_PATH), arguments);
         ASSERT_TRUE(bridge.waitForStarted());
-        // The previous bridge's "offline" may still be on its way.
+        // This bridge's "online", not the previous one's: it has subscribed to set
+        // messages only then.
         ASSERT_TRUE(bus.isEmpty() || waitFor([&] {
-            return subscriber.last(QStringLiteral("lustbus/%1/status").arg(bus)) == "online";
+            return subscriber.last(QStringLiteral("lustbus/%1/status").arg(bus), from) == "online";
         }))
             << "state " << bridge.state() << ", stdout: " << bridge.readAllStandardOutput().toStdString()
             << ", stderr: " << bridge.readAllStandardError().toStdString();
@@ -606,6 +608,32 @@ TEST_F(SimulatedBus, ASilentStationIsAskedRarelyAndTheOthersKeepTheirPace)
         EXPECT_TRUE(err.contains(QLatin1String(line))) << line << '\n' << err.toStdString();
 }
 
+// A write that comes in during a round goes to the bus before the round's next read,
+// not after the round: counted in requests on the line, while every reply comes late
+// and the rounds of twelve reads follow each other without a pause.
+TEST_F(SimulatedBus, AWriteWaitsForOneReadNotForTheRound)
+{
+    startOnLine({1}, "--poll current_trim,brake_delay,speed_setpoint,control_word,"
+                     "position_target,encoder_offset,current_limit,ramp_time,torque_offset,"
+                     "drive_name,io_map,gains@10 --timeout 300 --retries 0 --allow-writes");
+    value(QStringLiteral("gains"), 0, QStringLiteral("line/1"));
+    LustBusSim::FaultPlan plan;
+    QString error;
+    ASSERT_TRUE(LustBusSim::FaultPlan::parse(QStringLiteral("delay:1.0@100"), &plan, &error));
+    sim.setFaultPlan(plan);
+    const QString setpoint = QStringLiteral("lustbus/line/1/speed_setpoint");
+    for (int payload = 500; payload < 505; ++payload) {
+        SCOPED_TRACE(payload);
+        const quint64 before = sim.counters().requests;
+        EXPECT_TRUE(write(setpoint, QByteArray::number(payload)).value("ok").toBool());
+        // The reads on the line while the request reaches the bridge, the write and its
+        // read back, and the next read begun: not the rest of a round of twelve.
+        EXPECT_LE(sim.counters().requests - before, 6u);
+    }
+    const QString err = stopBridge();
+    EXPECT_TRUE(err.contains(QStringLiteral("5 writes, 0 refused"))) << err.toStdString();
+}
+
 // A write has three outcomes, and a write without a valid reply is settled by reading
 // it back. Each row's fault hits the write's request (nothing is polled meanwhile).
 TEST_F(SimulatedBus, AWriteSaysWhetherItWasDoneRefusedOrIsUnknown)
@@ -613,6 +641,8 @@ TEST_F(SimulatedBus, AWriteSaysWhetherItWasDoneRefusedOrIsUnknown)
     // An adapter that hears its own telegrams, so that an echo can come back wrong.
     sim.setLocalEcho(true);
     startOnLine({1}, "--poll drive_name@3600000 --timeout 150 --retries 0 --allow-writes --echo");
+    // The first round is over: the faults below hit the writes, not its reads.
+    value(QStringLiteral("drive_name"), 0, QStringLiteral("line/1"));
     const struct
     {
         const char *faults;
