@@ -20,6 +20,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -30,6 +31,14 @@ struct Result
     int exitCode = -1;
     QString out, err;
 };
+
+// Sends sig to process, and only to it: a process that has ended has no id, and
+// kill(0, ...) would reach the whole process group, the test runner with it.
+inline bool signalProcess(qint64 processId, int sig)
+{
+    EXPECT_GT(processId, 0) << "the process has already ended";
+    return processId > 0 && ::kill(pid_t(processId), sig) == 0;
+}
 
 // The environment of every run: the test's own without the LUSTBUS_ variables, so that
 // a user's LUSTBUS_PORT cannot change what a test reads, changed by extra: "NAME=VALUE"

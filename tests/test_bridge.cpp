@@ -208,7 +208,7 @@ protected:
     // SIGTERM, then the bridge's stderr; the exit status must be 0.
     QString stopBridge()
     {
-        ::kill(pid_t(bridge.processId()), SIGTERM);
+        signalProcess(bridge.processId(), SIGTERM);
         EXPECT_TRUE(bridge.waitForFinished(5000));
         EXPECT_EQ(bridge.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(bridge.exitCode(), 0);

@@ -493,7 +493,7 @@ TEST_P(Drives, ARestoreEndedBySignalListsWhatItWrote)
                                                .arg(c.heldBack)));
         const Result r = scene.runUntil(command + scene.options("--timeout 20000 --retries 0"),
                                         c.heldBack, [&c](QProcess &process) {
-                                            ::kill(pid_t(process.processId()), c.signal);
+                                            signalProcess(process.processId(), c.signal);
                                         });
         EXPECT_EQ(r.exitCode, c.exitCode) << describe(r);
         const QJsonObject object = json(r.out.trimmed());

@@ -54,7 +54,7 @@ TEST(Signals, EndAtOnceWhileARequestWaitsOnASilentLine)
         for (size_t i = 0; i < c.sent.size(); ++i) {
             // The first one did not end the watch at once.
             EXPECT_FALSE(i > 0 && process.waitForFinished(300));
-            ::kill(pid_t(process.processId()), c.sent[i]);
+            signalProcess(process.processId(), c.sent[i]);
         }
         EXPECT_TRUE(process.waitForFinished(2000)) << err.toStdString();
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);

@@ -171,7 +171,7 @@ TEST(Watch, OnATerminalATableIsRedrawnInPlaceUntilCtrlC)
     // redraw moves the cursor up over.
     ASSERT_TRUE(terminal.readUntil("INT16:999> invalid param no.", 10000)) << terminal.shown.data();
     EXPECT_TRUE(terminal.shown.contains("\x1b[5A"));
-    ::kill(pid_t(terminal.process.processId()), SIGINT);
+    signalProcess(terminal.process.processId(), SIGINT);
     ASSERT_TRUE(terminal.process.waitForFinished(10000));
     terminal.readUntil("\x1b[?25h", 2000);
     EXPECT_EQ(terminal.process.exitCode(), 130);
@@ -205,7 +205,7 @@ TEST(Watch, CtrlCEndsJsonLinesWithTheStatisticsOfEverySample)
     while (out.count('\n') < 3 && process.waitForReadyRead(10000))
         out += process.readAllStandardOutput();
     ASSERT_GE(out.count('\n'), 3) << out.toStdString();
-    ::kill(pid_t(process.processId()), SIGINT);
+    signalProcess(process.processId(), SIGINT);
     ASSERT_TRUE(process.waitForFinished(10000));
     EXPECT_EQ(process.exitCode(), 130);
     const QStringList lines = outputLines(QString::fromUtf8(out + process.readAllStandardOutput()));

@@ -193,7 +193,7 @@ TEST(GatewayParallel, EightDriversShareOneBusExchangeByExchange)
 
     // SIGUSR1 shows the figures while it runs (all clients: exchanges, errors, bad
     // telegrams, refused writes), and the end shows them again.
-    kill(pid_t(gateway.pid()), SIGUSR1);
+    signalProcess(gateway.pid(), SIGUSR1);
     gateway.waitForError(QStringLiteral("8 clients"));
     const QString err = gateway.stop();
     const QString exchanges = QString::number(counters.requests);
