@@ -1,7 +1,7 @@
 // The driver plugin, loaded with QPluginLoader as a host loads it. Without a path it
-// tries the installed one (LIBDIR/lustbus/drivers next to the installed program, then
-// under the install prefix); the program of a build tree tries its own tree's plugin
-// first.
+// tries the installed one (LIBDIR/lustbus/drivers, lustbus-qt6/drivers in a Qt 6
+// build, next to the installed program, then under the install prefix); the program of
+// a build tree tries its own tree's plugin first.
 #ifndef LUSTBUS_DRIVERPLUGIN_H
 #define LUSTBUS_DRIVERPLUGIN_H
 

@@ -1,5 +1,6 @@
 // Loads the driver plugin the way a host does and prints its identity and defaults,
-// with the version of the host kit it runs with.
+// with the version of the host kit it runs with; then a driver of its own from the
+// plugin's CreateDriver, as hosts that load the plugin as a library get one.
 //
 //   driverinfo [PLUGIN]   default: the plugin of the installed package
 #include <driverinterface.h>
@@ -8,6 +9,7 @@
 #include <protocolsettings.h>
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QLibrary>
 #include <QtCore/QPluginLoader>
 #include <QtCore/QTextStream>
 
@@ -26,6 +28,9 @@ int main(int argc, char **argv)
                             << loader.errorString() << '\n';
         return 1;
     }
+    QLibrary library(path);
+    const auto create = reinterpret_cast<CreateDriverFunction>(library.resolve("CreateDriver"));
+    const std::unique_ptr<DriverInterface> own(create ? create() : nullptr);
     std::unique_ptr<PortSettings> port(driver->defaultPortSettings());
     std::unique_ptr<ProtocolSettings> protocol(driver->defaultProtocolSettings());
     out << "plugin:        " << path << '\n'
@@ -39,6 +44,7 @@ int main(int argc, char **argv)
         << "settings text: " << driver->defaultSettingsText() << '\n'
         << "port:          " << port->debugLine() << '\n'
         << "protocol:      " << protocol->debugLine() << '\n'
-        << "host kit:      " << lustbusVersion() << '\n';
+        << "host kit:      " << lustbusVersion() << '\n'
+        << "CreateDriver:  " << (own ? own->name() : library.errorString()) << '\n';
     return 0;
 }

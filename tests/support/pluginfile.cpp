@@ -11,7 +11,6 @@ QString PluginFile::path()
 
 std::unique_ptr<DriverInterface> PluginFile::createDriver()
 {
-    using CreateDriverFunction = DriverInterface *(*)();
     QLibrary library(path());
     auto create = reinterpret_cast<CreateDriverFunction>(library.resolve("CreateDriver"));
     EXPECT_NE(create, nullptr) << library.errorString().toStdString();
