@@ -133,7 +133,8 @@ QString ManualPage::roff(const QList<const Command *> &commands)
             + QStringLiteral(".SH \"EXIT STATUS\"\n") + paragraphs(ProgramHelp::exitStatusNotes())
             + QStringLiteral(".SH \"SEE ALSO\"\n")
             + inputLine(QStringLiteral("lustbus COMMAND --help; the README of the lustbus "
-                                       "package, which also explains find_package(LustBus) "
-                                       "and pkg-config lustbus for hosts of the driver."));
+                                       "package and its docs/ pages; docs/kit.md explains "
+                                       "find_package(LustBus) and pkg-config lustbus for "
+                                       "hosts of the driver."));
     return text;
 }
