@@ -403,7 +403,8 @@ TEST_P(Drives, AWatchEndsWhenAnotherDriveAnswers)
                                              "the watch ends\n")))
         << describe(r);
     EXPECT_TRUE(r.out.contains(QLatin1String(",speed_setpoint,-1234,\n"))) << describe(r);
-    EXPECT_FALSE(r.out.contains(QLatin1String("777"))) << describe(r);
+    // The other drive holds 777: no sample shows it (a time stamp may hold the digits).
+    EXPECT_FALSE(r.out.contains(QLatin1String(",speed_setpoint,777,"))) << describe(r);
 }
 
 // The link goes away once the identity was read (drive_type's reply is in), while the
