@@ -89,6 +89,32 @@ qint64 itemBytes(const Item &item)
     return item.count * letterWidth(item.letter);
 }
 
+// The elements of a counted item from the host's array at source.
+template <typename Output>
+void putElements(Output &out, const Item &item, const uchar *source)
+{
+    const int count = int(item.count);
+    switch (item.letter) {
+    case 'n':
+        for (int j = 0; j < count; ++j) {
+            uchar bytes[2];
+            qToBigEndian(qFromUnaligned<quint16>(source + 2 * j), bytes);
+            out.put(bytes, 2);
+        }
+        break;
+    case 'N':
+        for (int j = 0; j < count; ++j) {
+            uchar bytes[4];
+            qToBigEndian(qFromUnaligned<quint32>(source + 4 * j), bytes);
+            out.put(bytes, 4);
+        }
+        break;
+    default: // C, c, v, V: copied unchanged
+        out.put(source, int(itemBytes(item)));
+        break;
+    }
+}
+
 template <typename Output>
 Result packItems(Output &out, const char *format, va_list values)
 {
@@ -150,25 +176,7 @@ Result packItems(Output &out, const char *format, va_list values)
         const uchar *source = static_cast<const uchar *>(va_arg(values, const void *));
         if (source == nullptr)
             return Result::NullPointer;
-        switch (item.letter) {
-        case 'n':
-            for (int j = 0; j < count; ++j) {
-                uchar bytes[2];
-                qToBigEndian(qFromUnaligned<quint16>(source + 2 * j), bytes);
-                out.put(bytes, 2);
-            }
-            break;
-        case 'N':
-            for (int j = 0; j < count; ++j) {
-                uchar bytes[4];
-                qToBigEndian(qFromUnaligned<quint32>(source + 4 * j), bytes);
-                out.put(bytes, 4);
-            }
-            break;
-        default: // C, c, v, V: copied unchanged
-            out.put(source, int(itemBytes(item)));
-            break;
-        }
+        putElements(out, item, source);
     }
 }
 
