@@ -386,14 +386,18 @@ TEST_P(Drives, ASilentStationCostsTwoRequests)
     }
 }
 
+// Why the tests that need a reopened link to reach another drive run over TCP only.
+const char *const ReopenedPtyIsRefused =
+    "a reopened pty is never the same device: the link refuses it before the identity is "
+    "read (ADriveSwappedBehindTheLinkGetsNothing.../Pty)";
+
 // A watch by name follows its drive through a reopened link, and ends when another
 // drive answers there, without a sample of it.
 TEST_P(Drives, AWatchEndsWhenAnotherDriveAnswers)
 {
     Scene scene(GetParam());
     if (scene.pty())
-        GTEST_SKIP() << "a reopened pty is never the same device: the link refuses it before "
-                        "the identity is read (ADriveSwappedBehindTheLinkGetsNothing.../Pty)";
+        GTEST_SKIP() << ReopenedPtyIsRefused;
     const Result r = scene.runUntil(args("watch speed_setpoint --interval 0 --csv")
                                         + scene.options("--timeout 500 --retries 0 --trace"),
                                     0, [&scene](QProcess &) { scene.swap(); },
@@ -414,8 +418,7 @@ TEST_P(Drives, AWriteThatFindsTheLinkReopenedIsHeldBack)
 {
     Scene scene(GetParam());
     if (scene.pty())
-        GTEST_SKIP() << "a reopened pty is never the same device: the link refuses it before "
-                        "the identity is read (ADriveSwappedBehindTheLinkGetsNothing.../Pty)";
+        GTEST_SKIP() << ReopenedPtyIsRefused;
     const Result r = scene.runUntil(args("write speed_setpoint 5")
                                         + scene.options("--delay 1000 --retries 0 --trace"),
                                     0, [&scene](QProcess &) { scene.swap(); },
