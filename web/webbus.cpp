@@ -319,6 +319,14 @@ bool WebBus::runTable()
         m_roundRunning = true;
         m_roundStartedMs = m_clock.elapsed();
     }
+    // Which drive answers, for the page, before its values.
+    const int station = m_round.first().station;
+    if (m_stations.contains(station) && identityDue(station) && !m_stations[station].silent
+        && m_stations[station].answered
+        && m_clock.elapsed() - m_stations[station].identityTriedMs >= IdentityRetryMs) {
+        checkIdentity(station);
+        return true;
+    }
     const Read read = m_round.takeFirst();
     CatalogueEntry entry;
     QString error;
@@ -443,6 +451,7 @@ void WebBus::noteLine(int station, const BusAccess::Result &result, qint64 tookU
             other.recheck = !other.identity.isEmpty();
     }
     if (result.line == BusAccess::Answered) {
+        state.answered = true;
         if (state.silent) {
             log(QStringLiteral("station %1 answers again").arg(station));
             state.recheck = !state.identity.isEmpty();
@@ -473,6 +482,7 @@ void WebBus::checkIdentity(int station)
     if (!identityDue(station))
         return;
     const int reopens = m_bus.reopens();
+    m_stations[station].identityTriedMs = m_clock.elapsed();
     DriveIdentity now;
     QString error;
     QElapsedTimer took;
@@ -640,7 +650,8 @@ QString WebBus::status(int station) const
         return QStringLiteral("another drive");
     if (!state.refusal.isEmpty())
         return QStringLiteral("not identified");
-    if (!state.identity.isEmpty())
+    // Without identity entries a station that answers is all that can be said.
+    if (!state.identity.isEmpty() || (m_identityEntries.isEmpty() && state.answered))
         return QStringLiteral("online");
     return QStringLiteral("unknown");
 }

@@ -46,6 +46,9 @@ public:
     static constexpr int SilentAfter = 2;
     static constexpr int SilentProbeMs = 2000;
     static constexpr int TraceLines = 500;
+    // A station's identity is read by itself when it first answers, and tried again at
+    // most this often while it cannot be read.
+    static constexpr int IdentityRetryMs = 5000;
 
     struct Settings
     {
@@ -143,6 +146,8 @@ private:
         bool recheck = false;
         bool anotherDrive = false;
         QString refusal; //!< why writes are refused now; empty when they are not
+        bool answered = false; //!< at least once
+        qint64 identityTriedMs = -IdentityRetryMs; //!< the last read of its identity
         qint64 busyUs = 0; //!< on the line since the last bus event
         double busUsePercent = 0;
     };
