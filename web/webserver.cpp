@@ -248,6 +248,13 @@ void WebServer::addRoutes()
         return WebBus::Reply{200, {{QStringLiteral("lines"),
                                     QJsonArray::fromStringList(m_bus.traceLines())}}};
     });
+    addSetRoutes();
+    m_server->Get("/api/live", [this](const httplib::Request &request,
+                                      httplib::Response &response) { live(request, response); });
+}
+
+void WebServer::addSetRoutes()
+{
     route("GET", "/api/backup", Access::Read, 0, [this](Context &context) {
         return withStation(context, [this](int station) { return m_sets->backup(station); });
     });
@@ -290,8 +297,6 @@ void WebServer::addRoutes()
             return error(400, QStringLiteral("\"from\" comes after \"to\""));
         return m_sets->scan(int(from), int(to));
     });
-    m_server->Get("/api/live", [this](const httplib::Request &request,
-                                      httplib::Response &response) { live(request, response); });
 }
 
 WebBus::Reply WebServer::withStation(Context &context,

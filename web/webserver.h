@@ -81,6 +81,8 @@ private:
     bool admit(const httplib::Request &request, Access access, size_t limit, Context &context,
                WebBus::Reply *refusal);
     void addRoutes();
+    // Backups, restores, comparisons and scans.
+    void addSetRoutes();
     void addStatic();
     void live(const httplib::Request &request, httplib::Response &response);
     WebBus::Reply session(Context &context, httplib::Response &response);
