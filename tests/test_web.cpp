@@ -464,6 +464,7 @@ TEST_F(Web, ALiveStreamCarriesValuesAndSamplesAndANinthIsRefused)
     Page page(*web);
     EXPECT_EQ(answer(page.get("/api/live?trend=gains")).status, 400);
     EXPECT_EQ(answer(page.get("/api/live?table=warp_speed")).status, 404);
+    EXPECT_EQ(answer(page.get("/api/live?station=one&table=speed_setpoint")).status, 400);
     std::vector<std::unique_ptr<Stream>> streams;
     for (int i = 0; i < 8; ++i)
         streams.push_back(std::make_unique<Stream>(
@@ -495,6 +496,28 @@ TEST_F(Web, ALiveStreamCarriesValuesAndSamplesAndANinthIsRefused)
             QThread::msleep(100);
     }
     EXPECT_TRUE(opened);
+}
+
+TEST_F(Web, ARestoresProgressComesAsLiveEvents)
+{
+    start("--writes");
+    Page page(*web);
+    page.open();
+    const QJsonObject set = json(QString::fromStdString(page.get("/api/backup")->body));
+    Stream stream(*web, "/api/live?table=speed_setpoint");
+    stream.waitFor({"event: values"});
+    const Answer preview = answer(page.post("/api/restore/preview", QJsonObject{{QStringLiteral("set"), set}}));
+    const Answer started = answer(page.post("/api/restore", QJsonObject{
+        {QStringLiteral("set"), set}, {QStringLiteral("token"), preview.body.value(QStringLiteral("token"))}}));
+    ASSERT_EQ(started.status, 202) << compact(started.body);
+    const QByteArray text = stream.waitFor({"event: restore", "\"finished\":true"});
+    QJsonObject last;
+    for (int at = text.indexOf("event: restore\ndata: "); at >= 0;
+         at = text.indexOf("event: restore\ndata: ", at + 1))
+        last = firstEvent(text.mid(at), "restore");
+    EXPECT_EQ(compact(last.value(QStringLiteral("summary")).toObject()), compact(R"({"unchanged": 21})"));
+    EXPECT_EQ(last.value(QStringLiteral("id")), started.body.value(QStringLiteral("id")));
+    EXPECT_TRUE(last.value(QStringLiteral("finished")).toBool());
 }
 
 TEST_F(Web, UsersLogInAndOnlyOperatorsWrite)

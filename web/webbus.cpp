@@ -374,7 +374,8 @@ bool WebBus::runTrend()
     }
     if (trend.isEmpty())
         return false;
-    const Read read = trend.at(m_trendIndex++ % trend.size());
+    m_trendIndex = (m_trendIndex + 1) % int(trend.size());
+    const Read read = trend.at(m_trendIndex);
     CatalogueEntry entry;
     QString error;
     if (!resolve(read.name, &entry, &error) || isResting(read.station))

@@ -303,10 +303,13 @@ WebBus::Reply WebServer::withStation(Context &context,
                                      const std::function<WebBus::Reply(int)> &handler)
 {
     QJsonObject query = context.body;
-    if (context.request.has_param("station"))
-        query.insert(QStringLiteral("station"),
-                     QString::fromStdString(context.request.get_param_value("station"))
-                         .toDouble());
+    if (context.request.has_param("station")) {
+        // A number as a number, anything else as the text it is, which the check refuses.
+        const QString text = QString::fromStdString(context.request.get_param_value("station"));
+        bool number = false;
+        const double value = text.toDouble(&number);
+        query.insert(QStringLiteral("station"), number ? QJsonValue(value) : QJsonValue(text));
+    }
     int station = 0;
     WebBus::Reply refusal;
     if (!WebJson::station(query, m_bus, &station, &refusal))
