@@ -498,6 +498,25 @@ TEST_F(Web, ALiveStreamCarriesValuesAndSamplesAndANinthIsRefused)
     EXPECT_TRUE(opened);
 }
 
+TEST_F(Web, ManyClientsAtOnceAreAllServed)
+{
+    start("");
+    std::atomic<int> served{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 40; ++i)
+        clients.emplace_back([this, &served] {
+            httplib::Client client("127.0.0.1", web->port);
+            client.set_read_timeout(60);
+            for (int j = 0; j < 5; ++j) {
+                const auto result = client.Get("/api/bus");
+                served += result && result->status == 200 ? 1 : 0;
+            }
+        });
+    for (std::thread &client : clients)
+        client.join();
+    EXPECT_EQ(served, 200);
+}
+
 TEST_F(Web, ARestoresProgressComesAsLiveEvents)
 {
     start("--writes");
