@@ -299,8 +299,7 @@ void WebServer::addSetRoutes()
     });
 }
 
-WebBus::Reply WebServer::withStation(Context &context,
-                                     const std::function<WebBus::Reply(int)> &handler)
+bool WebServer::stationOf(const Context &context, int *station, WebBus::Reply *refusal) const
 {
     QJsonObject query = context.body;
     if (context.request.has_param("station")) {
@@ -310,9 +309,15 @@ WebBus::Reply WebServer::withStation(Context &context,
         const double value = text.toDouble(&number);
         query.insert(QStringLiteral("station"), number ? QJsonValue(value) : QJsonValue(text));
     }
+    return WebJson::station(query, m_bus, station, refusal);
+}
+
+WebBus::Reply WebServer::withStation(Context &context,
+                                     const std::function<WebBus::Reply(int)> &handler)
+{
     int station = 0;
     WebBus::Reply refusal;
-    if (!WebJson::station(query, m_bus, &station, &refusal))
+    if (!stationOf(context, &station, &refusal))
         return refusal;
     return handler(station);
 }
@@ -463,21 +468,18 @@ void WebServer::live(const httplib::Request &request, httplib::Response &respons
     }
     const QStringList table = listParameter(request, "table");
     const QStringList trend = listParameter(request, "trend");
-    int station = 0;
-    QList<CatalogueEntry> entries;
-    if ((refusal = withStation(context, [&station](int given) {
-             station = given;
-             return WebBus::Reply{200, {}};
-         })).status != 200
-        || !WebJson::entries(m_bus, table + trend, &entries, &refusal)) {
-        reply(response, refusal);
-        return;
-    }
     if (table.size() > MaxTableNames || trend.size() > MaxTrendNames) {
         reply(response, error(400, QStringLiteral("a live stream takes at most %1 table and %2 "
                                                   "trend parameters")
                                        .arg(MaxTableNames)
                                        .arg(MaxTrendNames)));
+        return;
+    }
+    int station = 0;
+    QList<CatalogueEntry> entries;
+    if (!stationOf(context, &station, &refusal)
+        || !WebJson::entries(m_bus, table + trend, &entries, &refusal)) {
+        reply(response, refusal);
         return;
     }
     for (const CatalogueEntry &entry : entries.mid(table.size())) {
