@@ -597,7 +597,8 @@ WebBus::Reply WebBus::write(int station, const CatalogueEntry &entry, const QJso
                         QStringLiteral("written; reading it back failed: %1").arg(read.error));
         reply.body = body;
     }
-    logWrite(user, station, entry.name, old, sent,
+    // The value as it went out, or as asked for when it did not.
+    logWrite(user, station, entry.name, old, sent.isUndefined() ? value : sent,
              reply.body.value(QStringLiteral("outcome")).toString());
     return reply;
 }
