@@ -478,7 +478,7 @@ TEST_F(Web, ALiveStreamCarriesValuesAndSamplesAndANinthIsRefused)
     start("");
     Page page(*web);
     EXPECT_EQ(answer(page.get("/api/live?trend=gains")).status, 400);
-    EXPECT_EQ(answer(page.get("/api/live?table=warp_speed")).status, 404);
+    EXPECT_EQ(answer(page.get("/api/live?table=warp_speed")).status, 400);
     EXPECT_EQ(answer(page.get("/api/live?station=one&table=speed_setpoint")).status, 400);
     std::vector<std::unique_ptr<Stream>> streams;
     for (int i = 0; i < 8; ++i)
