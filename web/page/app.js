@@ -2,7 +2,7 @@
 // Parameters and Trace parts; the trend and the parameter sets have modules of their own.
 //
 // Stable hooks for the browser tests (ids unless marked otherwise):
-//   header      #link #bus-state #station (select) #identity #writes-off #user #user-name #role #logout
+//   header      #link #bus-head #bus-state #station (select) #identity #writes-off #user #user-name #role #logout
 //   login       #login-form #login-user #login-password #login-error
 //   tabs        #tabs button[data-tab=parameters|trend|bus|sets|trace-tab]; sections #parameters
 //               #trend #bus #sets #trace-tab; #stream-state ('live' while the stream is open)
@@ -68,9 +68,10 @@ async function start() {
   $('#link').textContent = s.link || '';
   $('#writes-off').hidden = !!s.writes;
   $('#writes-off').title = s.writes ? '' : 'writes are off: start lustbus web with --writes';
-  $('#user').hidden = !s.user && !s.loginRequired;
+  $('#user').hidden = !s.user && s.loginRequired;
   $('#user-name').textContent = s.user || 'anonymous';
   $('#role').textContent = s.role || '';
+  $('#role').hidden = !s.role;
   $('#logout').hidden = !s.user;
   if (s.loginRequired && !s.user) {
     $('#login-form').hidden = false;
@@ -79,6 +80,7 @@ async function start() {
   }
   $('#login-form').hidden = true;
   $('#main').hidden = false;
+  $('#bus-head').hidden = false;
   const stations = s.stations && s.stations.length ? s.stations : [1];
   setStations(stations);
   state.station = stations[0];
@@ -288,7 +290,7 @@ function renderTable() {
     const editable = !why && p.access !== 'ro';
     const value = el('td', {
       className: 'value', data: { editable: String(editable) },
-      title: p.access === 'ro' ? 'read-only' : why || 'click to edit',
+      title: p.access === 'ro' ? 'read-only (access "ro")' : why || 'click to edit',
     });
     const name = el('td', { title: p.description || '' }, p.name);
     if (p.address) name.append(el('button', { type: 'button', className: 'remove', textContent: '×', title: 'remove', onclick: () => removeAddress(p.name) }));
@@ -343,7 +345,8 @@ function showAges() {
 // ---- edit in place ----
 
 function startEdit(td) {
-  if (td.dataset.editable !== 'true' || td.querySelector('input')) return;
+  if (td.querySelector('input')) return;
+  if (td.dataset.editable !== 'true') return say('#edit-message', `${td.closest('tr').dataset.name}: ${td.title}`, 'error');
   const input = el('input', { className: 'edit', value: td.classList.contains('error') ? '' : td.textContent });
   td.replaceChildren(input);
   input.focus();

@@ -81,12 +81,21 @@ function aligned(from) {
 }
 
 // The legend shows a series' last value at or before the cursor, not a gap.
+const number = (v) => String(Number.isInteger(v) ? v : +v.toPrecision(7));
+
 function valueAt(u, raw, si, i) {
-  if (raw != null) return String(raw);
+  if (raw != null) return number(raw);
   if (i == null) return '--';
   const ys = u.data[si];
-  for (let j = i; j >= 0; j--) if (ys[j] != null) return String(ys[j]);
+  for (let j = i; j >= 0; j--) if (ys[j] != null) return number(ys[j]);
   return '--';
+}
+
+// The cursor's time to the millisecond: samples come faster than a second apart.
+function timeAt(u, t) {
+  if (t == null) return '--';
+  const d = new Date(t);
+  return `${d.toLocaleTimeString('en-GB')}.${String(d.getMilliseconds()).padStart(3, '0')}`;
 }
 
 function plotOptions(width) {
@@ -100,7 +109,7 @@ function plotOptions(width) {
     width, height: 430, ms: 1,
     scales: { x: { time: true } },
     cursor: { drag: { x: true, y: false } },
-    series: [{}, ...series.map((s, i) => ({
+    series: [{ value: timeAt }, ...series.map((s, i) => ({
       label: s.unit ? `${s.name} (${s.unit})` : s.name, scale: s.unit || 'value',
       stroke: COLOURS[i % COLOURS.length], width: 1.5, spanGaps: true,
       points: { show: false }, value: valueAt,
