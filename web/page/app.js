@@ -82,8 +82,8 @@ async function start() {
   $('#main').hidden = false;
   $('#bus-head').hidden = false;
   const stations = s.stations && s.stations.length ? s.stations : [1];
-  setStations(stations);
   state.station = stations[0];
+  setStations(stations);
   await loadParameters();
   initSets();
   loadTrace();
@@ -154,7 +154,7 @@ function openStream() {
     if (es !== stream) return;
     if (es.readyState === EventSource.CLOSED) {
       say('#stream-state', 'live data stopped: the server refused the stream', 'error');
-      explainRefusal(url);
+      explainRefusal(url, es);
     } else {
       say('#stream-state', 'live data lost: reconnecting…', 'error');
     }
@@ -177,15 +177,18 @@ function noteLatency(ms) {
   if (page.latencies && page.latencies.length < MAX_LATENCIES) page.latencies.push(ms);
 }
 
-// EventSource does not say why a stream was refused: ask once more to show the server's text.
-async function explainRefusal(url) {
+// EventSource does not say why a stream was refused: ask once more to show the server's
+// text. A full server (503) or one that is gone may take the stream later: try again.
+async function explainRefusal(url, es) {
   const abort = new AbortController();
+  let status = 0;
   try {
     const res = await fetch(url, { signal: abort.signal });
-    if (res.ok) return abort.abort();
-    const body = await res.json().catch(() => ({}));
-    say('#stream-state', `live data stopped: ${body.error || res.status}`, 'error');
-  } catch { /* the server is gone: the text above stays */ }
+    status = res.status;
+    if (res.ok) abort.abort();
+    else say('#stream-state', `live data stopped: ${(await res.json().catch(() => ({}))).error || status}`, 'error');
+  } catch { /* the server is gone: the text before stays */ }
+  if ((status === 503 || status === 0 || status === 200) && es === stream) setTimeout(() => { if (es === stream) openStream(); }, 5000);
 }
 
 // ---- bus ----
