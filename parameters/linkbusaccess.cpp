@@ -51,8 +51,34 @@ BusAccess::Result LinkBusAccess::read(int station, const CatalogueEntry &entry,
     return finish(outcome, error);
 }
 
-bool LinkBusAccess::hostValue(const CatalogueEntry &entry, const QJsonValue &value,
-                              QByteArray *host, QString *error) const
+BusAccess::Result LinkBusAccess::readHost(int station, const CatalogueEntry &entry,
+                                          QByteArray *host)
+{
+    selectStation(station);
+    m_line.startRequest();
+    QString error;
+    const CatalogueAccess::Outcome outcome = m_access.read(entry, host, &error);
+    return finish(outcome, error);
+}
+
+BusAccess::Result LinkBusAccess::writeHost(int station, const CatalogueEntry &entry,
+                                           const QByteArray &host, WriteWatch::Outcome *written)
+{
+    selectStation(station);
+    m_line.startRequest();
+    QString error;
+    *written = WriteWatch::Refused;
+    Result result = finish(m_access.write(entry, host, &error, written), error);
+    if (result.outcome != Stopped)
+        result.outcome = *written == WriteWatch::Done     ? Done
+                         : *written == WriteWatch::Refused ? Failed
+                                                           : Unknown;
+    result.error = error;
+    return result;
+}
+
+bool LinkBusAccess::checkValue(const CatalogueEntry &entry, const QJsonValue &value,
+                               QByteArray *host, QString *error) const
 {
     if (!ValueText::fromJson(entry.type, value, entry.isArray(), *host, *error))
         return false;
@@ -80,7 +106,7 @@ BusAccess::Result LinkBusAccess::write(int station, const CatalogueEntry &entry,
 {
     QByteArray host;
     Result refused;
-    if (!hostValue(entry, value, &host, &refused.error))
+    if (!checkValue(entry, value, &host, &refused.error))
         return refused;
     *sent = ValueText::toJson(entry.type, host, entry.isArray());
     selectStation(station);

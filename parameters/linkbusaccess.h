@@ -31,6 +31,13 @@ public:
     Result write(int station, const LustBus::CatalogueEntry &entry, const QJsonValue &value,
                  QJsonValue *sent) override;
     int reopens() const override;
+
+    // For parameter sets, which keep host data: the parameter as CatalogueAccess reads
+    // it, and host written unchecked (the caller checked it), the outcome as WriteWatch
+    // tells it in *written (refused is Failed), also when a signal stopped it.
+    Result readHost(int station, const LustBus::CatalogueEntry &entry, QByteArray *host);
+    Result writeHost(int station, const LustBus::CatalogueEntry &entry, const QByteArray &host,
+                     WriteWatch::Outcome *written);
     // Through the guard that driver is (see setGuard).
     void holdWritesTo(int reopens) override;
 
@@ -38,13 +45,15 @@ public:
     // (a bare driver, as the bench has it) writes are not held.
     void setGuard(RequestGuard *guard) { m_guard = guard; }
 
+    // The value as the parameter's host data, checked against its type, element count
+    // and range as write() checks it; false with the cause. Nothing is sent.
+    bool checkValue(const LustBus::CatalogueEntry &entry, const QJsonValue &value,
+                    QByteArray *host, QString *error) const;
+
 private:
     void selectStation(int station);
     // The result of a request the driver made on the watched line.
     Result finish(CatalogueAccess::Outcome outcome, const QString &error) const;
-    // The value as the parameter's host data, checked; false with the cause.
-    bool hostValue(const LustBus::CatalogueEntry &entry, const QJsonValue &value,
-                   QByteArray *host, QString *error) const;
 
     LineWatch m_line;
     CatalogueAccess m_access;
