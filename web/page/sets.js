@@ -18,7 +18,7 @@ async function readSet(input) {
   }
 }
 
-const cell = (v, className) => el('td', { className: className || '' }, showValue(v));
+const cell = (v) => el('td', { className: 'v' }, showValue(v));
 
 function showIdentity(id) {
   const box = $('#restore-identity');
@@ -66,6 +66,8 @@ async function doRestore() {
   localStorage.setItem(KEPT, JSON.stringify({ id: body.id, station: preview.station }));
   say('#sets-message', `restoring to station ${preview.station}…`);
   showProgress({ id: body.id, done: 0, total: 1, finished: false });
+  for (const ev of early.get(body.id) || []) showProgress(ev);
+  early.delete(body.id);
 }
 
 function summaryText(s) {
@@ -103,9 +105,17 @@ function showProgress(ev) {
   }
 }
 
+// A short restore may send all its events before the answer to its request arrives:
+// the events of ids the page does not know yet wait here, bounded.
+const early = new Map();
+
 export function onRestore(ev) {
   const kept = JSON.parse(localStorage.getItem(KEPT) || 'null');
-  if (kept && kept.id === ev.id) showProgress(ev);
+  if (kept && kept.id === ev.id) return showProgress(ev);
+  if (!early.has(ev.id)) early.set(ev.id, []);
+  const list = early.get(ev.id);
+  if (list.length < 10000) list.push(ev);
+  while (early.size > 4) early.delete(early.keys().next().value);
 }
 
 async function catchUp() {
