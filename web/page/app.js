@@ -93,7 +93,10 @@ async function start() {
 async function login(e) {
   e.preventDefault();
   const { status, body } = await api('api/login', { user: $('#login-user').value, password: $('#login-password').value });
-  if (status !== 200) return say('#login-error', body.error || `login failed (${status})`, 'error');
+  if (status !== 200) {
+    $('#login-password').select();
+    return say('#login-error', body.error || `login failed (${status})`, 'error');
+  }
   $('#login-password').value = '';
   say('#login-error', '');
   start();
@@ -201,7 +204,7 @@ function onBus(b) {
   $('#bus-reopens').textContent = b.reopens ?? 0;
   const stations = b.stations || [];
   const mine = stations.find((s) => s.station === state.station);
-  $('#identity').textContent = mine ? `${describeIdentity(mine.identity) || 'drive not identified'} · ${mine.status}` : '';
+  $('#identity').textContent = !mine ? '' : mine.identity ? `${describeIdentity(mine.identity)} · ${mine.status}` : mine.status;
   $('#station-table tbody').replaceChildren(...stations.map((s) => el('tr',
     { data: { station: s.station, status: s.status }, className: s.status.replace(/ /g, '-') },
     el('td', {}, String(s.station)), el('td', { className: 'status' }, s.status),
@@ -253,16 +256,16 @@ async function loadParameters() {
 
 function addressParams() {
   const texts = JSON.parse(localStorage.getItem(ADDRESSES) || '[]');
-  return texts.map((name) => {
+  return texts.filter(addressInfo).map((name) => {
     const a = addressInfo(name);
-    return { name, number: a.number, type: a.type, count: 1, unit: '', min: null, max: null, access: 'rw', bits: a.bits, address: true };
+    return { name, number: a.number, type: a.type, count: 1, unit: '', min: null, max: null, access: 'rw', address: true };
   });
 }
 
 function addAddress(e) {
   e.preventDefault();
   const text = $('#address-input').value.trim();
-  if (!addressInfo(text)) return say('#edit-message', `'${text}' is not an address such as INT16:12, INT16:101:3 or USIGN16:13.4`, 'error');
+  if (!addressInfo(text)) return say('#edit-message', `'${text}' is not an address of a simple parameter, such as INT16:12`, 'error');
   const texts = JSON.parse(localStorage.getItem(ADDRESSES) || '[]');
   if (!texts.includes(text)) texts.push(text);
   localStorage.setItem(ADDRESSES, JSON.stringify(texts));
@@ -329,10 +332,6 @@ function onValues(d) {
     td.dataset.ts = v.ts;
     td.classList.toggle('error', !v.ok);
     td.textContent = v.ok ? showValue(v.value) : v.error;
-    if (v.ok && Array.isArray(v.value)) {
-      const p = state.params.find((q) => q.name === v.name);
-      if (p && p.address) p.count = v.value.length;
-    }
   }
   showAges();
 }

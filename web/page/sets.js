@@ -47,7 +47,7 @@ async function doPreview() {
   $('#restore-preview tbody').replaceChildren(...rows.map((r) => el('tr',
     { data: { name: r.name, action: r.action }, className: r.action },
     el('td', {}, r.name), cell(r.saved), cell(r.live), el('td', { className: 'action' }, r.action),
-    el('td', {}, r.why || ''), el('td', { className: 'outcome' }))));
+    el('td', { className: 'v' }, r.why || ''), el('td', { className: 'outcome v' }))));
   $('#restore-preview').hidden = false;
   showIdentity(body.identity);
   const writes = rows.filter((r) => r.action === 'write').length;
@@ -85,7 +85,7 @@ function showItem(item) {
   }
   const out = tr.querySelector('.outcome');
   out.dataset.outcome = item.outcome;
-  out.className = `outcome ${item.outcome}`;
+  out.className = `outcome v ${item.outcome}`;
   out.textContent = item.error ? `${item.outcome}: ${item.error}` : `${item.outcome}${item.value !== undefined ? ` (${showValue(item.value)})` : ''}`;
 }
 

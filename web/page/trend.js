@@ -24,7 +24,7 @@ export const received = {};     // samples received per series, for tests and th
 export function trendNames() { return series.map((s) => s.name); }
 
 function unitOf(name) {
-  const p = state.params.find((q) => q.name === name.replace(/\[\d+\]$/, ''));
+  const p = state.params.find((q) => q.name === name);
   return p && p.unit ? p.unit : '';
 }
 
@@ -34,16 +34,13 @@ export function fillChoices(params) {
     .map((p) => el('option', { value: p.name })));
 }
 
-// Why a name cannot be trended, or '': the trend takes a simple numeric parameter, one
-// element of an array (gains[3]) or an address text.
+// Why a name cannot be trended, or '': the trend takes simple numeric parameters, by
+// their catalogue name or an address text.
 function unfit(name) {
-  const [, base, index] = /^(.+?)(\[\d+\])?$/.exec(name);
-  const p = state.params.find((q) => q.name === base);
-  const a = p ? null : addressInfo(name);
-  if (!p && !a) return `'${name}' is neither a parameter of the catalogue nor an address such as INT16:12`;
-  if ((p || a).type === 'STRING') return `${name} is a text: the trend takes numbers`;
-  if (p && (p.count || 1) > 1 && !index) return `${name} is an array: trend one element of it, such as ${name}[0]`;
-  if (p && (p.count || 1) === 1 && index) return `${base} is not an array`;
+  const p = state.params.find((q) => q.name === name) || addressInfo(name);
+  if (!p) return `'${name}' is neither a parameter of the catalogue nor an address such as INT16:12`;
+  if (p.type === 'STRING') return `${name} is a text: the trend takes numbers`;
+  if ((p.count || 1) > 1) return `${name} is an array: the trend takes simple parameters`;
   return '';
 }
 
