@@ -258,7 +258,7 @@ function addressParams() {
   const texts = JSON.parse(localStorage.getItem(ADDRESSES) || '[]');
   return texts.filter(addressInfo).map((name) => {
     const a = addressInfo(name);
-    return { name, number: a.number, type: a.type, count: 1, unit: '', min: null, max: null, access: 'rw', address: true };
+    return { name, number: a.number, type: a.type, count: 1, unit: '', min: null, max: null, access: '', address: true };
   });
 }
 

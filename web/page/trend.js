@@ -8,6 +8,8 @@ export const MAX_SERIES = 8;
 const MAX_SAMPLES = 30000;      // per series: minutes of history at the bus's rate
 const WINDOW_MS = 60000;        // what the plot shows while it follows
 const RATE_MS = 5000;           // the achieved rate is averaged over this span
+const BUCKETS = 1000;           // per series on screen while following: about one per pixel
+const DRAW_MS = 100;            // at most ten frames a second: samples matter more than frames
 const MAX_RECORDED = 2000000;   // samples in one recording, about 50 MB of CSV
 const COLOURS = ['#1f6fd1', '#d1421f', '#2a9d3a', '#9b40c9', '#d18f1f', '#17a2b8', '#c92a7d', '#555'];
 
@@ -16,6 +18,7 @@ let plot = null;
 let follow = true;              // false while paused or zoomed
 let dirty = false;
 let held = false;               // paused: the plot holds the whole buffer
+let drawn = 0;                  // when the plot was last drawn
 let recording = null;           // {rows: [[t, name, v]...], names: Set} while recording
 let recorded = null;            // the last finished recording
 let onChange = () => {};
@@ -75,18 +78,40 @@ function firstAtOrAfter(ts, t) {
   return lo;
 }
 
+// A series' samples from `from` on; with a bucket width, only the lowest and the highest
+// of each bucket, so that a fast series costs the plot a few thousand points, peaks kept.
+function pick(s, from, bucket) {
+  const i0 = firstAtOrAfter(s.t, from);
+  if (!bucket) return { t: s.t.slice(i0), v: s.v.slice(i0) };
+  const t = [], v = [];
+  let key = -1, lo = -1, hi = -1;
+  const flush = () => {
+    if (lo < 0) return;
+    for (const i of lo === hi ? [lo] : lo < hi ? [lo, hi] : [hi, lo]) { t.push(s.t[i]); v.push(s.v[i]); }
+  };
+  for (let i = i0; i < s.t.length; i++) {
+    const k = Math.floor((s.t[i] - from) / bucket);
+    if (k !== key) { flush(); key = k; lo = hi = i; continue; }
+    if (s.v[i] < s.v[lo]) lo = i;
+    if (s.v[i] > s.v[hi]) hi = i;
+  }
+  flush();
+  return { t, v };
+}
+
 // uPlot wants one x array for all series: merge the series' times from `from` on;
 // a series without a sample at a time holds null there (lines span the gaps).
-function aligned(from) {
-  const idx = series.map((s) => firstAtOrAfter(s.t, from));
-  const xs = [], ys = series.map(() => []);
+function aligned(from, bucket = 0) {
+  const parts = series.map((s) => pick(s, from, bucket));
+  const idx = parts.map(() => 0);
+  const xs = [], ys = parts.map(() => []);
   for (;;) {
     let t = Infinity;
-    series.forEach((s, k) => { if (idx[k] < s.t.length && s.t[idx[k]] < t) t = s.t[idx[k]]; });
+    parts.forEach((p, k) => { if (idx[k] < p.t.length && p.t[idx[k]] < t) t = p.t[idx[k]]; });
     if (t === Infinity) break;
     xs.push(t);
-    series.forEach((s, k) => {
-      if (idx[k] < s.t.length && s.t[idx[k]] === t) ys[k].push(s.v[idx[k]++]);
+    parts.forEach((p, k) => {
+      if (idx[k] < p.t.length && p.t[idx[k]] === t) ys[k].push(p.v[idx[k]++]);
       else ys[k].push(null);
     });
   }
@@ -149,7 +174,7 @@ function rebuild() {
   $('#trend-rates tbody').replaceChildren(...series.map((s) => el('tr', { data: { series: s.name } },
     el('td', {}, s.name), el('td', { className: 'rate' }), el('td', { className: 'count' }))));
   if (!series.length || !window.uPlot) return;
-  plot = new window.uPlot(plotOptions(plotWidth()), aligned(latest() - WINDOW_MS), $('#trend-plot'));
+  plot = new window.uPlot(plotOptions(plotWidth()), aligned(latest() - WINDOW_MS, WINDOW_MS / BUCKETS), $('#trend-plot'));
   plot.root.id = 'trend-uplot';
   plot.root.querySelector('canvas').id = 'trend-canvas';
   dirty = true;
@@ -192,10 +217,11 @@ function record(t, name, v) {
   }
 }
 
-function draw() {
+function draw(now) {
   requestAnimationFrame(draw);
-  if (!dirty || !plot || document.hidden || $('#trend').hidden) return;
+  if (!dirty || !plot || document.hidden || $('#trend').hidden || now - drawn < DRAW_MS) return;
   dirty = false;
+  drawn = now;
   const end = latest();
   for (const tr of $('#trend-rates tbody').children) {
     const s = series.find((x) => x.name === tr.dataset.series);
@@ -205,7 +231,7 @@ function draw() {
     tr.querySelector('.count').textContent = received[s.name] || 0;
   }
   if (!follow) return;
-  plot.setData(aligned(end - WINDOW_MS), false);
+  plot.setData(aligned(end - WINDOW_MS, WINDOW_MS / BUCKETS), false);
   setX(end - WINDOW_MS, end);
 }
 
