@@ -141,10 +141,10 @@ function plotOptions(width) {
   const axes = [{ scale: 'x' }];
   units.forEach((unit, i) => axes.push({
     scale: unit || 'value', label: unit || 'value', side: i % 2 ? 1 : 3,
-    grid: { show: i === 0 }, size: 60,
+    grid: { show: i === 0 }, size: 56, values: (u, ticks) => ticks.map(compact),
   }));
   return {
-    width, height: 430, ms: 1,
+    width, height: plotHeight(), ms: 1,
     scales: { x: { time: true } },
     cursor: { drag: { x: true, y: false } },
     series: [{ value: timeAt }, ...series.map((s, i) => ({
@@ -157,6 +157,14 @@ function plotOptions(width) {
     // sets the zoomed scale after this hook, then the plot takes in the whole buffer.
     hooks: { setSelect: [() => { if (follow) { follow = false; setTimeout(() => pause(true)); } }] },
   };
+}
+
+// Axis numbers short enough for eight axes: 4.3G, 12.5k, 0.25.
+const compact = new Intl.NumberFormat('en', { notation: 'compact', maximumFractionDigits: 2 }).format;
+
+// The plot and its legend fill the window below the plot's top.
+function plotHeight() {
+  return Math.max(220, innerHeight - $('#trend-plot').getBoundingClientRect().top - 70 - 24 * Math.ceil(series.length / 4));
 }
 
 function plotWidth() {
@@ -325,6 +333,8 @@ export function initTrend(changed) {
   };
   $('#trend-plot').addEventListener('wheel', zoomAt, { passive: false });
   $('#trend-plot').addEventListener('mousedown', panByDrag, true);
-  new ResizeObserver(() => { if (plot) plot.setSize({ width: plotWidth(), height: 430 }); }).observe($('#trend-plot'));
+  const fit = () => { if (plot) plot.setSize({ width: plotWidth(), height: plotHeight() }); };
+  new ResizeObserver(fit).observe($('#trend-plot'));
+  addEventListener('resize', fit);
   requestAnimationFrame(draw);
 }
