@@ -145,12 +145,14 @@ function reopenStream() {
 }
 
 function openStream() {
-  if (stream) stream.close();
   const q = new URLSearchParams({ station: state.station });
   const table = tableNames(), trend = trendNames();
   if (table.length) q.set('table', table.join(','));
   if (trend.length) q.set('trend', trend.join(','));
   const url = `api/live?${q}`;
+  // The same names again: keep the stream, and the trend without a gap.
+  if (stream && stream.url.endsWith(url) && stream.readyState !== EventSource.CLOSED) return;
+  if (stream) stream.close();
   const es = stream = new EventSource(url);
   es.onopen = () => { say('#stream-state', 'live', 'ok'); page.ready = true; };
   es.onerror = () => {
