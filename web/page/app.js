@@ -256,36 +256,41 @@ async function loadParameters() {
   fillChoices(state.params);
 }
 
+function savedAddresses() {
+  try {
+    const texts = JSON.parse(localStorage.getItem(ADDRESSES) || '[]');
+    return Array.isArray(texts) ? texts.filter((t) => typeof t === 'string' && addressInfo(t)) : [];
+  } catch {
+    return [];
+  }
+}
+
 function addressParams() {
-  const texts = JSON.parse(localStorage.getItem(ADDRESSES) || '[]');
-  return texts.filter(addressInfo).map((name) => {
+  return savedAddresses().map((name) => {
     const a = addressInfo(name);
     return { name, number: a.number, type: a.type, count: 1, unit: '', min: null, max: null, access: '', address: true };
   });
 }
 
-function addAddress(e) {
-  e.preventDefault();
-  const text = $('#address-input').value.trim();
-  if (!addressInfo(text)) return say('#edit-message', `'${text}' is not an address of a simple parameter, such as INT16:12`, 'error');
-  const texts = JSON.parse(localStorage.getItem(ADDRESSES) || '[]');
-  if (!texts.includes(text)) texts.push(text);
+function keepAddresses(texts) {
   localStorage.setItem(ADDRESSES, JSON.stringify(texts));
-  $('#address-input').value = '';
-  say('#edit-message', '');
   state.params = addressParams();
   renderTable();
   fillChoices(state.params);
   reopenStream();
 }
 
-function removeAddress(name) {
-  const texts = JSON.parse(localStorage.getItem(ADDRESSES) || '[]').filter((t) => t !== name);
-  localStorage.setItem(ADDRESSES, JSON.stringify(texts));
-  state.params = addressParams();
-  renderTable();
-  reopenStream();
+function addAddress(e) {
+  e.preventDefault();
+  const text = $('#address-input').value.trim();
+  if (!addressInfo(text)) return say('#edit-message', `'${text}' is not an address of a simple parameter, such as INT16:12`, 'error');
+  $('#address-input').value = '';
+  say('#edit-message', '');
+  const texts = savedAddresses();
+  if (!texts.includes(text)) keepAddresses([...texts, text]);
 }
+
+const removeAddress = (name) => keepAddresses(savedAddresses().filter((t) => t !== name));
 
 function rangeText(p) {
   if (p.min == null && p.max == null) return '';
@@ -302,7 +307,8 @@ function renderTable() {
     });
     const name = el('td', { title: p.description || '' }, p.name);
     if (p.address) name.append(el('button', { type: 'button', className: 'remove', textContent: '×', title: 'remove', onclick: () => removeAddress(p.name) }));
-    return el('tr', { data: { name: p.name } }, name, el('td', { className: 'num' }, String(p.number ?? '')),
+    const words = [p.name, p.number, p.type, p.unit, p.access, p.description].join(' ').toLowerCase();
+    return el('tr', { data: { name: p.name, words } }, name, el('td', { className: 'num' }, String(p.number ?? '')),
       el('td', {}, p.count > 1 ? `${p.type}[${p.count}]` : p.type), el('td', {}, p.unit || ''),
       el('td', {}, rangeText(p)), el('td', {}, p.access || ''), value,
       el('td', { className: 'age num' }), el('td', { className: 'result' }));
@@ -317,8 +323,7 @@ function visibleRows() {
 function applyFilter() {
   const words = $('#filter').value.toLowerCase().split(/\s+/).filter(Boolean);
   for (const tr of $('#param-table tbody').rows) {
-    const text = tr.textContent.toLowerCase();
-    tr.hidden = !words.every((w) => text.includes(w));
+    tr.hidden = !words.every((w) => tr.dataset.words.includes(w));
   }
 }
 

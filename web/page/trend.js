@@ -4,7 +4,7 @@
 import { $, el, state, say, download } from './core.js';
 import { addressInfo } from './check.js';
 
-export const MAX_SERIES = 8;
+const MAX_SERIES = 8;
 const MAX_SAMPLES = 30000;      // per series: minutes of history at the bus's rate
 const WINDOW_MS = 60000;        // what the plot shows while it follows
 const RATE_MS = 5000;           // the achieved rate is averaged over this span
@@ -13,7 +13,7 @@ const DRAW_MS = 100;            // at most ten frames a second: samples matter m
 const MAX_RECORDED = 1000000;   // samples in one recording: about 20 MB here, 30 MB of CSV
 const COLOURS = ['#1f6fd1', '#d1421f', '#2a9d3a', '#9b40c9', '#d18f1f', '#17a2b8', '#c92a7d', '#555'];
 
-const series = [];              // {name, unit, t: [], v: [], received}
+const series = [];              // {name, unit, t: [times], v: [values]}
 let plot = null;
 let follow = true;              // false while paused or zoomed
 let dirty = false;
@@ -237,8 +237,10 @@ function draw(now) {
   for (const tr of $('#trend-rates tbody').children) {
     const s = series.find((x) => x.name === tr.dataset.series);
     if (!s) continue;
-    const n = s.t.length - firstAtOrAfter(s.t, end - RATE_MS);
-    tr.querySelector('.rate').textContent = `${(n * 1000 / RATE_MS).toFixed(1)}/s`;
+    // Over the last RATE_MS, or over what the buffer holds of a series just added.
+    const i0 = firstAtOrAfter(s.t, end - RATE_MS), n = s.t.length - i0;
+    const span = i0 > 0 ? RATE_MS : end - s.t[0];
+    tr.querySelector('.rate').textContent = n > 1 && span > 0 ? `${(n * 1000 / span).toFixed(1)}/s` : '';
     tr.querySelector('.count').textContent = received[s.name] || 0;
   }
   if (!follow) return;
