@@ -366,6 +366,18 @@ function startEdit(td) {
   };
 }
 
+// What became of a write, in words: the outcome, the value read back, the value before,
+// and the value sent when the drive's own steps made another of it (FIXPT16 0.07: 0.05).
+function writeResult(p, sent, status, body) {
+  const outcome = body.outcome || (status === 200 ? 'unknown' : 'refused');
+  if (outcome !== 'done') return { outcome, text: `${outcome}: ${body.error || `status ${status}`}` };
+  const notes = [];
+  if (body.old != null) notes.push(`was ${showValue(body.old)}`);
+  if (body.value != null && showValue(body.value) !== showValue(sent)) notes.push(`sent ${showValue(sent)}`);
+  const back = body.value != null ? `read back ${showValue(body.value)}${p.unit ? ` ${p.unit}` : ''}` : 'not read back';
+  return { outcome, text: `done: ${back}${notes.length ? ` (${notes.join(', ')})` : ''}` };
+}
+
 async function sendEdit(td, text) {
   const tr = td.closest('tr');
   const p = state.params.find((q) => q.name === tr.dataset.name);
@@ -375,16 +387,13 @@ async function sendEdit(td, text) {
   td.replaceChildren(text);
   say('#edit-message', `writing ${p.name}…`);
   const { status, body } = await api('api/write', { station: state.station, name: p.name, value: checked.value });
-  const outcome = body.outcome || (status === 200 ? 'unknown' : 'refused');
+  const { outcome, text: said } = writeResult(p, checked.value, status, body);
   const result = tr.querySelector('td.result');
   result.dataset.outcome = outcome;
   result.className = `result ${outcome}`;
-  const back = body.value != null ? ` read back ${showValue(body.value)}${p.unit ? ` ${p.unit}` : ''}` : '';
-  result.textContent = outcome === 'done' ? `done:${back}` : `${outcome}: ${body.error || status}`;
+  result.textContent = said;
   if (body.value != null) { td.textContent = showValue(body.value); td.dataset.ts = Date.now(); }
-  const old = body.old != null ? ` (was ${showValue(body.old)})` : '';
-  say('#edit-message', outcome === 'done' ? `${p.name}: done,${back}${old}` : `${p.name}: ${outcome}: ${body.error || `status ${status}`}`,
-    outcome === 'done' ? 'ok' : 'error');
+  say('#edit-message', `${p.name}: ${said}`, outcome === 'done' ? 'ok' : 'error');
 }
 
 // ---- trace ----
