@@ -30,7 +30,7 @@
 //                   that arrives is pushed to it (ms; at most 1e6 entries)
 //   recordLatency() starts it afresh; latencyPercentile(p) gives the p-th percentile of it
 //   ready           true once the session is known and the live stream is open
-import { $, el, state, api, say, canWrite, whyNoWrites } from './core.js';
+import { $, el, state, api, say, canWrite, whyNoWrites, relogin } from './core.js';
 import { checkValue, showValue, addressInfo } from './check.js';
 import { initTrend, trendNames, addSamples, fillChoices, received } from './trend.js';
 import { initSets, onRestore, stationChanged } from './sets.js';
@@ -191,6 +191,7 @@ async function explainRefusal(url, es) {
     const res = await fetch(url, { signal: abort.signal });
     status = res.status;
     if (res.ok) abort.abort();
+    else if (status === 401) relogin();
     else say('#stream-state', `live data stopped: ${(await res.json().catch(() => ({}))).error || status}`, 'error');
   } catch { /* the server is gone: the text before stays */ }
   if ((status === 503 || status === 0 || status === 200) && es === stream) setTimeout(() => { if (es === stream) openStream(); }, 5000);
