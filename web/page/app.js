@@ -208,6 +208,7 @@ function onBus(b) {
   const stations = b.stations || [];
   const mine = stations.find((s) => s.station === state.station);
   $('#identity').textContent = !mine ? '' : mine.identity ? `${describeIdentity(mine.identity)} · ${mine.status}` : mine.status;
+  $('#identity').className = mine && mine.status !== 'online' ? 'alert' : '';
   $('#station-table tbody').replaceChildren(...stations.map((s) => el('tr',
     { data: { station: s.station, status: s.status }, className: s.status.replace(/ /g, '-') },
     el('td', {}, String(s.station)), el('td', { className: 'status' }, s.status),
