@@ -32,7 +32,7 @@
 //   ready           true once the session is known and the live stream is open
 import { $, el, state, api, say, canWrite, whyNoWrites, relogin } from './core.js';
 import { checkValue, showValue, addressInfo } from './check.js';
-import { initTrend, trendNames, addSamples, fillChoices, received } from './trend.js';
+import { initTrend, trendNames, addSamples, fillChoices, clearTrend, received } from './trend.js';
 import { initSets, onRestore, stationChanged } from './sets.js';
 
 const ADDRESSES = 'lustbus.addresses';  // the address texts added without a catalogue
@@ -426,6 +426,7 @@ function wire() {
   $('#station').onchange = () => {
     state.station = Number($('#station').value);
     stationChanged();
+    clearTrend();
     renderTable();
     reopenStream();
   };
