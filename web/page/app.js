@@ -15,7 +15,7 @@
 //               #trend-left #trend-right #trend-record #trend-download #trend-message
 //               #trend-plot (uPlot inside, its canvas is #trend-canvas)
 //               #trend-rates tr[data-series=NAME] td.rate td.count
-//   bus         #bus-link #bus-link-state #bus-reopens #station-table tr[data-station=N]
+//   bus         #bus-link #bus-link-state #bus-reopens #station-table tr[data-station=N][data-status]
 //               #scan-form #scan-from #scan-to #scan-start #scan-progress #scan-found
 //   sets        #backup-link #restore-file #restore-preview tr[data-name=NAME][data-action]
 //               td.outcome[data-outcome] #restore-identity #restore-confirm #restore-progress
