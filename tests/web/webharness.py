@@ -11,6 +11,7 @@ import re
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 import urllib.error
 import urllib.request
@@ -64,10 +65,9 @@ class Lustbus:
         """The value of name as `lustbus read --json` decodes it."""
         r = self.run("read", name, "--json", "--catalogue", self.catalogue,
                      "--station", str(station), *link)
-        out = json.loads(r.stdout)
         if r.returncode != 0:
-            raise AssertionError(f"lustbus read {name}: {out.get('error', r.stderr)}")
-        return out["value"]
+            raise AssertionError(f"lustbus read {name}: exit {r.returncode}: {r.stderr}")
+        return json.loads(r.stdout)["value"]
 
     def write(self, link, name, value, station=1):
         r = self.run("write", name, str(value), "--catalogue", self.catalogue,
@@ -106,8 +106,10 @@ class Service:
 
     def __init__(self, lustbus, args, first_line):
         self.args = args
+        # stderr to a file: a service that logs much must never block on a full pipe
+        self.log = tempfile.TemporaryFile(mode="w+")
         self.process = subprocess.Popen([lustbus.program, *args], stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True, env=environment())
+                                        stderr=self.log, text=True, env=environment())
         line = self._first_line()
         match = re.match(first_line, line)
         if not match:
@@ -138,7 +140,7 @@ class Service:
         return f"{self.kind}://{self.where}/"
 
     def stop(self):
-        """SIGTERM, then what the process said on stderr; its exit code in returncode."""
+        """SIGTERM (a kill after 15 s); the exit code."""
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
             try:
@@ -146,10 +148,14 @@ class Service:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
-        self.stderr = self.process.stderr.read()
         self.process.stdout.close()
-        self.process.stderr.close()
         return self.process.returncode
+
+    @property
+    def stderr(self):
+        """What the process has said on stderr so far."""
+        self.log.seek(0)
+        return self.log.read()
 
     def __enter__(self):
         return self
