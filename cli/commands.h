@@ -22,6 +22,7 @@ std::unique_ptr<Command> ports();
 std::unique_ptr<Command> simulate();
 std::unique_ptr<Command> gateway();
 std::unique_ptr<Command> bridge();
+std::unique_ptr<Command> web();
 std::unique_ptr<Command> demo();
 
 } // namespace Commands

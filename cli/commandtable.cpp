@@ -15,7 +15,7 @@ CommandTable::CommandTable()
     for (auto make : {Commands::info, Commands::read, Commands::write, Commands::scan,
                       Commands::watch, Commands::list, Commands::backup, Commands::restore,
                       Commands::diff, Commands::ports, Commands::simulate, Commands::gateway,
-                      Commands::bridge, Commands::demo})
+                      Commands::bridge, Commands::web, Commands::demo})
         m_commands.push_back(make());
 }
 

@@ -118,8 +118,8 @@ bool LinkFactory::open(const LinkOptions &options, QString *error)
                       + QStringLiteral(": --settings %1 works there").arg(plain);
         return false;
     }
-    if (options.trace) {
-        m_tracing = std::make_unique<TracingLink>(*m_link);
+    if (options.trace || m_traceSink) {
+        m_tracing = std::make_unique<TracingLink>(*m_link, m_traceSink);
         m_tracing->setFailureText([link = m_link.get()] { return link->errorString(); });
     }
     if (options.stats) {

@@ -8,6 +8,7 @@
 
 #include <QtCore/QString>
 
+#include <functional>
 #include <memory>
 
 class DiagnosticLink;
@@ -29,6 +30,8 @@ public:
 
     // What --sim serves instead of the default table; before open().
     void setSimulatorTable(const LustBusSim::ParameterTable &table);
+    // Where the trace lines go, with --trace or without; before open().
+    void setTraceSink(std::function<void(const QString &)> sink) { m_traceSink = std::move(sink); }
     // False with error naming the link and the cause.
     bool open(const LinkOptions &options, QString *error);
 
@@ -49,6 +52,7 @@ private:
     std::unique_ptr<LinkDiagnostics> m_diagnostics;
     std::unique_ptr<DiagnosticLink> m_diagnosticLink;
     QString m_description;
+    std::function<void(const QString &)> m_traceSink;
 };
 
 #endif // LUSTBUS_LINKFACTORY_H

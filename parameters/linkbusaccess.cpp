@@ -51,8 +51,8 @@ BusAccess::Result LinkBusAccess::read(int station, const CatalogueEntry &entry,
     return finish(outcome, error);
 }
 
-bool LinkBusAccess::hostValue(const CatalogueEntry &entry, const QJsonValue &value,
-                              QByteArray *host, QString *error) const
+bool LinkBusAccess::checkValue(const CatalogueEntry &entry, const QJsonValue &value,
+                               QByteArray *host, QString *error) const
 {
     if (!ValueText::fromJson(entry.type, value, entry.isArray(), *host, *error))
         return false;
@@ -80,7 +80,7 @@ BusAccess::Result LinkBusAccess::write(int station, const CatalogueEntry &entry,
 {
     QByteArray host;
     Result refused;
-    if (!hostValue(entry, value, &host, &refused.error))
+    if (!checkValue(entry, value, &host, &refused.error))
         return refused;
     *sent = ValueText::toJson(entry.type, host, entry.isArray());
     selectStation(station);

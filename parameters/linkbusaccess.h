@@ -38,13 +38,15 @@ public:
     // (a bare driver, as the bench has it) writes are not held.
     void setGuard(RequestGuard *guard) { m_guard = guard; }
 
+    // The value as the parameter's host data, checked against its type, element count
+    // and range as write() checks it; false with the cause. Nothing is sent.
+    bool checkValue(const LustBus::CatalogueEntry &entry, const QJsonValue &value,
+                    QByteArray *host, QString *error) const;
+
 private:
     void selectStation(int station);
     // The result of a request the driver made on the watched line.
     Result finish(CatalogueAccess::Outcome outcome, const QString &error) const;
-    // The value as the parameter's host data, checked; false with the cause.
-    bool hostValue(const LustBus::CatalogueEntry &entry, const QJsonValue &value,
-                   QByteArray *host, QString *error) const;
 
     LineWatch m_line;
     CatalogueAccess m_access;

@@ -1,0 +1,683 @@
+#include "webbus.h"
+
+#include "addresscheck.h"
+#include "addresstext.h"
+#include "linkdiagnostics.h"
+#include "livestream.h"
+#include "requestguard.h"
+
+#include <QtCore/QDateTime>
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QTimer>
+
+#include <condition_variable>
+
+using LustBus::Catalogue;
+using LustBus::CatalogueEntry;
+
+namespace {
+
+constexpr int TickMs = 100;
+constexpr int BusEventMs = 1000;
+
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+QString key(int station, const QString &name)
+{
+    return QString::number(station) + QLatin1Char('/') + name;
+}
+
+// One JSON value as text, for the log: 5, "text", [1,2].
+QString jsonText(const QJsonValue &value)
+{
+    if (value.isUndefined() || value.isNull())
+        return QStringLiteral("-");
+    const QByteArray list = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(list.mid(1, list.size() - 2));
+}
+
+QJsonValue orNull(const QJsonValue &value)
+{
+    return value.isUndefined() ? QJsonValue(QJsonValue::Null) : value;
+}
+
+} // namespace
+
+WebBus::WebBus(const Catalogue *catalogue, LinkBusAccess &bus, const Settings &settings,
+               LinkDiagnostics *diagnostics, QObject *parent)
+    : QObject(parent), m_catalogue(catalogue),
+      m_identityEntries(catalogue ? DriveIdentity::entries(*catalogue)
+                                  : QList<CatalogueEntry>()),
+      m_bus(bus), m_settings(settings), m_diagnostics(diagnostics)
+{
+    for (int station : qAsConst(m_settings.stations))
+        m_stations.insert(station, Station());
+    m_clock.start();
+}
+
+WebBus::~WebBus()
+{
+    stop();
+}
+
+bool WebBus::resolve(const QString &name, CatalogueEntry *entry, QString *error) const
+{
+    if (!name.contains(QLatin1Char(':'))) {
+        const CatalogueEntry *found = m_catalogue ? m_catalogue->find(name) : nullptr;
+        if (!found) {
+            *error = m_catalogue ? QStringLiteral("no parameter '%1' in %2")
+                                       .arg(name, m_catalogue->fileName())
+                                 : QStringLiteral("no parameter '%1': without a catalogue, "
+                                                  "name parameters as TYPE:NUMBER")
+                                       .arg(name);
+            return false;
+        }
+        *entry = *found;
+        return true;
+    }
+    LustBus::ParameterAddress address;
+    QString problem = AddressCheck::problem(name);
+    if (problem.isEmpty() && (!LustBus::parseParameterAddress(name, address)
+                              || address.index >= 0 || name.contains(QLatin1Char('.'))
+                              || address.parameter < 0 || address.parameter > 0xFFFF))
+        problem = QStringLiteral("bad address '%1': expected TYPE:NUMBER, a simple parameter")
+                      .arg(name);
+    if (!problem.isEmpty()) {
+        *error = problem;
+        return false;
+    }
+    *entry = CatalogueEntry();
+    entry->name = name;
+    entry->number = quint16(address.parameter);
+    entry->type = address.type;
+    return true;
+}
+
+WebBus::Reply WebBus::call(const std::function<Reply()> &job, int timeoutMs)
+{
+    struct Waiting
+    {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        Reply reply;
+    };
+    auto waiting = std::make_shared<Waiting>();
+    const auto finish = [waiting](const Reply &reply) {
+        std::lock_guard<std::mutex> lock(waiting->mutex);
+        waiting->reply = reply;
+        waiting->finished = true;
+        waiting->done.notify_all();
+    };
+    post([job, finish] {
+        finish(job());
+        return true;
+    }, [finish] { finish({503, {{QStringLiteral("error"), QStringLiteral("the server stops")}}}); });
+    std::unique_lock<std::mutex> lock(waiting->mutex);
+    if (!waiting->done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [&waiting] { return waiting->finished; }))
+        return {503, {{QStringLiteral("error"),
+                       QStringLiteral("the bus did not get to the request within %1 s")
+                           .arg(timeoutMs / 1000)}}};
+    return waiting->reply;
+}
+
+void WebBus::post(Step step, std::function<void()> cancelled)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_stopped) {
+            m_actions.push_back({std::move(step), std::move(cancelled)});
+            cancelled = nullptr;
+        }
+    }
+    if (cancelled)
+        cancelled();
+    schedule();
+}
+
+void WebBus::addStream(const std::shared_ptr<LiveStream> &stream)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_streams.append(stream);
+    }
+    schedule();
+}
+
+void WebBus::removeStream(const std::shared_ptr<LiveStream> &stream)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streams.removeAll(stream);
+}
+
+int WebBus::streamCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return int(m_streams.size());
+}
+
+QList<std::shared_ptr<LiveStream>> WebBus::streams() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_streams;
+}
+
+void WebBus::broadcast(const char *event, const QJsonObject &data)
+{
+    for (const auto &stream : streams())
+        stream->pushEvent(event, data);
+}
+
+QStringList WebBus::traceLines() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_trace;
+}
+
+void WebBus::addTraceLine(const QString &line)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_trace.append(line);
+        if (m_trace.size() > TraceLines)
+            m_trace.removeFirst();
+    }
+    m_newTrace.append(line);
+    if (m_newTrace.size() > TraceLines)
+        m_newTrace.removeFirst();
+}
+
+void WebBus::start()
+{
+    m_tick = new QTimer(this);
+    connect(m_tick, &QTimer::timeout, this, &WebBus::tick);
+    m_tick->start(TickMs);
+    schedule();
+}
+
+void WebBus::stop()
+{
+    std::deque<Action> actions;
+    QList<std::shared_ptr<LiveStream>> streams;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopped = true;
+        actions.swap(m_actions);
+        streams = m_streams;
+    }
+    for (const Action &action : actions) {
+        if (action.cancelled)
+            action.cancelled();
+    }
+    for (const auto &stream : streams)
+        stream->close();
+    if (m_tick)
+        m_tick->stop();
+}
+
+void WebBus::end()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    emit ended();
+}
+
+void WebBus::log(const QString &line) const
+{
+    if (m_log)
+        m_log(line);
+}
+
+void WebBus::schedule()
+{
+    if (!m_scheduled.exchange(true))
+        QMetaObject::invokeMethod(this, [this] {
+            m_scheduled = false;
+            turn();
+        }, Qt::QueuedConnection);
+}
+
+void WebBus::turn()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopped)
+            return;
+    }
+    for (int i = 0; i < Lanes && !m_ended; ++i) {
+        const int lane = (m_nextLane + i) % Lanes;
+        const bool worked = lane == TableLane   ? runTable()
+                            : lane == TrendLane ? runTrend()
+                                                : runAction();
+        if (worked) {
+            m_nextLane = (lane + 1) % Lanes;
+            // Through the event loop: the HTTP threads' calls and the stop come between.
+            schedule();
+            return;
+        }
+    }
+    // Nothing to do: a new job, a stream or the tick wakes it.
+}
+
+bool WebBus::runAction()
+{
+    Action action;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_actions.empty())
+            return false;
+        action = std::move(m_actions.front());
+        m_actions.pop_front();
+    }
+    if (action.step())
+        return true;
+    // Not finished: its next step after the others waiting.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopped) {
+        if (action.cancelled)
+            action.cancelled();
+    } else {
+        m_actions.push_back(std::move(action));
+    }
+    return true;
+}
+
+bool WebBus::runTable()
+{
+    if (!m_roundRunning) {
+        if (m_clock.elapsed() - m_roundStartedMs < MinRoundMs)
+            return false;
+        QSet<QString> seen;
+        m_round.clear();
+        for (const auto &stream : streams()) {
+            for (const QString &name : stream->table) {
+                if (!seen.contains(key(stream->station, name))) {
+                    seen.insert(key(stream->station, name));
+                    m_round.append({stream->station, name});
+                }
+            }
+        }
+        if (m_round.isEmpty())
+            return false;
+        m_roundRunning = true;
+        m_roundStartedMs = m_clock.elapsed();
+    }
+    const Read read = m_round.takeFirst();
+    CatalogueEntry entry;
+    QString error;
+    if (resolve(read.name, &entry, &error))
+        m_values.insert(key(read.station, read.name), readOne(read.station, entry));
+    if (m_round.isEmpty())
+        finishRound();
+    return true;
+}
+
+void WebBus::finishRound()
+{
+    m_roundRunning = false;
+    for (const auto &stream : streams()) {
+        QJsonArray values;
+        for (const QString &name : stream->table) {
+            QJsonObject value = m_values.value(key(stream->station, name));
+            if (value.isEmpty())
+                continue; // came with a stream that joined during the round
+            value.insert(QStringLiteral("name"), name);
+            values.append(value);
+        }
+        if (!values.isEmpty())
+            stream->pushEvent("values", {{QStringLiteral("station"), stream->station},
+                                         {QStringLiteral("values"), values}});
+    }
+}
+
+bool WebBus::runTrend()
+{
+    QList<Read> trend;
+    QSet<QString> seen;
+    const QList<std::shared_ptr<LiveStream>> all = streams();
+    for (const auto &stream : all) {
+        for (const QString &name : stream->trend) {
+            if (!seen.contains(key(stream->station, name))) {
+                seen.insert(key(stream->station, name));
+                trend.append({stream->station, name});
+            }
+        }
+    }
+    if (trend.isEmpty())
+        return false;
+    const Read read = trend.at(m_trendIndex++ % trend.size());
+    CatalogueEntry entry;
+    QString error;
+    if (!resolve(read.name, &entry, &error) || isResting(read.station))
+        return false;
+    QJsonValue value;
+    const BusAccess::Result result = timedRead(read.station, entry, &value, false);
+    const qint64 at = nowMs();
+    // A failed read is counted in the bus's statistics, not sent.
+    if (result.outcome != BusAccess::Done || !value.isDouble())
+        return true;
+    for (const auto &stream : all) {
+        if (stream->station == read.station && stream->trend.contains(read.name))
+            stream->pushSample(read.name, at, value.toDouble());
+    }
+    return true;
+}
+
+BusAccess::Result WebBus::timedRead(int station, const CatalogueEntry &entry, QJsonValue *value,
+                                    bool once)
+{
+    QElapsedTimer took;
+    took.start();
+    const BusAccess::Result result = m_bus.read(station, entry, value, once);
+    if (result.outcome == BusAccess::Stopped)
+        end();
+    else
+        noteLine(station, result, took.nsecsElapsed() / 1000);
+    return result;
+}
+
+QJsonObject WebBus::readOne(int station, const CatalogueEntry &entry)
+{
+    if (isResting(station))
+        return {{QStringLiteral("ok"), false},
+                {QStringLiteral("error"), RequestGuard::notTriedText(station)},
+                {QStringLiteral("ts"), double(nowMs())}};
+    QJsonValue value;
+    const BusAccess::Result result =
+        timedRead(station, entry, &value, m_stations.value(station).silent);
+    QJsonObject read{{QStringLiteral("ok"), result.outcome == BusAccess::Done},
+                     {QStringLiteral("ts"), double(nowMs())}};
+    if (result.outcome == BusAccess::Done)
+        read.insert(QStringLiteral("value"), value);
+    else
+        read.insert(QStringLiteral("error"), result.error);
+    return read;
+}
+
+bool WebBus::isResting(int station) const
+{
+    const auto it = m_stations.constFind(station);
+    return it != m_stations.cend() && it->silent && m_clock.elapsed() < it->probeAtMs;
+}
+
+void WebBus::noteLine(int station, const BusAccess::Result &result, qint64 tookUs)
+{
+    if (!m_stations.contains(station))
+        return;
+    Station &state = m_stations[station];
+    state.busyUs += tookUs;
+    switch (result.line) {
+    case BusAccess::NotSent:
+        return;
+    case BusAccess::LinkLost:
+        if (!m_busLost)
+            log(QStringLiteral("bus lost: %1").arg(result.linkError));
+        m_busLost = true;
+        return;
+    case BusAccess::Answered:
+    case BusAccess::NoResponse:
+        break;
+    }
+    if (m_busLost) {
+        m_busLost = false;
+        log(QStringLiteral("bus back"));
+        // Whatever answers now may have taken the place of a drive.
+        for (Station &other : m_stations)
+            other.recheck = !other.identity.isEmpty();
+    }
+    if (result.line == BusAccess::Answered) {
+        if (state.silent) {
+            log(QStringLiteral("station %1 answers again").arg(station));
+            state.recheck = !state.identity.isEmpty();
+        }
+        state.noResponses = 0;
+        state.silent = false;
+        return;
+    }
+    state.probeAtMs = m_clock.elapsed() + SilentProbeMs;
+    if (!state.silent && ++state.noResponses >= SilentAfter) {
+        state.silent = true;
+        log(QStringLiteral("station %1 does not answer; asked once every %2 s until it does")
+                .arg(station)
+                .arg(SilentProbeMs / 1000));
+    }
+}
+
+bool WebBus::identityDue(int station) const
+{
+    const Station &state = *m_stations.constFind(station);
+    return !m_identityEntries.isEmpty() && !state.anotherDrive
+           && (state.identity.isEmpty() || state.recheck
+               || m_bus.reopens() != state.identifiedAt);
+}
+
+void WebBus::checkIdentity(int station)
+{
+    if (!identityDue(station))
+        return;
+    const int reopens = m_bus.reopens();
+    DriveIdentity now;
+    QString error;
+    QElapsedTimer took;
+    took.start();
+    const BusAccess::Result result =
+        DriveIdentity::read(m_bus, station, m_identityEntries, &now, &error);
+    if (result.outcome == BusAccess::Stopped) {
+        end();
+        return;
+    }
+    noteLine(station, result, took.nsecsElapsed() / 1000);
+    // Parts of two drives are no identity.
+    if (result.outcome == BusAccess::Done && m_bus.reopens() != reopens)
+        error = QStringLiteral("the link was reopened while it was read");
+    Station &state = m_stations[station];
+    const QString where =
+        QStringLiteral("station %1 on %2").arg(station).arg(m_settings.linkDescription);
+    if (!error.isEmpty() && state.identity.isEmpty()) {
+        setRefusal(station, QStringLiteral("cannot identify %1: %2").arg(where, error));
+    } else if (!error.isEmpty()) {
+        setRefusal(station, QStringLiteral("%1: the drive cannot be identified again: was %2, "
+                                           "now: %3; no writes to it until it reads as before")
+                                .arg(where, state.identity.text(), error));
+    } else if (state.identity.isEmpty() || now == state.identity) {
+        if (state.identity.isEmpty())
+            log(QStringLiteral("%1 is %2").arg(where, now.text()));
+        state.identity = now;
+        state.identifiedAt = reopens;
+        state.recheck = false;
+        setRefusal(station, QString());
+    } else {
+        state.anotherDrive = true;
+        setRefusal(station, QStringLiteral("%1: another drive answers: was %2, now %3; no "
+                                           "writes to it until lustbus web is started anew")
+                                .arg(where, state.identity.text(), now.text()));
+    }
+}
+
+void WebBus::setRefusal(int station, const QString &refusal)
+{
+    Station &state = m_stations[station];
+    if (state.refusal == refusal)
+        return;
+    if (!refusal.isEmpty())
+        log(refusal);
+    else if (!state.refusal.isEmpty())
+        log(QStringLiteral("station %1 holds the drive identified there: writes go to it again")
+                .arg(station));
+    state.refusal = refusal;
+}
+
+QString WebBus::writeRefusal(int station)
+{
+    if (!m_stations.contains(station))
+        return QStringLiteral("station %1 is not one of lustbus web's").arg(station);
+    if (m_stations.value(station).silent)
+        return RequestGuard::notTriedText(station);
+    if (m_identityEntries.isEmpty())
+        return m_catalogue ? DriveIdentity::noEntriesText(*m_catalogue)
+                           : QStringLiteral("no catalogue names what identifies a drive");
+    checkIdentity(station);
+    return m_ended ? QStringLiteral("the server stops") : m_stations.value(station).refusal;
+}
+
+WebBus::Reply WebBus::write(int station, const CatalogueEntry &entry, const QJsonValue &value,
+                            const QString &user)
+{
+    const auto refused = [](int status, const QString &error) {
+        return Reply{status, {{QStringLiteral("outcome"), QStringLiteral("refused")},
+                              {QStringLiteral("error"), error}}};
+    };
+    QByteArray host;
+    QString error;
+    if (entry.readOnly)
+        return refused(422, QStringLiteral("%1 is read-only (\"ro\")").arg(entry.name));
+    if (!m_bus.checkValue(entry, value, &host, &error))
+        return refused(422, error);
+    error = writeRefusal(station);
+    if (!error.isEmpty())
+        return refused(409, error);
+    // The value before, for the log and the page; a failed read does not stop the write.
+    QJsonValue old;
+    if (timedRead(station, entry, &old, false).outcome == BusAccess::Stopped)
+        return refused(503, QStringLiteral("the server stops"));
+    m_bus.holdWritesTo(m_stations.value(station).identifiedAt);
+    QJsonValue sent;
+    QElapsedTimer took;
+    took.start();
+    const BusAccess::Result written = m_bus.write(station, entry, value, &sent);
+    if (written.outcome == BusAccess::Stopped) {
+        end();
+        return refused(503, QStringLiteral("the server stops"));
+    }
+    noteLine(station, written, took.nsecsElapsed() / 1000);
+    QJsonObject body{{QStringLiteral("old"), orNull(old)}};
+    Reply reply{200, body};
+    if (written.outcome == BusAccess::Unknown) {
+        reply = settle(station, entry, written, sent, body);
+    } else if (written.outcome == BusAccess::Failed) {
+        body.insert(QStringLiteral("outcome"), QStringLiteral("refused"));
+        body.insert(QStringLiteral("value"), QJsonValue::Null);
+        body.insert(QStringLiteral("error"), written.error);
+        reply.body = body;
+    } else {
+        QJsonValue back;
+        const BusAccess::Result read = timedRead(station, entry, &back, false);
+        body.insert(QStringLiteral("outcome"), QStringLiteral("done"));
+        body.insert(QStringLiteral("value"), orNull(back));
+        if (read.outcome != BusAccess::Done)
+            body.insert(QStringLiteral("error"),
+                        QStringLiteral("written; reading it back failed: %1").arg(read.error));
+        reply.body = body;
+    }
+    log(QStringLiteral("write by %1: station %2 %3 %4 -> %5: %6")
+            .arg(user.isEmpty() ? QStringLiteral("-") : user)
+            .arg(station)
+            .arg(entry.name, jsonText(old), jsonText(sent),
+                 reply.body.value(QStringLiteral("outcome")).toString()));
+    return reply;
+}
+
+WebBus::Reply WebBus::settle(int station, const CatalogueEntry &entry,
+                             const BusAccess::Result &written, const QJsonValue &sent,
+                             QJsonObject reply)
+{
+    QJsonValue held;
+    const BusAccess::Result back = timedRead(station, entry, &held, false);
+    reply.insert(QStringLiteral("value"), orNull(held));
+    if (back.outcome != BusAccess::Done) {
+        reply.insert(QStringLiteral("outcome"), QStringLiteral("unknown"));
+        reply.insert(QStringLiteral("error"),
+                     QStringLiteral("%1; reading it back failed too (%2): the servo may hold "
+                                    "the new value")
+                         .arg(written.error, back.error));
+    } else if (held == sent) {
+        reply.insert(QStringLiteral("outcome"), QStringLiteral("done"));
+        reply.insert(QStringLiteral("error"),
+                     QStringLiteral("%1; confirmed by read back").arg(written.error));
+    } else {
+        reply.insert(QStringLiteral("outcome"), QStringLiteral("refused"));
+        reply.insert(QStringLiteral("error"),
+                     QStringLiteral("no reply; read back shows %1: not carried out")
+                         .arg(jsonText(held)));
+    }
+    return {200, reply};
+}
+
+QString WebBus::status(int station) const
+{
+    const Station &state = *m_stations.constFind(station);
+    if (state.silent)
+        return QStringLiteral("silent");
+    if (state.anotherDrive)
+        return QStringLiteral("another drive");
+    if (!state.refusal.isEmpty())
+        return QStringLiteral("not identified");
+    if (!state.identity.isEmpty())
+        return QStringLiteral("online");
+    return QStringLiteral("unknown");
+}
+
+QJsonObject WebBus::identityJson(int station) const
+{
+    const auto it = m_stations.constFind(station);
+    return it == m_stations.cend() ? QJsonObject() : it->identity.toJson();
+}
+
+QJsonObject WebBus::busJson() const
+{
+    QJsonArray stations;
+    for (int station : m_settings.stations) {
+        const Station &state = *m_stations.constFind(station);
+        QJsonObject object{{QStringLiteral("station"), station},
+                           {QStringLiteral("status"), status(station)},
+                           {QStringLiteral("identity"),
+                            state.identity.isEmpty() ? QJsonValue(QJsonValue::Null)
+                                                     : QJsonValue(state.identity.toJson())},
+                           {QStringLiteral("busUsePercent"), state.busUsePercent}};
+        const StationDiagnostics counts =
+            m_diagnostics ? m_diagnostics->station(station) : StationDiagnostics();
+        QJsonObject errors;
+        for (auto it = counts.errorsByText.cbegin(); it != counts.errorsByText.cend(); ++it)
+            errors.insert(it.key(), double(it.value()));
+        object.insert(QStringLiteral("requests"), double(counts.requests));
+        object.insert(QStringLiteral("errors"), errors);
+        object.insert(QStringLiteral("retries"), double(counts.retries));
+        object.insert(QStringLiteral("latencyMs"),
+                      counts.latencyMedianUs < 0 ? QJsonValue(QJsonValue::Null)
+                                                 : QJsonValue(counts.latencyMedianUs / 1000.0));
+        stations.append(object);
+    }
+    const int reopens = m_bus.reopens();
+    return {{QStringLiteral("link"), m_settings.link},
+            {QStringLiteral("state"), m_busLost      ? QStringLiteral("lost")
+                                      : reopens > 0 ? QStringLiteral("reopened")
+                                                    : QStringLiteral("connected")},
+            {QStringLiteral("reopens"), reopens},
+            {QStringLiteral("stations"), stations}};
+}
+
+void WebBus::tick()
+{
+    const qint64 now = m_clock.elapsed();
+    if (!m_newTrace.isEmpty()) {
+        broadcast("trace", {{QStringLiteral("lines"), QJsonArray::fromStringList(m_newTrace)}});
+        m_newTrace.clear();
+    }
+    if (now - m_busEventMs >= BusEventMs) {
+        // The share of the time since the last event that the station's requests took.
+        for (Station &state : m_stations) {
+            state.busUsePercent =
+                qMin(100.0, double(state.busyUs) / 10.0 / double(qMax<qint64>(1, now - m_busEventMs)));
+            state.busyUs = 0;
+        }
+        m_busEventMs = now;
+        broadcast("bus", busJson());
+    }
+    schedule();
+}

@@ -1,0 +1,198 @@
+// The bus as lustbus web uses it: one owner, the thread the link was opened on, that
+// sends every request. The HTTP threads never touch the bus: they hand it jobs
+// (call, post) and take what it gives to their live streams.
+//
+// Work comes in three lanes, served in fair turns of one request each: the table (the
+// union of every live stream's table names, read round by round, a round at most every
+// MinRoundMs), the trend (the union of their trend names, read one after the other as
+// fast as its turns allow) and actions (writes, reads, scans, backups, restores), the
+// oldest first; a long action takes one step per turn.
+//
+// A station that left SilentAfter requests in a row without a response is silent: its
+// values are "not tried", writes to it are refused without sending, and it is asked
+// once (one attempt) every SilentProbeMs until it answers. Writes go only to a drive
+// identified at a station: its identity is read before the first write to it, and again
+// once the link was reopened, the bus came back or the station answered after being
+// silent; the write is held to the link as it was then (BusAccess::holdWritesTo). Once
+// another drive answers there, no write goes to it until lustbus web is started anew.
+#ifndef LUSTBUS_WEBBUS_H
+#define LUSTBUS_WEBBUS_H
+
+#include "catalogue.h"
+#include "driveidentity.h"
+#include "linkbusaccess.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QHash>
+#include <QtCore/QJsonObject>
+#include <QtCore/QObject>
+#include <QtCore/QStringList>
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class LinkDiagnostics;
+class LiveStream;
+class QTimer;
+
+class WebBus : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int MinRoundMs = 200;
+    static constexpr int SilentAfter = 2;
+    static constexpr int SilentProbeMs = 2000;
+    static constexpr int TraceLines = 500;
+
+    struct Settings
+    {
+        QList<int> stations;
+        QString link; //!< "sim", "tcp HOST:PORT", "serial /dev/..."
+        QString linkDescription; //!< the link factory's, for messages
+    };
+    // An HTTP status and its JSON body.
+    struct Reply
+    {
+        int status = 200;
+        QJsonObject body;
+    };
+    // A step of a long action, on the owner's thread: true once it is finished.
+    using Step = std::function<bool()>;
+
+    // catalogue may be null: parameters are then named by address texts only.
+    WebBus(const LustBus::Catalogue *catalogue, LinkBusAccess &bus, const Settings &settings,
+           LinkDiagnostics *diagnostics, QObject *parent = nullptr);
+    ~WebBus() override;
+
+    // Any thread.
+    const LustBus::Catalogue *catalogue() const { return m_catalogue; }
+    const Settings &settings() const { return m_settings; }
+    bool hasStation(int station) const { return m_settings.stations.contains(station); }
+    // A catalogue name or a simple address text (INT16:12) as an entry; false with
+    // "no parameter 'NAME' in CATALOGUE" or what is wrong with the text.
+    bool resolve(const QString &name, LustBus::CatalogueEntry *entry, QString *error) const;
+    // Runs job in the action lane and waits up to timeoutMs for its reply; 503 when the
+    // bus did not get to it in time or the server stops.
+    Reply call(const std::function<Reply()> &job, int timeoutMs = 60000);
+    // A long action: step() once per action turn until it returns true. cancelled() is
+    // called instead when the server stops first.
+    void post(Step step, std::function<void()> cancelled = {});
+    void addStream(const std::shared_ptr<LiveStream> &stream);
+    void removeStream(const std::shared_ptr<LiveStream> &stream);
+    int streamCount() const;
+    // To every stream (scan and restore progress).
+    void broadcast(const char *event, const QJsonObject &data);
+    QStringList traceLines() const;
+    // The link's trace sink; on the owner's thread.
+    void addTraceLine(const QString &line);
+
+    // The owner's thread, in a job.
+    LinkBusAccess &bus() { return m_bus; }
+    // A read as the table does it: the value or why not, for a silent station without
+    // sending; "ts" when it was read.
+    QJsonObject readOne(int station, const LustBus::CatalogueEntry &entry);
+    // Empty when station holds the drive identified there (its identity read when due),
+    // else why no write may go to it; *stopped when the program is to end.
+    QString writeRefusal(int station);
+    // A checked write as the page asks for it; user for the log.
+    Reply write(int station, const LustBus::CatalogueEntry &entry, const QJsonValue &value,
+                const QString &user);
+    // The /api/bus object.
+    QJsonObject busJson() const;
+    QJsonObject identityJson(int station) const; //!< null object when not identified
+    // What the line did with a request to station: bus and station states follow it.
+    void noteLine(int station, const BusAccess::Result &result, qint64 tookUs);
+
+    void setLog(std::function<void(const QString &)> log) { m_log = std::move(log); }
+    void start();
+    // No more turns; waiting calls get 503 and streams end.
+    void stop();
+
+signals:
+    // The bus access said the program is to end.
+    void ended();
+
+private:
+    enum Lane { TableLane, TrendLane, ActionLane, Lanes };
+    struct Station
+    {
+        int noResponses = 0;
+        bool silent = false;
+        qint64 probeAtMs = 0;
+        DriveIdentity identity;
+        int identifiedAt = 0;
+        bool recheck = false;
+        bool anotherDrive = false;
+        QString refusal; //!< why writes are refused now; empty when they are not
+        qint64 busyUs = 0; //!< on the line since the last bus event
+        double busUsePercent = 0;
+    };
+    struct Action
+    {
+        Step step;
+        std::function<void()> cancelled;
+    };
+    // One parameter of a round or of the trend.
+    struct Read
+    {
+        int station;
+        QString name;
+    };
+
+    void schedule();
+    void turn();
+    bool runTable();
+    bool runTrend();
+    bool runAction();
+    void finishRound();
+    QList<std::shared_ptr<LiveStream>> streams() const;
+    // Reads and notes it; false once the program is to end.
+    BusAccess::Result timedRead(int station, const LustBus::CatalogueEntry &entry,
+                                QJsonValue *value, bool once);
+    bool isResting(int station) const;
+    bool identityDue(int station) const;
+    void checkIdentity(int station);
+    void setRefusal(int station, const QString &refusal);
+    QString status(int station) const;
+    // Settles a write that got no valid reply by reading it back.
+    Reply settle(int station, const LustBus::CatalogueEntry &entry, const BusAccess::Result &written,
+                 const QJsonValue &sent, QJsonObject reply);
+    void tick();
+    void log(const QString &line) const;
+    void end();
+
+    const LustBus::Catalogue *m_catalogue;
+    QList<LustBus::CatalogueEntry> m_identityEntries;
+    LinkBusAccess &m_bus;
+    Settings m_settings;
+    LinkDiagnostics *m_diagnostics;
+    std::function<void(const QString &)> m_log;
+
+    // Shared with the HTTP threads.
+    mutable std::mutex m_mutex;
+    std::deque<Action> m_actions;
+    QList<std::shared_ptr<LiveStream>> m_streams;
+    QStringList m_trace;
+    bool m_stopped = false;
+    std::atomic<bool> m_scheduled{false};
+
+    // The owner's.
+    int m_nextLane = TableLane;
+    QList<Read> m_round; //!< what is left of the table round
+    bool m_roundRunning = false;
+    qint64 m_roundStartedMs = -MinRoundMs;
+    int m_trendIndex = 0;
+    QHash<QString, QJsonObject> m_values; //!< "STATION/NAME": the last read
+    QHash<int, Station> m_stations;
+    QStringList m_newTrace; //!< since the last trace event
+    bool m_busLost = false;
+    bool m_ended = false;
+    QElapsedTimer m_clock;
+    qint64 m_busEventMs = 0;
+    QTimer *m_tick = nullptr;
+};
+
+#endif // LUSTBUS_WEBBUS_H
