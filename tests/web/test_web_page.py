@@ -168,8 +168,11 @@ class Edit(WebCase):
 
     def test_an_edit_reaches_the_drive(self):
         b = self.open_page()
+        b.requests()
         self.edit("speed_setpoint", "1500")
         self.assertEqual(self.outcome("speed_setpoint"), "done")
+        # What the refusals below count on: a write the page sends shows up here.
+        self.assertIn("POST", [m for m, url in b.requests() if url.endswith("/api/write")])
         self.assertEqual(self.lustbus.read(self.link, "speed_setpoint"), 1500)
         b.wait(lambda: self.row_value("speed_setpoint") == "1500", "the value read back")
         b.screenshot("edit-done")
@@ -309,7 +312,9 @@ class Users(WebCase):
     def log_in(self, user, password):
         b = self.browser
         b.driver.get(self.web.url)
-        b.one("#login-form").is_displayed()
+        b.driver.delete_all_cookies()  # a new session: logged out
+        b.driver.get(self.web.url)
+        b.wait(lambda: b.one("#login-form").is_displayed(), "the login form")
         b.one("#login-user").send_keys(user)
         b.one("#login-password").send_keys(password + "\n")
 

@@ -9,6 +9,7 @@ import json
 import os
 import re
 import shutil
+import selectors
 import signal
 import subprocess
 import tempfile
@@ -110,6 +111,7 @@ class Service:
         self.log = tempfile.TemporaryFile(mode="w+")
         self.process = subprocess.Popen([lustbus.program, *args], stdout=subprocess.PIPE,
                                         stderr=self.log, text=True, env=environment())
+        self.stderr = ""
         line = self._first_line()
         match = re.match(first_line, line)
         if not match:
@@ -120,7 +122,6 @@ class Service:
 
     def _first_line(self):
         # A service that fails ends at once; one that hangs must not stall the suite.
-        import selectors
         with selectors.DefaultSelector() as sel:
             sel.register(self.process.stdout, selectors.EVENT_READ)
             if not sel.select(timeout=20):
@@ -141,6 +142,8 @@ class Service:
 
     def stop(self):
         """SIGTERM (a kill after 15 s); the exit code."""
+        if self.log.closed:
+            return self.process.returncode
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
             try:
@@ -149,13 +152,10 @@ class Service:
                 self.process.kill()
                 self.process.wait()
         self.process.stdout.close()
-        return self.process.returncode
-
-    @property
-    def stderr(self):
-        """What the process has said on stderr so far."""
         self.log.seek(0)
-        return self.log.read()
+        self.stderr = self.log.read()
+        self.log.close()
+        return self.process.returncode
 
     def __enter__(self):
         return self
@@ -228,7 +228,7 @@ class Browser:
         options.binary_location = CHROMIUM
         for argument in ("--headless=new", "--no-sandbox", "--disable-gpu",
                          "--disable-dev-shm-usage", f"--window-size={size[0]},{size[1]}",
-                         "--host-resolver-rules=MAP * ~NOTFOUND",
+                         "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
                          "--disable-background-networking", "--disable-component-update",
                          "--disable-sync", "--no-first-run", "--disable-default-apps",
                          "--disable-extensions", "--enable-precise-memory-info"):
