@@ -8,7 +8,7 @@ chromium, loopback only. Measures, in the browser and from /proc:
   - the latency from the sample's T (its bus read, on the server) to the page's handler;
   - the page's JS heap (CDP, after a garbage collection) and the server's RSS at the start
     and at the end, and every minute in between (bounded buffers: no growth);
-  - the first load of the page (every file but /api/, bytes on the wire);
+  - the first load of the page (every file but /api/, on the wire and decoded);
   - the server's CPU (user + system, /proc) per sample.
 
 scripts/bench.sh runs it as build/bench/bench/bench_web with the Google Benchmark options
@@ -95,18 +95,16 @@ def page_heap_kib(browser):
     return next(m["value"] for m in metrics if m["name"] == "JSHeapUsedSize") / 1024
 
 
-def first_load_bytes(browser):
-    """Bytes on the wire (headers included) of every file the page loaded, /api/ aside."""
-    urls, sizes = {}, {}
-    for entry in browser.driver.get_log("performance"):
-        message = json.loads(entry["message"])["message"]
-        params = message.get("params", {})
-        if message["method"] == "Network.responseReceived":
-            urls[params["requestId"]] = params["response"]["url"]
-        elif message["method"] == "Network.loadingFinished":
-            sizes[params["requestId"]] = params["encodedDataLength"]
-    files = {urls[i]: int(n) for i, n in sizes.items() if i in urls and "/api/" not in urls[i]}
-    return sum(files.values()), files
+def first_load(browser):
+    """Bytes of every file the page loaded (the /api/ requests aside), from the browser's
+    resource timing: (on the wire with headers, after decompression, {file: wire bytes})."""
+    entries = browser.js("""
+        return performance.getEntriesByType('navigation')
+            .concat(performance.getEntriesByType('resource'))
+            .filter(e => !new URL(e.name).pathname.startsWith('/api/'))
+            .map(e => [new URL(e.name).pathname, e.transferSize, e.decodedBodySize]);""")
+    return (sum(e[1] for e in entries), sum(e[2] for e in entries),
+            {e[0]: e[1] for e in entries})
 
 
 def take_latencies(browser):
@@ -131,12 +129,12 @@ def run(args):
         per_exchange = exchange_bytes(lustbus, link)
         limit = BAUD / BITS_PER_CHARACTER / per_exchange
         bare = bare_reads_per_second(lustbus, link, args.bare_seconds)
-        with lustbus.web(link) as web, Browser(performance_log=True) as browser:
+        with lustbus.web(link) as web, Browser() as browser:
             browser.driver.execute_cdp_cmd("Performance.enable", {})
             browser.driver.get(web.url)
             browser.wait(lambda: browser.js("return !!(window.lustbusPage && "
                                             "window.lustbusPage.ready)"), "the page", 30)
-            load, files = first_load_bytes(browser)
+            load = first_load(browser)
             browser.one("#tabs button[data-tab='trend']").click()
             for name in SERIES:
                 browser.one("#trend-name").send_keys(name)
@@ -146,7 +144,7 @@ def run(args):
                          "samples of every series", 30)
             time.sleep(args.warmup)
             api = Api(web.url)
-            return measure(args, browser, web, api, bare, limit, per_exchange, load, files)
+            return measure(args, browser, web, api, bare, limit, per_exchange, load)
 
 
 def server_reads(api):
@@ -155,7 +153,7 @@ def server_reads(api):
     return sum(s.get("requests", 0) for s in bus.get("stations", [])) if status == 200 else 0
 
 
-def measure(args, browser, web, api, bare, limit, per_exchange, load, files):
+def measure(args, browser, web, api, bare, limit, per_exchange, load):
     browser.js("window.lustbusPage.recordLatency();")
     heap0, rss0 = page_heap_kib(browser), proc_rss_kib(web.pid)
     count0, cpu0, reads0 = sum(received(browser).values()), proc_cpu_seconds(web.pid), \
@@ -169,6 +167,8 @@ def measure(args, browser, web, api, bare, limit, per_exchange, load, files):
         if time.monotonic() >= next_memory:
             memory.append((round(time.monotonic() - start), page_heap_kib(browser),
                            proc_rss_kib(web.pid)))
+            print(f"{NAME} at {memory[-1][0]} s: page heap {memory[-1][1]:.0f} KiB, "
+                  f"server RSS {memory[-1][2]} KiB", file=sys.stderr, flush=True)
             next_memory += 60
     elapsed = time.monotonic() - start
     latencies += take_latencies(browser)
@@ -191,8 +191,9 @@ def measure(args, browser, web, api, bare, limit, per_exchange, load, files):
         "latency p99 ms": percentile(latencies, 99),
         "latency max ms": max(latencies) if latencies else None,
         "latencies": len(latencies),
-        "first load bytes": load,
-        "first load files": files,
+        "first load bytes on the wire": load[0],
+        "first load bytes decoded": load[1],
+        "first load files": load[2],
         "server CPU us per sample": round(1e6 * cpu / count, 1) if count else None,
         "server CPU % of a core": round(100 * cpu / elapsed, 1),
         "memory (s, page heap KiB, server RSS KiB)": [(s, round(h), r) for s, h, r in memory],
