@@ -1,6 +1,5 @@
 // lustbus backup: every parameter of the catalogue from one station, saved as a
 // parameter set (see parameterset.h).
-#include "catalogueaccess.h"
 #include "catalogueoption.h"
 #include "commands.h"
 #include "console.h"
@@ -9,9 +8,9 @@
 #include "parameterset.h"
 #include "programhelp.h"
 #include "progressbar.h"
+#include "setbackup.h"
 #include "setfile.h"
 
-#include <QtCore/QDateTime>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 
@@ -89,11 +88,11 @@ private:
     // that could not be read, message says how many. The exit status.
     int save(const ParameterSet &set, const QStringList &failed, QString message,
              const QString &output, bool force, bool json);
-    // Reads the station's identity and every parameter into set, the names of those
-    // that could not be read into failed; *lost says why the rest was not read when the
-    // link was reopened and the drive could not be told to be the same. False when a
-    // signal came.
-    bool readSet(ParameterSet *set, QStringList *failed, QString *lost);
+    // Reads the station's identity and every parameter into a set (see SetBackup).
+    // False when a signal came.
+    bool readSet(std::unique_ptr<SetBackup> *backup);
+
+    std::unique_ptr<LinkBusAccess> m_bus;
 };
 
 int BackupCommand::run(const QCommandLineParser &parser)
@@ -114,25 +113,12 @@ int BackupCommand::run(const QCommandLineParser &parser)
     if (!openLink(&status))
         return status;
 
-    const LustBus::Catalogue &catalogue = m_catalogue;
-    ParameterSet set;
-    set.drive = catalogue.drive;
-    set.catalogue = catalogue.fileName();
-    set.catalogueSha256 = catalogue.sha256;
-    set.station = m_options.protocol.stationid;
-    set.link = m_factory.description();
-    set.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-
-    QStringList failed;
-    QString lost;
-    if (!readSet(&set, &failed, &lost))
+    std::unique_ptr<SetBackup> backup;
+    if (!readSet(&backup))
         return signalExit();
-
-    const QString message = (lost.isEmpty() ? QString() : lost + QStringLiteral("; "))
-                            + QStringLiteral("%1 of %2 parameters could not be read; the set is "
-                                             "marked incomplete")
-                                  .arg(failed.size())
-                                  .arg(catalogue.entries.size());
+    const ParameterSet &set = backup->set();
+    const QStringList &failed = backup->failed();
+    const QString message = backup->incompleteText();
     if (!output.isEmpty())
         return save(set, failed, message, output, Options::Force.isSet(parser), json);
     QJsonObject document = set.toJson();
@@ -181,7 +167,7 @@ int BackupCommand::save(const ParameterSet &set, const QStringList &failed, QStr
     return ExitSuccess;
 }
 
-bool BackupCommand::readSet(ParameterSet *set, QStringList *failed, QString *lost)
+bool BackupCommand::readSet(std::unique_ptr<SetBackup> *backup)
 {
     const std::unique_ptr<IdentityCheck> identity = identityCheck();
     QString message;
@@ -190,39 +176,24 @@ bool BackupCommand::readSet(ParameterSet *set, QStringList *failed, QString *los
         return false;
     if (start == IdentityCheck::Unreadable)
         Console::err() << "lustbus backup: " << message << Qt::endl;
-    set->identity = identity->identity();
-
-    CatalogueAccess access(driver(), link(), requestHook());
-    ProgressBar progress(int(m_catalogue.entries.size()), Console::errIsAnsiTerminal());
-    for (int i = 0; i < m_catalogue.entries.size(); ++i) {
-        const LustBus::CatalogueEntry &entry = m_catalogue.entries.at(i);
-        progress.show(i, entry.name);
-        ParameterSet::Value value = ParameterSet::describe(entry);
-        if (lost->isEmpty()) {
-            const CatalogueAccess::Outcome outcome = access.read(entry, &value.host, &value.error);
-            const IdentityCheck::Outcome same = outcome == CatalogueAccess::Stopped
-                                                    ? IdentityCheck::Stopped
-                                                    : identity->confirm(lost);
-            if (same == IdentityCheck::Stopped) {
-                progress.clear();
-                return false;
-            }
-            // The message of a drive that is not the same comes at the end.
-            if (same == IdentityCheck::Same && outcome == CatalogueAccess::Failed) {
-                progress.clear();
-                Console::err() << "lustbus backup: " << entry.name << ": " << value.error
-                               << Qt::endl;
-            }
+    m_bus = busAccess();
+    *backup = std::make_unique<SetBackup>(
+        *m_bus, m_catalogue, m_options.protocol.stationid, m_factory.description(),
+        identity->identity(), [&identity](QString *lost) { return identity->confirm(lost); });
+    ProgressBar progress((*backup)->total(), Console::errIsAnsiTerminal());
+    while (!(*backup)->atEnd()) {
+        progress.show((*backup)->done(), (*backup)->nextName());
+        const QString name = (*backup)->nextName();
+        if (!(*backup)->readNext()) {
+            progress.clear();
+            return false;
         }
-        // A value read over a link reopened since is not taken: it may be another drive's.
-        if (!lost->isEmpty()) {
-            value.host.clear();
-            value.error = QStringLiteral("not read: the link was reopened and the drive was "
-                                         "not the one identified");
+        // The message of a drive that is not the same comes at the end.
+        if (!(*backup)->lastError().isEmpty()) {
+            progress.clear();
+            Console::err() << "lustbus backup: " << name << ": " << (*backup)->lastError()
+                           << Qt::endl;
         }
-        if (!value.error.isEmpty())
-            failed->append(entry.name);
-        set->values.append(value);
     }
     progress.clear();
     return true;

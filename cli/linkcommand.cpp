@@ -80,13 +80,19 @@ bool LinkCommand::openLink(int *status)
     return true;
 }
 
-std::unique_ptr<IdentityCheck> LinkCommand::identityCheck()
+std::unique_ptr<LinkBusAccess> LinkCommand::busAccess()
 {
     auto bus = std::make_unique<LinkBusAccess>(driver(), link(), m_factory.streamLink(),
                                                m_options.protocol, m_catalogue.fileName(),
                                                requestHook());
+    bus->setGuard(m_guard.get());
+    return bus;
+}
+
+std::unique_ptr<IdentityCheck> LinkCommand::identityCheck()
+{
     return std::make_unique<IdentityCheck>(
-        std::move(bus), m_options.protocol.stationid, m_factory.description(),
+        busAccess(), m_options.protocol.stationid, m_factory.description(),
         *m_factory.streamLink(), *m_guard,
         m_hasCatalogue ? DriveIdentity::entries(m_catalogue) : QList<LustBus::CatalogueEntry>());
 }

@@ -9,6 +9,7 @@
 #include "driverplugin.h"
 #include "exitstatus.h"
 #include "identitycheck.h"
+#include "linkbusaccess.h"
 #include "linkfactory.h"
 #include "linkoptions.h"
 #include "requestguard.h"
@@ -69,6 +70,9 @@ protected:
     RequestGuard &requestGuard() { return *m_guard; }
     LinkDevice &link() { return m_factory.link(); }
 
+    // After openLink: the bus as the parameter sets use it, on the station of the
+    // options, behind the request guard.
+    std::unique_ptr<LinkBusAccess> busAccess();
     // After openLink: the identity check of the station through the catalogue's identity
     // entries (none without a catalogue).
     std::unique_ptr<IdentityCheck> identityCheck();

@@ -1,6 +1,5 @@
 // lustbus restore FILE: writes a parameter set back to a drive, only what differs, each
 // write read back and compared.
-#include "catalogueaccess.h"
 #include "catalogueoption.h"
 #include "commands.h"
 #include "console.h"
@@ -8,7 +7,7 @@
 #include "options.h"
 #include "parameterset.h"
 #include "programhelp.h"
-#include "valuetext.h"
+#include "setrestore.h"
 
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
@@ -18,88 +17,9 @@ using LustBus::CatalogueEntry;
 
 namespace {
 
-// What became of one parameter; the names are the JSON "outcome" texts. Done, Refused
-// and Unknown are a write's (WriteWatch).
-enum Outcome { Unchanged, Done, Refused, Unknown, WouldWrite, ReadOnlyDifferent, Skipped, Failed,
-               NotTried };
-constexpr Outcome Outcomes[] = {Unchanged, Done,    Refused, Unknown, WouldWrite,
-                                ReadOnlyDifferent, Skipped, Failed, NotTried};
-
-const char *outcomeName(Outcome outcome)
-{
-    switch (outcome) {
-    case Unchanged: return "unchanged";
-    case Done: return WriteWatch::name(WriteWatch::Done);
-    case Refused: return WriteWatch::name(WriteWatch::Refused);
-    case Unknown: return WriteWatch::name(WriteWatch::Unknown);
-    case WouldWrite: return "would write";
-    case ReadOnlyDifferent: return "read-only and different";
-    case Skipped: return "skipped";
-    case NotTried: return "not tried";
-    case Failed: break;
-    }
-    return "failed";
-}
-
-Outcome outcomeOf(WriteWatch::Outcome written)
-{
-    return written == WriteWatch::Done ? Done : written == WriteWatch::Refused ? Refused : Unknown;
-}
-
-// Empty when every value of host lies within the entry's range.
-QString outsideRange(const CatalogueEntry &entry, const ParameterSet::Value &value)
-{
-    const int i = entry.firstOutside(ValueText::numbers(entry.type, value.host));
-    if (i < 0)
-        return QString();
-    return QStringLiteral("the set's value%1 lies outside the range %2; not written")
-        .arg(entry.isArray() ? QStringLiteral(" at element %1").arg(i) : QString(),
-             entry.rangeText());
-}
-
-// Why set is no set to restore without --partial: one that lacks values, or holds
-// none; empty when it is whole.
-QString lacksValues(const ParameterSet &set)
-{
-    if (set.values.isEmpty())
-        return QStringLiteral("%1 holds no parameter to restore").arg(set.path);
-    QStringList missing;
-    for (const ParameterSet::Value &value : set.values) {
-        if (!value.error.isEmpty())
-            missing.append(value.name);
-    }
-    if (missing.size() == set.values.size())
-        return QStringLiteral("%1 holds no value to restore (%2 parameters, none read)")
-            .arg(set.path)
-            .arg(set.values.size());
-    if (missing.isEmpty())
-        return QString();
-    return QStringLiteral("%1 is incomplete: %2 of %3 parameters have no value (%4); "
-                          "--partial restores the others")
-        .arg(set.path)
-        .arg(missing.size())
-        .arg(set.values.size())
-        .arg(missing.join(QLatin1String(", ")));
-}
-
-// What became of one parameter, and why.
-struct Step
-{
-    bool decided = false; //!< false: the run broke off before anything became of it
-    Outcome outcome = Failed;
-    QString why;          //!< the cause, or a note on a write that was done
-    bool troubled = false; //!< why names a fault
-    QByteArray live;
-
-    void decide(Outcome what, const QString &text = QString())
-    {
-        decided = true;
-        outcome = what;
-        if (!text.isNull())
-            why = text;
-        troubled = what == Refused || what == Unknown || what == Failed || what == NotTried;
-    }
-};
+using Outcome = SetRestore::Outcome;
+using Step = SetRestore::Step;
+using Next = SetRestore::Next;
 
 const char Description[] =
     "Reads the drive's identity first (the catalogue's entries marked \"identity\",\n"
@@ -173,23 +93,16 @@ public:
     int run(const QCommandLineParser &parser) override;
 
 private:
-    // After each request: go on, or stop at once (a signal came, or the link was
-    // reopened and the drive is not the one identified: no further writes).
-    enum class Next { Go, Signal, IdentityLost };
-
-    Next restoreOne(const ParameterSet::Value &saved, bool dryRun, Step *step);
-    Next writeOne(const LustBus::CatalogueEntry &entry, const ParameterSet::Value &saved,
-                  Step *step);
-    Next afterRequest(CatalogueAccess::Outcome outcome);
     // The parameter's line (text) and its entry in parameters.
     void report(const ParameterSet::Value &saved, const Step &step, bool json);
     int finish(Next next, bool dryRun, bool json);
 
-    std::unique_ptr<CatalogueAccess> m_access;
+    std::unique_ptr<LinkBusAccess> m_bus;
+    std::unique_ptr<SetRestore> m_restore;
     std::unique_ptr<IdentityCheck> m_identity;
     QString m_file;
     DriveIdentity m_setIdentity;
-    QString m_lost; //!< why no further writes go to the station
+    QString m_lostText; //!< why no further writes go to the station
     QJsonArray m_parameters;
     QMap<int, int> m_counts; //!< by outcome
     QStringList m_done, m_unknown; //!< names, for the message when the run breaks off
@@ -212,7 +125,8 @@ int RestoreCommand::run(const QCommandLineParser &parser)
     const QString mismatch = set.catalogueMismatch(m_catalogue);
     if (!mismatch.isEmpty() && !Options::Force.isSet(parser))
         return usageError(mismatch + QStringLiteral("; --force restores it by name"));
-    if (!parser.isSet(QStringLiteral("partial")) && !(error = lacksValues(set)).isEmpty())
+    if (!parser.isSet(QStringLiteral("partial"))
+        && !(error = SetRestore::lacksValues(set)).isEmpty())
         return usageError(error);
     if (!dryRun && DriveIdentity::entries(m_catalogue).isEmpty())
         return usageError(DriveIdentity::noEntriesText(m_catalogue)
@@ -222,9 +136,12 @@ int RestoreCommand::run(const QCommandLineParser &parser)
 
     m_file = file;
     m_setIdentity = set.identity;
-    m_access = std::make_unique<CatalogueAccess>(driver(), link(), requestHook());
     m_identity = identityCheck();
-    const IdentityCheck::Outcome start = m_identity->start(&m_lost);
+    m_bus = busAccess();
+    m_restore = std::make_unique<SetRestore>(
+        *m_bus, m_catalogue, m_options.protocol.stationid,
+        [this](QString *lost) { return m_identity->confirm(lost); });
+    const IdentityCheck::Outcome start = m_identity->start(&m_lostText);
     if (start != IdentityCheck::Same)
         return finish(start == IdentityCheck::Stopped ? Next::Signal : Next::IdentityLost,
                       dryRun, json);
@@ -238,143 +155,59 @@ int RestoreCommand::run(const QCommandLineParser &parser)
                        << Qt::endl;
     for (const ParameterSet::Value &saved : set.values) {
         Step step;
-        const Next next = restoreOne(saved, dryRun, &step);
+        const Next next = m_restore->restoreOne(saved, dryRun, &step);
         if (step.decided)
             report(saved, step, json);
         if (Console::writeError() != 0)
             return writeFailure();
+        if (next == Next::IdentityLost)
+            m_lostText = m_restore->lost();
         if (next != Next::Go)
             return finish(next, dryRun, json);
     }
     return finish(Next::Go, dryRun, json);
 }
 
-RestoreCommand::Next RestoreCommand::afterRequest(CatalogueAccess::Outcome outcome)
-{
-    if (outcome == CatalogueAccess::Stopped)
-        return Next::Signal;
-    const IdentityCheck::Outcome identity = m_identity->confirm(&m_lost);
-    return identity == IdentityCheck::Same      ? Next::Go
-           : identity == IdentityCheck::Stopped ? Next::Signal
-                                                : Next::IdentityLost;
-}
-
-RestoreCommand::Next RestoreCommand::restoreOne(const ParameterSet::Value &saved, bool dryRun,
-                                                Step *step)
-{
-    const CatalogueEntry *entry = m_catalogue.find(saved.name);
-    if (!saved.error.isEmpty()) {
-        step->decide(Skipped, QStringLiteral("the set holds no value (%1)").arg(saved.error));
-        return Next::Go;
-    }
-    if (!entry || !saved.matches(*entry)) {
-        step->decide(Skipped, QStringLiteral("not in catalogue %1 as in the set")
-                                  .arg(m_catalogue.fileName()));
-        return Next::Go;
-    }
-    QString error;
-    const CatalogueAccess::Outcome read = m_access->read(*entry, &step->live, &error);
-    // A value read over a link reopened since is not taken: it may be another drive's.
-    if (const Next next = afterRequest(read); next != Next::Go)
-        return next;
-    if (read == CatalogueAccess::Failed)
-        step->decide(error == RequestGuard::notTriedText(m_options.protocol.stationid) ? NotTried
-                                                                                     : Failed,
-                     error);
-    else if (step->live == saved.host)
-        step->decide(Unchanged);
-    else if (entry->readOnly)
-        step->decide(ReadOnlyDifferent);
-    else if (const QString outside = outsideRange(*entry, saved); !outside.isEmpty())
-        step->decide(Refused, outside);
-    else if (dryRun)
-        step->decide(WouldWrite);
-    else
-        return writeOne(*entry, saved, step);
-    return Next::Go;
-}
-
-RestoreCommand::Next RestoreCommand::writeOne(const CatalogueEntry &entry,
-                                              const ParameterSet::Value &saved, Step *step)
-{
-    WriteWatch::Outcome written = WriteWatch::Refused;
-    QString error;
-    const CatalogueAccess::Outcome sent = m_access->write(entry, saved.host, &error, &written);
-    step->decide(outcomeOf(written), error);
-    if (const Next next = afterRequest(sent); next != Next::Go || written == WriteWatch::Refused)
-        return next;
-    // Every write that may have gone out is read back: it confirms a done one and
-    // settles an unknown one.
-    QByteArray back;
-    QString readError;
-    const CatalogueAccess::Outcome read = m_access->read(entry, &back, &readError);
-    if (const Next next = afterRequest(read); next != Next::Go)
-        return next;
-    const bool readOk = read == CatalogueAccess::Done;
-    if (written == WriteWatch::Unknown) {
-        QString note;
-        const Outcome settled = outcomeOf(WriteWatch::settle(
-            readOk, back == saved.host, back == step->live,
-            readOk ? saved.text(back) : readError, &note));
-        step->decide(settled, settled == Unknown ? error + QStringLiteral("; ") + note : note);
-    } else if (!readOk || back != saved.host) {
-        step->why = readOk ? QStringLiteral("read back %1, not %2").arg(saved.text(back),
-                                                                         saved.text())
-                           : QStringLiteral("read back: ") + readError;
-        step->troubled = true;
-    }
-    return Next::Go;
-}
-
 void RestoreCommand::report(const ParameterSet::Value &saved, const Step &step, bool json)
 {
     ++m_counts[step.outcome];
     m_troubled += step.troubled ? 1 : 0;
-    if (step.outcome == Done)
+    if (step.outcome == SetRestore::Done)
         m_done.append(saved.name);
-    else if (step.outcome == Unknown)
+    else if (step.outcome == SetRestore::Unknown)
         m_unknown.append(saved.name);
-    QJsonObject object{{QStringLiteral("name"), saved.name},
-                       {QStringLiteral("outcome"), QLatin1String(outcomeName(step.outcome))}};
-    if (saved.error.isEmpty())
-        object.insert(QStringLiteral("set"),
-                      ValueText::toJson(saved.type, saved.host, saved.isArray()));
-    if (step.outcome != Skipped && !step.live.isEmpty())
-        object.insert(QStringLiteral("live"),
-                      ValueText::toJson(saved.type, step.live, saved.isArray()));
-    if (!step.why.isEmpty())
-        object.insert(step.troubled || step.outcome == Skipped ? QStringLiteral("error")
-                                                               : QStringLiteral("note"),
-                      step.why);
-    m_parameters.append(object);
+    m_parameters.append(SetRestore::toJson(saved, step));
     if (json)
         return;
     QString line = saved.name + QStringLiteral(": ");
-    if (step.outcome == NotTried)
+    if (step.outcome == SetRestore::NotTried)
         line += step.why;
     else
-        line += QLatin1String(outcomeName(step.outcome));
-    if (step.outcome == Done || step.outcome == WouldWrite)
+        line += QLatin1String(SetRestore::outcomeName(step.outcome));
+    if (step.outcome == SetRestore::Done || step.outcome == SetRestore::WouldWrite)
         line += QStringLiteral(" (%1 -> %2)").arg(saved.text(step.live), saved.text())
                 + (step.why.isEmpty() ? QString() : QStringLiteral("; ") + step.why);
-    else if (step.outcome == ReadOnlyDifferent)
+    else if (step.outcome == SetRestore::ReadOnlyDifferent)
         line += QStringLiteral(" (live %1, set %2); not written")
                     .arg(saved.text(step.live), saved.text());
-    else if (!step.why.isEmpty() && step.outcome != NotTried)
+    else if (!step.why.isEmpty() && step.outcome != SetRestore::NotTried)
         line += QStringLiteral(": ") + step.why;
     Console::out() << line << '\n' << Qt::flush;
 }
 
 int RestoreCommand::finish(Next next, bool dryRun, bool json)
 {
-    QStringList counts{QStringLiteral("%1 %2").arg(m_counts.value(dryRun ? WouldWrite : Done))
-                           .arg(dryRun ? QStringLiteral("to write") : QStringLiteral("done"))};
+    QStringList counts{
+        QStringLiteral("%1 %2")
+            .arg(m_counts.value(dryRun ? SetRestore::WouldWrite : SetRestore::Done))
+            .arg(dryRun ? QStringLiteral("to write") : QStringLiteral("done"))};
     QJsonObject countsJson;
-    for (Outcome outcome : Outcomes) {
-        countsJson.insert(QLatin1String(outcomeName(outcome)), m_counts.value(outcome));
-        if (outcome != Done && outcome != WouldWrite)
+    for (Outcome outcome : SetRestore::Outcomes) {
+        countsJson.insert(QLatin1String(SetRestore::outcomeName(outcome)),
+                          m_counts.value(outcome));
+        if (outcome != SetRestore::Done && outcome != SetRestore::WouldWrite)
             counts.append(QStringLiteral("%1 %2").arg(m_counts.value(outcome))
-                              .arg(QLatin1String(outcomeName(outcome))));
+                              .arg(QLatin1String(SetRestore::outcomeName(outcome))));
     }
     const QString summary = counts.join(QLatin1String(", "));
     QJsonObject object{{QStringLiteral("set"), m_file},
@@ -395,7 +228,7 @@ int RestoreCommand::finish(Next next, bool dryRun, bool json)
         return signalExit();
     }
     if (next == Next::IdentityLost) {
-        QString message = m_lost;
+        QString message = m_lostText;
         if (m_done.isEmpty() && m_unknown.isEmpty())
             message += QStringLiteral("; nothing was written");
         else
@@ -409,8 +242,9 @@ int RestoreCommand::finish(Next next, bool dryRun, bool json)
     }
     // All unchanged is success: the drive holds the set. Nothing done or unchanged is
     // not: the drive is not known to hold any of it.
-    const bool nothing =
-        m_counts.value(Done) + m_counts.value(Unchanged) + m_counts.value(WouldWrite) == 0;
+    const bool nothing = m_counts.value(SetRestore::Done) + m_counts.value(SetRestore::Unchanged)
+                             + m_counts.value(SetRestore::WouldWrite)
+                         == 0;
     if (m_troubled > 0 || nothing)
         return failure(ExitDriverError,
                        summary + (nothing ? QStringLiteral("; nothing restored") : QString()));

@@ -51,6 +51,32 @@ BusAccess::Result LinkBusAccess::read(int station, const CatalogueEntry &entry,
     return finish(outcome, error);
 }
 
+BusAccess::Result LinkBusAccess::readHost(int station, const CatalogueEntry &entry,
+                                          QByteArray *host)
+{
+    selectStation(station);
+    m_line.startRequest();
+    QString error;
+    const CatalogueAccess::Outcome outcome = m_access.read(entry, host, &error);
+    return finish(outcome, error);
+}
+
+BusAccess::Result LinkBusAccess::writeHost(int station, const CatalogueEntry &entry,
+                                           const QByteArray &host, WriteWatch::Outcome *written)
+{
+    selectStation(station);
+    m_line.startRequest();
+    QString error;
+    *written = WriteWatch::Refused;
+    Result result = finish(m_access.write(entry, host, &error, written), error);
+    if (result.outcome != Stopped)
+        result.outcome = *written == WriteWatch::Done     ? Done
+                         : *written == WriteWatch::Refused ? Failed
+                                                           : Unknown;
+    result.error = error;
+    return result;
+}
+
 bool LinkBusAccess::checkValue(const CatalogueEntry &entry, const QJsonValue &value,
                                QByteArray *host, QString *error) const
 {

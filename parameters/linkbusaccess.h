@@ -31,6 +31,13 @@ public:
     Result write(int station, const LustBus::CatalogueEntry &entry, const QJsonValue &value,
                  QJsonValue *sent) override;
     int reopens() const override;
+
+    // For parameter sets, which keep host data: the parameter as CatalogueAccess reads
+    // it, and host written unchecked (the caller checked it), the outcome as WriteWatch
+    // tells it in *written (refused is Failed), also when a signal stopped it.
+    Result readHost(int station, const LustBus::CatalogueEntry &entry, QByteArray *host);
+    Result writeHost(int station, const LustBus::CatalogueEntry &entry, const QByteArray &host,
+                     WriteWatch::Outcome *written);
     // Through the guard that driver is (see setGuard).
     void holdWritesTo(int reopens) override;
 

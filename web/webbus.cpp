@@ -99,6 +99,14 @@ bool WebBus::resolve(const QString &name, CatalogueEntry *entry, QString *error)
 
 WebBus::Reply WebBus::call(const std::function<Reply()> &job, int timeoutMs)
 {
+    return run([job](Reply *reply) {
+        *reply = job();
+        return true;
+    }, timeoutMs);
+}
+
+WebBus::Reply WebBus::run(const std::function<bool(Reply *)> &step, int timeoutMs)
+{
     struct Waiting
     {
         std::mutex mutex;
@@ -113,8 +121,11 @@ WebBus::Reply WebBus::call(const std::function<Reply()> &job, int timeoutMs)
         waiting->finished = true;
         waiting->done.notify_all();
     };
-    post([job, finish] {
-        finish(job());
+    post([step, finish] {
+        Reply reply;
+        if (!step(&reply))
+            return false;
+        finish(reply);
         return true;
     }, [finish] { finish({503, {{QStringLiteral("error"), QStringLiteral("the server stops")}}}); });
     std::unique_lock<std::mutex> lock(waiting->mutex);
@@ -546,7 +557,7 @@ WebBus::Reply WebBus::write(int station, const CatalogueEntry &entry, const QJso
     QJsonValue old;
     if (timedRead(station, entry, &old, false).outcome == BusAccess::Stopped)
         return refused(503, QStringLiteral("the server stops"));
-    m_bus.holdWritesTo(m_stations.value(station).identifiedAt);
+    holdWritesFor(station);
     QJsonValue sent;
     QElapsedTimer took;
     took.start();
@@ -575,12 +586,23 @@ WebBus::Reply WebBus::write(int station, const CatalogueEntry &entry, const QJso
                         QStringLiteral("written; reading it back failed: %1").arg(read.error));
         reply.body = body;
     }
+    logWrite(user, station, entry.name, old, sent,
+             reply.body.value(QStringLiteral("outcome")).toString());
+    return reply;
+}
+
+void WebBus::logWrite(const QString &user, int station, const QString &name,
+                      const QJsonValue &old, const QJsonValue &now, const QString &outcome) const
+{
     log(QStringLiteral("write by %1: station %2 %3 %4 -> %5: %6")
             .arg(user.isEmpty() ? QStringLiteral("-") : user)
             .arg(station)
-            .arg(entry.name, jsonText(old), jsonText(sent),
-                 reply.body.value(QStringLiteral("outcome")).toString()));
-    return reply;
+            .arg(name, jsonText(old), jsonText(now), outcome));
+}
+
+void WebBus::holdWritesFor(int station)
+{
+    m_bus.holdWritesTo(m_stations.value(station).identifiedAt);
 }
 
 WebBus::Reply WebBus::settle(int station, const CatalogueEntry &entry,
@@ -621,12 +643,6 @@ QString WebBus::status(int station) const
     if (!state.identity.isEmpty())
         return QStringLiteral("online");
     return QStringLiteral("unknown");
-}
-
-QJsonObject WebBus::identityJson(int station) const
-{
-    const auto it = m_stations.constFind(station);
-    return it == m_stations.cend() ? QJsonObject() : it->identity.toJson();
 }
 
 QJsonObject WebBus::busJson() const

@@ -56,8 +56,13 @@ public:
     // An HTTP status and its JSON body.
     struct Reply
     {
+        Reply() = default;
+        Reply(int status, const QJsonObject &body) : status(status), body(body) {}
+
         int status = 200;
         QJsonObject body;
+        QByteArray file;  //!< when not empty, sent instead of body as a download
+        QString fileName; //!< of the download
     };
     // A step of a long action, on the owner's thread: true once it is finished.
     using Step = std::function<bool()>;
@@ -77,6 +82,9 @@ public:
     // Runs job in the action lane and waits up to timeoutMs for its reply; 503 when the
     // bus did not get to it in time or the server stops.
     Reply call(const std::function<Reply()> &job, int timeoutMs = 60000);
+    // The same for a job of several steps, one per action turn: step() returns true with
+    // the reply once it is finished.
+    Reply run(const std::function<bool(Reply *)> &step, int timeoutMs = 120000);
     // A long action: step() once per action turn until it returns true. cancelled() is
     // called instead when the server stops first.
     void post(Step step, std::function<void()> cancelled = {});
@@ -97,12 +105,20 @@ public:
     // Empty when station holds the drive identified there (its identity read when due),
     // else why no write may go to it; *stopped when the program is to end.
     QString writeRefusal(int station);
+    // Writes go out only on the link as it was when station's drive was identified.
+    void holdWritesFor(int station);
+    // "write by USER: station N NAME OLD -> NEW: OUTCOME" on the log.
+    void logWrite(const QString &user, int station, const QString &name, const QJsonValue &old,
+                  const QJsonValue &now, const QString &outcome) const;
     // A checked write as the page asks for it; user for the log.
     Reply write(int station, const LustBus::CatalogueEntry &entry, const QJsonValue &value,
                 const QString &user);
+    // The identity first read at station; empty when none was.
+    DriveIdentity identity(int station) const { return m_stations.value(station).identity; }
+    // Whether the program is to end.
+    bool isEnding() const { return m_ended; }
     // The /api/bus object.
     QJsonObject busJson() const;
-    QJsonObject identityJson(int station) const; //!< null object when not identified
     // What the line did with a request to station: bus and station states follow it.
     void noteLine(int station, const BusAccess::Result &result, qint64 tookUs);
 

@@ -2,6 +2,7 @@
 
 #include "livestream.h"
 #include "webjson.h"
+#include "websets.h"
 
 #include <QtCore/QDateTime>
 #include <QtCore/QDir>
@@ -25,6 +26,13 @@ const char Policy[] = "default-src 'self'; img-src 'self' data: blob:; style-src
 void reply(httplib::Response &response, const WebBus::Reply &reply)
 {
     response.status = reply.status;
+    if (!reply.file.isEmpty()) {
+        response.set_header("Content-Disposition",
+                            QStringLiteral("attachment; filename=\"%1\"").arg(reply.fileName)
+                                .toStdString());
+        response.set_content(reply.file.constData(), size_t(reply.file.size()), Json);
+        return;
+    }
     response.set_content(QJsonDocument(reply.body).toJson(QJsonDocument::Compact).toStdString(),
                          Json);
 }
@@ -63,7 +71,8 @@ QStringList listParameter(const httplib::Request &request, const char *name)
 
 } // namespace
 
-WebServer::WebServer(WebBus &bus, const Settings &settings) : m_bus(bus), m_settings(settings)
+WebServer::WebServer(WebBus &bus, const Settings &settings)
+    : m_bus(bus), m_settings(settings), m_sets(std::make_unique<WebSets>(bus))
 {
     if (settings.tlsCert.isEmpty())
         m_server = std::make_unique<httplib::Server>();
@@ -239,8 +248,65 @@ void WebServer::addRoutes()
         return WebBus::Reply{200, {{QStringLiteral("lines"),
                                     QJsonArray::fromStringList(m_bus.traceLines())}}};
     });
+    route("GET", "/api/backup", Access::Read, 0, [this](Context &context) {
+        return withStation(context, [this](int station) { return m_sets->backup(station); });
+    });
+    route("POST", "/api/restore/preview", Access::Read, MaxSetBytes, [this](Context &context) {
+        return withStation(context, [this, &context](int station) {
+            return m_sets->preview(station, context.body);
+        });
+    });
+    route("POST", "/api/restore", Access::Write, MaxSetBytes, [this](Context &context) {
+        return withStation(context, [this, &context](int station) {
+            QString token;
+            WebBus::Reply refusal;
+            if (!WebJson::text(context.body, "token", &token, &refusal))
+                return refusal;
+            return m_sets->restore(station, context.body, token, context.session.user);
+        });
+    });
+    route("GET", R"(/api/restore/(\d+))", Access::Read, 0, [this](Context &context) {
+        return m_sets->restoreState(QString::fromStdString(context.request.matches[1]).toInt());
+    });
+    route("POST", "/api/compare", Access::Read, MaxSetBytes, [this](Context &context) {
+        const QJsonObject a = context.body.value(QStringLiteral("a")).toObject();
+        if (!context.body.contains(QStringLiteral("station")))
+            return m_sets->compare(a, context.body.value(QStringLiteral("b")).toObject());
+        return withStation(context, [this, &a](int station) { return m_sets->compareLive(a, station); });
+    });
+    route("POST", "/api/scan", Access::Read, MaxJsonBytes, [this](Context &context) {
+        qint64 from = 0, to = 63;
+        for (auto [field, value] : {std::pair{"from", &from}, std::pair{"to", &to}}) {
+            const QJsonValue json = context.body.value(QLatin1String(field));
+            if (json.isUndefined())
+                continue;
+            const double number = json.toDouble(-1);
+            if (!json.isDouble() || number != double(qint64(number)) || number < 0 || number > 63)
+                return error(400, QStringLiteral("\"%1\" must be a whole number from 0 to 63")
+                                      .arg(QLatin1String(field)));
+            *value = qint64(number);
+        }
+        if (from > to)
+            return error(400, QStringLiteral("\"from\" comes after \"to\""));
+        return m_sets->scan(int(from), int(to));
+    });
     m_server->Get("/api/live", [this](const httplib::Request &request,
                                       httplib::Response &response) { live(request, response); });
+}
+
+WebBus::Reply WebServer::withStation(Context &context,
+                                     const std::function<WebBus::Reply(int)> &handler)
+{
+    QJsonObject query = context.body;
+    if (context.request.has_param("station"))
+        query.insert(QStringLiteral("station"),
+                     QString::fromStdString(context.request.get_param_value("station"))
+                         .toDouble());
+    int station = 0;
+    WebBus::Reply refusal;
+    if (!WebJson::station(query, m_bus, &station, &refusal))
+        return refusal;
+    return handler(station);
 }
 
 void WebServer::addStatic()
@@ -387,15 +453,14 @@ void WebServer::live(const httplib::Request &request, httplib::Response &respons
         reply(response, refusal);
         return;
     }
-    QJsonObject query;
-    if (request.has_param("station"))
-        query.insert(QStringLiteral("station"),
-                     QString::fromStdString(request.get_param_value("station")).toDouble());
     const QStringList table = listParameter(request, "table");
     const QStringList trend = listParameter(request, "trend");
     int station = 0;
     QList<CatalogueEntry> entries;
-    if (!WebJson::station(query, m_bus, &station, &refusal)
+    if ((refusal = withStation(context, [&station](int given) {
+             station = given;
+             return WebBus::Reply{200, {}};
+         })).status != 200
         || !WebJson::entries(m_bus, table + trend, &entries, &refusal)) {
         reply(response, refusal);
         return;

@@ -28,6 +28,8 @@ struct Request;
 struct Response;
 }
 
+class WebSets;
+
 class WebServer
 {
 public:
@@ -86,12 +88,15 @@ private:
     WebBus::Reply parameters() const;
     WebBus::Reply read(Context &context);
     WebBus::Reply write(Context &context);
+    // The station of the body or the query (default the first), then handler.
+    WebBus::Reply withStation(Context &context, const std::function<WebBus::Reply(int)> &handler);
     void setCookie(httplib::Response &response, const QByteArray &id) const;
 
     WebBus &m_bus;
     Settings m_settings;
     WebSessions m_sessions;
     std::unique_ptr<httplib::Server> m_server;
+    std::unique_ptr<WebSets> m_sets;
     std::thread m_thread;
     quint16 m_port = 0;
     std::atomic<int> m_streams{0};

@@ -2,7 +2,7 @@
 // Parameters and Trace parts; the trend and the parameter sets have modules of their own.
 //
 // Stable hooks for the browser tests (ids unless marked otherwise):
-//   header      #link #bus-state #station (select) #identity #writes-off #user #user-name #role #logout
+//   header      #link #bus-head #bus-state #station (select) #identity #writes-off #user #user-name #role #logout
 //   login       #login-form #login-user #login-password #login-error
 //   tabs        #tabs button[data-tab=parameters|trend|bus|sets|trace-tab]; sections #parameters
 //               #trend #bus #sets #trace-tab; #stream-state ('live' while the stream is open)
@@ -68,9 +68,10 @@ async function start() {
   $('#link').textContent = s.link || '';
   $('#writes-off').hidden = !!s.writes;
   $('#writes-off').title = s.writes ? '' : 'writes are off: start lustbus web with --writes';
-  $('#user').hidden = !s.user && !s.loginRequired;
+  $('#user').hidden = !s.user && s.loginRequired;
   $('#user-name').textContent = s.user || 'anonymous';
   $('#role').textContent = s.role || '';
+  $('#role').hidden = !s.role;
   $('#logout').hidden = !s.user;
   if (s.loginRequired && !s.user) {
     $('#login-form').hidden = false;
@@ -79,9 +80,10 @@ async function start() {
   }
   $('#login-form').hidden = true;
   $('#main').hidden = false;
+  $('#bus-head').hidden = false;
   const stations = s.stations && s.stations.length ? s.stations : [1];
-  setStations(stations);
   state.station = stations[0];
+  setStations(stations);
   await loadParameters();
   initSets();
   loadTrace();
@@ -152,7 +154,7 @@ function openStream() {
     if (es !== stream) return;
     if (es.readyState === EventSource.CLOSED) {
       say('#stream-state', 'live data stopped: the server refused the stream', 'error');
-      explainRefusal(url);
+      explainRefusal(url, es);
     } else {
       say('#stream-state', 'live data lost: reconnecting…', 'error');
     }
@@ -175,15 +177,18 @@ function noteLatency(ms) {
   if (page.latencies && page.latencies.length < MAX_LATENCIES) page.latencies.push(ms);
 }
 
-// EventSource does not say why a stream was refused: ask once more to show the server's text.
-async function explainRefusal(url) {
+// EventSource does not say why a stream was refused: ask once more to show the server's
+// text. A full server (503) or one that is gone may take the stream later: try again.
+async function explainRefusal(url, es) {
   const abort = new AbortController();
+  let status = 0;
   try {
     const res = await fetch(url, { signal: abort.signal });
-    if (res.ok) return abort.abort();
-    const body = await res.json().catch(() => ({}));
-    say('#stream-state', `live data stopped: ${body.error || res.status}`, 'error');
-  } catch { /* the server is gone: the text above stays */ }
+    status = res.status;
+    if (res.ok) abort.abort();
+    else say('#stream-state', `live data stopped: ${(await res.json().catch(() => ({}))).error || status}`, 'error');
+  } catch { /* the server is gone: the text before stays */ }
+  if ((status === 503 || status === 0 || status === 200) && es === stream) setTimeout(() => { if (es === stream) openStream(); }, 5000);
 }
 
 // ---- bus ----
@@ -288,7 +293,7 @@ function renderTable() {
     const editable = !why && p.access !== 'ro';
     const value = el('td', {
       className: 'value', data: { editable: String(editable) },
-      title: p.access === 'ro' ? 'read-only' : why || 'click to edit',
+      title: p.access === 'ro' ? 'read-only (access "ro")' : why || 'click to edit',
     });
     const name = el('td', { title: p.description || '' }, p.name);
     if (p.address) name.append(el('button', { type: 'button', className: 'remove', textContent: '×', title: 'remove', onclick: () => removeAddress(p.name) }));
@@ -343,7 +348,8 @@ function showAges() {
 // ---- edit in place ----
 
 function startEdit(td) {
-  if (td.dataset.editable !== 'true' || td.querySelector('input')) return;
+  if (td.querySelector('input')) return;
+  if (td.dataset.editable !== 'true') return say('#edit-message', `${td.closest('tr').dataset.name}: ${td.title}`, 'error');
   const input = el('input', { className: 'edit', value: td.classList.contains('error') ? '' : td.textContent });
   td.replaceChildren(input);
   input.focus();

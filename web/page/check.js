@@ -46,7 +46,7 @@ function parseElement(type, text) {
   if (!pattern.test(text)) return { error: `'${text}' is not a number` };
   const n = Number(text);
   const [lo, hi] = SPANS[type];
-  if (!(n >= lo && n <= hi)) return { error: `${text} does not fit ${type} (${lo} to ${hi})` };
+  if (!(n >= lo && n <= hi)) return { error: `${text} does not fit ${type} (${type === 'FLOAT32' ? '±3.4e38' : `${lo} to ${hi}`})` };
   return { value: n };
 }
 
@@ -71,28 +71,28 @@ function parseText(p, text) {
 
 // p: {name, type, count, min, max, access, bits}. Returns {value} or {error}.
 export function checkValue(p, text) {
-  const fail = (why) => ({ error: `'${p.name}': ${why}; nothing was sent` });
-  if (p.access === 'ro') return fail('is read-only');
+  const fail = (why) => ({ error: `'${p.name}'${why}; nothing was sent` });
+  if (p.access === 'ro') return fail(' is read-only (access "ro")');
   if (p.type === 'STRING') {
     const r = parseText(p, text);
-    return r.error ? fail(r.error) : r;
+    return r.error ? fail(`: ${r.error}`) : r;
   }
   const trimmed = text.trim();
   if (p.bits) {
-    if (!/^[01]+$/.test(trimmed)) return fail('bits are written as 0/1 digits, lowest bit first');
+    if (!/^[01]+$/.test(trimmed)) return fail(': bits are written as 0/1 digits, lowest bit first');
     return { value: trimmed };
   }
   const parts = trimmed === '' ? [] : trimmed.split(/\s*,\s*|\s+/);
   const count = p.count || 1;
   if (parts.length !== count) {
-    return fail(`takes ${count} value${count > 1 ? 's' : ''}, got ${parts.length}`);
+    return fail(` takes ${count} value${count > 1 ? 's' : ''}, got ${parts.length}`);
   }
   const values = [];
   for (const part of parts) {
     const r = parseElement(p.type, part);
-    if (r.error) return fail(r.error);
+    if (r.error) return fail(`: ${r.error}`);
     const out = inRange(p, r.value);
-    if (out) return fail(out);
+    if (out) return fail(`: ${out}`);
     values.push(r.value);
   }
   return { value: count > 1 ? values : values[0] };

@@ -35,6 +35,12 @@ export async function api(path, body) {
   } catch (e) {
     return { status: 0, body: { error: `the server does not answer (${e.message})` } };
   }
+  // A session that ended (the server restarted, the user logged out elsewhere): log in again.
+  // At most once in 10 s, so that a server that keeps refusing cannot make the page spin.
+  if (res.status === 401 && path !== 'api/login' && Date.now() - (sessionStorage.getItem('lustbus.relogin') || 0) > 10000) {
+    sessionStorage.setItem('lustbus.relogin', Date.now());
+    location.reload();
+  }
   const text = await res.text();
   let parsed;
   try {

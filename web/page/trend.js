@@ -2,6 +2,7 @@
 // uPlot, one y axis per unit. Buffers are bounded so that hours of sampling keep the
 // page's memory flat: the last MAX_SAMPLES per series, the last WINDOW_MS on screen.
 import { $, el, state, say, download } from './core.js';
+import { addressInfo } from './check.js';
 
 export const MAX_SERIES = 8;
 const MAX_SAMPLES = 30000;      // per series: minutes of history at the bus's rate
@@ -23,7 +24,7 @@ export const received = {};     // samples received per series, for tests and th
 export function trendNames() { return series.map((s) => s.name); }
 
 function unitOf(name) {
-  const p = state.params.find((q) => q.name === name);
+  const p = state.params.find((q) => q.name === name.replace(/\[\d+\]$/, ''));
   return p && p.unit ? p.unit : '';
 }
 
@@ -33,9 +34,24 @@ export function fillChoices(params) {
     .map((p) => el('option', { value: p.name })));
 }
 
+// Why a name cannot be trended, or '': the trend takes a simple numeric parameter, one
+// element of an array (gains[3]) or an address text.
+function unfit(name) {
+  const [, base, index] = /^(.+?)(\[\d+\])?$/.exec(name);
+  const p = state.params.find((q) => q.name === base);
+  const a = p ? null : addressInfo(name);
+  if (!p && !a) return `'${name}' is neither a parameter of the catalogue nor an address such as INT16:12`;
+  if ((p || a).type === 'STRING') return `${name} is a text: the trend takes numbers`;
+  if (p && (p.count || 1) > 1 && !index) return `${name} is an array: trend one element of it, such as ${name}[0]`;
+  if (p && (p.count || 1) === 1 && index) return `${base} is not an array`;
+  return '';
+}
+
 function addSeries(name) {
   name = name.trim();
   if (!name) return;
+  const why = unfit(name);
+  if (why) return say('#trend-message', why, 'error');
   if (series.some((s) => s.name === name)) return say('#trend-message', `${name} is in the trend already`);
   if (series.length >= MAX_SERIES) return say('#trend-message', `the trend takes at most ${MAX_SERIES} parameters`, 'error');
   series.push({ name, unit: unitOf(name), t: [], v: [] });
@@ -81,12 +97,21 @@ function aligned(from) {
 }
 
 // The legend shows a series' last value at or before the cursor, not a gap.
+const number = (v) => String(Number.isInteger(v) ? v : +v.toPrecision(7));
+
 function valueAt(u, raw, si, i) {
-  if (raw != null) return String(raw);
+  if (raw != null) return number(raw);
   if (i == null) return '--';
   const ys = u.data[si];
-  for (let j = i; j >= 0; j--) if (ys[j] != null) return String(ys[j]);
+  for (let j = i; j >= 0; j--) if (ys[j] != null) return number(ys[j]);
   return '--';
+}
+
+// The cursor's time to the millisecond: samples come faster than a second apart.
+function timeAt(u, t) {
+  if (t == null) return '--';
+  const d = new Date(t);
+  return `${d.toLocaleTimeString('en-GB')}.${String(d.getMilliseconds()).padStart(3, '0')}`;
 }
 
 function plotOptions(width) {
@@ -100,7 +125,7 @@ function plotOptions(width) {
     width, height: 430, ms: 1,
     scales: { x: { time: true } },
     cursor: { drag: { x: true, y: false } },
-    series: [{}, ...series.map((s, i) => ({
+    series: [{ value: timeAt }, ...series.map((s, i) => ({
       label: s.unit ? `${s.name} (${s.unit})` : s.name, scale: s.unit || 'value',
       stroke: COLOURS[i % COLOURS.length], width: 1.5, spanGaps: true,
       points: { show: false }, value: valueAt,
