@@ -9,7 +9,6 @@ Exits 77 (skipped) when chromium, chromedriver or python3-selenium is missing.
 """
 
 import argparse
-import copy
 import json
 import os
 import sys
@@ -74,10 +73,12 @@ class WebCase(unittest.TestCase):
     def tearDownClass(cls):
         cls.stop_all()
 
-    def open_page(self, downloads=None):
-        """The browser on the page, once the session is known and the live stream is open."""
+    def open_page(self):
+        """The browser on the page, once the session is known and the live stream is open;
+        its downloads go to self.downloads."""
         if self.browser is None:
-            type(self).browser = Browser(CONFIG.artifacts, downloads=downloads,
+            type(self).downloads = os.path.join(self.tmp.name, "downloads")
+            type(self).browser = Browser(CONFIG.artifacts, downloads=self.downloads,
                                          performance_log=self.performance_log)
         self.browser.driver.get(self.web.url)
         self.browser.wait(lambda: self.browser.js(
@@ -185,17 +186,19 @@ class Edit(WebCase):
 
     def test_an_out_of_range_edit_is_refused_in_the_page(self):
         b = self.open_page()
-        for name, text in self.REFUSED_IN_PAGE:
+        for i, (name, text) in enumerate(self.REFUSED_IN_PAGE):
             with self.subTest(name=name, value=text):
                 before = self.lustbus.read(self.link, name)
                 b.requests()
                 self.edit(name, text)
-                message = b.wait(lambda: b.css("#edit-message.error"), "a refusal in the page")
-                self.assertTrue(message[0].text.strip())
+                # The refusal of this edit, not the one before: it names both.
+                b.wait(lambda: any(name in m.text and text in m.text
+                                   for m in b.css("#edit-message.error")),
+                       f"the page to refuse {name} = {text}")
                 sent = [r for r in b.requests() if "/api/write" in r[1]]
                 self.assertEqual(sent, [], "nothing sent for a refused edit")
                 self.assertEqual(self.lustbus.read(self.link, name), before)
-                b.screenshot("edit-refused")
+                b.screenshot(f"edit-refused-{i}")
                 from selenium.webdriver.common.keys import Keys
                 for field in b.css("input.edit"):
                     field.send_keys(Keys.ESCAPE)
@@ -257,11 +260,8 @@ class Trend(WebCase):
 class Sets(WebCase):
     web_args = ("--writes",)
 
-    def setUp(self):
-        self.downloads = tempfile.mkdtemp(dir=self.tmp.name)
-
     def test_the_backup_download_equals_lustbus_backup(self):
-        b = self.open_page(downloads=self.downloads)
+        b = self.open_page()
         self.tab("sets")
         b.one("#backup-link").click()
         path = os.path.join(self.downloads, "station1.json")
@@ -274,28 +274,49 @@ class Sets(WebCase):
             self.assertRegex(s.pop("time"), r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
         self.assertEqual(downloaded, saved)
 
-    def test_the_restore_preview_lists_the_differences(self):
+    def preview(self, changed):
+        """The page's preview of this drive's backup with the values of changed in it:
+        its rows as {name: action}, and the live values of changed before."""
         saved = self.lustbus.backup(self.link)
-        changed = {"speed_setpoint": 999, "ramp_time": 2.5}
-        edited = copy.deepcopy(saved)
-        for p in edited["parameters"]:
+        for p in saved["parameters"]:
             if p["name"] in changed:
                 p["value"] = changed[p["name"]]
         path = os.path.join(self.tmp.name, "edited.json")
         with open(path, "w", encoding="utf-8") as f:
-            json.dump(edited, f)
+            json.dump(saved, f)
+        before = {name: self.lustbus.read(self.link, name) for name in changed}
         b = self.open_page()
         self.tab("sets")
         b.one("#restore-file").send_keys(path)
         b.one("#restore-preview tr[data-name]")
         rows = {tr.get_attribute("data-name"): tr.get_attribute("data-action")
                 for tr in b.css("#restore-preview tr[data-name]")}
+        return rows, before
+
+    def test_the_restore_preview_lists_the_differences(self):
+        changed = {"speed_setpoint": -777, "current_limit": 4.5}
+        rows, before = self.preview(changed)
         self.assertEqual({n for n, action in rows.items() if action == "write"}, set(changed))
         self.assertIn("unchanged", rows.values())
-        b.screenshot("restore-preview")
-        self.assertEqual(self.lustbus.read(self.link, "speed_setpoint"),
-                         next(p["value"] for p in saved["parameters"]
-                              if p["name"] == "speed_setpoint"), "a preview writes nothing")
+        self.browser.screenshot("restore-preview")
+        for name, value in before.items():
+            self.assertEqual(self.lustbus.read(self.link, name), value,
+                             "a preview writes nothing")
+        self.assertEqual(self.browser.severe(), [])
+
+    def test_a_confirmed_restore_writes_the_differences(self):
+        changed = {"speed_setpoint": 999, "ramp_time": 2.5}
+        self.preview(changed)
+        b = self.browser
+        b.one("#restore-confirm").click()
+        for name in changed:
+            with self.subTest(name=name):
+                cell = f"#restore-preview tr[data-name='{name}'] td.outcome[data-outcome]"
+                outcome = b.wait(lambda: b.css(cell), f"the outcome of {name}")[0]
+                self.assertEqual(outcome.get_attribute("data-outcome"), "done")
+                self.assertEqual(self.lustbus.read(self.link, name), changed[name])
+        b.wait(lambda: (b.text("#restore-summary") or "").strip(), "the restore's summary")
+        b.screenshot("restore-done")
         self.assertEqual(b.severe(), [])
 
 
