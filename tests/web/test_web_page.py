@@ -113,6 +113,7 @@ class PageLoads(WebCase):
             with self.subTest(tab=name):
                 self.tab(name)
                 b.screenshot("tab-" + name)
+        b.wait(lambda: "<ENQ>" in (b.text("#trace") or ""), "telegrams in the trace")
         self.tab("bus")
         b.wait(lambda: b.css("#station-table tr[data-station='1']"), "station 1's statistics")
         self.assertEqual(b.severe(), [])
