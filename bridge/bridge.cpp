@@ -66,8 +66,12 @@ Bridge::Bridge(const Catalogue &catalogue, BusAccess &bus, MqttClient &client,
       m_replyPrefix(settings.replyPrefix.isEmpty() ? settings.prefix + QStringLiteral("/replies")
                                                    : settings.replyPrefix)
 {
-    for (int station : qAsConst(m_settings.stations))
-        m_stations.insert(station, Station());
+    for (int station : qAsConst(m_settings.stations)) {
+        Station state;
+        state.drive = StationDrive(station, m_settings.link,
+                                   QStringLiteral("the bridge is started anew"));
+        m_stations.insert(station, state);
+    }
     if (m_settings.groups.isEmpty()) {
         PollGroup all;
         for (const CatalogueEntry &entry : m_catalogue.entries)
@@ -299,7 +303,7 @@ bool Bridge::runWrite(const Write &write)
     if (error.isEmpty()) {
         if (!checkIdentity(target.station))
             return false;
-        error = m_stations.value(target.station).refusal;
+        error = m_stations.value(target.station).drive.refusal();
         unidentified = !error.isEmpty();
     }
     if (error.isEmpty() && isDuplicate(write, &result)) {
@@ -313,7 +317,7 @@ bool Bridge::runWrite(const Write &write)
     if (error.isEmpty())
         parseValue(write.payload, &value, &error);
     if (error.isEmpty()) {
-        m_bus.holdWritesTo(m_stations.value(target.station).identifiedAt);
+        m_bus.holdWritesTo(m_stations.value(target.station).drive.identifiedAt());
         if (!carryOut(write, target, value, &result))
             return false;
         publishResult(write, result);
@@ -572,7 +576,7 @@ void Bridge::busBack()
             .arg(double(m_clock.elapsed() - m_busLostAtMs) / 1e3, 0, 'f', 1));
     // Whatever answers now may have taken the place of a drive.
     for (Station &state : m_stations)
-        state.recheck = !state.identity.isEmpty();
+        state.drive.recheck();
     publishStatus(statusTopic(), busStatus());
 }
 
@@ -587,7 +591,7 @@ void Bridge::answeredBy(int station)
     state.noResponses = 0;
     if (state.silent) {
         state.silent = false;
-        state.recheck = !state.identity.isEmpty();
+        state.drive.recheck();
         log(QStringLiteral("station %1 answers again").arg(station));
     }
     updateStationStatus(station);
@@ -616,92 +620,53 @@ void Bridge::noResponseFrom(int station)
 
 bool Bridge::identityDue(int station) const
 {
-    const Station &state = *m_stations.constFind(station);
-    return !m_identityEntries.isEmpty() && !state.anotherDrive
-           && (state.identity.isEmpty() || state.recheck
-               || m_bus.reopens() != state.identifiedAt);
+    return !m_identityEntries.isEmpty() && m_stations.constFind(station)->drive.isDue(m_bus);
 }
 
 bool Bridge::checkIdentity(int station)
 {
     if (!identityDue(station))
         return true;
-    const int reopens = m_bus.reopens();
-    DriveIdentity now;
-    QString error;
-    const BusAccess::Result result =
-        DriveIdentity::read(m_bus, station, m_identityEntries, &now, &error);
+    const BusAccess::Result result = m_stations[station].drive.readNow(m_bus, m_identityEntries);
     if (result.outcome == BusAccess::Stopped)
         return false;
     noteLine(station, result);
-    // Parts of two drives are no identity.
-    if (result.outcome == BusAccess::Done && m_bus.reopens() != reopens)
-        error = QStringLiteral("the link was reopened while it was read");
-    Station &state = m_stations[station];
-    const QString where = stationOnLink(station);
-    if (!error.isEmpty() && state.identity.isEmpty()) {
-        setIdentityRefusal(station, QStringLiteral("cannot identify %1: %2").arg(where, error));
-    } else if (!error.isEmpty()) {
-        setIdentityRefusal(station, QStringLiteral("%1: the drive cannot be identified again: "
-                                                   "was %2, now: %3; no writes to it until it "
-                                                   "reads as before")
-                                        .arg(where, state.identity.text(), error));
-    } else if (state.identity.isEmpty() || now == state.identity) {
-        if (state.identity.isEmpty()) {
-            state.identity = now;
-            log(QStringLiteral("%1 is %2").arg(where, now.text()));
-            publishIdentity(station);
-        }
-        state.identifiedAt = reopens;
-        state.recheck = false;
-        setIdentityRefusal(station, QString());
-    } else {
-        state.anotherDrive = true;
-        setIdentityRefusal(station, QStringLiteral("%1: another drive answers: was %2, now %3; "
-                                                   "no writes to it until the bridge is "
-                                                   "started anew")
-                                        .arg(where, state.identity.text(), now.text()));
+    const StationDrive &drive = m_stations[station].drive;
+    bool identified = false;
+    const StationDrive::Change change = m_stations[station].drive.settle(&identified);
+    if (identified) {
+        log(QStringLiteral("%1 is %2").arg(drive.where(), drive.identity().text()));
+        publishIdentity(station);
     }
-    return true;
-}
-
-void Bridge::setIdentityRefusal(int station, const QString &refusal)
-{
-    Station &state = m_stations[station];
-    if (state.refusal == refusal)
-        return;
-    if (!refusal.isEmpty())
-        log(refusal);
-    else if (!state.refusal.isEmpty())
-        log(QStringLiteral("%1 is the drive identified there: writes go to it again")
-                .arg(stationOnLink(station)));
-    state.refusal = refusal;
+    if (change == StationDrive::Change::None)
+        return true;
+    // Logged once, when it changes.
+    log(change == StationDrive::Change::Refused
+            ? drive.refusal()
+            : QStringLiteral("%1 is the drive identified there: writes go to it again")
+                  .arg(drive.where()));
     updateStationStatus(station);
+    return true;
 }
 
 void Bridge::publishIdentity(int station)
 {
     // Kept with the values, which go out again to a broker that lost them.
     const QString topic = valueTopic(station, QStringLiteral("identity"));
-    const QJsonObject identity = m_stations.value(station).identity.toJson();
+    const QJsonObject identity = m_stations.value(station).drive.identity().toJson();
     Published published{identity, compact(identity), m_clock.elapsed()};
     m_client.publish(topic, published.payload, m_settings.qos, true);
     ++m_counters.published;
     m_published.insert(topic, published);
 }
 
-QString Bridge::stationOnLink(int station) const
-{
-    return QStringLiteral("station %1 on %2").arg(station).arg(m_settings.link);
-}
-
 void Bridge::updateStationStatus(int station)
 {
     Station &state = m_stations[station];
-    const QByteArray status = state.silent         ? QByteArrayLiteral("silent")
-                              : state.anotherDrive ? QByteArrayLiteral("another drive")
-                              : !state.refusal.isEmpty() ? QByteArrayLiteral("not identified")
-                                                         : QByteArrayLiteral("online");
+    const QByteArray status = state.silent                     ? QByteArrayLiteral("silent")
+                              : state.drive.isAnotherDrive()     ? QByteArrayLiteral("another drive")
+                              : !state.drive.refusal().isEmpty() ? QByteArrayLiteral("not identified")
+                                                                 : QByteArrayLiteral("online");
     if (state.status == status)
         return;
     state.status = status;

@@ -61,6 +61,7 @@
 #include "busaccess.h"
 #include "catalogue.h"
 #include "driveidentity.h"
+#include "stationdrive.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QHash>
@@ -179,11 +180,7 @@ private:
         qint64 probeAtMs = 0; //!< silent: asked again from then on
         int probeDelayMs = SilentProbeFirstMs;
         QByteArray status; //!< as published; empty before the first answer
-        DriveIdentity identity; //!< as first read; empty until then
-        int identifiedAt = 0;   //!< the link's reopens when it last read as first
-        bool recheck = false;   //!< bus back or answers again: read it again
-        bool anotherDrive = false; //!< for good: no write goes to it any more
-        QString refusal; //!< why writes to it are refused now; empty: they are not
+        StationDrive drive; //!< the drive identified there, and why writes are refused
     };
     // The last write carried out on a parameter, for duplicates without correlation data.
     struct LastWrite
@@ -235,10 +232,7 @@ private:
     bool identityDue(int station) const;
     // Reads it when due and compares it with the first; false once the program is to end.
     bool checkIdentity(int station);
-    // Why writes to station are refused from now on (empty: they are not); logged once.
-    void setIdentityRefusal(int station, const QString &refusal);
     void publishIdentity(int station);
-    QString stationOnLink(int station) const; //!< "station 1 on tcp 127.0.0.1:5020"
     // online, silent, not identified or another drive, published when it changes.
     void updateStationStatus(int station);
     void publishStatus(const QString &topic, const QByteArray &status); //!< retained, QoS 1

@@ -54,8 +54,12 @@ WebBus::WebBus(const Catalogue *catalogue, LinkBusAccess &bus, const Settings &s
                                   : QList<CatalogueEntry>()),
       m_bus(bus), m_settings(settings), m_diagnostics(diagnostics)
 {
-    for (int station : qAsConst(m_settings.stations))
-        m_stations.insert(station, Station());
+    for (int station : qAsConst(m_settings.stations)) {
+        Station state;
+        state.drive = StationDrive(station, m_settings.linkDescription,
+                                   QStringLiteral("lustbus web is started anew"));
+        m_stations.insert(station, state);
+    }
     m_clock.start();
 }
 
@@ -319,6 +323,14 @@ bool WebBus::runTable()
         m_roundRunning = true;
         m_roundStartedMs = m_clock.elapsed();
     }
+    // Which drive answers, for the page, before its values.
+    const int station = m_round.first().station;
+    if (m_stations.contains(station) && identityDue(station) && !m_stations[station].silent
+        && m_stations[station].answered
+        && m_clock.elapsed() - m_stations[station].identityTriedMs >= IdentityRetryMs) {
+        checkIdentity(station);
+        return true;
+    }
     const Read read = m_round.takeFirst();
     CatalogueEntry entry;
     QString error;
@@ -362,7 +374,8 @@ bool WebBus::runTrend()
     }
     if (trend.isEmpty())
         return false;
-    const Read read = trend.at(m_trendIndex++ % trend.size());
+    m_trendIndex = (m_trendIndex + 1) % int(trend.size());
+    const Read read = trend.at(m_trendIndex);
     CatalogueEntry entry;
     QString error;
     if (!resolve(read.name, &entry, &error) || isResting(read.station))
@@ -440,12 +453,13 @@ void WebBus::noteLine(int station, const BusAccess::Result &result, qint64 tookU
         log(QStringLiteral("bus back"));
         // Whatever answers now may have taken the place of a drive.
         for (Station &other : m_stations)
-            other.recheck = !other.identity.isEmpty();
+            other.drive.recheck();
     }
     if (result.line == BusAccess::Answered) {
+        state.answered = true;
         if (state.silent) {
             log(QStringLiteral("station %1 answers again").arg(station));
-            state.recheck = !state.identity.isEmpty();
+            state.drive.recheck();
         }
         state.noResponses = 0;
         state.silent = false;
@@ -462,66 +476,32 @@ void WebBus::noteLine(int station, const BusAccess::Result &result, qint64 tookU
 
 bool WebBus::identityDue(int station) const
 {
-    const Station &state = *m_stations.constFind(station);
-    return !m_identityEntries.isEmpty() && !state.anotherDrive
-           && (state.identity.isEmpty() || state.recheck
-               || m_bus.reopens() != state.identifiedAt);
+    return !m_identityEntries.isEmpty() && m_stations.constFind(station)->drive.isDue(m_bus);
 }
 
 void WebBus::checkIdentity(int station)
 {
     if (!identityDue(station))
         return;
-    const int reopens = m_bus.reopens();
-    DriveIdentity now;
-    QString error;
+    m_stations[station].identityTriedMs = m_clock.elapsed();
     QElapsedTimer took;
     took.start();
-    const BusAccess::Result result =
-        DriveIdentity::read(m_bus, station, m_identityEntries, &now, &error);
+    const BusAccess::Result result = m_stations[station].drive.readNow(m_bus, m_identityEntries);
     if (result.outcome == BusAccess::Stopped) {
         end();
         return;
     }
     noteLine(station, result, took.nsecsElapsed() / 1000);
-    // Parts of two drives are no identity.
-    if (result.outcome == BusAccess::Done && m_bus.reopens() != reopens)
-        error = QStringLiteral("the link was reopened while it was read");
-    Station &state = m_stations[station];
-    const QString where =
-        QStringLiteral("station %1 on %2").arg(station).arg(m_settings.linkDescription);
-    if (!error.isEmpty() && state.identity.isEmpty()) {
-        setRefusal(station, QStringLiteral("cannot identify %1: %2").arg(where, error));
-    } else if (!error.isEmpty()) {
-        setRefusal(station, QStringLiteral("%1: the drive cannot be identified again: was %2, "
-                                           "now: %3; no writes to it until it reads as before")
-                                .arg(where, state.identity.text(), error));
-    } else if (state.identity.isEmpty() || now == state.identity) {
-        if (state.identity.isEmpty())
-            log(QStringLiteral("%1 is %2").arg(where, now.text()));
-        state.identity = now;
-        state.identifiedAt = reopens;
-        state.recheck = false;
-        setRefusal(station, QString());
-    } else {
-        state.anotherDrive = true;
-        setRefusal(station, QStringLiteral("%1: another drive answers: was %2, now %3; no "
-                                           "writes to it until lustbus web is started anew")
-                                .arg(where, state.identity.text(), now.text()));
-    }
-}
-
-void WebBus::setRefusal(int station, const QString &refusal)
-{
-    Station &state = m_stations[station];
-    if (state.refusal == refusal)
-        return;
-    if (!refusal.isEmpty())
-        log(refusal);
-    else if (!state.refusal.isEmpty())
-        log(QStringLiteral("station %1 holds the drive identified there: writes go to it again")
-                .arg(station));
-    state.refusal = refusal;
+    const StationDrive &drive = m_stations[station].drive;
+    bool identified = false;
+    const StationDrive::Change change = m_stations[station].drive.settle(&identified);
+    if (identified)
+        log(QStringLiteral("%1 is %2").arg(drive.where(), drive.identity().text()));
+    if (change == StationDrive::Change::Refused)
+        log(drive.refusal());
+    else if (change == StationDrive::Change::Back)
+        log(QStringLiteral("%1 holds the drive identified there: writes go to it again")
+                .arg(drive.where()));
 }
 
 QString WebBus::writeRefusal(int station)
@@ -534,7 +514,7 @@ QString WebBus::writeRefusal(int station)
         return m_catalogue ? DriveIdentity::noEntriesText(*m_catalogue)
                            : QStringLiteral("no catalogue names what identifies a drive");
     checkIdentity(station);
-    return m_ended ? QStringLiteral("the server stops") : m_stations.value(station).refusal;
+    return m_ended ? QStringLiteral("the server stops") : m_stations.value(station).drive.refusal();
 }
 
 WebBus::Reply WebBus::write(int station, const CatalogueEntry &entry, const QJsonValue &value,
@@ -602,7 +582,7 @@ void WebBus::logWrite(const QString &user, int station, const QString &name,
 
 void WebBus::holdWritesFor(int station)
 {
-    m_bus.holdWritesTo(m_stations.value(station).identifiedAt);
+    m_bus.holdWritesTo(m_stations.value(station).drive.identifiedAt());
 }
 
 WebBus::Reply WebBus::settle(int station, const CatalogueEntry &entry,
@@ -636,11 +616,12 @@ QString WebBus::status(int station) const
     const Station &state = *m_stations.constFind(station);
     if (state.silent)
         return QStringLiteral("silent");
-    if (state.anotherDrive)
+    if (state.drive.isAnotherDrive())
         return QStringLiteral("another drive");
-    if (!state.refusal.isEmpty())
+    if (!state.drive.refusal().isEmpty())
         return QStringLiteral("not identified");
-    if (!state.identity.isEmpty())
+    // Without identity entries a station that answers is all that can be said.
+    if (!state.drive.identity().isEmpty() || (m_identityEntries.isEmpty() && state.answered))
         return QStringLiteral("online");
     return QStringLiteral("unknown");
 }
@@ -653,8 +634,9 @@ QJsonObject WebBus::busJson() const
         QJsonObject object{{QStringLiteral("station"), station},
                            {QStringLiteral("status"), status(station)},
                            {QStringLiteral("identity"),
-                            state.identity.isEmpty() ? QJsonValue(QJsonValue::Null)
-                                                     : QJsonValue(state.identity.toJson())},
+                            state.drive.identity().isEmpty()
+                                ? QJsonValue(QJsonValue::Null)
+                                : QJsonValue(state.drive.identity().toJson())},
                            {QStringLiteral("busUsePercent"), state.busUsePercent}};
         const StationDiagnostics counts =
             m_diagnostics ? m_diagnostics->station(station) : StationDiagnostics();

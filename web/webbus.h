@@ -21,6 +21,7 @@
 #include "catalogue.h"
 #include "driveidentity.h"
 #include "linkbusaccess.h"
+#include "stationdrive.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QHash>
@@ -46,6 +47,9 @@ public:
     static constexpr int SilentAfter = 2;
     static constexpr int SilentProbeMs = 2000;
     static constexpr int TraceLines = 500;
+    // A station's identity is read by itself when it first answers, and tried again at
+    // most this often while it cannot be read.
+    static constexpr int IdentityRetryMs = 5000;
 
     struct Settings
     {
@@ -114,7 +118,7 @@ public:
     Reply write(int station, const LustBus::CatalogueEntry &entry, const QJsonValue &value,
                 const QString &user);
     // The identity first read at station; empty when none was.
-    DriveIdentity identity(int station) const { return m_stations.value(station).identity; }
+    DriveIdentity identity(int station) const { return m_stations.value(station).drive.identity(); }
     // Whether the program is to end.
     bool isEnding() const { return m_ended; }
     // The /api/bus object.
@@ -138,11 +142,9 @@ private:
         int noResponses = 0;
         bool silent = false;
         qint64 probeAtMs = 0;
-        DriveIdentity identity;
-        int identifiedAt = 0;
-        bool recheck = false;
-        bool anotherDrive = false;
-        QString refusal; //!< why writes are refused now; empty when they are not
+        StationDrive drive;
+        bool answered = false; //!< at least once
+        qint64 identityTriedMs = -IdentityRetryMs; //!< the last read of its identity
         qint64 busyUs = 0; //!< on the line since the last bus event
         double busUsePercent = 0;
     };
@@ -171,7 +173,6 @@ private:
     bool isResting(int station) const;
     bool identityDue(int station) const;
     void checkIdentity(int station);
-    void setRefusal(int station, const QString &refusal);
     QString status(int station) const;
     // Settles a write that got no valid reply by reading it back.
     Reply settle(int station, const LustBus::CatalogueEntry &entry, const BusAccess::Result &written,

@@ -248,6 +248,13 @@ void WebServer::addRoutes()
         return WebBus::Reply{200, {{QStringLiteral("lines"),
                                     QJsonArray::fromStringList(m_bus.traceLines())}}};
     });
+    addSetRoutes();
+    m_server->Get("/api/live", [this](const httplib::Request &request,
+                                      httplib::Response &response) { live(request, response); });
+}
+
+void WebServer::addSetRoutes()
+{
     route("GET", "/api/backup", Access::Read, 0, [this](Context &context) {
         return withStation(context, [this](int station) { return m_sets->backup(station); });
     });
@@ -290,21 +297,27 @@ void WebServer::addRoutes()
             return error(400, QStringLiteral("\"from\" comes after \"to\""));
         return m_sets->scan(int(from), int(to));
     });
-    m_server->Get("/api/live", [this](const httplib::Request &request,
-                                      httplib::Response &response) { live(request, response); });
+}
+
+bool WebServer::stationOf(const Context &context, int *station, WebBus::Reply *refusal) const
+{
+    QJsonObject query = context.body;
+    if (context.request.has_param("station")) {
+        // A number as a number, anything else as the text it is, which the check refuses.
+        const QString text = QString::fromStdString(context.request.get_param_value("station"));
+        bool number = false;
+        const double value = text.toDouble(&number);
+        query.insert(QStringLiteral("station"), number ? QJsonValue(value) : QJsonValue(text));
+    }
+    return WebJson::station(query, m_bus, station, refusal);
 }
 
 WebBus::Reply WebServer::withStation(Context &context,
                                      const std::function<WebBus::Reply(int)> &handler)
 {
-    QJsonObject query = context.body;
-    if (context.request.has_param("station"))
-        query.insert(QStringLiteral("station"),
-                     QString::fromStdString(context.request.get_param_value("station"))
-                         .toDouble());
     int station = 0;
     WebBus::Reply refusal;
-    if (!WebJson::station(query, m_bus, &station, &refusal))
+    if (!stationOf(context, &station, &refusal))
         return refusal;
     return handler(station);
 }
@@ -455,21 +468,18 @@ void WebServer::live(const httplib::Request &request, httplib::Response &respons
     }
     const QStringList table = listParameter(request, "table");
     const QStringList trend = listParameter(request, "trend");
-    int station = 0;
-    QList<CatalogueEntry> entries;
-    if ((refusal = withStation(context, [&station](int given) {
-             station = given;
-             return WebBus::Reply{200, {}};
-         })).status != 200
-        || !WebJson::entries(m_bus, table + trend, &entries, &refusal)) {
-        reply(response, refusal);
-        return;
-    }
     if (table.size() > MaxTableNames || trend.size() > MaxTrendNames) {
         reply(response, error(400, QStringLiteral("a live stream takes at most %1 table and %2 "
                                                   "trend parameters")
                                        .arg(MaxTableNames)
                                        .arg(MaxTrendNames)));
+        return;
+    }
+    int station = 0;
+    QList<CatalogueEntry> entries;
+    if (!stationOf(context, &station, &refusal)
+        || !WebJson::entries(m_bus, table + trend, &entries, &refusal)) {
+        reply(response, refusal);
         return;
     }
     for (const CatalogueEntry &entry : entries.mid(table.size())) {

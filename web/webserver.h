@@ -81,6 +81,8 @@ private:
     bool admit(const httplib::Request &request, Access access, size_t limit, Context &context,
                WebBus::Reply *refusal);
     void addRoutes();
+    // Backups, restores, comparisons and scans.
+    void addSetRoutes();
     void addStatic();
     void live(const httplib::Request &request, httplib::Response &response);
     WebBus::Reply session(Context &context, httplib::Response &response);
@@ -88,6 +90,8 @@ private:
     WebBus::Reply parameters() const;
     WebBus::Reply read(Context &context);
     WebBus::Reply write(Context &context);
+    // The station of the body or the query (default the first); false with the refusal.
+    bool stationOf(const Context &context, int *station, WebBus::Reply *refusal) const;
     // The station of the body or the query (default the first), then handler.
     WebBus::Reply withStation(Context &context, const std::function<WebBus::Reply(int)> &handler);
     void setCookie(httplib::Response &response, const QByteArray &id) const;

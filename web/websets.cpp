@@ -51,6 +51,26 @@ SetBackup::Confirm driveConfirm(WebBus &bus, int station)
     };
 }
 
+// A row of a restore's preview: name, saved and live values, the action and why.
+QJsonObject previewRow(const ParameterSet::Value &saved, const SetRestore::Step &step)
+{
+    QJsonObject row = SetRestore::toJson(saved, step);
+    const QString outcome = row.take(QStringLiteral("outcome")).toString();
+    const QString why = row.take(QStringLiteral("error")).toString();
+    row.remove(QStringLiteral("note"));
+    row.insert(QStringLiteral("saved"), row.take(QStringLiteral("set")));
+    row.insert(QStringLiteral("live"), orNull(row.value(QStringLiteral("live"))));
+    const bool write = step.outcome == SetRestore::WouldWrite;
+    const bool unchanged = step.outcome == SetRestore::Unchanged;
+    row.insert(QStringLiteral("action"), write       ? QStringLiteral("write")
+                                         : unchanged ? QStringLiteral("unchanged")
+                                                     : QStringLiteral("skip"));
+    row.insert(QStringLiteral("why"), write || unchanged ? QString()
+                                      : why.isEmpty()    ? outcome
+                                                         : outcome + QStringLiteral(": ") + why);
+    return row;
+}
+
 } // namespace
 
 struct WebSets::Restore
@@ -168,22 +188,7 @@ WebBus::Reply WebSets::preview(int station, const QJsonObject &json)
                                                                 : (*restore)->lost());
                 return true;
             }
-            QJsonObject row = SetRestore::toJson(saved, step);
-            const QString outcome = row.take(QStringLiteral("outcome")).toString();
-            row.insert(QStringLiteral("saved"), row.take(QStringLiteral("set")));
-            row.insert(QStringLiteral("live"), orNull(row.value(QStringLiteral("live"))));
-            row.insert(QStringLiteral("action"),
-                       step.outcome == SetRestore::WouldWrite  ? QStringLiteral("write")
-                       : step.outcome == SetRestore::Unchanged ? QStringLiteral("unchanged")
-                                                               : QStringLiteral("skip"));
-            const QString why = row.take(QStringLiteral("error")).toString();
-            row.insert(QStringLiteral("why"), step.outcome == SetRestore::WouldWrite
-                                                      || step.outcome == SetRestore::Unchanged
-                                                  ? QString()
-                                              : why.isEmpty() ? outcome
-                                                              : outcome + QStringLiteral(": ") + why);
-            row.remove(QStringLiteral("note"));
-            rows->append(row);
+            rows->append(previewRow(saved, step));
             return false;
         }
         const DriveIdentity drive = m_bus.identity(station);
