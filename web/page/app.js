@@ -30,7 +30,7 @@
 //                   that arrives is pushed to it (ms; at most 1e6 entries)
 //   recordLatency() starts it afresh; latencyPercentile(p) gives the p-th percentile of it
 //   ready           true once the session is known and the live stream is open
-import { $, el, state, api, say, canWrite, whyNoWrites } from './core.js';
+import { $, el, state, api, say, canWrite, whyNoWrites, relogin } from './core.js';
 import { checkValue, showValue, addressInfo } from './check.js';
 import { initTrend, trendNames, addSamples, fillChoices, received } from './trend.js';
 import { initSets, onRestore, stationChanged } from './sets.js';
@@ -93,7 +93,10 @@ async function start() {
 async function login(e) {
   e.preventDefault();
   const { status, body } = await api('api/login', { user: $('#login-user').value, password: $('#login-password').value });
-  if (status !== 200) return say('#login-error', body.error || `login failed (${status})`, 'error');
+  if (status !== 200) {
+    $('#login-password').select();
+    return say('#login-error', body.error || `login failed (${status})`, 'error');
+  }
   $('#login-password').value = '';
   say('#login-error', '');
   start();
@@ -142,12 +145,14 @@ function reopenStream() {
 }
 
 function openStream() {
-  if (stream) stream.close();
   const q = new URLSearchParams({ station: state.station });
   const table = tableNames(), trend = trendNames();
   if (table.length) q.set('table', table.join(','));
   if (trend.length) q.set('trend', trend.join(','));
   const url = `api/live?${q}`;
+  // The same names again: keep the stream, and the trend without a gap.
+  if (stream && stream.url.endsWith(url) && stream.readyState !== EventSource.CLOSED) return;
+  if (stream) stream.close();
   const es = stream = new EventSource(url);
   es.onopen = () => { say('#stream-state', 'live', 'ok'); page.ready = true; };
   es.onerror = () => {
@@ -186,6 +191,7 @@ async function explainRefusal(url, es) {
     const res = await fetch(url, { signal: abort.signal });
     status = res.status;
     if (res.ok) abort.abort();
+    else if (status === 401) relogin();
     else say('#stream-state', `live data stopped: ${(await res.json().catch(() => ({}))).error || status}`, 'error');
   } catch { /* the server is gone: the text before stays */ }
   if ((status === 503 || status === 0 || status === 200) && es === stream) setTimeout(() => { if (es === stream) openStream(); }, 5000);
@@ -201,7 +207,8 @@ function onBus(b) {
   $('#bus-reopens').textContent = b.reopens ?? 0;
   const stations = b.stations || [];
   const mine = stations.find((s) => s.station === state.station);
-  $('#identity').textContent = mine ? `${describeIdentity(mine.identity) || 'drive not identified'} · ${mine.status}` : '';
+  $('#identity').textContent = !mine ? '' : mine.identity ? `${describeIdentity(mine.identity)} · ${mine.status}` : mine.status;
+  $('#identity').className = mine && mine.status !== 'online' ? 'alert' : '';
   $('#station-table tbody').replaceChildren(...stations.map((s) => el('tr',
     { data: { station: s.station, status: s.status }, className: s.status.replace(/ /g, '-') },
     el('td', {}, String(s.station)), el('td', { className: 'status' }, s.status),
@@ -251,36 +258,41 @@ async function loadParameters() {
   fillChoices(state.params);
 }
 
+function savedAddresses() {
+  try {
+    const texts = JSON.parse(localStorage.getItem(ADDRESSES) || '[]');
+    return Array.isArray(texts) ? texts.filter((t) => typeof t === 'string' && addressInfo(t)) : [];
+  } catch {
+    return [];
+  }
+}
+
 function addressParams() {
-  const texts = JSON.parse(localStorage.getItem(ADDRESSES) || '[]');
-  return texts.map((name) => {
+  return savedAddresses().map((name) => {
     const a = addressInfo(name);
-    return { name, number: a.number, type: a.type, count: 1, unit: '', min: null, max: null, access: 'rw', bits: a.bits, address: true };
+    return { name, number: a.number, type: a.type, count: 1, unit: '', min: null, max: null, access: '', address: true };
   });
 }
 
-function addAddress(e) {
-  e.preventDefault();
-  const text = $('#address-input').value.trim();
-  if (!addressInfo(text)) return say('#edit-message', `'${text}' is not an address such as INT16:12, INT16:101:3 or USIGN16:13.4`, 'error');
-  const texts = JSON.parse(localStorage.getItem(ADDRESSES) || '[]');
-  if (!texts.includes(text)) texts.push(text);
+function keepAddresses(texts) {
   localStorage.setItem(ADDRESSES, JSON.stringify(texts));
-  $('#address-input').value = '';
-  say('#edit-message', '');
   state.params = addressParams();
   renderTable();
   fillChoices(state.params);
   reopenStream();
 }
 
-function removeAddress(name) {
-  const texts = JSON.parse(localStorage.getItem(ADDRESSES) || '[]').filter((t) => t !== name);
-  localStorage.setItem(ADDRESSES, JSON.stringify(texts));
-  state.params = addressParams();
-  renderTable();
-  reopenStream();
+function addAddress(e) {
+  e.preventDefault();
+  const text = $('#address-input').value.trim();
+  if (!addressInfo(text)) return say('#edit-message', `'${text}' is not an address of a simple parameter, such as INT16:12`, 'error');
+  $('#address-input').value = '';
+  say('#edit-message', '');
+  const texts = savedAddresses();
+  if (!texts.includes(text)) keepAddresses([...texts, text]);
 }
+
+const removeAddress = (name) => keepAddresses(savedAddresses().filter((t) => t !== name));
 
 function rangeText(p) {
   if (p.min == null && p.max == null) return '';
@@ -297,7 +309,8 @@ function renderTable() {
     });
     const name = el('td', { title: p.description || '' }, p.name);
     if (p.address) name.append(el('button', { type: 'button', className: 'remove', textContent: '×', title: 'remove', onclick: () => removeAddress(p.name) }));
-    return el('tr', { data: { name: p.name } }, name, el('td', { className: 'num' }, String(p.number ?? '')),
+    const words = [p.name, p.number, p.type, p.unit, p.access, p.description].join(' ').toLowerCase();
+    return el('tr', { data: { name: p.name, words } }, name, el('td', { className: 'num' }, String(p.number ?? '')),
       el('td', {}, p.count > 1 ? `${p.type}[${p.count}]` : p.type), el('td', {}, p.unit || ''),
       el('td', {}, rangeText(p)), el('td', {}, p.access || ''), value,
       el('td', { className: 'age num' }), el('td', { className: 'result' }));
@@ -312,8 +325,7 @@ function visibleRows() {
 function applyFilter() {
   const words = $('#filter').value.toLowerCase().split(/\s+/).filter(Boolean);
   for (const tr of $('#param-table tbody').rows) {
-    const text = tr.textContent.toLowerCase();
-    tr.hidden = !words.every((w) => text.includes(w));
+    tr.hidden = !words.every((w) => tr.dataset.words.includes(w));
   }
 }
 
@@ -329,10 +341,6 @@ function onValues(d) {
     td.dataset.ts = v.ts;
     td.classList.toggle('error', !v.ok);
     td.textContent = v.ok ? showValue(v.value) : v.error;
-    if (v.ok && Array.isArray(v.value)) {
-      const p = state.params.find((q) => q.name === v.name);
-      if (p && p.address) p.count = v.value.length;
-    }
   }
   showAges();
 }
@@ -360,6 +368,18 @@ function startEdit(td) {
   };
 }
 
+// What became of a write, in words: the outcome, the value read back, the value before,
+// and the value sent when the drive's own steps made another of it (FIXPT16 0.07: 0.05).
+function writeResult(p, sent, status, body) {
+  const outcome = body.outcome || (status === 200 ? 'unknown' : 'refused');
+  if (outcome !== 'done') return { outcome, text: `${outcome}: ${body.error || `status ${status}`}` };
+  const notes = [];
+  if (body.old != null) notes.push(`was ${showValue(body.old)}`);
+  if (body.value != null && showValue(body.value) !== showValue(sent)) notes.push(`sent ${showValue(sent)}`);
+  const back = body.value != null ? `read back ${showValue(body.value)}${p.unit ? ` ${p.unit}` : ''}` : 'not read back';
+  return { outcome, text: `done: ${back}${notes.length ? ` (${notes.join(', ')})` : ''}` };
+}
+
 async function sendEdit(td, text) {
   const tr = td.closest('tr');
   const p = state.params.find((q) => q.name === tr.dataset.name);
@@ -369,16 +389,13 @@ async function sendEdit(td, text) {
   td.replaceChildren(text);
   say('#edit-message', `writing ${p.name}…`);
   const { status, body } = await api('api/write', { station: state.station, name: p.name, value: checked.value });
-  const outcome = body.outcome || (status === 200 ? 'unknown' : 'refused');
+  const { outcome, text: said } = writeResult(p, checked.value, status, body);
   const result = tr.querySelector('td.result');
   result.dataset.outcome = outcome;
   result.className = `result ${outcome}`;
-  const back = body.value != null ? ` read back ${showValue(body.value)}${p.unit ? ` ${p.unit}` : ''}` : '';
-  result.textContent = outcome === 'done' ? `done:${back}` : `${outcome}: ${body.error || status}`;
+  result.textContent = said;
   if (body.value != null) { td.textContent = showValue(body.value); td.dataset.ts = Date.now(); }
-  const old = body.old != null ? ` (was ${showValue(body.old)})` : '';
-  say('#edit-message', outcome === 'done' ? `${p.name}: done,${back}${old}` : `${p.name}: ${outcome}: ${body.error || `status ${status}`}`,
-    outcome === 'done' ? 'ok' : 'error');
+  say('#edit-message', `${p.name}: ${said}`, outcome === 'done' ? 'ok' : 'error');
 }
 
 // ---- trace ----

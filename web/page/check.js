@@ -12,13 +12,14 @@ const SPANS = {
   FLOAT32: [-3.4028234663852886e38, 3.4028234663852886e38],
 };
 
-// Type, number and bit of an address text such as INT16:12, INT16:101:3 or USIGN16:13.4.
+// Type and number of an address text such as INT16:12: a simple parameter, which is
+// what lustbus web takes besides the catalogue's names.
 export function addressInfo(text) {
-  const m = /^([A-Za-z0-9]+):(\d+)(?::(\d+))?(?:\.(\d+))?$/.exec(text.trim());
+  const m = /^([A-Za-z0-9]+):(\d+)$/.exec(text.trim());
   if (!m) return null;
   const type = m[1].toUpperCase();
   if (!(type in INTS) && !(type in SPANS) && type !== 'STRING') return null;
-  return { type, number: Number(m[2]), bits: m[4] !== undefined };
+  return { type, number: Number(m[2]) };
 }
 
 function intSpan(type) {
@@ -69,7 +70,7 @@ function parseText(p, text) {
   return { value: text };
 }
 
-// p: {name, type, count, min, max, access, bits}. Returns {value} or {error}.
+// p: {name, type, count, min, max, access}. Returns {value} or {error}.
 export function checkValue(p, text) {
   const fail = (why) => ({ error: `'${p.name}'${why}; nothing was sent` });
   if (p.access === 'ro') return fail(' is read-only (access "ro")');
@@ -78,10 +79,6 @@ export function checkValue(p, text) {
     return r.error ? fail(`: ${r.error}`) : r;
   }
   const trimmed = text.trim();
-  if (p.bits) {
-    if (!/^[01]+$/.test(trimmed)) return fail(': bits are written as 0/1 digits, lowest bit first');
-    return { value: trimmed };
-  }
   const parts = trimmed === '' ? [] : trimmed.split(/\s*,\s*|\s+/);
   const count = p.count || 1;
   if (parts.length !== count) {

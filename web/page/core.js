@@ -19,9 +19,15 @@ export function el(tag, props = {}, ...children) {
   return e;
 }
 
-// A JSON request; POSTs carry the session's anti-CSRF token. Resolves to
-// {status, body}; a body that is not JSON becomes {error: its text}.
-export async function api(path, body) {
+// Reloads the page, which asks for a login when the server wants one; at most once in
+// 10 s, so that a server that keeps refusing cannot make the page spin.
+export function relogin() {
+  if (Date.now() - (sessionStorage.getItem('lustbus.relogin') || 0) < 10000) return;
+  sessionStorage.setItem('lustbus.relogin', Date.now());
+  location.reload();
+}
+
+async function send(path, body) {
   const init = { credentials: 'same-origin', headers: {} };
   if (body !== undefined) {
     init.method = 'POST';
@@ -35,12 +41,6 @@ export async function api(path, body) {
   } catch (e) {
     return { status: 0, body: { error: `the server does not answer (${e.message})` } };
   }
-  // A session that ended (the server restarted, the user logged out elsewhere): log in again.
-  // At most once in 10 s, so that a server that keeps refusing cannot make the page spin.
-  if (res.status === 401 && path !== 'api/login' && Date.now() - (sessionStorage.getItem('lustbus.relogin') || 0) > 10000) {
-    sessionStorage.setItem('lustbus.relogin', Date.now());
-    location.reload();
-  }
   const text = await res.text();
   let parsed;
   try {
@@ -49,6 +49,22 @@ export async function api(path, body) {
     parsed = { error: text.slice(0, 200) || res.statusText };
   }
   return { status: res.status, body: parsed };
+}
+
+// A JSON request; POSTs carry the session's anti-CSRF token. Resolves to
+// {status, body}; a body that is not JSON becomes {error: its text}.
+export async function api(path, body) {
+  const first = await send(path, body);
+  // A session that ended (the server restarted, the user logged out elsewhere): log in again.
+  if (first.status === 401 && path !== 'api/login') relogin();
+  // A restarted server without users gives a new session: the same request once more with
+  // its token (the refusal did nothing).
+  if (first.status !== 403 || !/anti-CSRF/.test(first.body.error || '') || !state.session) return first;
+  const old = state.session.csrf;
+  const fresh = await send('api/session');
+  if (fresh.status !== 200 || fresh.body.csrf === old || fresh.body.user !== state.session.user) return first;
+  state.session = { ...state.session, csrf: fresh.body.csrf };
+  return send(path, body);
 }
 
 // Shows a message in a status line; kind is '', 'error' or 'ok'.

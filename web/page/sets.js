@@ -18,7 +18,7 @@ async function readSet(input) {
   }
 }
 
-const cell = (v, className) => el('td', { className: className || '' }, showValue(v));
+const cell = (v) => el('td', { className: 'v' }, showValue(v));
 
 function showIdentity(id) {
   const box = $('#restore-identity');
@@ -47,7 +47,7 @@ async function doPreview() {
   $('#restore-preview tbody').replaceChildren(...rows.map((r) => el('tr',
     { data: { name: r.name, action: r.action }, className: r.action },
     el('td', {}, r.name), cell(r.saved), cell(r.live), el('td', { className: 'action' }, r.action),
-    el('td', {}, r.why || ''), el('td', { className: 'outcome' }))));
+    el('td', { className: 'v' }, r.why || ''), el('td', { className: 'outcome v' }))));
   $('#restore-preview').hidden = false;
   showIdentity(body.identity);
   const writes = rows.filter((r) => r.action === 'write').length;
@@ -66,6 +66,8 @@ async function doRestore() {
   localStorage.setItem(KEPT, JSON.stringify({ id: body.id, station: preview.station }));
   say('#sets-message', `restoring to station ${preview.station}…`);
   showProgress({ id: body.id, done: 0, total: 1, finished: false });
+  for (const ev of early.get(body.id) || []) showProgress(ev);
+  early.delete(body.id);
 }
 
 function summaryText(s) {
@@ -83,7 +85,7 @@ function showItem(item) {
   }
   const out = tr.querySelector('.outcome');
   out.dataset.outcome = item.outcome;
-  out.className = `outcome ${item.outcome}`;
+  out.className = `outcome v ${item.outcome}`;
   out.textContent = item.error ? `${item.outcome}: ${item.error}` : `${item.outcome}${item.value !== undefined ? ` (${showValue(item.value)})` : ''}`;
 }
 
@@ -103,9 +105,17 @@ function showProgress(ev) {
   }
 }
 
+// A short restore may send all its events before the answer to its request arrives:
+// the events of ids the page does not know yet wait here, bounded.
+const early = new Map();
+
 export function onRestore(ev) {
   const kept = JSON.parse(localStorage.getItem(KEPT) || 'null');
-  if (kept && kept.id === ev.id) showProgress(ev);
+  if (kept && kept.id === ev.id) return showProgress(ev);
+  if (!early.has(ev.id)) early.set(ev.id, []);
+  const list = early.get(ev.id);
+  if (list.length < 10000) list.push(ev);
+  while (early.size > 4) early.delete(early.keys().next().value);
 }
 
 async function catchUp() {

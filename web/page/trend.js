@@ -4,19 +4,22 @@
 import { $, el, state, say, download } from './core.js';
 import { addressInfo } from './check.js';
 
-export const MAX_SERIES = 8;
+const MAX_SERIES = 8;
 const MAX_SAMPLES = 30000;      // per series: minutes of history at the bus's rate
 const WINDOW_MS = 60000;        // what the plot shows while it follows
 const RATE_MS = 5000;           // the achieved rate is averaged over this span
-const MAX_RECORDED = 2000000;   // samples in one recording, about 50 MB of CSV
+const BUCKETS = 1000;           // per series on screen while following: about one per pixel
+const DRAW_MS = 100;            // at most ten frames a second: samples matter more than frames
+const MAX_RECORDED = 1000000;   // samples in one recording: about 20 MB here, 30 MB of CSV
 const COLOURS = ['#1f6fd1', '#d1421f', '#2a9d3a', '#9b40c9', '#d18f1f', '#17a2b8', '#c92a7d', '#555'];
 
-const series = [];              // {name, unit, t: [], v: [], received}
+const series = [];              // {name, unit, t: [times], v: [values]}
 let plot = null;
 let follow = true;              // false while paused or zoomed
 let dirty = false;
 let held = false;               // paused: the plot holds the whole buffer
-let recording = null;           // {rows: [[t, name, v]...], names: Set} while recording
+let drawn = 0;                  // when the plot was last drawn
+let recording = null;           // {t: [], column: [], v: [], names: []} while recording
 let recorded = null;            // the last finished recording
 let onChange = () => {};
 export const received = {};     // samples received per series, for tests and the benchmark
@@ -24,7 +27,7 @@ export const received = {};     // samples received per series, for tests and th
 export function trendNames() { return series.map((s) => s.name); }
 
 function unitOf(name) {
-  const p = state.params.find((q) => q.name === name.replace(/\[\d+\]$/, ''));
+  const p = state.params.find((q) => q.name === name);
   return p && p.unit ? p.unit : '';
 }
 
@@ -34,16 +37,13 @@ export function fillChoices(params) {
     .map((p) => el('option', { value: p.name })));
 }
 
-// Why a name cannot be trended, or '': the trend takes a simple numeric parameter, one
-// element of an array (gains[3]) or an address text.
+// Why a name cannot be trended, or '': the trend takes simple numeric parameters, by
+// their catalogue name or an address text.
 function unfit(name) {
-  const [, base, index] = /^(.+?)(\[\d+\])?$/.exec(name);
-  const p = state.params.find((q) => q.name === base);
-  const a = p ? null : addressInfo(name);
-  if (!p && !a) return `'${name}' is neither a parameter of the catalogue nor an address such as INT16:12`;
-  if ((p || a).type === 'STRING') return `${name} is a text: the trend takes numbers`;
-  if (p && (p.count || 1) > 1 && !index) return `${name} is an array: trend one element of it, such as ${name}[0]`;
-  if (p && (p.count || 1) === 1 && index) return `${base} is not an array`;
+  const p = state.params.find((q) => q.name === name) || addressInfo(name);
+  if (!p) return `'${name}' is neither a parameter of the catalogue nor an address such as INT16:12`;
+  if (p.type === 'STRING') return `${name} is a text: the trend takes numbers`;
+  if ((p.count || 1) > 1) return `${name} is an array: the trend takes simple parameters`;
   return '';
 }
 
@@ -78,18 +78,40 @@ function firstAtOrAfter(ts, t) {
   return lo;
 }
 
+// A series' samples from `from` on; with a bucket width, only the lowest and the highest
+// of each bucket, so that a fast series costs the plot a few thousand points, peaks kept.
+function pick(s, from, bucket) {
+  const i0 = firstAtOrAfter(s.t, from);
+  if (!bucket) return { t: s.t.slice(i0), v: s.v.slice(i0) };
+  const t = [], v = [];
+  let key = -1, lo = -1, hi = -1;
+  const flush = () => {
+    if (lo < 0) return;
+    for (const i of lo === hi ? [lo] : lo < hi ? [lo, hi] : [hi, lo]) { t.push(s.t[i]); v.push(s.v[i]); }
+  };
+  for (let i = i0; i < s.t.length; i++) {
+    const k = Math.floor((s.t[i] - from) / bucket);
+    if (k !== key) { flush(); key = k; lo = hi = i; continue; }
+    if (s.v[i] < s.v[lo]) lo = i;
+    if (s.v[i] > s.v[hi]) hi = i;
+  }
+  flush();
+  return { t, v };
+}
+
 // uPlot wants one x array for all series: merge the series' times from `from` on;
 // a series without a sample at a time holds null there (lines span the gaps).
-function aligned(from) {
-  const idx = series.map((s) => firstAtOrAfter(s.t, from));
-  const xs = [], ys = series.map(() => []);
+function aligned(from, bucket = 0) {
+  const parts = series.map((s) => pick(s, from, bucket));
+  const idx = parts.map(() => 0);
+  const xs = [], ys = parts.map(() => []);
   for (;;) {
     let t = Infinity;
-    series.forEach((s, k) => { if (idx[k] < s.t.length && s.t[idx[k]] < t) t = s.t[idx[k]]; });
+    parts.forEach((p, k) => { if (idx[k] < p.t.length && p.t[idx[k]] < t) t = p.t[idx[k]]; });
     if (t === Infinity) break;
     xs.push(t);
-    series.forEach((s, k) => {
-      if (idx[k] < s.t.length && s.t[idx[k]] === t) ys[k].push(s.v[idx[k]++]);
+    parts.forEach((p, k) => {
+      if (idx[k] < p.t.length && p.t[idx[k]] === t) ys[k].push(p.v[idx[k]++]);
       else ys[k].push(null);
     });
   }
@@ -119,10 +141,10 @@ function plotOptions(width) {
   const axes = [{ scale: 'x' }];
   units.forEach((unit, i) => axes.push({
     scale: unit || 'value', label: unit || 'value', side: i % 2 ? 1 : 3,
-    grid: { show: i === 0 }, size: 60,
+    grid: { show: i === 0 }, size: 56, values: (u, ticks) => ticks.map(compact),
   }));
   return {
-    width, height: 430, ms: 1,
+    width, height: plotHeight(), ms: 1,
     scales: { x: { time: true } },
     cursor: { drag: { x: true, y: false } },
     series: [{ value: timeAt }, ...series.map((s, i) => ({
@@ -135,6 +157,14 @@ function plotOptions(width) {
     // sets the zoomed scale after this hook, then the plot takes in the whole buffer.
     hooks: { setSelect: [() => { if (follow) { follow = false; setTimeout(() => pause(true)); } }] },
   };
+}
+
+// Axis numbers short enough for eight axes: 4.3G, 12.5k, 0.25.
+const compact = new Intl.NumberFormat('en', { notation: 'compact', maximumFractionDigits: 2 }).format;
+
+// The plot and its legend fill the window below the plot's top.
+function plotHeight() {
+  return Math.max(220, innerHeight - $('#trend-plot').getBoundingClientRect().top - 70 - 24 * Math.ceil(series.length / 4));
 }
 
 function plotWidth() {
@@ -152,7 +182,7 @@ function rebuild() {
   $('#trend-rates tbody').replaceChildren(...series.map((s) => el('tr', { data: { series: s.name } },
     el('td', {}, s.name), el('td', { className: 'rate' }), el('td', { className: 'count' }))));
   if (!series.length || !window.uPlot) return;
-  plot = new window.uPlot(plotOptions(plotWidth()), aligned(latest() - WINDOW_MS), $('#trend-plot'));
+  plot = new window.uPlot(plotOptions(plotWidth()), aligned(latest() - WINDOW_MS, WINDOW_MS / BUCKETS), $('#trend-plot'));
   plot.root.id = 'trend-uplot';
   plot.root.querySelector('canvas').id = 'trend-canvas';
   dirty = true;
@@ -187,28 +217,34 @@ export function addSamples(samples, hook) {
 }
 
 function record(t, name, v) {
-  recording.rows.push([t, name, v]);
-  recording.names.add(name);
-  if (recording.rows.length >= MAX_RECORDED) {
+  let column = recording.names.indexOf(name);
+  if (column < 0) column = recording.names.push(name) - 1;
+  recording.t.push(t);
+  recording.column.push(column);
+  recording.v.push(v);
+  if (recording.t.length >= MAX_RECORDED) {
     toggleRecording();
     say('#trend-message', `the recording stopped at ${MAX_RECORDED} samples: download it`, 'error');
   }
 }
 
-function draw() {
+function draw(now) {
   requestAnimationFrame(draw);
-  if (!dirty || !plot || document.hidden || $('#trend').hidden) return;
+  if (!dirty || !plot || document.hidden || $('#trend').hidden || now - drawn < DRAW_MS) return;
   dirty = false;
+  drawn = now;
   const end = latest();
   for (const tr of $('#trend-rates tbody').children) {
     const s = series.find((x) => x.name === tr.dataset.series);
     if (!s) continue;
-    const n = s.t.length - firstAtOrAfter(s.t, end - RATE_MS);
-    tr.querySelector('.rate').textContent = `${(n * 1000 / RATE_MS).toFixed(1)}/s`;
+    // Over the last RATE_MS, or over what the buffer holds of a series just added.
+    const i0 = firstAtOrAfter(s.t, end - RATE_MS), n = s.t.length - i0;
+    const span = i0 > 0 ? RATE_MS : end - s.t[0];
+    tr.querySelector('.rate').textContent = n > 1 && span > 0 ? `${(n * 1000 / span).toFixed(1)}/s` : '';
     tr.querySelector('.count').textContent = received[s.name] || 0;
   }
   if (!follow) return;
-  plot.setData(aligned(end - WINDOW_MS), false);
+  plot.setData(aligned(end - WINDOW_MS, WINDOW_MS / BUCKETS), false);
   setX(end - WINDOW_MS, end);
 }
 
@@ -265,10 +301,10 @@ function toggleRecording() {
     recording = null;
     $('#trend-record').textContent = 'record';
     $('#trend-record').classList.remove('on');
-    $('#trend-download').disabled = !recorded.rows.length;
-    say('#trend-message', `recorded ${recorded.rows.length} samples`);
+    $('#trend-download').disabled = !recorded.t.length;
+    say('#trend-message', `recorded ${recorded.t.length} samples`);
   } else {
-    recording = { rows: [], names: new Set(series.map((s) => s.name)) };
+    recording = { t: [], column: [], v: [], names: series.map((s) => s.name) };
     $('#trend-record').textContent = 'stop recording';
     $('#trend-record').classList.add('on');
     say('#trend-message', 'recording…');
@@ -277,13 +313,12 @@ function toggleRecording() {
 
 // CSV: the time (ISO 8601 UTC), then one column per series; a row per sample time.
 export function recordingCsv(rec) {
-  const names = [...rec.names];
-  const col = new Map(names.map((n, i) => [n, i]));
-  const rows = rec.rows.slice().sort((a, b) => a[0] - b[0]);
-  const lines = [['time', ...names].join(',')];
-  for (let i = 0; i < rows.length;) {
-    const t = rows[i][0], cells = new Array(names.length).fill('');
-    for (; i < rows.length && rows[i][0] === t; i++) cells[col.get(rows[i][1])] = rows[i][2];
+  const order = [...rec.t.keys()];
+  if (rec.t.some((t, i) => i && t < rec.t[i - 1])) order.sort((a, b) => rec.t[a] - rec.t[b]);
+  const lines = [['time', ...rec.names].join(',')];
+  for (let k = 0; k < order.length;) {
+    const t = rec.t[order[k]], cells = new Array(rec.names.length).fill('');
+    for (; k < order.length && rec.t[order[k]] === t; k++) cells[rec.column[order[k]]] = rec.v[order[k]];
     lines.push(`${new Date(t).toISOString()},${cells.join(',')}`);
   }
   return lines.join('\n') + '\n';
@@ -302,6 +337,8 @@ export function initTrend(changed) {
   };
   $('#trend-plot').addEventListener('wheel', zoomAt, { passive: false });
   $('#trend-plot').addEventListener('mousedown', panByDrag, true);
-  new ResizeObserver(() => { if (plot) plot.setSize({ width: plotWidth(), height: 430 }); }).observe($('#trend-plot'));
+  const fit = () => { if (plot) plot.setSize({ width: plotWidth(), height: plotHeight() }); };
+  new ResizeObserver(fit).observe($('#trend-plot'));
+  addEventListener('resize', fit);
   requestAnimationFrame(draw);
 }
