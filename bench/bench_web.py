@@ -131,15 +131,9 @@ def run(args):
         bare = bare_reads_per_second(lustbus, link, args.bare_seconds)
         with lustbus.web(link) as web, Browser() as browser:
             browser.driver.execute_cdp_cmd("Performance.enable", {})
-            browser.driver.get(web.url)
-            browser.wait(lambda: browser.js("return !!(window.lustbusPage && "
-                                            "window.lustbusPage.ready)"), "the page", 30)
+            browser.open(web.url)
             load = first_load(browser)
-            browser.one("#tabs button[data-tab='trend']").click()
-            for name in SERIES:
-                browser.one("#trend-name").send_keys(name)
-                browser.one("#trend-add").click()
-                browser.one(f"#trend-chosen .chip[data-series='{name}']")
+            browser.trend(SERIES)
             browser.wait(lambda: all(received(browser).get(n) for n in SERIES),
                          "samples of every series", 30)
             time.sleep(args.warmup)

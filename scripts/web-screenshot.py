@@ -47,14 +47,8 @@ def main():
     with lustbus.web(["--sim"], "--writes") as web, Browser() as browser:
         api = Api(web.url)
         api.session()
-        browser.driver.get(web.url)
-        browser.wait(lambda: browser.js("return !!(window.lustbusPage && "
-                                        "window.lustbusPage.ready)"), "the page", 30)
-        browser.one("#tabs button[data-tab='trend']").click()
-        for name in WAVES:
-            browser.one("#trend-name").send_keys(name)
-            browser.one("#trend-add").click()
-            browser.one(f"#trend-chosen .chip[data-series='{name}']")
+        browser.open(web.url)
+        browser.trend(WAVES)
         stop = threading.Event()
         writer = threading.Thread(target=write_waves, args=(api, stop))
         writer.start()

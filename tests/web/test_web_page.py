@@ -80,9 +80,7 @@ class WebCase(unittest.TestCase):
             type(self).downloads = os.path.join(self.tmp.name, "downloads")
             type(self).browser = Browser(CONFIG.artifacts, downloads=self.downloads,
                                          performance_log=self.performance_log)
-        self.browser.driver.get(self.web.url)
-        self.browser.wait(lambda: self.browser.js(
-            "return !!(window.lustbusPage && window.lustbusPage.ready)"), "the page to be ready")
+        self.browser.open(self.web.url)
         return self.browser
 
     def tab(self, name):
@@ -244,13 +242,11 @@ class Trend(WebCase):
         b = self.open_page()
         self.tab("trend")
         blank = self.canvas_pixels()
-        for name in self.SERIES:
-            b.one("#trend-name").send_keys(name)
-            b.one("#trend-add").click()
-            b.one(f"#trend-chosen .chip[data-series='{name}']")
+        b.trend(self.SERIES)
         for name in self.SERIES:
             with self.subTest(series=name):
-                first = b.wait(lambda: self.received(name) >= 5, f"samples of {name}")
+                b.wait(lambda: self.received(name) >= 5, f"samples of {name}")
+                first = self.received(name)
                 b.wait(lambda: self.received(name) > first, f"more samples of {name}")
                 b.one(f"#trend-rates tr[data-series='{name}'] td.rate")
         b.wait(lambda: self.canvas_pixels() > blank + 200, "the plot to draw its series")
@@ -351,8 +347,7 @@ class Users(WebCase):
         type(self).browser = self.browser or Browser(CONFIG.artifacts)
         b = self.browser
         self.log_in("ana", self.PASSWORDS["viewer"])
-        b.wait(lambda: b.js("return !!(window.lustbusPage && window.lustbusPage.ready)"),
-               "the page after logging in")
+        b.wait_ready()
         self.assertEqual(b.text("#role").strip(), "viewer")
         self.row_value("speed_setpoint")
         self.assertEqual(b.css("#param-table td.value[data-editable='true']"), [])

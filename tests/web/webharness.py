@@ -291,3 +291,20 @@ class Browser:
 
     def wait(self, condition, what, timeout=20):
         return wait_until(condition, timeout, what)
+
+    def wait_ready(self, timeout=30):
+        """Until the page knows its session and its live stream is open."""
+        self.wait(lambda: self.js("return !!(window.lustbusPage && window.lustbusPage.ready)"),
+                  "the page to be ready", timeout)
+
+    def open(self, url):
+        self.driver.get(url)
+        self.wait_ready()
+
+    def trend(self, names):
+        """The Trend tab with names added to the plot."""
+        self.one("#tabs button[data-tab='trend']").click()
+        for name in names:
+            self.one("#trend-name").send_keys(name)
+            self.one("#trend-add").click()
+            self.one(f"#trend-chosen .chip[data-series='{name}']")
