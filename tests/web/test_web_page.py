@@ -62,16 +62,26 @@ class WebCase(unittest.TestCase):
 
     @classmethod
     def stop_all(cls):
+        """Stops what the class started; the services that did not end cleanly on
+        SIGTERM (exit 0: no crash, no sanitizer report), with what they said."""
+        unclean = []
         for name in ("browser", "web", "sim"):
             part = getattr(cls, name, None)
             if part is not None:
                 part.__exit__(None, None, None)
                 setattr(cls, name, None)
+                code = getattr(part, "process", None) and part.process.returncode
+                if code:
+                    unclean.append(f"lustbus {part.args[0]} ended with {code}: "
+                                   f"{part.stderr[-3000:]}")
         cls.tmp.cleanup()
+        return unclean
 
     @classmethod
     def tearDownClass(cls):
-        cls.stop_all()
+        unclean = cls.stop_all()
+        if unclean:
+            raise AssertionError("\n".join(unclean))
 
     def open_page(self):
         """The browser on the page, once the session is known and the live stream is open;
