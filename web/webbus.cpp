@@ -9,9 +9,16 @@
 #include <QtCore/QDateTime>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
+#include <QtCore/QSocketNotifier>
+#include <QtCore/QThread>
 #include <QtCore/QTimer>
 
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 using LustBus::Catalogue;
 using LustBus::CatalogueEntry;
@@ -54,6 +61,11 @@ WebBus::WebBus(const Catalogue *catalogue, LinkBusAccess &bus, const Settings &s
                                   : QList<CatalogueEntry>()),
       m_bus(bus), m_settings(settings), m_diagnostics(diagnostics)
 {
+    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd >= 0) {
+        m_wake = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+        connect(m_wake, &QSocketNotifier::activated, this, &WebBus::onWake);
+    }
     for (int station : qAsConst(m_settings.stations)) {
         Station state;
         state.drive = StationDrive(station, m_settings.linkDescription,
@@ -66,6 +78,9 @@ WebBus::WebBus(const Catalogue *catalogue, LinkBusAccess &bus, const Settings &s
 WebBus::~WebBus()
 {
     stop();
+    delete m_wake;
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
 }
 
 bool WebBus::resolve(const QString &name, CatalogueEntry *entry, QString *error) const
@@ -251,11 +266,27 @@ void WebBus::log(const QString &line) const
 
 void WebBus::schedule()
 {
-    if (!m_scheduled.exchange(true))
-        QMetaObject::invokeMethod(this, [this] {
-            m_scheduled = false;
-            turn();
-        }, Qt::QueuedConnection);
+    if (QThread::currentThread() != thread()) {
+        const quint64 one = 1;
+        if (m_wakeFd >= 0 && ::write(m_wakeFd, &one, sizeof one) < 0 && errno != EAGAIN)
+            qWarning("lustbus web: cannot wake the bus owner: %s", strerror(errno));
+        return;
+    }
+    if (m_scheduled)
+        return;
+    m_scheduled = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_scheduled = false;
+        turn();
+    }, Qt::QueuedConnection);
+}
+
+void WebBus::onWake()
+{
+    quint64 count = 0;
+    if (::read(m_wakeFd, &count, sizeof count) < 0 && errno != EAGAIN)
+        qWarning("lustbus web: cannot read the bus owner's wake: %s", strerror(errno));
+    schedule();
 }
 
 void WebBus::turn()
@@ -566,7 +597,8 @@ WebBus::Reply WebBus::write(int station, const CatalogueEntry &entry, const QJso
                         QStringLiteral("written; reading it back failed: %1").arg(read.error));
         reply.body = body;
     }
-    logWrite(user, station, entry.name, old, sent,
+    // The value as it went out, or as asked for when it did not.
+    logWrite(user, station, entry.name, old, sent.isUndefined() ? value : sent,
              reply.body.value(QStringLiteral("outcome")).toString());
     return reply;
 }

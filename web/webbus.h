@@ -29,7 +29,6 @@
 #include <QtCore/QObject>
 #include <QtCore/QStringList>
 
-#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -37,6 +36,7 @@
 
 class LinkDiagnostics;
 class LiveStream;
+class QSocketNotifier;
 class QTimer;
 
 class WebBus : public QObject
@@ -160,7 +160,10 @@ private:
         QString name;
     };
 
+    // The next turn through the event loop; from any thread.
     void schedule();
+    // The owner's side of a wake from another thread.
+    void onWake();
     void turn();
     bool runTable();
     bool runTrend();
@@ -194,7 +197,11 @@ private:
     QList<std::shared_ptr<LiveStream>> m_streams;
     QStringList m_trace;
     bool m_stopped = false;
-    std::atomic<bool> m_scheduled{false};
+    // Other threads wake the owner through an eventfd rather than a queued call: the
+    // owner takes every job from m_actions under m_mutex, so a wake carries nothing.
+    int m_wakeFd = -1;
+    QSocketNotifier *m_wake = nullptr;
+    bool m_scheduled = false; //!< the owner's: a turn is queued
 
     // The owner's.
     int m_nextLane = TableLane;

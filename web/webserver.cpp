@@ -477,8 +477,13 @@ void WebServer::live(const httplib::Request &request, httplib::Response &respons
     }
     int station = 0;
     QList<CatalogueEntry> entries;
-    if (!stationOf(context, &station, &refusal)
-        || !WebJson::entries(m_bus, table + trend, &entries, &refusal)) {
+    if (!stationOf(context, &station, &refusal)) {
+        reply(response, refusal);
+        return;
+    }
+    // Before the stream starts, an unknown name is a bad request like any other.
+    if (!WebJson::entries(m_bus, table + trend, &entries, &refusal)) {
+        refusal.status = 400;
         reply(response, refusal);
         return;
     }
