@@ -15,7 +15,7 @@
 //               #trend-left #trend-right #trend-record #trend-download #trend-message
 //               #trend-plot (uPlot inside, its canvas is #trend-canvas)
 //               #trend-rates tr[data-series=NAME] td.rate td.count
-//   bus         #bus-link #bus-link-state #bus-reopens #station-table tr[data-station=N]
+//   bus         #bus-link #bus-link-state #bus-reopens #station-table tr[data-station=N][data-status]
 //               #scan-form #scan-from #scan-to #scan-start #scan-progress #scan-found
 //   sets        #backup-link #restore-file #restore-preview tr[data-name=NAME][data-action]
 //               td.outcome[data-outcome] #restore-identity #restore-confirm #restore-progress
@@ -32,7 +32,7 @@
 //   ready           true once the session is known and the live stream is open
 import { $, el, state, api, say, canWrite, whyNoWrites, relogin } from './core.js';
 import { checkValue, showValue, addressInfo } from './check.js';
-import { initTrend, trendNames, addSamples, fillChoices, received } from './trend.js';
+import { initTrend, trendNames, addSamples, fillChoices, clearTrend, received } from './trend.js';
 import { initSets, onRestore, stationChanged } from './sets.js';
 
 const ADDRESSES = 'lustbus.addresses';  // the address texts added without a catalogue
@@ -426,6 +426,7 @@ function wire() {
   $('#station').onchange = () => {
     state.station = Number($('#station').value);
     stationChanged();
+    clearTrend();
     renderTable();
     reopenStream();
   };

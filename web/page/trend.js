@@ -26,6 +26,12 @@ export const received = {};     // samples received per series, for tests and th
 
 export function trendNames() { return series.map((s) => s.name); }
 
+// Another station: its samples do not continue the lines of the one before.
+export function clearTrend() {
+  for (const s of series) { s.t = []; s.v = []; }
+  rebuild();
+}
+
 function unitOf(name) {
   const p = state.params.find((q) => q.name === name);
   return p && p.unit ? p.unit : '';
