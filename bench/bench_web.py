@@ -26,6 +26,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "web"))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 
 from webharness import Api, Browser, Lustbus, missing_tools  # noqa: E402
 
