@@ -138,6 +138,8 @@ TEST(Documentation, BashCompletesEveryCommandAndOption)
     ASSERT_TRUE(QFile(plugin).open(QIODevice::WriteOnly));
     const struct { QStringList words, expected; } cases[] = {
         {{"lustbus", "wa"}, {"watch"}},
+        {{"lustbus", "we"}, {"web"}},
+        {{"lustbus", "web", "--add"}, {"--add-user"}},
         {{"lustbus", "help", "sc"}, {"scan"}},
         {{"lustbus", "read", "--ti"}, {"--timeout"}},
         {{"lustbus", "read", "--timeout", ""}, {}},           // a value of the user's own
