@@ -1,5 +1,6 @@
 #include "tracinglink.h"
 
+#include <QtCore/QDateTime>
 #include <QtCore/QTime>
 
 Q_LOGGING_CATEGORY(lcLustBusTrace, "lustbus.trace")
@@ -14,6 +15,24 @@ const char *const controlNames[32] = {
 QString timeText(const QTime &time)
 {
     return time.toString(QStringLiteral("hh:mm:ss.zzz"));
+}
+
+// The local time of day of a trace line. QTime::currentTime() has the C library look up
+// the local time zone on every call, which reads /etc/localtime each time when TZ is
+// unset: a stat per telegram. The zone's offset is looked up once a second instead.
+QTime localTimeOfDay()
+{
+    constexpr qint64 DayMs = 24 * 3600 * 1000;
+    thread_local bool offsetTaken = false;
+    thread_local qint64 offsetMs = 0;
+    thread_local qint64 offsetTakenMs = 0;
+    const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
+    if (!offsetTaken || utcMs < offsetTakenMs || utcMs - offsetTakenMs >= 1000) {
+        offsetMs = qint64(QDateTime::currentDateTime().offsetFromUtc()) * 1000;
+        offsetTakenMs = utcMs;
+        offsetTaken = true;
+    }
+    return QTime::fromMSecsSinceStartOfDay(int(((utcMs + offsetMs) % DayMs + DayMs) % DayMs));
 }
 
 } // namespace
@@ -46,7 +65,7 @@ QString TracingLink::traceLine(const QTime &time, char direction, const QByteArr
 
 void TracingLink::logReceived(const char *data, int got)
 {
-    const QTime now = QTime::currentTime();
+    const QTime now = localTimeOfDay();
     if (got > 0) {
         trace(traceLine(now, '<', QByteArray(data, got)));
     } else if (got == 0) {
@@ -78,17 +97,17 @@ int TracingLink::receiveExact(char *data, int count)
 
 int TracingLink::send(const char *data, int count)
 {
-    trace(traceLine(QTime::currentTime(), '>', QByteArray(data, qMax(count, 0))));
+    trace(traceLine(localTimeOfDay(), '>', QByteArray(data, qMax(count, 0))));
     const int sent = m_inner.send(data, count);
     if (sent < 0)
-        trace(timeText(QTime::currentTime()) + QStringLiteral(" - send failed: ") + failure());
+        trace(timeText(localTimeOfDay()) + QStringLiteral(" - send failed: ") + failure());
     return sent;
 }
 
 QVariant TracingLink::control(int code, const QVariant &value)
 {
     if (code == LinkControlDiscardInput) {
-        trace(timeText(QTime::currentTime()) + QStringLiteral(" - discard input"));
+        trace(timeText(localTimeOfDay()) + QStringLiteral(" - discard input"));
     }
     return m_inner.control(code, value);
 }
