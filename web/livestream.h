@@ -19,7 +19,7 @@ class LiveStream
 public:
     static constexpr int MaxSamples = 4096;
     static constexpr int MaxEvents = 64;
-    static constexpr int SamplesEveryMs = 50;
+    static constexpr int SamplesEveryMs = 20;
 
     LiveStream(int station, const QStringList &table, const QStringList &trend)
         : station(station), table(table), trend(trend)
