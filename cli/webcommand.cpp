@@ -237,14 +237,12 @@ bool WebCommand::readWebOptions(const QCommandLineParser &parser, QString *error
 
 QString WebCommand::linkName() const
 {
-    switch (m_options.target) {
-    case LinkOptions::Serial:
-        return QStringLiteral("serial ") + m_options.device;
-    case LinkOptions::Tcp:
-        return QStringLiteral("tcp %1:%2").arg(m_options.host).arg(m_options.port);
-    default:
-        return QStringLiteral("sim");
-    }
+    // The page names the link as messages do; the simulator's pseudo-terminal is no
+    // device a user chose, so it is named as the simulator first.
+    const QString description = m_factory.description();
+    return m_options.target == LinkOptions::Simulator
+               ? QStringLiteral("sim, on ") + description
+               : description;
 }
 
 int WebCommand::run(const QCommandLineParser &parser)

@@ -291,24 +291,34 @@ void WebBus::onWake()
 
 void WebBus::turn()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stopped)
+    // Requests follow one another without a pass through the event loop: the lanes
+    // take the HTTP threads' jobs from their queue between two of them anyway. The
+    // loop (the tick, the wake, a stop) gets its turn at least every PassMs.
+    QElapsedTimer pass;
+    pass.start();
+    while (!m_ended) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_stopped)
+                return;
+        }
+        bool worked = false;
+        for (int i = 0; i < Lanes && !worked && !m_ended; ++i) {
+            const int lane = (m_nextLane + i) % Lanes;
+            worked = lane == TableLane   ? runTable()
+                     : lane == TrendLane ? runTrend()
+                                         : runAction();
+            if (worked)
+                m_nextLane = (lane + 1) % Lanes;
+        }
+        // Nothing to do: a new job, a stream or the tick wakes it.
+        if (!worked)
             return;
-    }
-    for (int i = 0; i < Lanes && !m_ended; ++i) {
-        const int lane = (m_nextLane + i) % Lanes;
-        const bool worked = lane == TableLane   ? runTable()
-                            : lane == TrendLane ? runTrend()
-                                                : runAction();
-        if (worked) {
-            m_nextLane = (lane + 1) % Lanes;
-            // Through the event loop: the HTTP threads' calls and the stop come between.
+        if (pass.elapsed() >= PassMs) {
             schedule();
             return;
         }
     }
-    // Nothing to do: a new job, a stream or the tick wakes it.
 }
 
 bool WebBus::runAction()
@@ -673,8 +683,12 @@ QJsonObject WebBus::busJson() const
         const StationDiagnostics counts =
             m_diagnostics ? m_diagnostics->station(station) : StationDiagnostics();
         QJsonObject errors;
-        for (auto it = counts.errorsByText.cbegin(); it != counts.errorsByText.cend(); ++it)
-            errors.insert(it.key(), double(it.value()));
+        // By kind: the driver's text without the "read ADDRESS> " that names the request.
+        for (auto it = counts.errorsByText.cbegin(); it != counts.errorsByText.cend(); ++it) {
+            const int mark = it.key().lastIndexOf(QLatin1String("> "));
+            const QString kind = mark < 0 ? it.key() : it.key().mid(mark + 2);
+            errors.insert(kind, errors.value(kind).toDouble() + double(it.value()));
+        }
         object.insert(QStringLiteral("requests"), double(counts.requests));
         object.insert(QStringLiteral("errors"), errors);
         object.insert(QStringLiteral("retries"), double(counts.retries));

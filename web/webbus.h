@@ -2,7 +2,8 @@
 // sends every request. The HTTP threads never touch the bus: they hand it jobs
 // (call, post) and take what it gives to their live streams.
 //
-// Work comes in three lanes, served in fair turns of one request each: the table (the
+// Work comes in three lanes, served in fair turns of one request each (several turns
+// follow one another for up to PassMs before the event loop has its turn): the table (the
 // union of every live stream's table names, read round by round, a round at most every
 // MinRoundMs), the trend (the union of their trend names, read one after the other as
 // fast as its turns allow) and actions (writes, reads, scans, backups, restores), the
@@ -44,6 +45,7 @@ class WebBus : public QObject
     Q_OBJECT
 public:
     static constexpr int MinRoundMs = 200;
+    static constexpr int PassMs = 20;
     static constexpr int SilentAfter = 2;
     static constexpr int SilentProbeMs = 2000;
     static constexpr int TraceLines = 500;
@@ -54,7 +56,7 @@ public:
     struct Settings
     {
         QList<int> stations;
-        QString link; //!< "sim", "tcp HOST:PORT", "serial /dev/..."
+        QString link; //!< for the page: the link factory's text, "sim, on ..." for --sim
         QString linkDescription; //!< the link factory's, for messages
     };
     // An HTTP status and its JSON body.

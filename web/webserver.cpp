@@ -364,7 +364,7 @@ WebBus::Reply WebServer::session(Context &context, httplib::Response &response)
              {QStringLiteral("loginRequired"), m_settings.users != nullptr},
              {QStringLiteral("writes"), m_settings.writes},
              {QStringLiteral("tls"), !m_settings.tlsCert.isEmpty()},
-             {QStringLiteral("link"), m_bus.settings().linkDescription},
+             {QStringLiteral("link"), m_bus.settings().link},
              {QStringLiteral("catalogue"), catalogue ? QJsonValue(catalogue->fileName())
                                                      : QJsonValue(QJsonValue::Null)},
              {QStringLiteral("stations"), stations}}};
