@@ -532,6 +532,23 @@ TEST_F(Web, ManyClientsAtOnceAreAllServed)
     EXPECT_EQ(served, 200);
 }
 
+TEST_F(Web, TheBusCountsErrorsByKindAndNamesTheLinkAsTheSessionDoes)
+{
+    start("");
+    Page page(*web);
+    const QJsonObject session = page.open();
+    const Answer read = answer(page.post(
+        "/api/read", QJsonObject{{QStringLiteral("station"), 1},
+                                 {QStringLiteral("names"), QJsonArray{QStringLiteral("INT16:999")}}}));
+    ASSERT_EQ(read.status, 200);
+    const Answer bus = answer(page.get("/api/bus"));
+    EXPECT_EQ(bus.body.value(QStringLiteral("link")), session.value(QStringLiteral("link")));
+    const QJsonObject errors = bus.body.value(QStringLiteral("stations")).toArray().first()
+                                   .toObject().value(QStringLiteral("errors")).toObject();
+    EXPECT_EQ(errors.keys(), QStringList{QStringLiteral("invalid param no.")})
+        << QJsonDocument(errors).toJson().toStdString();
+}
+
 TEST_F(Web, ARestoresProgressComesAsLiveEvents)
 {
     start("--writes");
