@@ -11,6 +11,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -376,6 +377,14 @@ TEST_F(Web, ARestoreShowsItsDifferencesFirstAndWritesThem)
     EXPECT_EQ(compact(progress.body.value(QStringLiteral("summary")).toObject()),
               compact(R"({"done": 1, "unchanged": 20})"));
     EXPECT_EQ(progress.body.value(QStringLiteral("done")), progress.body.value(QStringLiteral("total")));
+    const QJsonArray items = progress.body.value(QStringLiteral("items")).toArray();
+    EXPECT_EQ(items.size(), 21);
+    const auto written = std::find_if(items.begin(), items.end(), [](const QJsonValue &item) {
+        return item[QStringLiteral("outcome")] != QLatin1String("unchanged");
+    });
+    ASSERT_NE(written, items.end());
+    EXPECT_EQ(compact((*written).toObject()),
+              compact(R"({"name": "speed_setpoint", "outcome": "done", "value": -1234})"));
     EXPECT_EQ(readOnDrive(simulator.link(), "speed_setpoint"), QStringLiteral("-1234 rpm"));
     EXPECT_TRUE(web->stop().contains(QLatin1String("write by -: station 1 speed_setpoint 77 -> -1234: done")));
 }
@@ -563,12 +572,28 @@ TEST_F(Web, ARestoresProgressComesAsLiveEvents)
     ASSERT_EQ(started.status, 202) << compact(started.body);
     const QByteArray text = stream.waitFor({"event: restore", "\"finished\":true"});
     QJsonObject last;
+    QStringList sent;
     for (int at = text.indexOf("event: restore\ndata: "); at >= 0;
-         at = text.indexOf("event: restore\ndata: ", at + 1))
+         at = text.indexOf("event: restore\ndata: ", at + 1)) {
         last = firstEvent(text.mid(at), "restore");
+        const QJsonObject item = last.value(QStringLiteral("item")).toObject();
+        if (!item.isEmpty())
+            sent << item.value(QStringLiteral("name")).toString() + QLatin1Char(' ')
+                        + item.value(QStringLiteral("outcome")).toString();
+    }
     EXPECT_EQ(compact(last.value(QStringLiteral("summary")).toObject()), compact(R"({"unchanged": 21})"));
     EXPECT_EQ(last.value(QStringLiteral("id")), started.body.value(QStringLiteral("id")));
     EXPECT_TRUE(last.value(QStringLiteral("finished")).toBool());
+
+    // A page loaded after the end gets every item the events had, in their order.
+    const Answer state = answer(page.get(
+        "/api/restore/" + std::to_string(started.body.value(QStringLiteral("id")).toInt())));
+    QStringList kept;
+    for (const QJsonValue &item : state.body.value(QStringLiteral("items")).toArray())
+        kept << item[QStringLiteral("name")].toString() + QLatin1Char(' ')
+                    + item[QStringLiteral("outcome")].toString();
+    EXPECT_EQ(sent.size(), 21);
+    EXPECT_EQ(kept.join(QLatin1Char('\n')).toStdString(), sent.join(QLatin1Char('\n')).toStdString());
 }
 
 TEST_F(Web, UsersLogInAndOnlyOperatorsWrite)

@@ -282,11 +282,11 @@ bool WebSets::restoreStep(Restore &state)
         state.finished = true;
     }
     state.finished = state.finished || state.done >= state.set.values.size();
-    publish(state);
+    publish(state, step.decided ? state.item : QJsonObject());
     return state.finished;
 }
 
-void WebSets::publish(const Restore &state)
+void WebSets::publish(const Restore &state, const QJsonObject &newItem)
 {
     QJsonObject summary;
     for (auto it = state.counts.cbegin(); it != state.counts.cend(); ++it)
@@ -303,7 +303,10 @@ void WebSets::publish(const Restore &state)
         event.insert(QStringLiteral("error"), state.error);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_restores.insert(state.id, event);
+        Kept &kept = m_restores[state.id];
+        kept.last = event;
+        if (!newItem.isEmpty())
+            kept.items.append(newItem);
         while (m_restores.size() > KeptRestores)
             m_restores.remove(*std::min_element(m_restores.keyBegin(), m_restores.keyEnd()));
     }
@@ -316,7 +319,9 @@ WebBus::Reply WebSets::restoreState(int id) const
     const auto it = m_restores.constFind(id);
     if (it == m_restores.cend())
         return error(404, QStringLiteral("no restore %1").arg(id));
-    return {200, *it};
+    QJsonObject state = it->last;
+    state.insert(QStringLiteral("items"), it->items);
+    return {200, state};
 }
 
 WebBus::Reply WebSets::comparison(const ParameterSet &a, const ParameterSet &b)

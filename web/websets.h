@@ -14,6 +14,7 @@
 #include "webbus.h"
 
 #include <QtCore/QHash>
+#include <QtCore/QJsonArray>
 #include <QtCore/QJsonObject>
 
 #include <mutex>
@@ -51,13 +52,20 @@ private:
     bool restoreStep(Restore &restore);
     static QByteArray fingerprint(int station, const ParameterSet &set);
     static WebBus::Reply comparison(const ParameterSet &a, const ParameterSet &b);
-    void publish(const Restore &restore);
+    // Sends the restore's state as an event and keeps it, with newItem (if any) added to
+    // the items kept for GET /api/restore/N: the events carry only their own item.
+    void publish(const Restore &restore, const QJsonObject &newItem = QJsonObject());
 
     WebBus &m_bus;
     mutable std::mutex m_mutex;
     QHash<QByteArray, QByteArray> m_tokens; //!< preview token: the fingerprint it names
     QList<QByteArray> m_tokenOrder;
-    QHash<int, QJsonObject> m_restores; //!< by id: the last event
+    struct Kept
+    {
+        QJsonObject last; //!< the last event
+        QJsonArray items; //!< every item so far, at most one per parameter of the set
+    };
+    QHash<int, Kept> m_restores; //!< by id
     int m_lastId = 0;
 };
 

@@ -263,6 +263,56 @@ class Trend(WebCase):
         b.screenshot("trend")
         self.assertEqual(b.severe(), [])
 
+    # Each line of the time axis' labels as [row, left, right, text] in CSS pixels from
+    # the canvas' left edge, from the plot's own ticks and font (it draws on a canvas).
+    TIME_LABELS = """
+        const u = window.trendPlots.at(-1), axis = u.axes[0];
+        const ctx = document.createElement('canvas').getContext('2d');
+        ctx.font = axis.font[0];
+        const boxes = [];
+        axis._splits.forEach((t, i) => {
+            const x = u.bbox.left / devicePixelRatio + u.valToPos(t, 'x');
+            String(axis._values[i] ?? '').split('\\n').forEach((line, row) => {
+                const w = ctx.measureText(line).width / devicePixelRatio;
+                if (line) boxes.push([row, x - w / 2, x + w / 2, line]);
+            });
+        });
+        return {boxes, width: u.width};"""
+
+    def test_the_time_labels_never_overlap(self):
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
+        over = "#trend-uplot .u-over"
+        name = self.SERIES[0]
+        for size in ((1280, 800), (420, 800)):
+            with Browser(CONFIG.artifacts, size=size) as b:
+                b.open(self.web.url)
+                # keeps each plot the page makes, to read its axis
+                b.js("""const U = window.uPlot; window.trendPlots = [];
+                        window.uPlot = function (...a) {
+                            const u = new U(...a); window.trendPlots.push(u); return u; };
+                        Object.assign(window.uPlot, U);""")
+                b.trend([name])
+                b.wait(lambda: b.js("return window.lustbusPage.received[arguments[0]] || 0",
+                                    name) >= 5, f"samples of {name}")
+                # following; then zoomed out by the wheel to minutes, hours and days
+                for notches in (0, 12, 12, 12, 12):
+                    for _ in range(notches):
+                        ActionChains(b.driver).scroll_from_origin(
+                            ScrollOrigin.from_element(b.one(over)), 0, 100).perform()
+                    span = b.js("const x = window.trendPlots.at(-1).scales.x; return x.max - x.min")
+                    with self.subTest(size=size, span_s=round(span / 1000)):
+                        labels = b.js(self.TIME_LABELS)
+                        boxes = sorted(labels["boxes"])
+                        self.assertGreaterEqual(len(boxes), 2, boxes)
+                        self.assertGreaterEqual(boxes[0][1], 0, boxes[0])
+                        self.assertLessEqual(max(box[2] for box in boxes), labels["width"], boxes)
+                        for left, right in zip(boxes, boxes[1:]):
+                            if left[0] == right[0]:
+                                self.assertGreater(right[1] - left[2], 8, (left, right))
+                b.screenshot(f"trend-zoomed-out-{size[0]}")
+                self.assertEqual(b.severe(), [])
+
 
 class Sets(WebCase):
     web_args = ("--writes",)

@@ -135,22 +135,37 @@ function valueAt(u, raw, si, i) {
   return '--';
 }
 
-// The cursor's time to the millisecond: samples come faster than a second apart.
-function timeAt(u, t) {
-  if (t == null) return '--';
+// A time of day, 24-hour, with milliseconds when asked.
+function clock(t, ms) {
   const d = new Date(t);
-  return `${d.toLocaleTimeString('en-GB')}.${String(d.getMilliseconds()).padStart(3, '0')}`;
+  const hms = d.toLocaleTimeString('en-GB');
+  return ms ? `${hms}.${String(d.getMilliseconds()).padStart(3, '0')}` : hms;
 }
+
+// The cursor's time to the millisecond: samples come faster than a second apart.
+const timeAt = (u, t) => (t == null ? '--' : clock(t, true));
+
+// The time axis: one row of 24-hour times, milliseconds only on ticks closer than a
+// second, the date only on ticks a day or more apart (zoomed far out), and room between
+// ticks for the widest of these.
+const DAY_MS = 86400000;
+const timeAxis = {
+  scale: 'x', space: 110, size: 34,
+  values: (u, ticks, axis, space, incr) => ticks.map((t) => (incr >= DAY_MS
+    ? new Date(t).toLocaleDateString('en-CA') : clock(t, incr < 1000))),
+};
 
 function plotOptions(width) {
   const units = [...new Set(series.map((s) => s.unit))];
-  const axes = [{ scale: 'x' }];
+  const axes = [timeAxis];
   units.forEach((unit, i) => axes.push({
     scale: unit || 'value', label: unit || 'value', side: i % 2 ? 1 : 3,
     grid: { show: i === 0 }, size: 56, values: (u, ticks) => ticks.map(compact),
   }));
   return {
     width, height: plotHeight(), ms: 1,
+    // without a right-hand axis, room for half the last time label
+    padding: [null, units.length > 1 ? null : 44, null, null],
     scales: { x: { time: true } },
     cursor: { drag: { x: true, y: false } },
     series: [{ value: timeAt }, ...series.map((s, i) => ({
@@ -174,7 +189,7 @@ function plotHeight() {
 }
 
 function plotWidth() {
-  return Math.max(400, $('#trend-plot').clientWidth || 900);
+  return Math.max(280, $('#trend-plot').clientWidth || 900);
 }
 
 // A new set of series or units needs a new plot: uPlot's axes are fixed at creation.
