@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Makes docs/web.png from a real run: lustbus web on the built-in simulator, its trend
-of three parameters while this script writes a slow wave into them through the page's
+"""Makes docs/web.png from a real run: lustbus web on a simulator paced at the line's
+57600 baud on a pseudo-terminal, as a drive on a real line answers, its trend of three
+parameters while this script writes a slow wave into them through the page's
 HTTP API, in a headless Debian chromium at 1280x800, loopback only.
 
     scripts/web-screenshot.py [--lustbus build/qt5/cli/lustbus] [--out docs/web.png]
@@ -45,7 +46,8 @@ def main():
     if missing_tools():
         sys.exit(f"needs {missing_tools()} (scripts/install-deps.sh installs them)")
     lustbus = Lustbus(args.lustbus, os.path.join(ROOT, "catalogues/sample.json"))
-    with lustbus.web(["--sim"], "--writes") as web, Browser() as browser:
+    with lustbus.simulate("--line-rate") as sim, \
+            lustbus.web(sim.link(), "--writes") as web, Browser() as browser:
         api = Api(web.url)
         api.session()
         browser.open(web.url)
