@@ -175,6 +175,7 @@ void WebBus::addStream(const std::shared_ptr<LiveStream> &stream)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_streams.append(stream);
+        ++m_streamsChanged;
     }
     schedule();
 }
@@ -183,6 +184,7 @@ void WebBus::removeStream(const std::shared_ptr<LiveStream> &stream)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_streams.removeAll(stream);
+    ++m_streamsChanged;
 }
 
 int WebBus::streamCount() const
@@ -400,37 +402,52 @@ void WebBus::finishRound()
     }
 }
 
-bool WebBus::runTrend()
+void WebBus::makeTrend()
 {
-    QList<Read> trend;
-    QSet<QString> seen;
-    const QList<std::shared_ptr<LiveStream>> all = streams();
+    QList<std::shared_ptr<LiveStream>> all;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_trendMadeAt == m_streamsChanged)
+            return;
+        m_trendMadeAt = m_streamsChanged;
+        all = m_streams;
+    }
+    m_trend.clear();
+    QHash<QString, int> index; // "STATION/NAME": its place in m_trend
     for (const auto &stream : all) {
         for (const QString &name : stream->trend) {
-            if (!seen.contains(key(stream->station, name))) {
-                seen.insert(key(stream->station, name));
-                trend.append({stream->station, name});
+            const QString readKey = key(stream->station, name);
+            auto it = index.find(readKey);
+            if (it == index.end()) {
+                TrendRead read{stream->station, name, {}, {}};
+                QString error;
+                if (!resolve(name, &read.entry, &error))
+                    continue;
+                it = index.insert(readKey, int(m_trend.size()));
+                m_trend.append(read);
             }
+            m_trend[*it].streams.append(stream);
         }
     }
-    if (trend.isEmpty())
+}
+
+bool WebBus::runTrend()
+{
+    makeTrend();
+    if (m_trend.isEmpty())
         return false;
-    m_trendIndex = (m_trendIndex + 1) % int(trend.size());
-    const Read read = trend.at(m_trendIndex);
-    CatalogueEntry entry;
-    QString error;
-    if (!resolve(read.name, &entry, &error) || isResting(read.station))
+    m_trendIndex = (m_trendIndex + 1) % int(m_trend.size());
+    const TrendRead &read = m_trend.at(m_trendIndex);
+    if (isResting(read.station))
         return false;
     QJsonValue value;
-    const BusAccess::Result result = timedRead(read.station, entry, &value, false);
+    const BusAccess::Result result = timedRead(read.station, read.entry, &value, false);
     const qint64 at = nowMs();
     // A failed read is counted in the bus's statistics, not sent.
     if (result.outcome != BusAccess::Done || !value.isDouble())
         return true;
-    for (const auto &stream : all) {
-        if (stream->station == read.station && stream->trend.contains(read.name))
-            stream->pushSample(read.name, at, value.toDouble());
-    }
+    for (const auto &stream : read.streams)
+        stream->pushSample(read.name, at, value.toDouble());
     return true;
 }
 

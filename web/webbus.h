@@ -169,6 +169,7 @@ private:
     void turn();
     bool runTable();
     bool runTrend();
+    void makeTrend();
     bool runAction();
     void finishRound();
     QList<std::shared_ptr<LiveStream>> streams() const;
@@ -197,6 +198,7 @@ private:
     mutable std::mutex m_mutex;
     std::deque<Action> m_actions;
     QList<std::shared_ptr<LiveStream>> m_streams;
+    quint64 m_streamsChanged = 0; //!< counts additions and removals
     QStringList m_trace;
     bool m_stopped = false;
     // Other threads wake the owner through an eventfd rather than a queued call: the
@@ -210,6 +212,17 @@ private:
     QList<Read> m_round; //!< what is left of the table round
     bool m_roundRunning = false;
     qint64 m_roundStartedMs = -MinRoundMs;
+    // The union of the streams' trend names, resolved, with the streams that take each:
+    // made again only when the streams changed, not for every sample.
+    struct TrendRead
+    {
+        int station = 0;
+        QString name;
+        LustBus::CatalogueEntry entry;
+        QList<std::shared_ptr<LiveStream>> streams;
+    };
+    QList<TrendRead> m_trend;
+    quint64 m_trendMadeAt = ~quint64(0); //!< m_streamsChanged when m_trend was made
     int m_trendIndex = 0;
     QHash<QString, QJsonObject> m_values; //!< "STATION/NAME": the last read
     QHash<int, Station> m_stations;
