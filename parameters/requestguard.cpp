@@ -78,8 +78,8 @@ bool RequestGuard::mayAsk(int station)
 void RequestGuard::noteAnswer(int station)
 {
     const bool silent = m_driver.hasError()
-                        && m_driver.errorText().endsWith(QLatin1String("> ")
-                                                         + LustBus::ErrorText::NoResponse);
+                        && LustBus::ErrorText::messageOf(m_driver.errorText())
+                               == LustBus::ErrorText::NoResponse;
     if (!silent) {
         m_misses.remove(station);
         return;

@@ -28,7 +28,8 @@ WriteWatch::Outcome WriteWatch::outcome(bool failed, const QString &errorText) c
         return Done;
     // A servo answers a request it does not carry out with NAK, each attempt alike; a
     // write that never left cannot have changed anything.
-    if (!m_writeSent || errorText.endsWith(QLatin1String("> ") + LustBus::ErrorText::InvalidParameter))
+    if (!m_writeSent
+        || LustBus::ErrorText::messageOf(errorText) == LustBus::ErrorText::InvalidParameter)
         return Refused;
     return Unknown;
 }

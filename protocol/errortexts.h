@@ -31,6 +31,15 @@ inline const QString InternalWriteError = QStringLiteral("internal write error")
 // A bit write whose data holds fewer bytes than its bit count needs.
 inline const QString TooFewBits = QStringLiteral("bit data shorter than bit count");
 
+// The message of a marked error text, without its "read ADDRESS> " or "write ADDRESS> ":
+// what statistics count and callers compare with the texts above. An unmarked text
+// is its own message.
+inline QString messageOf(const QString &errorText)
+{
+    const int mark = errorText.lastIndexOf(QLatin1String("> "));
+    return mark < 0 ? errorText : errorText.mid(mark + 2);
+}
+
 } // namespace ErrorText
 } // namespace LustBus
 

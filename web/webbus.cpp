@@ -2,6 +2,7 @@
 
 #include "addresscheck.h"
 #include "addresstext.h"
+#include "errortexts.h"
 #include "linkdiagnostics.h"
 #include "livestream.h"
 #include "requestguard.h"
@@ -700,10 +701,9 @@ QJsonObject WebBus::busJson() const
         const StationDiagnostics counts =
             m_diagnostics ? m_diagnostics->station(station) : StationDiagnostics();
         QJsonObject errors;
-        // By kind: the driver's text without the "read ADDRESS> " that names the request.
+        // By kind: the driver's message, without the request it names.
         for (auto it = counts.errorsByText.cbegin(); it != counts.errorsByText.cend(); ++it) {
-            const int mark = it.key().lastIndexOf(QLatin1String("> "));
-            const QString kind = mark < 0 ? it.key() : it.key().mid(mark + 2);
+            const QString kind = LustBus::ErrorText::messageOf(it.key());
             errors.insert(kind, errors.value(kind).toDouble() + double(it.value()));
         }
         object.insert(QStringLiteral("requests"), double(counts.requests));
