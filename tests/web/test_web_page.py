@@ -304,7 +304,9 @@ class Trend(WebCase):
                     with self.subTest(size=size, span_s=round(span / 1000)):
                         labels = b.js(self.TIME_LABELS)
                         boxes = sorted(labels["boxes"])
-                        self.assertGreaterEqual(len(boxes), 2, boxes)
+                        # a narrow plot may have room for one tick only, as the round
+                        # times of the moment fall
+                        self.assertGreaterEqual(len(boxes), 1, boxes)
                         self.assertGreaterEqual(boxes[0][1], 0, boxes[0])
                         self.assertLessEqual(max(box[2] for box in boxes), labels["width"], boxes)
                         for left, right in zip(boxes, boxes[1:]):
