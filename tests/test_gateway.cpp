@@ -493,13 +493,14 @@ private:
 // A device server that accepts and closes is tried once per --reconnect-interval (200
 // ms), by watch, scan and the gateway, and the requests between wait: a watch that
 // polls as fast as it can gets a handful of failed samples in its second, not a flood.
-// Bounds that a slower machine only keeps better: about 6 connections in a second.
+// About 6 connections in a second; the gateway's case allows 2, since a connection its
+// server accepts late costs the gateway its reply time-out of 500 ms.
 TEST(LinkBackOff, AServerThatAcceptsAndClosesIsTriedOncePerInterval)
 {
     const struct { const char *command; bool throughGateway; int exit, minConnections, maxConnections, maxLines; } cases[] = {
         {"watch INT16:12 --interval 0 --duration 1 --retries 0", false, 1, 3, 8, 9},
         {"scan --from 1 --to 10 --timeout 100", false, 1, 3, 8, 0},
-        {"watch INT16:12 --interval 0 --duration 1 --retries 0 --timeout 300", true, 1, 3, 8, 9},
+        {"watch INT16:12 --interval 0 --duration 1 --retries 0 --timeout 300", true, 1, 2, 8, 9},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.command) + (c.throughGateway ? " through the gateway" : ""));
@@ -517,6 +518,10 @@ TEST(LinkBackOff, AServerThatAcceptsAndClosesIsTriedOncePerInterval)
                                  + (c.throughGateway ? QStringList() : backOff));
         gateway.reset();
         EXPECT_EQ(r.exitCode, c.exit) << describe(r);
+        // The kernel completes a connection before the server's thread accepts it, and a
+        // busy machine may run that thread late.
+        for (int i = 0; i < 50 && server.accepted() < c.minConnections; ++i)
+            QThread::msleep(20);
         EXPECT_GE(server.accepted(), c.minConnections);
         EXPECT_LE(server.accepted(), c.maxConnections);
         if (c.maxLines > 0) {
