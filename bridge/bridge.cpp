@@ -195,6 +195,8 @@ void Bridge::stop()
         timer->stop();
     if (m_statsTimer)
         m_statsTimer->stop();
+    for (BridgeConvention *convention : qAsConst(m_conventions))
+        convention->stop();
     m_client.stop(statusTopic(), QByteArrayLiteral("offline"), 1000);
     disconnect(&m_client, nullptr, this, nullptr);
 }
@@ -224,19 +226,35 @@ void Bridge::onConnected()
     }
     // A broker that lost its retained messages gets every value again; before the first
     // connect the library holds what was published and sends it now.
-    if (!m_reconnect) {
-        m_reconnect = true;
-        return;
+    if (m_reconnect) {
+        for (auto it = m_published.cbegin(); it != m_published.cend(); ++it)
+            m_client.publish(it.key(), it.value().payload, m_settings.qos, true);
     }
-    for (auto it = m_published.cbegin(); it != m_published.cend(); ++it)
-        m_client.publish(it.key(), it.value().payload, m_settings.qos, true);
+    m_reconnect = true;
+    for (BridgeConvention *convention : qAsConst(m_conventions))
+        convention->connected();
 }
 
 void Bridge::onMessage(const QString &topic, const QByteArray &payload,
                        const QString &responseTopic, const QByteArray &correlation,
                        bool retained)
 {
-    const Write write{topic, payload, responseTopic, correlation, retained};
+    for (BridgeConvention *convention : qAsConst(m_conventions)) {
+        if (convention->takeMessage(topic, payload, retained))
+            return;
+    }
+    enqueue(Write{topic, payload, responseTopic, correlation, retained, nullptr, {}});
+}
+
+void Bridge::requestWrite(const BridgeConvention::WriteRequest &request, BridgeConvention *from)
+{
+    // The set topic it stands for: the same parameter, the same duplicates.
+    enqueue(Write{valueTopic(request.station, request.name) + QStringLiteral("/set"),
+                  request.payload, QString(), QByteArray(), request.retained, from, request});
+}
+
+void Bridge::enqueue(const Write &write)
+{
     if (m_waiting.size() < MaxWaitingWrites) {
         m_waiting.append(write);
         // Came through the event loop, between two rounds: carried out next.
@@ -272,6 +290,8 @@ bool Bridge::runWrites()
 void Bridge::takeIncoming()
 {
     m_client.deliverWaiting(); // onMessage for each
+    for (BridgeConvention *convention : qAsConst(m_conventions))
+        convention->takeIncoming();
     if (m_overflowed == 0)
         return;
     log(QStringLiteral("%1 writes refused: %2 were waiting for the bus already")
@@ -565,6 +585,8 @@ void Bridge::busLost(const QString &why)
     m_busLostAtMs = m_clock.elapsed();
     log(QStringLiteral("bus lost: %1; its values are unavailable until it is back").arg(why));
     publishStatus(statusTopic(), busStatus());
+    for (BridgeConvention *convention : qAsConst(m_conventions))
+        convention->busStatusChanged(busStatus());
 }
 
 void Bridge::busBack()
@@ -578,6 +600,8 @@ void Bridge::busBack()
     for (Station &state : m_stations)
         state.drive.recheck();
     publishStatus(statusTopic(), busStatus());
+    for (BridgeConvention *convention : qAsConst(m_conventions))
+        convention->busStatusChanged(busStatus());
 }
 
 QByteArray Bridge::busStatus() const
@@ -637,6 +661,8 @@ bool Bridge::checkIdentity(int station)
     if (identified) {
         log(QStringLiteral("%1 is %2").arg(drive.where(), drive.identity().text()));
         publishIdentity(station);
+        for (BridgeConvention *convention : qAsConst(m_conventions))
+            convention->identityRead(station, drive.identity());
     }
     if (change == StationDrive::Change::None)
         return true;
@@ -671,6 +697,8 @@ void Bridge::updateStationStatus(int station)
         return;
     state.status = status;
     publishStatus(stationTopic(station), status);
+    for (BridgeConvention *convention : qAsConst(m_conventions))
+        convention->stationStatusChanged(station, status);
 }
 
 void Bridge::publishStatus(const QString &topic, const QByteArray &status)
@@ -691,6 +719,8 @@ bool Bridge::acceptsResponseTopic(const QString &topic) const
 
 void Bridge::publishValue(int station, const CatalogueEntry &entry, const QJsonObject &content)
 {
+    for (BridgeConvention *convention : qAsConst(m_conventions))
+        convention->valueRead(station, entry, content);
     const QString topic = valueTopic(station, entry.name);
     const qint64 at = m_clock.elapsed();
     auto it = m_published.find(topic);
@@ -722,6 +752,10 @@ void Bridge::publishResult(const Write &write, const QJsonObject &result)
 
 void Bridge::sendResult(const Write &write, QJsonObject result)
 {
+    if (write.from) {
+        write.from->writeSettled(write.request, result);
+        return;
+    }
     result.insert(QStringLiteral("ts"), now());
     if (acceptsResponseTopic(write.responseTopic))
         m_client.publish(write.responseTopic, compact(result), m_settings.qos, false, QString(),

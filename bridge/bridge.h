@@ -58,6 +58,7 @@
 #ifndef LUSTBUS_BRIDGE_H
 #define LUSTBUS_BRIDGE_H
 
+#include "bridgeconvention.h"
 #include "busaccess.h"
 #include "catalogue.h"
 #include "driveidentity.h"
@@ -131,6 +132,18 @@ public:
 
     QString statusTopic() const { return m_base + QStringLiteral("/status"); }
     QString statsTopic() const { return m_base + QStringLiteral("/stats"); }
+    QString valueTopic(int station, const QString &name) const;
+    QString stationTopic(int station) const;
+    const Settings &settings() const { return m_settings; }
+    const LustBus::Catalogue &catalogue() const { return m_catalogue; }
+
+    // Told of what happens from now on; the bridge does not own it.
+    void addConvention(BridgeConvention *convention) { m_conventions.append(convention); }
+    // A convention's write, queued with the set messages and carried out as they are;
+    // its result goes to from->writeSettled().
+    void requestWrite(const BridgeConvention::WriteRequest &request, BridgeConvention *from);
+    // The link's statistics as the stats topic carries them; empty without.
+    QJsonObject linkStatistics() const { return m_linkStatistics ? m_linkStatistics() : QJsonObject(); }
 
     void start();
     // "offline" on the status topic and a clean disconnect.
@@ -162,6 +175,8 @@ private:
         QString responseTopic; //!< MQTT 5: where the result goes instead of .../result
         QByteArray correlation;
         bool retained = false;
+        BridgeConvention *from = nullptr; //!< a convention's: the result goes back to it
+        BridgeConvention::WriteRequest request;
     };
     // A parameter a write is for, as its topic names it.
     struct Target
@@ -195,6 +210,7 @@ private:
     // Queues the request for the bus, or refuses it when too many wait already.
     void onMessage(const QString &topic, const QByteArray &payload, const QString &responseTopic,
                    const QByteArray &correlation, bool retained);
+    void enqueue(const Write &write);
     void runRound(int group);
     // The writes that came in, in order; false once the program is to end.
     bool runWrites();
@@ -244,8 +260,6 @@ private:
     // To the response topic or .../result, with "ts".
     void sendResult(const Write &write, QJsonObject result);
     void publishStats();
-    QString valueTopic(int station, const QString &name) const;
-    QString stationTopic(int station) const;
     void log(const QString &line) const;
 
     const LustBus::Catalogue &m_catalogue;
@@ -276,6 +290,7 @@ private:
     bool m_reconnect = false; //!< a connect after the first
     bool m_connected = false; //!< onConnected ran, and no loss came since
     std::function<QJsonObject()> m_linkStatistics;
+    QList<BridgeConvention *> m_conventions;
     std::function<void(const QString &)> m_log;
 };
 
