@@ -433,6 +433,16 @@ int BridgeCommand::run(const QCommandLineParser &parser)
     };
     bridge.setLog(log);
 
+    // The state file is the node's first step: before anything is said on stdout.
+    MqttClient sparkplugClient;
+    std::unique_ptr<SparkplugNode> node;
+    if (!m_sparkplug.group.isEmpty()) {
+        node = std::make_unique<SparkplugNode>(bridge, sparkplugClient, m_sparkplug);
+        node->setLog(log);
+        bridge.addConvention(node.get());
+        if (!node->start(m_mqtt, &error))
+            return failure(ExitEnvironment, error);
+    }
     QStringList stations;
     for (int station : qAsConst(m_bridge.stations))
         stations.append(QString::number(station));
@@ -447,15 +457,6 @@ int BridgeCommand::run(const QCommandLineParser &parser)
 
     QObject::connect(&bridge, &Bridge::ended, &loop, &QEventLoop::quit);
     onInterrupt(m_stop->interrupt(), &loop, [&loop] { loop.quit(); });
-    MqttClient sparkplugClient;
-    std::unique_ptr<SparkplugNode> node;
-    if (!m_sparkplug.group.isEmpty()) {
-        node = std::make_unique<SparkplugNode>(bridge, sparkplugClient, m_sparkplug);
-        node->setLog(log);
-        bridge.addConvention(node.get());
-        if (!node->start(m_mqtt, &error))
-            return failure(ExitEnvironment, error);
-    }
     // The bridge listens before the client connects, so that it sees the first connect.
     bridge.start();
     if (!client.start(m_mqtt))

@@ -1,6 +1,8 @@
 // Decodes Sparkplug B payloads with the sparkplug-payload package, for the bridge's
 // tests: each stdin line "TOPIC HEX" gives one stdout line {"topic", "payload"} with
-// the payload as the package decodes it, 64-bit numbers as numbers.
+// the payload as the package decodes it, 64-bit numbers as numbers. A line that is a
+// JSON payload as the package takes it ({"metrics": [{"name", "type", "value"}]})
+// gives the hex of its encoding: the commands the tests send.
 //
 // A host learns a metric's datatype from its birth; data and commands name only the
 // alias. So the births seen are kept, and a metric without a datatype gets its
@@ -95,6 +97,11 @@ function decode(topic, bytes) {
 
 const lines = readline.createInterface({input: process.stdin});
 lines.on('line', (line) => {
+    if (line.startsWith('{')) {
+        const hex = Buffer.from(sparkplug.encodePayload(JSON.parse(line))).toString('hex');
+        process.stdout.write(hex + '\n');
+        return;
+    }
     const space = line.lastIndexOf(' ');
     const topic = line.slice(0, space);
     let out;
