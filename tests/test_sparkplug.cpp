@@ -393,6 +393,49 @@ TEST_F(Sparkplug, ASilentStationDiesAndIsBornAgain)
     stopNode();
 }
 
+// The node's own metrics: the link's counters as NDATA every stats interval while they
+// change, and "Bus/State" at once when the link is lost, with a DDEATH for every
+// station, which is born again once the bus is back and its values were read.
+TEST_F(Sparkplug, ALostBusIsTheNodesStateAndEveryStationsDeath)
+{
+    startNode(QStringLiteral("--sparkplug-state %1 --poll speed_setpoint@100 --stats-interval 1 "
+                             "--timeout 200 --retries 0 --reconnect-interval 100")
+                  .arg(stateFile));
+    const int bdSeq = bdSeqOf(payload(nodeTopic("NBIRTH")));
+    payload(deviceTopic("DBIRTH", "1"));
+    // Data names a node metric by its alias only: Bus/State 64 * 65536 + 1, Bus/Requests + 2.
+    const auto byAlias = [](const QJsonObject &data, int alias) {
+        for (const QJsonValue &value : data.value(QStringLiteral("metrics")).toArray()) {
+            if (value.toObject().value(QStringLiteral("alias")).toInt() == alias)
+                return value.toObject().value(QStringLiteral("value"));
+        }
+        return QJsonValue(QJsonValue::Undefined);
+    };
+    const QJsonObject counters = payload(nodeTopic("NDATA"), 0, 3000);
+    EXPECT_GT(byAlias(counters, 64 * 65536 + 2).toDouble(), 0.0) << compact(counters);
+
+    const quint16 port = sim.port();
+    const int lost = subscriber.count();
+    sim.stop();
+    const QJsonObject death = payload(deviceTopic("DDEATH", "1"), lost);
+    bool stateSent = false;
+    for (int i = lost; i < subscriber.count(); ++i) {
+        const Message &message = subscriber.messages.at(i);
+        if (message.topic != nodeTopic("NDATA"))
+            continue;
+        stateSent = stateSent
+                    || byAlias(decoder.decode(message), 64 * 65536 + 1) == QJsonValue("bus lost");
+    }
+    EXPECT_TRUE(stateSent);
+    const int back = subscriber.count();
+    ASSERT_TRUE(sim.start(LustBusSim::Simulator::Tcp, port)) << sim.errorString().toStdString();
+    const QJsonObject birth = payload(deviceTopic("DBIRTH", "1"), back);
+    EXPECT_GT(seqOf(birth), seqOf(death));
+    EXPECT_EQ(indexOf(nodeTopic("NBIRTH"), back), -1);
+    stopNode();
+    EXPECT_EQ(bdSeqOf(payload(nodeTopic("NDEATH"), back)), bdSeq);
+}
+
 // A rebirth asked for by NCMD: NBIRTH with seq 0 and the same bdSeq, then every DBIRTH.
 // A retained NCMD, one that does not decode or asks for nothing is logged and ignored.
 TEST_F(Sparkplug, ARebirthRequestBringsEveryBirthAgain)
@@ -493,8 +536,8 @@ TEST_F(Sparkplug, BirthsWaitForThePrimaryHost)
     startNode(QStringLiteral("--sparkplug-state %1 --primary-host scada --poll drive_name@200")
                   .arg(stateFile),
               false);
-    ASSERT_TRUE(waitForLog(QStringLiteral("edge node plant/line3 connected"))) << m_err.toStdString();
-    publish(state, "online");
+    // Retained, as a host publishes it: there whenever the node subscribes.
+    publish(state, "online", true);
     EXPECT_TRUE(waitForLog(QStringLiteral("STATE of scada is not {\"online\": true|false, ...}: "
                                           "'online'; ignored")))
         << m_err.toStdString();
