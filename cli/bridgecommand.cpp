@@ -202,8 +202,8 @@ QList<QCommandLineOption> BridgeCommand::options() const
                                                   "its number); repeatable.",
                               "STATION=NAME"),
                Options::value("sparkplug-state", "The file that keeps bdSeq over restarts. "
-                                                 "Default: $XDG_STATE_HOME/lustbus/"
-                                                 "sparkplug-GROUP+EDGE_NODE.bdseq.",
+                                                 "Default: sparkplug-GROUP+EDGE_NODE.bdseq in "
+                                                 "$XDG_STATE_HOME/lustbus.",
                               "FILE"),
                Options::value("primary-host", "Sparkplug births only while "
                                               "spBv1.0/STATE/HOST_ID says online.",
