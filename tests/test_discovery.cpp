@@ -10,6 +10,7 @@
 #include "simulator.h"
 
 #include <QtCore/QJsonArray>
+#include <QtCore/QPair>
 
 #include <csignal>
 #include <cstring>
@@ -46,25 +47,34 @@ QByteArray hintedCatalogue()
     return QJsonDocument(root).toJson();
 }
 
-// template rendered as HA renders a state or availability template: value is the
-// payload, value_json the payload read as JSON; HA's own bitwise_and filter added.
-QString render(const QString &text, const QByteArray &payload)
+// Each template rendered as HA renders a state or availability template, with its
+// payload: value is the payload, value_json the payload read as JSON; HA's own
+// bitwise_and filter added. One run of Jinja for them all.
+QStringList render(const QList<QPair<QString, QByteArray>> &templates)
 {
     static const char script[] =
         "import json, sys, jinja2\n"
         "env = jinja2.Environment()\n"
         "env.filters['bitwise_and'] = lambda a, b: a & b\n"
-        "try:\n"
-        "    value_json = json.loads(sys.argv[2])\n"
-        "except ValueError:\n"
-        "    value_json = None\n"
-        "sys.stdout.write(env.from_string(sys.argv[1]).render(value=sys.argv[2], "
-        "value_json=value_json))\n";
+        "def render(text, payload):\n"
+        "    try:\n"
+        "        value_json = json.loads(payload)\n"
+        "    except ValueError:\n"
+        "        value_json = None\n"
+        "    return env.from_string(text).render(value=payload, value_json=value_json)\n"
+        "sys.stdout.write(json.dumps([render(t, p) for t, p in json.loads(sys.argv[1])]))\n";
+    QJsonArray pairs;
+    for (const auto &pair : templates)
+        pairs.append(QJsonArray{pair.first, QString::fromUtf8(pair.second)});
     const Result r = runProgram(QStringLiteral("python3"),
-                                {QStringLiteral("-c"), QLatin1String(script), text,
-                                 QString::fromUtf8(payload)});
+                                {QStringLiteral("-c"), QLatin1String(script),
+                                 QString::fromUtf8(QJsonDocument(pairs).toJson())});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    return r.out;
+    QStringList shown;
+    for (const QJsonValue &text : QJsonDocument::fromJson(r.out.toUtf8()).array())
+        shown.append(text.toString());
+    EXPECT_EQ(shown.size(), templates.size()) << r.out.toStdString();
+    return shown;
 }
 
 bool haveJinja()
@@ -302,19 +312,25 @@ TEST_F(Discovery, TheTemplatesReadTheBridgesTopicsAsHomeAssistantDoes)
             {"binary_sensor", "1_status_word_fault", nullptr, R"({"value": 32767, "ok": true})",
              "0"},
         };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.object) + ' ' + c.payload.toStdString());
-        EXPECT_EQ(render(valueTemplate(c.component, c.object), c.topic ? state(c.topic) : c.payload)
-                      .toStdString(),
-                  c.shown);
-    }
+    QList<QPair<QString, QByteArray>> templates;
+    for (const auto &c : cases)
+        templates.append({valueTemplate(c.component, c.object), c.topic ? state(c.topic) : c.payload});
     const QString available = config("number", "1_speed_setpoint")
                                   .value(QStringLiteral("availability")).toArray().at(1)
                                   .toObject().value(QStringLiteral("value_template")).toString();
-    for (const char *status : {"online", "silent", "not identified", "another drive", "bus lost",
-                               "offline"})
-        EXPECT_EQ(render(available, status).toStdString(),
-                  std::strcmp(status, "online") ? "offline" : "online") << status;
+    const char *statuses[] = {"online", "silent", "not identified", "another drive", "bus lost",
+                              "offline"};
+    for (const char *status : statuses)
+        templates.append({available, status});
+    const QStringList shown = render(templates);
+    ASSERT_EQ(shown.size(), templates.size());
+    int i = 0;
+    for (const auto &c : cases) {
+        EXPECT_EQ(shown.at(i++).toStdString(), c.shown) << c.object << ' ' << c.payload.toStdString();
+    }
+    for (const char *status : statuses)
+        EXPECT_EQ(shown.at(i++).toStdString(), std::strcmp(status, "online") ? "offline" : "online")
+            << status;
 }
 
 // HA writes through the command topics its configs name, as it publishes: a number's
@@ -443,18 +459,21 @@ TEST_F(Discovery, ASilentStationsEntitiesGoUnavailable)
     const QJsonArray availability =
         config("sensor", "1_speed_setpoint").value(QStringLiteral("availability")).toArray();
     ASSERT_EQ(availability.size(), 2);
-    const auto shown = [&](int which) {
-        const QJsonObject entry = availability.at(which).toObject();
-        const QString topic = entry.value(QStringLiteral("topic")).toString();
-        return render(entry.value(QStringLiteral("value_template")).toString(),
-                      subscriber.last(topic));
+    // What the availability templates make of the bus's and the station's status.
+    const auto shown = [&] {
+        QList<QPair<QString, QByteArray>> templates;
+        for (const QJsonValue &entry : availability)
+            templates.append({entry.toObject().value(QStringLiteral("value_template")).toString(),
+                              subscriber.last(entry.toObject().value(QStringLiteral("topic"))
+                                                  .toString())});
+        return render(templates).join(QLatin1Char(' ')).toStdString();
     };
-    ASSERT_TRUE(waitFor([&] { return shown(1) == QLatin1String("online"); }));
+    const QString station = QStringLiteral("lustbus/line/1/status");
+    ASSERT_TRUE(waitFor([&] { return subscriber.last(station) == "online"; }));
+    EXPECT_EQ(shown(), "online online");
     sim.removeStation(1);
-    EXPECT_TRUE(waitFor([&] { return subscriber.last(QStringLiteral("lustbus/line/1/status"))
-                                     == "silent"; }));
-    EXPECT_EQ(shown(1), "offline");
-    EXPECT_EQ(shown(0), "online");
+    ASSERT_TRUE(waitFor([&] { return subscriber.last(station) == "silent"; }));
+    EXPECT_EQ(shown(), "online offline");
 }
 
 } // namespace
