@@ -4,15 +4,19 @@
 #include "catalogueoption.h"
 #include "commands.h"
 #include "console.h"
+#include "homeassistantdiscovery.h"
 #include "linkbusaccess.h"
 #include "linkcommand.h"
 #include "linkinterrupt.h"
+#include "lustbusversion.h"
 #include "mqttclient.h"
 #include "options.h"
 
 #include <QtCore/QEventLoop>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+
+#include <memory>
 
 using LustBus::CatalogueEntry;
 
@@ -75,7 +79,19 @@ const char Description[] =
     "with correlation data is answered, not written again, and so is a request that\n"
     "repeats the last write to a parameter within 10 s while the servo still holds\n"
     "that value. To write the same value again at once, give each request its own\n"
-    "correlation data.";
+    "correlation data.\n"
+    "\n"
+    "With --discovery the parameters also announce themselves to Home Assistant:\n"
+    "a retained config on DPREFIX/COMPONENT/NODE_ID/STATION_NAME/config\n"
+    "(--discovery-prefix, homeassistant by default) for each polled simple\n"
+    "parameter of each station, once its drive is identified: a sensor, or with\n"
+    "--allow-writes a number that writes through .../NAME/set; each bit that the\n"
+    "catalogue names (\"bits\") a binary_sensor, or a switch that writes through\n"
+    "PREFIX/BUS/STATION/NAME/BIT/set (the word read, the bit changed, written with\n"
+    "the checks of any set message). Arrays get no entity. One device per station;\n"
+    "an entity is available while the bus and its station say online. The configs\n"
+    "go out again after a reconnect and when DPREFIX/status says online; those of\n"
+    "this bridge that a run no longer publishes are emptied.";
 
 const char Notes[] =
     "The first line on stdout names the bus, the broker and the topics. The broker\n"
@@ -136,6 +152,7 @@ private:
 
     MqttClient::Settings m_mqtt;
     Bridge::Settings m_bridge;
+    QString m_discoveryPrefix = QStringLiteral("homeassistant");
 };
 
 QList<QCommandLineOption> BridgeCommand::options() const
@@ -164,6 +181,11 @@ QList<QCommandLineOption> BridgeCommand::options() const
                               "SECONDS"),
                Options::flag("allow-writes", "Takes writes from .../NAME/set, published without "
                                              "retain, for identified drives. Off by default."),
+               Options::flag("discovery", "Announces the parameters to Home Assistant (MQTT "
+                                          "discovery). Off by default."),
+               Options::value("discovery-prefix", "Home Assistant's discovery prefix; implies "
+                                                  "--discovery. Default: homeassistant.",
+                              "TOPIC"),
                Options::value("qos", "QoS of the values, results and write subscription: 0 "
                                      "(default) or 1.",
                               "0|1"),
@@ -225,6 +247,7 @@ bool BridgeCommand::readTopics(const QCommandLineParser &parser, QString *error)
         {"prefix", true, &m_bridge.prefix},
         {"bus", false, &m_bridge.bus},
         {"reply-prefix", true, &m_bridge.replyPrefix},
+        {"discovery-prefix", true, &m_discoveryPrefix},
     };
     m_bridge.bus = defaultBusName();
     for (const auto &topic : topics) {
@@ -346,11 +369,20 @@ int BridgeCommand::run(const QCommandLineParser &parser)
     m_bridge.link = m_factory.description();
     Bridge bridge(m_catalogue, bus, client, m_bridge);
     bridge.setLinkStatistics([this] { return statisticsJson(); });
-    bridge.setLog([&loop](const QString &line) {
+    const auto log = [&loop](const QString &line) {
         Console::err() << "lustbus bridge: " << line << Qt::endl;
         if (Console::writeError() != 0)
             loop.quit();
-    });
+    };
+    bridge.setLog(log);
+    std::unique_ptr<HomeAssistantDiscovery> discovery;
+    if (parser.isSet(QStringLiteral("discovery"))
+        || parser.isSet(QStringLiteral("discovery-prefix"))) {
+        discovery = std::make_unique<HomeAssistantDiscovery>(
+            bridge, client, m_discoveryPrefix, QStringLiteral(LUSTBUS_VERSION_STRING));
+        discovery->setLog(log);
+        bridge.addConvention(discovery.get());
+    }
 
     QStringList stations;
     for (int station : qAsConst(m_bridge.stations))
@@ -360,6 +392,8 @@ int BridgeCommand::run(const QCommandLineParser &parser)
                    << "/..., " << m_catalogue.entries.size() << " parameters, station"
                    << (stations.size() == 1 ? " " : "s ") << stations.join(QLatin1Char(','))
                    << ", writes " << (m_bridge.allowWrites ? "allowed" : "off")
+                   << (discovery ? ", Home Assistant discovery under " + m_discoveryPrefix
+                                 : QString())
                    << "; stop with Ctrl-C" << Qt::endl;
     if (Console::writeError() != 0)
         return writeFailure();

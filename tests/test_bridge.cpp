@@ -2,6 +2,7 @@
 // the bridge program on the simulator, and a subscriber that sees what the broker
 // delivers.
 #include "cliprocess.h"
+#include "mosquittofixture.h"
 #include "mqttclient.h"
 #include "simulator.h"
 
@@ -24,32 +25,6 @@
 
 namespace {
 
-QString mosquittoProgram()
-{
-    return QStandardPaths::findExecutable(QStringLiteral("mosquitto"),
-                                          args("/usr/sbin /usr/local/sbin /usr/bin"));
-}
-
-// Processes events until done() holds or ms pass; whether it held.
-bool waitFor(const std::function<bool()> &done, int ms = 5000)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!done()) {
-        if (waited.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
 // {"value": ...} compact, to compare values of every type.
 std::string valueJson(const char *text)
 {
@@ -59,110 +34,6 @@ std::string valueJson(const QJsonObject &object)
 {
     return compact({{QStringLiteral("value"), object.value(QStringLiteral("value"))}});
 }
-
-// mosquitto with a generated configuration, in which {port} stands for a free loopback
-// port and {dir} for the broker's directory. By default one anonymous listener; retained
-// messages are kept over a restart, as a plant's broker keeps them.
-class Broker
-{
-public:
-    bool start(const QString &config = QString())
-    {
-        if (!config.isNull())
-            m_config = config;
-        // Run as root, mosquitto reads its files as the user mosquitto.
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                              | QFile::ReadOther | QFile::WriteOther
-                                              | QFile::ExeOther);
-        QString text = m_config + QStringLiteral("persistence true\npersistence_location {dir}/\n");
-        text.replace(QStringLiteral("{port}"), QString::number(port))
-            .replace(QStringLiteral("{dir}"), dir.path());
-        if (port == 0 || !writeFile("mosquitto.conf", text.toUtf8()))
-            return false;
-        process.start(mosquittoProgram(), {QStringLiteral("-c"), file("mosquitto.conf")});
-        // Ready once it takes connections.
-        return process.waitForStarted() && waitFor([this] {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, port);
-            return socket.waitForConnected(100) || process.state() == QProcess::NotRunning;
-        }) && process.state() == QProcess::Running;
-    }
-    void stop()
-    {
-        process.terminate();
-        if (!process.waitForFinished(3000))
-            process.kill();
-        process.waitForFinished();
-    }
-    ~Broker() { stop(); }
-    bool writeFile(const char *name, const QByteArray &content)
-    {
-        QFile f(file(name));
-        return f.open(QIODevice::WriteOnly) && f.write(content) == content.size()
-               && f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-    }
-    QString file(const char *name) const { return dir.filePath(QLatin1String(name)); }
-
-    QTemporaryDir dir;
-    QProcess process;
-    const quint16 port = freePort();
-
-private:
-    QString m_config = QStringLiteral("listener {port} 127.0.0.1\nallow_anonymous true\n");
-};
-
-struct Message
-{
-    QString topic;
-    QByteArray payload;
-};
-
-// Everything under a pattern, in the order the broker delivers it, handed to the
-// test's thread.
-class Subscriber
-{
-public:
-    // Subscribes to pattern once connected with settings on port.
-    bool start(quint16 port, MqttClient::Settings settings = {},
-               const QString &pattern = QStringLiteral("lustbus/#"))
-    {
-        QObject::connect(&client, &MqttClient::connected, &client, [this, pattern] {
-            client.subscribe(pattern, 1);
-            subscribed = true;
-        });
-        QObject::connect(&client, &MqttClient::messageReceived, &client,
-                         [this](const QString &topic, const QByteArray &payload) {
-                             messages.append({topic, payload});
-                         });
-        settings.port = port;
-        return client.start(settings) && waitFor([this] { return subscribed; });
-    }
-    void publish(const QString &topic, const QByteArray &payload)
-    {
-        client.publish(topic, payload, 1, false);
-    }
-    int count() const { return int(messages.size()); }
-    // The last message on topic after the first from, or an empty payload.
-    QByteArray last(const QString &topic, int from = 0) const
-    {
-        for (int i = count() - 1; i >= from; --i) {
-            if (messages.at(i).topic == topic)
-                return messages.at(i).payload;
-        }
-        return QByteArray();
-    }
-    QJsonObject lastJson(const QString &topic, int from = 0) const
-    {
-        return json(QString::fromUtf8(last(topic, from)));
-    }
-    bool waitForMessage(const QString &topic, int from = 0, int ms = 5000)
-    {
-        return waitFor([&] { return !last(topic, from).isEmpty(); }, ms);
-    }
-    MqttClient client;
-    QList<Message> messages;
-    bool subscribed = false;
-};
 
 class Bridge : public ::testing::Test
 {
@@ -423,6 +294,8 @@ TEST_F(Bridge, BadOptionsAreUsageErrors)
         {ON_SIM " --bus a/b", 2, "", "bad --bus 'a/b': one topic level, without '/'"},
         {ON_SIM " --reply-prefix hmi/#", 2, "",
          "bad --reply-prefix 'hmi/#': '+' and '#' are MQTT wildcards"},
+        {ON_SIM " --discovery-prefix ha/+", 2, "",
+         "bad --discovery-prefix 'ha/+': '+' and '#' are MQTT wildcards"},
         {ON_SIM " --prefix a/#", 2, "", "bad --prefix 'a/#': '+' and '#' are MQTT wildcards"},
         {ON_SIM " --qos 2", 2, "", "bad --qos '2'"},
         {ON_SIM " --password-file /nonexistent", 2, "", "--password-file needs --username"},
