@@ -248,8 +248,10 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload,
 
 void Bridge::requestWrite(const BridgeConvention::WriteRequest &request, BridgeConvention *from)
 {
-    // The set topic it stands for: the same parameter, the same duplicates.
-    enqueue(Write{valueTopic(request.station, request.name) + QStringLiteral("/set"),
+    // The set topic it stands for: the same parameter, the same duplicates; a bit's
+    // has a level of its own, so that its payload is never taken for the whole value's.
+    const QString bit = request.bit < 0 ? QString() : QStringLiteral("/%1").arg(request.bit);
+    enqueue(Write{valueTopic(request.station, request.name) + bit + QStringLiteral("/set"),
                   request.payload, QString(), QByteArray(), request.retained, from, request});
 }
 
@@ -302,10 +304,10 @@ void Bridge::takeIncoming()
 
 bool Bridge::runWrite(const Write &write)
 {
-    // PREFIX/BUS/STATION/NAME/set, as the subscription lets through.
+    // PREFIX/BUS/STATION/NAME/set, as the subscription lets through (a bit's: NAME/BIT/set).
     const QStringList parts = write.topic.mid(m_base.size() + 1).split(QLatin1Char('/'));
-    if (!write.topic.startsWith(m_base + QLatin1Char('/')) || parts.size() != 3
-        || parts.at(2) != QLatin1String("set"))
+    if (!write.topic.startsWith(m_base + QLatin1Char('/'))
+        || parts.size() != (write.request.bit < 0 ? 3 : 4) || parts.last() != QLatin1String("set"))
         return true;
     Target target;
     target.stationLevel = parts.at(0);
@@ -336,6 +338,9 @@ bool Bridge::runWrite(const Write &write)
     QJsonValue value;
     if (error.isEmpty())
         parseValue(write.payload, &value, &error);
+    if (error.isEmpty() && write.request.bit >= 0
+        && !withBit(target, write.request.bit, &value, &error))
+        return false;
     if (error.isEmpty()) {
         m_bus.holdWritesTo(m_stations.value(target.station).drive.identifiedAt());
         if (!carryOut(write, target, value, &result))
@@ -455,6 +460,41 @@ bool Bridge::settle(const Target &target, const BusAccess::Result &written,
                               .arg(jsonText(held));
     log(QStringLiteral("write %1 refused: %2 (%3)").arg(target.where(), error, written.error));
     *result = writeResult("refused", error);
+    return true;
+}
+
+bool Bridge::withBit(const Target &target, int bit, QJsonValue *value, QString *error)
+{
+    const CatalogueEntry &entry = *target.entry;
+    const int width = entry.bitWidth();
+    if (bit >= width) {
+        *error = QStringLiteral("%1 has no bit %2").arg(entry.name).arg(bit);
+        return true;
+    }
+    if (!value->isBool() && *value != QJsonValue(0) && *value != QJsonValue(1)) {
+        *error = QStringLiteral("bad bit value %1: expected 1, 0, true or false")
+                     .arg(jsonText(*value));
+        return true;
+    }
+    const bool on = value->isBool() ? value->toBool() : value->toInt() == 1;
+    // The other bits keep what the servo holds now, not what the last poll saw.
+    QJsonValue held;
+    const BusAccess::Result read = m_bus.read(target.station, entry, &held, false);
+    if (read.outcome == BusAccess::Stopped)
+        return false;
+    noteLine(target.station, read);
+    if (read.outcome != BusAccess::Done) {
+        *error = QStringLiteral("reading %1 before changing bit %2 failed: %3")
+                     .arg(entry.name)
+                     .arg(bit)
+                     .arg(read.error);
+        return true;
+    }
+    quint64 word = quint64(qint64(held.toDouble())) & ((quint64(1) << width) - 1);
+    word = on ? word | (quint64(1) << bit) : word & ~(quint64(1) << bit);
+    // Back into the type's own range: a signed type's top bit is its sign.
+    const bool negative = dataTypeInfo(entry.type).signedRaw && (word >> (width - 1)) != 0;
+    *value = double(negative ? qint64(word) - (qint64(1) << width) : qint64(word));
     return true;
 }
 

@@ -228,6 +228,9 @@ private:
     // Reads the parameter after a write and publishes what the servo holds; false once
     // the program is to end.
     bool readBack(const Target &target, QJsonValue *held, BusAccess::Result *back);
+    // value (1, 0, true or false) made the whole value with bit set or cleared, from
+    // what the servo holds now; false once the program is to end.
+    bool withBit(const Target &target, int bit, QJsonValue *value, QString *error);
     bool isDuplicate(const Write &write, QJsonObject *result) const;
     static QByteArray correlationKey(const Write &write);
     static QJsonObject valueContent(const LustBus::CatalogueEntry &entry, const QJsonValue &value);

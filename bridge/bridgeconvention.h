@@ -26,6 +26,9 @@ public:
         QString name;       //!< the catalogue name
         QByteArray payload; //!< one JSON value, as a set message carries it
         bool retained = false; //!< a stored command, which is refused
+        // 0 and up: sets (payload 1 or true) or clears (0 or false) this bit of a
+        // simple integer, written as the whole value read just before.
+        int bit = -1;
         quint64 tag = 0;    //!< the convention's own, handed back with the result
     };
 

@@ -324,7 +324,13 @@ void SparkplugNode::askWrite(int station, const Metric &metric, bool retained)
         return;
     }
     // Refused there when retained, as a retained set message is.
-    m_bridge.requestWrite({station, entry->name, value, retained, ++m_tag}, this);
+    WriteRequest request;
+    request.station = station;
+    request.name = entry->name;
+    request.payload = value;
+    request.retained = retained;
+    request.tag = ++m_tag;
+    m_bridge.requestWrite(request, this);
 }
 
 void SparkplugNode::writeSettled(const WriteRequest &, const QJsonObject &)

@@ -26,7 +26,8 @@ const QStringList &entryKeys()
         QStringLiteral("name"),  QStringLiteral("number"),   QStringLiteral("type"),
         QStringLiteral("elements"), QStringLiteral("unit"),  QStringLiteral("access"),
         QStringLiteral("readOnly"), QStringLiteral("identity"), QStringLiteral("min"),
-        QStringLiteral("max"),  QStringLiteral("description"), QStringLiteral("value")};
+        QStringLiteral("max"),  QStringLiteral("description"), QStringLiteral("value"),
+        QStringLiteral("device_class"), QStringLiteral("bits")};
     return keys;
 }
 
@@ -295,6 +296,68 @@ bool readableRange(const CatalogueEntry &entry, QString *why)
     return false;
 }
 
+// "device_class": one of Home Assistant's identifiers (temperature, power_factor).
+bool deviceClassOf(const QJsonObject &object, CatalogueEntry *entry, QString *why)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[a-z][a-z0-9_]*$"));
+    if (!textOf(object, QStringLiteral("device_class"), &entry->deviceClass, why))
+        return false;
+    if (object.contains(QStringLiteral("device_class"))
+        && !pattern.match(entry->deviceClass).hasMatch()) {
+        *why = QStringLiteral("\"device_class\" %1 is not a device class: a lower-case letter, "
+                              "then lower-case letters, digits or _")
+                   .arg(quoted(entry->deviceClass));
+        return false;
+    }
+    return true;
+}
+
+// "bits": {"NAME": BIT, ...}, each bit of the value named once.
+bool bitsOf(const QJsonObject &object, CatalogueEntry *entry, QString *why)
+{
+    const QJsonValue bits = object.value(QStringLiteral("bits"));
+    if (bits.isUndefined())
+        return true;
+    const int width = entry->bitWidth();
+    if (width == 0) {
+        *why = entry->isArray()
+                   ? QStringLiteral("\"bits\" goes on a simple parameter, not on an array")
+                   : QStringLiteral("\"bits\" goes on an integer (INT8 to USIGN32), not on %1")
+                         .arg(QLatin1String(dataTypeName(entry->type)));
+        return false;
+    }
+    if (!bits.isObject()) {
+        *why = QStringLiteral("\"bits\" is not an object of {\"NAME\": BIT, ...}");
+        return false;
+    }
+    const QJsonObject named = bits.toObject();
+    QHash<int, QString> byIndex;
+    for (auto it = named.begin(); it != named.end(); ++it) {
+        double index = 0;
+        if (!Catalogue::isName(it.key())) {
+            *why = QStringLiteral("\"bits\": %1 is not a name: a letter or _, then letters, "
+                                  "digits or _")
+                       .arg(quoted(it.key()));
+            return false;
+        }
+        if (!Catalogue::isWholeNumber(it.value(), 0, width - 1, &index)) {
+            *why = QStringLiteral("\"bits\": %1 is not a bit of %2: a whole number from 0 to %3")
+                       .arg(quoted(it.key()), QLatin1String(dataTypeName(entry->type)))
+                       .arg(width - 1);
+            return false;
+        }
+        if (byIndex.contains(int(index))) {
+            *why = QStringLiteral("\"bits\": %1 and %2 both name bit %3")
+                       .arg(quoted(byIndex.value(int(index))), quoted(it.key()))
+                       .arg(int(index));
+            return false;
+        }
+        byIndex.insert(int(index), it.key());
+        entry->bits.append({it.key(), int(index)});
+    }
+    return true;
+}
+
 bool entryFromJson(const QJsonObject &object, Catalogue::Use use, CatalogueEntry *entry,
                    QString *why)
 {
@@ -358,6 +421,8 @@ bool entryFromJson(const QJsonObject &object, Catalogue::Use use, CatalogueEntry
     const QJsonValue value = object.value(QStringLiteral("value"));
     if (!(text ? textStart(value, entry, why) : numericStart(value, entry, why)))
         return false;
+    if (!deviceClassOf(object, entry, why) || !bitsOf(object, entry, why))
+        return false;
     return identityFits(*entry, why)
            && (use == Catalogue::Use::Simulator || readableRange(*entry, why));
 }
@@ -387,6 +452,13 @@ bool CatalogueEntry::allows(double value) const
         return (!min || f >= float(*min)) && (!max || f <= float(*max));
     }
     return (!min || value >= *min) && (!max || value <= *max);
+}
+
+int CatalogueEntry::bitWidth() const
+{
+    const DataTypeInfo &info = dataTypeInfo(type);
+    const bool integer = info.form == HostForm::Integer && !info.isScaled();
+    return integer && !isArray() ? info.telegramWidth * 8 : 0;
 }
 
 int CatalogueEntry::firstOutside(const QVector<double> &values) const

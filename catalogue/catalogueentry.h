@@ -17,6 +17,13 @@ namespace LustBus {
 
 struct CatalogueEntry
 {
+    // A bit of a simple integer that is published as an entity of its own.
+    struct Bit
+    {
+        QString name;
+        int index = 0; //!< 0: the least significant
+    };
+
     QString name; //!< empty only in a simulator's table that gives none
     quint16 number = 0;
     DataType type = DataType::Unknown;
@@ -29,9 +36,13 @@ struct CatalogueEntry
     QString description;
     QVector<double> start; //!< the simulator's start value, one per element
     QByteArray startText;  //!< STRING: the start text, Latin-1
+    QString deviceClass;   //!< Home Assistant's device class of its entity; empty: none
+    QVector<Bit> bits;     //!< named bits, by name; only on a simple integer
 
     bool isArray() const { return elements > 0; }
     int valueCount() const { return isArray() ? elements : 1; }
+    // The bits of a simple integer's value; 0 for any other parameter.
+    int bitWidth() const;
     // Whether value lies within min and max (those given); a FLOAT32 compares as the
     // float the servo holds, so that a max of 0.1 takes the float nearest to 0.1.
     bool allows(double value) const;

@@ -4,9 +4,11 @@
 #include "catalogueoption.h"
 #include "commands.h"
 #include "console.h"
+#include "homeassistantdiscovery.h"
 #include "linkbusaccess.h"
 #include "linkcommand.h"
 #include "linkinterrupt.h"
+#include "lustbusversion.h"
 #include "mqttclient.h"
 #include "options.h"
 #include "sparkplugnode.h"
@@ -14,6 +16,8 @@
 #include <QtCore/QEventLoop>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+
+#include <memory>
 
 using LustBus::CatalogueEntry;
 
@@ -88,7 +92,19 @@ const char Description[] =
     "STATION*65536+NUMBER. NDEATH is the will and goes out on a clean stop. bdSeq\n"
     "goes up with every session, also over a restart (--sparkplug-state). A DCMD's\n"
     "metrics are writes with the checks of a set message; with --primary-host the\n"
-    "node publishes only while that host's STATE says online.";
+    "node publishes only while that host's STATE says online.\n"
+    "\n"
+    "With --discovery the parameters also announce themselves to Home Assistant:\n"
+    "a retained config on DPREFIX/COMPONENT/NODE_ID/STATION_NAME/config\n"
+    "(--discovery-prefix, homeassistant by default) for each polled simple\n"
+    "parameter of each station, once its drive is identified: a sensor, or with\n"
+    "--allow-writes a number that writes through .../NAME/set; each bit that the\n"
+    "catalogue names (\"bits\") a binary_sensor, or a switch that writes through\n"
+    "PREFIX/BUS/STATION/NAME/BIT/set (the word read, the bit changed, written with\n"
+    "the checks of any set message). Arrays get no entity. One device per station;\n"
+    "an entity is available while the bus and its station say online. The configs\n"
+    "go out again after a reconnect and when DPREFIX/status says online; those of\n"
+    "this bridge that a run no longer publishes are emptied.";
 
 const char Notes[] =
     "The first line on stdout names the bus, the broker and the topics. The broker\n"
@@ -152,6 +168,7 @@ private:
     MqttClient::Settings m_mqtt;
     Bridge::Settings m_bridge;
     SparkplugNode::Settings m_sparkplug;
+    QString m_discoveryPrefix = QStringLiteral("homeassistant");
 };
 
 QList<QCommandLineOption> BridgeCommand::options() const
@@ -180,6 +197,11 @@ QList<QCommandLineOption> BridgeCommand::options() const
                               "SECONDS"),
                Options::flag("allow-writes", "Takes writes from .../NAME/set, published without "
                                              "retain, for identified drives. Off by default."),
+               Options::flag("discovery", "Announces the parameters to Home Assistant (MQTT "
+                                          "discovery). Off by default."),
+               Options::value("discovery-prefix", "Home Assistant's discovery prefix; implies "
+                                                  "--discovery. Default: homeassistant.",
+                              "TOPIC"),
                Options::value("qos", "QoS of the values, results and write subscription: 0 "
                                      "(default) or 1.",
                               "0|1"),
@@ -254,6 +276,7 @@ bool BridgeCommand::readTopics(const QCommandLineParser &parser, QString *error)
         {"prefix", true, &m_bridge.prefix},
         {"bus", false, &m_bridge.bus},
         {"reply-prefix", true, &m_bridge.replyPrefix},
+        {"discovery-prefix", true, &m_discoveryPrefix},
     };
     m_bridge.bus = defaultBusName();
     for (const auto &topic : topics) {
@@ -432,7 +455,14 @@ int BridgeCommand::run(const QCommandLineParser &parser)
             loop.quit();
     };
     bridge.setLog(log);
-
+    std::unique_ptr<HomeAssistantDiscovery> discovery;
+    if (parser.isSet(QStringLiteral("discovery"))
+        || parser.isSet(QStringLiteral("discovery-prefix"))) {
+        discovery = std::make_unique<HomeAssistantDiscovery>(
+            bridge, client, m_discoveryPrefix, QStringLiteral(LUSTBUS_VERSION_STRING));
+        discovery->setLog(log);
+        bridge.addConvention(discovery.get());
+    }
     // The state file is the node's first step: before anything is said on stdout.
     MqttClient sparkplugClient;
     std::unique_ptr<SparkplugNode> node;
@@ -451,6 +481,8 @@ int BridgeCommand::run(const QCommandLineParser &parser)
                    << "/..., " << m_catalogue.entries.size() << " parameters, station"
                    << (stations.size() == 1 ? " " : "s ") << stations.join(QLatin1Char(','))
                    << ", writes " << (m_bridge.allowWrites ? "allowed" : "off")
+                   << (discovery ? ", Home Assistant discovery under " + m_discoveryPrefix
+                                 : QString())
                    << "; stop with Ctrl-C" << Qt::endl;
     if (Console::writeError() != 0)
         return writeFailure();

@@ -2,7 +2,7 @@
 // the bridge program on the simulator, and a subscriber that sees what the broker
 // delivers.
 #include "cliprocess.h"
-#include "mqttbroker.h"
+#include "mosquittofixture.h"
 #include "mqttclient.h"
 #include "simulator.h"
 
@@ -294,6 +294,8 @@ TEST_F(Bridge, BadOptionsAreUsageErrors)
         {ON_SIM " --bus a/b", 2, "", "bad --bus 'a/b': one topic level, without '/'"},
         {ON_SIM " --reply-prefix hmi/#", 2, "",
          "bad --reply-prefix 'hmi/#': '+' and '#' are MQTT wildcards"},
+        {ON_SIM " --discovery-prefix ha/+", 2, "",
+         "bad --discovery-prefix 'ha/+': '+' and '#' are MQTT wildcards"},
         {ON_SIM " --prefix a/#", 2, "", "bad --prefix 'a/#': '+' and '#' are MQTT wildcards"},
         {ON_SIM " --qos 2", 2, "", "bad --qos '2'"},
         {ON_SIM " --password-file /nonexistent", 2, "", "--password-file needs --username"},

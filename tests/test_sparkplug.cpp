@@ -3,7 +3,7 @@
 // every message decoded by an independent implementation of the payload, the npm
 // package sparkplug-payload run by node (tests/sparkplug/decode.js).
 #include "cliprocess.h"
-#include "mqttbroker.h"
+#include "mosquittofixture.h"
 #include "mqttclient.h"
 #include "simulator.h"
 

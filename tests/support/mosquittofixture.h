@@ -1,15 +1,16 @@
-// A real mosquitto broker on a free loopback port and a subscriber that sees what it
-// delivers, for the suites of the MQTT bridge. The including target links
-// lustbusbridge and Qt::Network and includes cliprocess.h first.
-#ifndef LUSTBUS_TESTS_MQTTBROKER_H
-#define LUSTBUS_TESTS_MQTTBROKER_H
+// A real mosquitto broker on a free loopback port, and a subscriber that sees what it
+// delivers: the fixture of the suites that test lustbus bridge as a plant meets it.
+// The including target defines LUSTBUS_CLI_PATH (for cliprocess.h) and links
+// lustbusbridge and Qt::Network.
+#ifndef LUSTBUS_TESTS_MOSQUITTOFIXTURE_H
+#define LUSTBUS_TESTS_MOSQUITTOFIXTURE_H
 
+#include "../cliprocess.h"
 #include "mqttclient.h"
 
 #include <QtCore/QCoreApplication>
-#include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
-#include <QtCore/QProcess>
+#include <QtCore/QList>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QThread>
@@ -17,6 +18,8 @@
 #include <QtNetwork/QTcpSocket>
 
 #include <functional>
+
+namespace {
 
 inline QString mosquittoProgram()
 {
@@ -99,6 +102,7 @@ struct Message
 {
     QString topic;
     QByteArray payload;
+    bool retained = false;
 };
 
 // Everything under a pattern, in the order the broker delivers it, handed to the
@@ -115,8 +119,9 @@ public:
             subscribed = true;
         });
         QObject::connect(&client, &MqttClient::messageReceived, &client,
-                         [this](const QString &topic, const QByteArray &payload) {
-                             messages.append({topic, payload});
+                         [this](const QString &topic, const QByteArray &payload,
+                                const QString &, const QByteArray &, bool retained) {
+                             messages.append({topic, payload, retained});
                          });
         settings.port = port;
         return client.start(settings) && waitFor([this] { return subscribed; });
@@ -148,4 +153,6 @@ public:
     bool subscribed = false;
 };
 
-#endif // LUSTBUS_TESTS_MQTTBROKER_H
+} // namespace
+
+#endif // LUSTBUS_TESTS_MOSQUITTOFIXTURE_H
