@@ -131,11 +131,14 @@ void SparkplugNode::log(const QString &line) const
 
 bool SparkplugNode::start(MqttClient::Settings mqtt, QString *error)
 {
+    QString stateError;
     if (!m_state.load(error))
         return false;
-    const int first = m_state.next(error);
-    if (!error->isEmpty())
+    const int first = m_state.next(&stateError);
+    if (!stateError.isEmpty()) {
+        *error = stateError;
         return false;
+    }
     m_bdSeq.store(first);
     connect(&m_client, &MqttClient::connected, this, &SparkplugNode::onConnected);
     connect(&m_client, &MqttClient::disconnected, this, &SparkplugNode::onDisconnected);
