@@ -8,6 +8,10 @@
 // links), and the latency from the end of a bus read to the value's arrival at the
 // subscriber, p50 and p99, on the one monotonic clock.
 //
+// (14) the same with a Sparkplug B edge node beside each bridge: DDATA messages and
+// their values delivered per second, and the bytes on the broker (topic and payload)
+// per value, Sparkplug against the JSON topics of the same run.
+//
 // (11) a watch through the gateway beside a bridge that polls a station that is
 // switched off: the share of the watch's samples due (one per interval) that it took
 // and got a value for.
@@ -21,6 +25,7 @@
 #include "mqttclient.h"
 #include "seriallink.h"
 #include "simulator.h"
+#include "sparkplugnode.h"
 #include "tcplink.h"
 
 #include <QtCore/QEventLoop>
@@ -189,6 +194,10 @@ struct Arrivals
     QMutex lock;
     std::vector<qint64> latenciesUs;
     long long values = 0;
+    long long bytes = 0; //!< of the values' messages: topic and payload
+    long long sparkplugMessages = 0; //!< DDATA
+    long long sparkplugValues = 0;   //!< their metrics
+    long long sparkplugBytes = 0;
     bool counting = false;
 };
 
@@ -212,7 +221,7 @@ struct Bus
 };
 
 void runBus(Bus &bus, int index, const LustBus::Catalogue &catalogue, quint16 brokerPort,
-            ReadLog &log, const Phases &phases)
+            ReadLog &log, const Phases &phases, const QString &sparkplugState)
 {
     DriverLustBusServoCCDE driver;
     // The pseudo-terminal does not pace; the simulator does, at its line rate.
@@ -247,9 +256,18 @@ void runBus(Bus &bus, int index, const LustBus::Catalogue &catalogue, quint16 br
     group.intervalMs = 10; // shorter than a round: the bus never rests
     settings.groups.append(group);
     Bridge bridge(catalogue, timed, client, settings);
-    bridge.start();
     MqttClient::Settings mqtt;
     mqtt.port = brokerPort;
+    // (14): an edge node beside the bridge, on its own connection.
+    MqttClient nodeClient;
+    SparkplugNode node(bridge, nodeClient,
+                       {QStringLiteral("bench"), settings.bus, {}, sparkplugState, QString()});
+    if (!sparkplugState.isEmpty()) {
+        bridge.addConvention(&node);
+        if (!node.start(mqtt, &bus.error))
+            return;
+    }
+    bridge.start();
     if (!client.start(mqtt)) {
         bus.error = client.errorString();
         return;
@@ -267,9 +285,38 @@ void runBus(Bus &bus, int index, const LustBus::Catalogue &catalogue, quint16 br
         bus.error = QStringLiteral("%1 reads failed on bus %2").arg(timed.failures).arg(index);
 }
 
-void BM_BridgesOnOneBroker(benchmark::State &state)
+// A value's message as it arrives: a JSON value topic, or a Sparkplug DDATA.
+void arrived(Arrivals &arrivals, ReadLog &log, const QString &topic, const QByteArray &payload)
+{
+    const qint64 at = nowUs();
+    const long long bytes = topic.toUtf8().size() + payload.size();
+    if (topic.startsWith(QLatin1String("spBv1.0/"))) {
+        SparkplugMetrics::Payload decoded;
+        const bool parsed = decoded.ParseFromArray(payload.constData(), int(payload.size()));
+        QMutexLocker locker(&arrivals.lock);
+        if (arrivals.counting && parsed) {
+            ++arrivals.sparkplugMessages;
+            arrivals.sparkplugValues += decoded.metrics_size();
+            arrivals.sparkplugBytes += bytes;
+        }
+        return;
+    }
+    qint64 ended = 0;
+    if (!log.endedAt(topic, &ended))
+        return;
+    QMutexLocker locker(&arrivals.lock);
+    if (!arrivals.counting)
+        return;
+    ++arrivals.values;
+    arrivals.bytes += bytes;
+    arrivals.latenciesUs.push_back(at - ended);
+}
+
+// (9), and (14) with a Sparkplug node beside each bridge.
+void runBridgesOnOneBroker(benchmark::State &state, bool sparkplug)
 {
     QString error;
+    QTemporaryDir stateDir;
     LustBus::Catalogue catalogue;
     Mosquitto broker;
     if (!LustBus::Catalogue::load(QStringLiteral(LUSTBUS_SAMPLE_CATALOGUE), &catalogue, &error)
@@ -296,6 +343,7 @@ void BM_BridgesOnOneBroker(benchmark::State &state)
     std::atomic<bool> subscribed{false};
     QObject::connect(&subscriber, &MqttClient::connected, &subscriber, [&] {
         subscriber.subscribe(QStringLiteral("bench/+/+/+"), 0);
+        subscriber.subscribe(QStringLiteral("spBv1.0/bench/DDATA/+/+"), 0);
         subscribed = true;
     }, Qt::DirectConnection);
     // This thread runs no event loop: the values are taken on the network thread, as
@@ -304,16 +352,8 @@ void BM_BridgesOnOneBroker(benchmark::State &state)
                      [&] { subscriber.deliverWaiting(); }, Qt::DirectConnection);
     QObject::connect(
         &subscriber, &MqttClient::messageReceived, &subscriber,
-        [&](const QString &topic, const QByteArray &) {
-            const qint64 at = nowUs();
-            qint64 ended = 0;
-            if (!log.endedAt(topic, &ended))
-                return;
-            QMutexLocker locker(&arrivals.lock);
-            if (!arrivals.counting)
-                return;
-            ++arrivals.values;
-            arrivals.latenciesUs.push_back(at - ended);
+        [&](const QString &topic, const QByteArray &payload) {
+            arrived(arrivals, log, topic, payload);
         },
         Qt::DirectConnection);
     MqttClient::Settings mqtt;
@@ -350,9 +390,11 @@ void BM_BridgesOnOneBroker(benchmark::State &state)
     mover->start();
     std::vector<std::unique_ptr<QThread>> threads;
     for (int i = 0; i < Buses; ++i) {
+        const QString stateFile =
+            sparkplug ? stateDir.filePath(QStringLiteral("bus%1.bdseq").arg(i)) : QString();
         threads.emplace_back(QThread::create(runBus, std::ref(*buses[size_t(i)]), i,
                                              std::cref(catalogue), broker.port, std::ref(log),
-                                             std::cref(phases)));
+                                             std::cref(phases), stateFile));
         threads.back()->start();
     }
     // Measures for ms: the reads and their bytes on all buses, and the seconds.
@@ -425,9 +467,28 @@ void BM_BridgesOnOneBroker(benchmark::State &state)
     state.counters["p50 ms"] = percentile(0.50);
     state.counters["p99 ms"] = percentile(0.99);
     state.counters["max ms"] = double(latencies.back()) / 1000.0;
-    state.SetLabel("4 bridges x 8 stations x 10 parameters, 57600 baud, one mosquitto");
+    if (sparkplug) {
+        state.counters["DDATA/s"] = double(arrivals.sparkplugMessages) / seconds;
+        state.counters["Sparkplug values/s"] = double(arrivals.sparkplugValues) / seconds;
+        state.counters["JSON B/value"] = double(arrivals.bytes) / double(arrivals.values);
+        state.counters["Sparkplug B/value"] =
+            arrivals.sparkplugValues ? double(arrivals.sparkplugBytes) / double(arrivals.sparkplugValues) : 0.0;
+    }
+    state.SetLabel(sparkplug ? "the same with a Sparkplug node beside each bridge"
+                             : "4 bridges x 8 stations x 10 parameters, 57600 baud, one mosquitto");
+}
+
+void BM_BridgesOnOneBroker(benchmark::State &state)
+{
+    runBridgesOnOneBroker(state, false);
 }
 BENCHMARK(BM_BridgesOnOneBroker)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+void BM_SparkplugBesideTheBridges(benchmark::State &state)
+{
+    runBridgesOnOneBroker(state, true);
+}
+BENCHMARK(BM_SparkplugBesideTheBridges)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 // A bridge on its own thread, a client of the gateway at port, polling the whole
 // catalogue (the default: every 1000 ms) on station with the driver's time-out and

@@ -59,17 +59,15 @@ bool MqttClient::start(const Settings &settings)
     // 1 s after a loss, doubling up to 30 s: a broker that restarts is not flooded.
     mosquitto_reconnect_delay_set(m_handle, 1, 30, true);
 
-    int rc = MOSQ_ERR_SUCCESS;
-    if (!settings.willTopic.isEmpty()) {
-        const QByteArray topic = settings.willTopic.toUtf8();
-        rc = mosquitto_will_set(m_handle, topic.constData(), int(settings.willPayload.size()),
-                                settings.willPayload.constData(), 1, true);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            m_error = QStringLiteral("MQTT will on '%1': %2")
-                          .arg(settings.willTopic, QString::fromUtf8(mosquitto_strerror(rc)));
+    m_willTopic = settings.willTopic;
+    m_willRetained = settings.willRetained;
+    m_nextWill = settings.nextWillPayload;
+    if (!m_willTopic.isEmpty()) {
+        m_error = setWill(settings.willPayload);
+        if (!m_error.isEmpty())
             return false;
-        }
     }
+    int rc = MOSQ_ERR_SUCCESS;
     if (!settings.username.isEmpty()) {
         const QByteArray user = settings.username.toUtf8();
         const QByteArray password = settings.password.toUtf8();
@@ -112,6 +110,17 @@ bool MqttClient::start(const Settings &settings)
     return true;
 }
 
+QString MqttClient::setWill(const QByteArray &payload)
+{
+    const QByteArray topic = m_willTopic.toUtf8();
+    const int rc = mosquitto_will_set(m_handle, topic.constData(), int(payload.size()),
+                                      payload.constData(), 1, m_willRetained);
+    if (rc == MOSQ_ERR_SUCCESS)
+        return QString();
+    return QStringLiteral("MQTT will on '%1': %2")
+        .arg(m_willTopic, QString::fromUtf8(mosquitto_strerror(rc)));
+}
+
 bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain,
                          const QString &responseTopic, const QByteArray &correlation)
 {
@@ -140,7 +149,7 @@ bool MqttClient::subscribe(const QString &pattern, int qos)
            == MOSQ_ERR_SUCCESS;
 }
 
-void MqttClient::stop(const QString &topic, const QByteArray &payload, int waitMs)
+void MqttClient::stop(const QString &topic, const QByteArray &payload, int waitMs, bool retain)
 {
     if (!m_handle)
         return;
@@ -148,7 +157,7 @@ void MqttClient::stop(const QString &topic, const QByteArray &payload, int waitM
         const QByteArray name = topic.toUtf8();
         int mid = 0;
         if (mosquitto_publish(m_handle, &mid, name.constData(), int(payload.size()),
-                              payload.constData(), 1, true)
+                              payload.constData(), 1, retain)
             == MOSQ_ERR_SUCCESS) {
             QElapsedTimer waited;
             waited.start();
@@ -190,8 +199,16 @@ void MqttClient::onDisconnect(mosquitto *, void *self, int rc)
 {
     auto *client = static_cast<MqttClient *>(self);
     const bool was = client->m_connected.exchange(false);
-    if (was && rc != 0)
-        emit client->disconnected(QString::fromUtf8(mosquitto_strerror(rc)));
+    if (!was || rc == 0)
+        return;
+    // The library connects again from this thread once this returns, with the will
+    // as it is set now.
+    if (client->m_nextWill) {
+        const QString error = client->setWill(client->m_nextWill());
+        if (!error.isEmpty())
+            emit client->problem(error);
+    }
+    emit client->disconnected(QString::fromUtf8(mosquitto_strerror(rc)));
 }
 
 void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message,

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 struct mosquitto;
@@ -33,8 +34,12 @@ public:
         QString username;
         QString password;
         QString caFile;      //!< TLS with this CA when not empty
-        QString willTopic;   //!< retained will, published by the broker when the link drops
-        QByteArray willPayload;
+        QString willTopic;   //!< the will (QoS 1), published by the broker when the link drops
+        QByteArray willPayload; //!< the will of the first session
+        bool willRetained = true;
+        // Called on the network thread when a session is lost, before the client
+        // connects again: the will of the next session. Empty: the will stays.
+        std::function<QByteArray()> nextWillPayload;
         int keepAliveSeconds = 10;
     };
 
@@ -55,7 +60,7 @@ public:
     bool subscribe(const QString &pattern, int qos);
     // Publishes a last message (QoS 1), waits up to waitMs for the broker to take it,
     // then disconnects cleanly, so that the will is not sent.
-    void stop(const QString &topic, const QByteArray &payload, int waitMs);
+    void stop(const QString &topic, const QByteArray &payload, int waitMs, bool retain = true);
 
     // Emits messageReceived for every message waiting, in the order they came, on the
     // calling thread; the owner's event loop does the same when it gets to it. A
@@ -98,8 +103,13 @@ private:
                           const mosquitto_property *properties);
     static void onPublish(mosquitto *, void *self, int mid);
     static void onLog(mosquitto *, void *self, int level, const char *text);
+    // The will from now on; empty, or why the library refused it.
+    QString setWill(const QByteArray &payload);
 
     mosquitto *m_handle = nullptr;
+    QString m_willTopic;
+    bool m_willRetained = true;
+    std::function<QByteArray()> m_nextWill; //!< called on the network thread only
     bool m_loopRunning = false;
     std::atomic<bool> m_connected{false};
     std::atomic<bool> m_version5{true};

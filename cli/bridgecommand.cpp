@@ -11,6 +11,7 @@
 #include "lustbusversion.h"
 #include "mqttclient.h"
 #include "options.h"
+#include "sparkplugnode.h"
 
 #include <QtCore/QEventLoop>
 #include <QtCore/QFile>
@@ -81,6 +82,18 @@ const char Description[] =
     "that value. To write the same value again at once, give each request its own\n"
     "correlation data.\n"
     "\n"
+    "--sparkplug GROUP/EDGE_NODE makes the bus a Sparkplug B edge node beside the\n"
+    "JSON topics, on a second connection to the same broker (client id ID-sparkplug):\n"
+    "spBv1.0/GROUP/NBIRTH|NDATA|NDEATH/EDGE_NODE for the bus (bdSeq, \"Node\n"
+    "Control/Rebirth\", \"Bus/State\", \"Bus/Requests\", ...) and\n"
+    "spBv1.0/GROUP/DBIRTH|DDATA|DDEATH/EDGE_NODE/DEVICE for each station (its number,\n"
+    "or the name of --sparkplug-device), one metric per polled parameter by its\n"
+    "catalogue name, with engUnit, engLow, engHigh, readOnly and the alias\n"
+    "STATION*65536+NUMBER. NDEATH is the will and goes out on a clean stop. bdSeq\n"
+    "goes up with every session, also over a restart (--sparkplug-state). A DCMD's\n"
+    "metrics are writes with the checks of a set message; with --primary-host the\n"
+    "node publishes only while that host's STATE says online.\n"
+    "\n"
     "With --discovery the parameters also announce themselves to Home Assistant:\n"
     "a retained config on DPREFIX/COMPONENT/NODE_ID/STATION_NAME/config\n"
     "(--discovery-prefix, homeassistant by default) for each polled simple\n"
@@ -148,10 +161,13 @@ private:
     bool readPolling(const QCommandLineParser &parser, QString *error);
     // The client id, user name, password and CA file of the broker connection.
     bool readLogin(const QCommandLineParser &parser, QString *error);
+    // --sparkplug and the options that go with it.
+    bool readSparkplug(const QCommandLineParser &parser, QString *error);
     QString defaultBusName() const;
 
     MqttClient::Settings m_mqtt;
     Bridge::Settings m_bridge;
+    SparkplugNode::Settings m_sparkplug;
     QString m_discoveryPrefix = QStringLiteral("homeassistant");
 };
 
@@ -201,6 +217,19 @@ QList<QCommandLineOption> BridgeCommand::options() const
                Options::value("tls-ca", "Connects with TLS, checking the broker against the CA "
                                         "FILE.",
                               "FILE"),
+               Options::value("sparkplug", "Also a Sparkplug B edge node GROUP/EDGE_NODE, on a "
+                                           "connection of its own.",
+                              "GROUP/EDGE_NODE"),
+               Options::value("sparkplug-device", "The Sparkplug DEVICE_ID of STATION (default: "
+                                                  "its number); repeatable.",
+                              "STATION=NAME"),
+               Options::value("sparkplug-state", "The file that keeps bdSeq over restarts. "
+                                                 "Default: sparkplug-GROUP+EDGE_NODE.bdseq in "
+                                                 "$XDG_STATE_HOME/lustbus.",
+                              "FILE"),
+               Options::value("primary-host", "Sparkplug births only while "
+                                              "spBv1.0/STATE/HOST_ID says online.",
+                              "HOST_ID"),
            }
            + LinkOptions::options(
                linkUses(),
@@ -217,7 +246,7 @@ bool BridgeCommand::readBridgeOptions(const QCommandLineParser &parser, QString 
         return false;
     }
     return readBroker(parser, error) && readTopics(parser, error) && readPolling(parser, error)
-           && readLogin(parser, error);
+           && readLogin(parser, error) && readSparkplug(parser, error);
 }
 
 bool BridgeCommand::readBroker(const QCommandLineParser &parser, QString *error)
@@ -343,6 +372,57 @@ bool BridgeCommand::readLogin(const QCommandLineParser &parser, QString *error)
     return true;
 }
 
+bool BridgeCommand::readSparkplug(const QCommandLineParser &parser, QString *error)
+{
+    if (!parser.isSet(QStringLiteral("sparkplug"))) {
+        for (const char *option : {"sparkplug-device", "sparkplug-state", "primary-host"}) {
+            if (parser.isSet(QLatin1String(option))) {
+                *error = QStringLiteral("--%1 needs --sparkplug").arg(QLatin1String(option));
+                return false;
+            }
+        }
+        return true;
+    }
+    if (!SparkplugNode::parseNode(parser.value(QStringLiteral("sparkplug")), &m_sparkplug, error))
+        return false;
+    const QList<int> stations = m_bridge.stations.isEmpty()
+                                    ? QList<int>{m_options.protocol.stationid}
+                                    : m_bridge.stations;
+    for (const QString &text : parser.values(QStringLiteral("sparkplug-device"))) {
+        if (!SparkplugNode::parseDevice(text, &m_sparkplug, error))
+            return false;
+    }
+    QSet<QString> ids;
+    for (int station : stations) {
+        const QString id = m_sparkplug.devices.value(station, QString::number(station));
+        if (ids.contains(id)) {
+            *error = QStringLiteral("bad --sparkplug-device: two stations are device '%1'").arg(id);
+            return false;
+        }
+        ids.insert(id);
+    }
+    for (int station : m_sparkplug.devices.keys()) {
+        if (!stations.contains(station)) {
+            *error = QStringLiteral("bad --sparkplug-device: station %1 is not polled (--station)")
+                         .arg(station);
+            return false;
+        }
+    }
+    m_sparkplug.stateFile = parser.value(QStringLiteral("sparkplug-state"));
+    if (parser.isSet(QStringLiteral("sparkplug-state")) && m_sparkplug.stateFile.isEmpty()) {
+        *error = QStringLiteral("bad --sparkplug-state '': expected a file name");
+        return false;
+    }
+    m_sparkplug.primaryHost = parser.value(QStringLiteral("primary-host"));
+    QString why;
+    if (parser.isSet(QStringLiteral("primary-host"))
+        && !SparkplugNode::checkId(m_sparkplug.primaryHost, &why)) {
+        *error = QStringLiteral("bad --primary-host '%1': %2").arg(m_sparkplug.primaryHost, why);
+        return false;
+    }
+    return true;
+}
+
 int BridgeCommand::run(const QCommandLineParser &parser)
 {
     int status = ExitSuccess;
@@ -383,7 +463,16 @@ int BridgeCommand::run(const QCommandLineParser &parser)
         discovery->setLog(log);
         bridge.addConvention(discovery.get());
     }
-
+    // The state file is the node's first step: before anything is said on stdout.
+    MqttClient sparkplugClient;
+    std::unique_ptr<SparkplugNode> node;
+    if (!m_sparkplug.group.isEmpty()) {
+        node = std::make_unique<SparkplugNode>(bridge, sparkplugClient, m_sparkplug);
+        node->setLog(log);
+        bridge.addConvention(node.get());
+        if (!node->start(m_mqtt, &error))
+            return failure(ExitEnvironment, error);
+    }
     QStringList stations;
     for (int station : qAsConst(m_bridge.stations))
         stations.append(QString::number(station));
@@ -405,6 +494,7 @@ int BridgeCommand::run(const QCommandLineParser &parser)
     if (!client.start(m_mqtt))
         return failure(ExitEnvironment, client.errorString());
     loop.exec();
+    // The node's NDEATH goes out first, from bridge.stop().
     bridge.stop();
     if (Console::writeError() != 0)
         return writeFailure();

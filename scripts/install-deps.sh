@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the Debian 12 packages that build and test the driver (as root); man-db and
 # zsh render the man page and complete with the completion that the build makes;
-# chromium, its driver and selenium run the page of lustbus web in the tests.
+# chromium, its driver and selenium run the page of lustbus web in the tests;
+# protobuf encodes the bridge's Sparkplug B payloads.
 set -eu
 cd "$(dirname "$0")/.."
 packages="cmake g++ make pkg-config
@@ -11,6 +12,7 @@ packages="cmake g++ make pkg-config
   man-db zsh openssl
   libmosquitto-dev mosquitto mosquitto-clients
   libcpp-httplib-dev libssl-dev chromium chromium-driver python3-selenium
+  protobuf-compiler libprotobuf-dev
   ${EXTRA_PACKAGES:-}"
 missing=""
 for p in $packages; do
@@ -30,4 +32,9 @@ fi
 if [ ! -f web/page/node_modules/uplot/dist/uPlot.iife.min.js ]; then
     echo "installing the page's npm packages"
     npm ci --prefix web/page --no-audit --no-fund >/dev/null
+fi
+# The Sparkplug B decoder the bridge's tests check its payloads with.
+if [ ! -d tests/sparkplug/node_modules/sparkplug-payload ]; then
+    echo "installing the Sparkplug tests' npm packages"
+    npm ci --prefix tests/sparkplug --no-audit --no-fund >/dev/null
 fi
