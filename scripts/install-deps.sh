@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages that build and test the driver (as root); man-db and
 # zsh render the man page and complete with the completion that the build makes;
 # chromium, its driver and selenium run the page of lustbus web in the tests;
-# protobuf encodes the bridge's Sparkplug B payloads.
+# protobuf encodes the bridge's Sparkplug B payloads; Jinja renders the templates of its
+# Home Assistant configs in the tests, as Home Assistant does.
 set -eu
 cd "$(dirname "$0")/.."
 packages="cmake g++ make pkg-config
@@ -12,7 +13,7 @@ packages="cmake g++ make pkg-config
   man-db zsh openssl
   libmosquitto-dev mosquitto mosquitto-clients
   libcpp-httplib-dev libssl-dev chromium chromium-driver python3-selenium
-  protobuf-compiler libprotobuf-dev
+  protobuf-compiler libprotobuf-dev python3-jinja2
   ${EXTRA_PACKAGES:-}"
 missing=""
 for p in $packages; do

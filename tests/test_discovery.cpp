@@ -89,8 +89,12 @@ protected:
     {
         if (mosquittoProgram().isEmpty())
             GTEST_SKIP() << "the mosquitto broker is not installed (Debian package mosquitto)";
-        if (!haveJinja())
+        if (!haveJinja()) {
+            // CI installs it: there, a missing one is a fault of the set-up.
+            if (qgetenv("CI") == "true")
+                FAIL() << "Jinja is not installed (Debian package python3-jinja2)";
             GTEST_SKIP() << "Jinja is not installed (Debian package python3-jinja2)";
+        }
         QFile file(catalogue);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(hintedCatalogue());
