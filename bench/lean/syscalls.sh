@@ -1,0 +1,56 @@
+#!/bin/sh
+# System calls and voluntary context switches (the thread's wake-ups) per simple read
+# of `lustbus watch INT16:12 --interval 0` against the minimal responder on a
+# pseudo-terminal: once straight over --port, once relayed by `lustbus gateway`
+# (counted in the gateway's process). Counts do not depend on the machine's load.
+#   bench/lean/syscalls.sh BUILD_DIR [SECONDS]
+set -eu
+build=$(cd "$1" && pwd)
+seconds=${2:-2}
+here=$(cd "$(dirname "$0")" && pwd)
+lustbus=$build/cli/lustbus
+work=$(mktemp -d)
+trap 'kill $responder ${gateway:-} 2>/dev/null; rm -rf "$work"' EXIT
+
+cc -O2 -o "$work/responder" "$here/responder.c"
+"$work/responder" >"$work/pty" &
+responder=$!
+while [ ! -s "$work/pty" ]; do sleep 0.05; done
+pty=$(cat "$work/pty")
+
+# $1: strace summary, $2: exchanges, $3: label
+report() {
+    awk -v n="$2" -v label="$3" '
+        $NF ~ /^[a-z_0-9]+$/ && $4 ~ /^[0-9]+$/ && $NF != "total" {
+            calls[$NF] = $4; total += $4
+        }
+        END {
+            printf "%s: %d exchanges, %.2f system calls each:", label, n, total / n
+            for (c in calls) if (calls[c] / n >= 0.05) printf " %s %.2f", c, calls[c] / n
+            printf "\n"
+        }' "$1"
+}
+switches() { awk '/^voluntary_ctxt_switches/ { print $2 }' "/proc/$1/status"; }
+
+strace -f -c -o "$work/watch.strace" \
+    "$lustbus" watch INT16:12 --interval 0 --duration "$seconds" --port "$pty" \
+    >"$work/watch.out" 2>/dev/null
+report "$work/watch.strace" "$(grep -c ',INT16:12,42,' "$work/watch.out")" "watch --port"
+
+/usr/bin/time -f '%w' -o "$work/watch.time" \
+    "$lustbus" watch INT16:12 --interval 0 --duration "$seconds" --port "$pty" \
+    >"$work/watch.out" 2>/dev/null
+echo "watch --port: $(awk -v n="$(grep -c ',INT16:12,42,' "$work/watch.out")" \
+    '{ printf "%.2f", $1 / n }' "$work/watch.time") voluntary context switches per exchange"
+
+strace -f -c -o "$work/gateway.strace" "$lustbus" gateway --port "$pty" --listen 127.0.0.1:0 \
+    >"$work/gateway.out" 2>/dev/null &
+gateway=$!
+while ! grep -q 'listening on tcp' "$work/gateway.out" 2>/dev/null; do sleep 0.05; done
+endpoint=$(sed -n 's/.*listening on tcp \([^ ]*\).*/\1/p' "$work/gateway.out" | head -n 1)
+"$lustbus" watch INT16:12 --interval 0 --duration "$seconds" --tcp "$endpoint" \
+    >"$work/relay.out" 2>/dev/null
+kill -TERM "$(pgrep -P $gateway)" # the gateway itself, not strace
+wait $gateway || true
+gateway=
+report "$work/gateway.strace" "$(grep -c ',INT16:12,42,' "$work/relay.out")" "gateway relay"
