@@ -124,6 +124,9 @@ protected:
     bool isReopening() const { return m_reopening; }
     // Drops what the device has buffered and what has arrived without being read.
     virtual void discardInput();
+    // True when bytes (or an end of the line) wait to be read: in the device's buffer or
+    // at its descriptor; also when the device has no descriptor to look at.
+    bool inputPending() const;
     // The descriptor the device's waits poll, so that an interrupt is watched beside
     // it; -1 (the default): none, and a wait under way does not see the interrupt.
     virtual int deviceHandle() const { return -1; }
