@@ -137,7 +137,10 @@ private:
     qint64 replyDeadline() const;
     enum class Wait { Input, TimedOut, Failed };
     Wait waitForInput(qint64 deadlineMs);
-    bool waitBesideInterrupt(qint64 deadlineMs);
+    Wait waitOnHandle(int handle, qint64 deadlineMs);
+    Wait waitOnDevice(qint64 deadlineMs);
+    Wait interrupted();
+    bool failed();
     int readAvailable(char *data, int room);
     int receiveOpen(char *data, int count, bool exact); //!< receive, receiveExact
     int readReply(char *data, int count, bool exact);
