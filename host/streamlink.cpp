@@ -260,6 +260,46 @@ int StreamLink::send(const char *data, int count)
     }
     if (count < 1)
         return 0;
+    const int atOnce = writeAtOnce(data, count);
+    if (atOnce < count) {
+        const int rest = writeThroughDevice(data + atOnce, count - atOnce);
+        if (rest < 0)
+            return atOnce > 0 ? atOnce : -1;
+        if (rest < count - atOnce)
+            return atOnce + rest;
+    }
+    if (m_localEcho && !checkEcho(data, count))
+        return -1;
+    return count;
+}
+
+// A telegram mostly fits into the device at once: write it straight to the descriptor
+// without waiting for readiness first. Returns how many bytes went; what did not (the
+// device was full, or failed) is left to writeThroughDevice.
+int StreamLink::writeAtOnce(const char *data, int count)
+{
+    const int handle = deviceHandle();
+    if (handle < 0 || m_device->bytesToWrite() > 0)
+        return 0;
+    int sent = 0;
+    while (sent < count) {
+        const ssize_t put = writeHandle(handle, data + sent, count - sent);
+        if (put > 0)
+            sent += int(put);
+        else if (put == 0 || errno != EINTR)
+            break;
+    }
+    return sent;
+}
+
+ssize_t StreamLink::writeHandle(int handle, const char *data, int count)
+{
+    return ::write(handle, data, size_t(count));
+}
+
+// The device's own write and wait: returns the bytes it took, -1 when it refused them.
+int StreamLink::writeThroughDevice(const char *data, int count)
+{
     const qint64 queued = m_device->write(data, count);
     if (queued < 0) {
         setErrorString(QStringLiteral("send failed: %1").arg(m_device->errorString()));
@@ -278,8 +318,6 @@ int StreamLink::send(const char *data, int count)
             return int(queued - m_device->bytesToWrite());
         }
     }
-    if (m_localEcho && !checkEcho(data, int(queued)))
-        return -1;
     return int(queued);
 }
 
