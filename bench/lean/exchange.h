@@ -7,6 +7,7 @@
 #define LEAN_EXCHANGE_H
 
 #include <stddef.h>
+#include <termios.h>
 
 enum { LEAN_EOT = 0x04, LEAN_ENQ = 0x05, LEAN_STX = 0x02, LEAN_ETX = 0x03 };
 
@@ -24,6 +25,15 @@ static void lean_reply_init(void)
     for (size_t i = 2; i + 1 < sizeof lean_reply; ++i)
         sum ^= lean_reply[i];
     lean_reply[sizeof lean_reply - 1] = sum;
+}
+
+/* Bytes pass unchanged: no echo, no line editing, no translation. */
+static void lean_make_raw(int fd)
+{
+    struct termios tio;
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(fd, TCSANOW, &tio);
 }
 
 #endif

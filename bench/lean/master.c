@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -31,10 +30,7 @@ int main(int argc, char **argv)
         perror("master: open");
         return 1;
     }
-    struct termios tio;
-    tcgetattr(fd, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(fd, TCSANOW, &tio);
+    lean_make_raw(fd);
     const double seconds = atof(argv[2]);
     const unsigned char eot = LEAN_EOT;
     unsigned char reply[sizeof lean_reply];

@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 static int read_byte(int fd, unsigned char *b)
@@ -26,10 +25,7 @@ int main(void)
         perror("responder: posix_openpt");
         return 1;
     }
-    struct termios tio;
-    tcgetattr(fd, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(fd, TCSANOW, &tio);
+    lean_make_raw(fd);
     const char *name = ptsname(fd);
     if (!name || open(name, O_RDWR | O_NOCTTY) < 0) {
         perror("responder: open the terminal");
