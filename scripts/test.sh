@@ -30,7 +30,7 @@ case "${1:-all}" in
         # Qt's own libraries are not instrumented: only the suites whose threads share
         # our code run here, the others would only slow the run down.
         export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
-        CTEST_FILTER="-R Concurrent|Parallel|SimulatedBus|Web" run thread -DLUSTBUS_TSAN=ON \
+        CTEST_FILTER="-R Concurrent|Parallel|SimulatedBus|Web|Bridge|Sparkplug|Discovery" run thread -DLUSTBUS_TSAN=ON \
             -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
     *) echo "usage: scripts/test.sh [all|qt5|qt6|sanitize|thread]" >&2; exit 2 ;;
 esac

@@ -54,9 +54,10 @@ public:
                 m_process.kill();
                 m_process.waitForFinished();
             }
-            EXPECT_EQ(m_process.exitStatus(), QProcess::NormalExit);
-            EXPECT_EQ(m_process.exitCode(), 0);
             m_err += QString::fromUtf8(m_process.readAllStandardError());
+            // A sanitizer's report, if that is why, is on stderr.
+            EXPECT_EQ(m_process.exitStatus(), QProcess::NormalExit) << m_err.toStdString();
+            EXPECT_EQ(m_process.exitCode(), 0) << m_err.toStdString();
         }
         return m_err;
     }

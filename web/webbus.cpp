@@ -14,6 +14,7 @@
 #include <QtCore/QThread>
 #include <QtCore/QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -175,7 +176,7 @@ void WebBus::addStream(const std::shared_ptr<LiveStream> &stream)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_streams.append(stream);
+        m_streams.push_back(stream);
         ++m_streamsChanged;
     }
     schedule();
@@ -184,7 +185,7 @@ void WebBus::addStream(const std::shared_ptr<LiveStream> &stream)
 void WebBus::removeStream(const std::shared_ptr<LiveStream> &stream)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_streams.removeAll(stream);
+    m_streams.erase(std::remove(m_streams.begin(), m_streams.end(), stream), m_streams.end());
     ++m_streamsChanged;
 }
 
@@ -194,7 +195,7 @@ int WebBus::streamCount() const
     return int(m_streams.size());
 }
 
-QList<std::shared_ptr<LiveStream>> WebBus::streams() const
+WebBus::Streams WebBus::streams() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_streams;
@@ -236,7 +237,7 @@ void WebBus::start()
 void WebBus::stop()
 {
     std::deque<Action> actions;
-    QList<std::shared_ptr<LiveStream>> streams;
+    Streams streams;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopped = true;
@@ -405,7 +406,7 @@ void WebBus::finishRound()
 
 void WebBus::makeTrend()
 {
-    QList<std::shared_ptr<LiveStream>> all;
+    Streams all;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_trendMadeAt == m_streamsChanged)
@@ -427,7 +428,7 @@ void WebBus::makeTrend()
                 it = index.insert(readKey, int(m_trend.size()));
                 m_trend.append(read);
             }
-            m_trend[*it].streams.append(stream);
+            m_trend[*it].streams.push_back(stream);
         }
     }
 }

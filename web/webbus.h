@@ -34,6 +34,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class LinkDiagnostics;
 class LiveStream;
@@ -172,7 +173,10 @@ private:
     void makeTrend();
     bool runAction();
     void finishRound();
-    QList<std::shared_ptr<LiveStream>> streams() const;
+    // Streams are held in a std::vector, never in an implicitly shared list: a copy
+    // taken under the lock must not share its data with the HTTP threads' list.
+    using Streams = std::vector<std::shared_ptr<LiveStream>>;
+    Streams streams() const;
     // Reads and notes it; false once the program is to end.
     BusAccess::Result timedRead(int station, const LustBus::CatalogueEntry &entry,
                                 QJsonValue *value, bool once);
@@ -197,7 +201,7 @@ private:
     // Shared with the HTTP threads.
     mutable std::mutex m_mutex;
     std::deque<Action> m_actions;
-    QList<std::shared_ptr<LiveStream>> m_streams;
+    Streams m_streams;
     quint64 m_streamsChanged = 0; //!< counts additions and removals
     QStringList m_trace;
     bool m_stopped = false;
@@ -219,7 +223,7 @@ private:
         int station = 0;
         QString name;
         LustBus::CatalogueEntry entry;
-        QList<std::shared_ptr<LiveStream>> streams;
+        Streams streams;
     };
     QList<TrendRead> m_trend;
     quint64 m_trendMadeAt = ~quint64(0); //!< m_streamsChanged when m_trend was made
