@@ -215,9 +215,12 @@ void Gateway::readClient(Client &client)
     client.bytesSinceTaken += quint64(bytes.size());
     client.lastByteUs = nowUs();
     client.received.append(bytes);
-    recognise(client);
     // At once rather than from the event loop: a request that finds the bus idle, or
-    // the closing EOT that frees it, starts the next exchange without a detour.
+    // the closing EOT that frees it, starts the next exchange without a detour (and
+    // without posting an event, which costs the loop a wake-up of its own).
+    m_pumpFollows = true;
+    recognise(client);
+    m_pumpFollows = false;
     pump();
 }
 
@@ -350,7 +353,7 @@ void Gateway::reap()
 
 void Gateway::schedulePump()
 {
-    if (m_pumpScheduled || m_state != Bus::Idle)
+    if (m_pumpScheduled || m_pumpFollows || m_state != Bus::Idle)
         return;
     m_pumpScheduled = true;
     QMetaObject::invokeMethod(this, &Gateway::pump, Qt::QueuedConnection);
@@ -523,10 +526,12 @@ void Gateway::closeExchange(bool withEot)
 
 void Gateway::finishExchange()
 {
+    // A client that left during its exchange was kept for it; it can go now.
+    if (m_active && m_active->gone)
+        QMetaObject::invokeMethod(this, &Gateway::reap, Qt::QueuedConnection);
     m_state = Bus::Idle;
     m_active = nullptr;
     m_busFreeSinceUs = nowUs();
-    QMetaObject::invokeMethod(this, &Gateway::reap, Qt::QueuedConnection);
     schedulePump();
 }
 

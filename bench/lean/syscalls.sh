@@ -3,6 +3,9 @@
 # of `lustbus watch INT16:12 --interval 0` against the minimal responder on a
 # pseudo-terminal: once straight over --port, once relayed by `lustbus gateway`
 # (counted in the gateway's process). Counts do not depend on the machine's load.
+# Then, without strace, the gateway's CPU time and wake-ups per relayed exchange, summed
+# over its threads from /proc (schedstat has nanoseconds); CPU time does depend on the
+# machine: take it on a quiet one.
 #   bench/lean/syscalls.sh BUILD_DIR [SECONDS]
 set -eu
 build=$(cd "$1" && pwd)
@@ -54,3 +57,23 @@ kill -TERM "$(pgrep -P $gateway)" # the gateway itself, not strace
 wait $gateway || true
 gateway=
 report "$work/gateway.strace" "$(grep -c ',INT16:12,42,' "$work/relay.out")" "gateway relay"
+
+# $1: process id; prints "CPU-ns voluntary-switches" summed over its threads.
+threadsum() {
+    cat /proc/"$1"/task/*/schedstat | awk '{ ns += $1 } END { printf "%d ", ns }'
+    cat /proc/"$1"/task/*/status | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n }'
+}
+"$lustbus" gateway --port "$pty" --listen 127.0.0.1:0 >"$work/gateway.out" 2>/dev/null &
+gateway=$!
+while ! grep -q 'listening on tcp' "$work/gateway.out" 2>/dev/null; do sleep 0.05; done
+endpoint=$(sed -n 's/.*listening on tcp \([^ ]*\).*/\1/p' "$work/gateway.out" | head -n 1)
+before=$(threadsum $gateway)
+"$lustbus" watch INT16:12 --interval 0 --duration "$seconds" --tcp "$endpoint" \
+    >"$work/relay.out" 2>/dev/null
+after=$(threadsum $gateway)
+kill -TERM $gateway
+wait $gateway || true
+gateway=
+echo "$before $after $(grep -c ',INT16:12,42,' "$work/relay.out")" | awk '{
+    printf "gateway relay: %d exchanges, %.1f us of CPU and %.2f voluntary context switches each\n",
+           $5, ($3 - $1) / $5 / 1000, ($4 - $2) / $5 }'
