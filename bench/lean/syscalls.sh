@@ -5,7 +5,8 @@
 # (counted in the gateway's process). Counts do not depend on the machine's load.
 # Then, without strace, the gateway's CPU time and wake-ups per relayed exchange, summed
 # over its threads from /proc (schedstat has nanoseconds); CPU time does depend on the
-# machine: take it on a quiet one.
+# machine: take it on a quiet one. The same for the minimal relay in C (lean/relay.c),
+# the least that a relayed exchange can cost a process on this machine.
 #   bench/lean/syscalls.sh BUILD_DIR [SECONDS]
 set -eu
 build=$(cd "$1" && pwd)
@@ -13,9 +14,10 @@ seconds=${2:-2}
 here=$(cd "$(dirname "$0")" && pwd)
 lustbus=$build/cli/lustbus
 work=$(mktemp -d)
-trap 'kill $responder ${gateway:-} 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $responder ${gateway:-} ${relay:-} 2>/dev/null; rm -rf "$work"' EXIT
 
 cc -O2 -o "$work/responder" "$here/responder.c"
+cc -O2 -o "$work/relay" "$here/relay.c"
 "$work/responder" >"$work/pty" &
 responder=$!
 while [ ! -s "$work/pty" ]; do sleep 0.05; done
@@ -76,4 +78,18 @@ wait $gateway || true
 gateway=
 echo "$before $after $(grep -c ',INT16:12,42,' "$work/relay.out")" | awk '{
     printf "gateway relay: %d exchanges, %.1f us of CPU and %.2f voluntary context switches each\n",
+           $5, ($3 - $1) / $5 / 1000, ($4 - $2) / $5 }'
+
+"$work/relay" "$pty" >"$work/relay.port" &
+relay=$!
+while [ ! -s "$work/relay.port" ]; do sleep 0.05; done
+before=$(threadsum $relay)
+"$lustbus" watch INT16:12 --interval 0 --duration "$seconds" --tcp "127.0.0.1:$(cat "$work/relay.port")" \
+    >"$work/relay.out" 2>/dev/null
+after=$(threadsum $relay)
+kill $relay
+wait $relay || true
+relay=
+echo "$before $after $(grep -c ',INT16:12,42,' "$work/relay.out")" | awk '{
+    printf "minimal relay: %d exchanges, %.1f us of CPU and %.2f voluntary context switches each\n",
            $5, ($3 - $1) / $5 / 1000, ($4 - $2) / $5 }'
