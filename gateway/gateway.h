@@ -156,6 +156,7 @@ private:
     QTimer m_eotTimer;
     QTimer m_turnaroundTimer;
     bool m_pumpScheduled = false;
+    bool m_pumpFollows = false;    //!< readClient pumps when done: nothing to post
     bool m_eotOwed = false;        //!< the closing EOT of the last exchange, not yet sent
     SilentStations m_silent;
     bool m_busLost = false;

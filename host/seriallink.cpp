@@ -180,6 +180,8 @@ QString SerialLink::deviceFailure() const
 
 void SerialLink::discardInput()
 {
+    if (!inputPending())
+        return;
     m_port.clear(QSerialPort::Input);
     StreamLink::discardInput();
 }

@@ -13,6 +13,7 @@
 #include <limits>
 
 #include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -100,18 +101,49 @@ bool StreamLink::isInterrupted() const
 // deadline passes, the device fails or the interrupt is raised.
 StreamLink::Wait StreamLink::waitForInput(qint64 deadlineMs)
 {
+    if (isInterrupted())
+        return interrupted();
+    if (m_device->bytesAvailable() > 0)
+        return Wait::Input;
+    const int handle = deviceHandle();
+    return handle >= 0 ? waitOnHandle(handle, deadlineMs) : waitOnDevice(deadlineMs);
+}
+
+// One poll watches the device and the interrupt together; the bytes are then read
+// from the descriptor (readAvailable). Anything but plain input (a hang-up, an error)
+// goes to the device's own wait, which tells a failed device by its state.
+StreamLink::Wait StreamLink::waitOnHandle(int handle, qint64 deadlineMs)
+{
+    const int wake = m_interrupt ? m_interrupt->fileDescriptor() : -1;
+    for (;;) {
+        pollfd fds[2] = {{handle, POLLIN, 0}, {wake, POLLIN, 0}};
+        const int ready = poll(fds, wake >= 0 ? 2 : 1, waitArgMs(deadlineMs - nowMs()));
+        if (isInterrupted())
+            return interrupted();
+        if (ready < 0 && errno != EINTR)
+            return waitOnDevice(deadlineMs);
+        if (fds[0].revents == POLLIN)
+            return Wait::Input;
+        if (fds[0].revents != 0)
+            return waitOnDevice(deadlineMs);
+        if (ready == 0 && nowMs() >= deadlineMs)
+            return Wait::TimedOut;
+    }
+}
+
+// The device's own wait, for a device without a descriptor and for what the poll
+// above does not handle itself.
+StreamLink::Wait StreamLink::waitOnDevice(qint64 deadlineMs)
+{
     while (m_device->bytesAvailable() == 0) {
-        if (!waitBesideInterrupt(deadlineMs))
-            return Wait::Failed;
+        if (isInterrupted())
+            return interrupted();
         const qint64 left = deadlineMs - nowMs();
         if (!m_device->waitForReadyRead(waitArgMs(left))) {
             if (m_device->bytesAvailable() > 0)
                 return Wait::Input;
-            const QString failure = deviceFailure();
-            if (!failure.isEmpty()) {
-                setErrorString(failure);
+            if (failed())
                 return Wait::Failed;
-            }
             if (nowMs() >= deadlineMs)
                 return Wait::TimedOut;
         }
@@ -119,25 +151,20 @@ StreamLink::Wait StreamLink::waitForInput(qint64 deadlineMs)
     return Wait::Input;
 }
 
-// The device's own wait cannot watch a second descriptor: with an interrupt, poll
-// both until the device has something or the time is up, and only then let the
-// device take it. False once the interrupt is raised.
-bool StreamLink::waitBesideInterrupt(qint64 deadlineMs)
+StreamLink::Wait StreamLink::interrupted()
 {
-    if (!m_interrupt)
-        return true;
-    const int handle = deviceHandle();
-    if (handle >= 0) {
-        pollfd fds[2] = {{m_interrupt->fileDescriptor(), POLLIN, 0}, {handle, POLLIN, 0}};
-        // EINTR: a signal that did not raise the interrupt; wait out the rest.
-        while (!m_interrupt->isRaised() && poll(fds, 2, waitArgMs(deadlineMs - nowMs())) < 0
-               && errno == EINTR) {
-        }
-    }
-    if (!m_interrupt->isRaised())
-        return true;
     setErrorString(QStringLiteral("interrupted"));
-    return false;
+    return Wait::Failed;
+}
+
+// True, with errorString() saying why, when the device has failed.
+bool StreamLink::failed()
+{
+    const QString failure = deviceFailure();
+    if (failure.isEmpty())
+        return false;
+    setErrorString(failure);
+    return true;
 }
 
 void StreamLink::reportNotOpen()
@@ -146,10 +173,26 @@ void StreamLink::reportNotOpen()
     setErrorString(failure.isEmpty() ? QStringLiteral("the link is not open") : failure);
 }
 
+// What has arrived, at most room bytes; straight from the descriptor when the device
+// has nothing buffered. An end of the line or a read error goes to the device, which
+// takes note of it; -1 when the device failed.
 int StreamLink::readAvailable(char *data, int room)
 {
+    const int handle = deviceHandle();
+    if (m_device->bytesAvailable() == 0 && handle >= 0) {
+        ssize_t got;
+        while ((got = ::read(handle, data, size_t(room))) < 0 && errno == EINTR) {
+        }
+        if (got > 0)
+            return int(got);
+        if (got < 0 && errno == EAGAIN)
+            return 0;
+        m_device->waitForReadyRead(0);
+    }
     const qint64 got = m_device->read(data, room);
-    return got < 0 ? 0 : int(got);
+    if (got > 0)
+        return int(got);
+    return failed() ? -1 : 0;
 }
 
 // receive (exact false) returns after the first bytes; receiveExact waits for count.
@@ -164,6 +207,10 @@ int StreamLink::readReply(char *data, int count, bool exact)
     Wait wait = Wait::Input;
     while (got < count && (wait = waitForInput(deadline)) == Wait::Input) {
         const int n = readAvailable(data + got, count - got);
+        if (n < 0) {
+            wait = Wait::Failed;
+            break;
+        }
         if (n > 0) {
             got += n;
             m_request = RequestState::Replying;
@@ -171,7 +218,7 @@ int StreamLink::readReply(char *data, int count, bool exact)
             if (m_interByteTimeoutMs > 0)
                 deadline = replyDeadline();
         }
-        if (!exact)
+        if (!exact && got > 0)
             break;
     }
     return got == 0 && wait == Wait::Failed ? -1 : got;
@@ -213,6 +260,46 @@ int StreamLink::send(const char *data, int count)
     }
     if (count < 1)
         return 0;
+    const int atOnce = writeAtOnce(data, count);
+    if (atOnce < count) {
+        const int rest = writeThroughDevice(data + atOnce, count - atOnce);
+        if (rest < 0)
+            return atOnce > 0 ? atOnce : -1;
+        if (rest < count - atOnce)
+            return atOnce + rest;
+    }
+    if (m_localEcho && !checkEcho(data, count))
+        return -1;
+    return count;
+}
+
+// A telegram mostly fits into the device at once: write it straight to the descriptor
+// without waiting for readiness first. Returns how many bytes went; what did not (the
+// device was full, or failed) is left to writeThroughDevice.
+int StreamLink::writeAtOnce(const char *data, int count)
+{
+    const int handle = deviceHandle();
+    if (handle < 0 || m_device->bytesToWrite() > 0)
+        return 0;
+    int sent = 0;
+    while (sent < count) {
+        const ssize_t put = writeHandle(handle, data + sent, count - sent);
+        if (put > 0)
+            sent += int(put);
+        else if (put == 0 || errno != EINTR)
+            break;
+    }
+    return sent;
+}
+
+ssize_t StreamLink::writeHandle(int handle, const char *data, int count)
+{
+    return ::write(handle, data, size_t(count));
+}
+
+// The device's own write and wait: returns the bytes it took, -1 when it refused them.
+int StreamLink::writeThroughDevice(const char *data, int count)
+{
     const qint64 queued = m_device->write(data, count);
     if (queued < 0) {
         setErrorString(QStringLiteral("send failed: %1").arg(m_device->errorString()));
@@ -231,8 +318,6 @@ int StreamLink::send(const char *data, int count)
             return int(queued - m_device->bytesToWrite());
         }
     }
-    if (m_localEcho && !checkEcho(data, int(queued)))
-        return -1;
     return int(queued);
 }
 
@@ -267,10 +352,9 @@ void StreamLink::swallowUntilQuiet()
     startRequest();
     const int quietMs = m_interByteTimeoutMs > 0 ? m_interByteTimeoutMs : QuietWithoutInterByteMs;
     qint64 deadline = nowMs() + qMax(m_protocol.timeout, 0);
-    while (waitForInput(deadline) == Wait::Input) {
-        m_device->readAll();
+    char scrap[EchoRoom];
+    while (waitForInput(deadline) == Wait::Input && readAvailable(scrap, EchoRoom) >= 0)
         deadline = nowMs() + quietMs;
-    }
 }
 
 QVariant StreamLink::control(int code, const QVariant &)
@@ -323,7 +407,21 @@ void StreamLink::reconnectIfGone()
 
 void StreamLink::discardInput()
 {
+    if (!inputPending())
+        return;
     m_device->readAll();
     while (m_device->waitForReadyRead(0))
         m_device->readAll();
+}
+
+// One look without waiting instead of a flush and a drain before every request: most
+// requests find the line quiet. A hang-up or an end of stream counts as pending, so that
+// the drain lets the device notice it, as before.
+bool StreamLink::inputPending() const
+{
+    const int handle = deviceHandle();
+    if (handle < 0 || m_device->bytesAvailable() > 0)
+        return true;
+    pollfd fd{handle, POLLIN, 0};
+    return poll(&fd, 1, 0) != 0;
 }

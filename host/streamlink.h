@@ -40,6 +40,8 @@
 
 #include <functional>
 
+#include <sys/types.h>
+
 class LinkClock;
 class LinkInterrupt;
 class QIODevice;
@@ -124,6 +126,12 @@ protected:
     bool isReopening() const { return m_reopening; }
     // Drops what the device has buffered and what has arrived without being read.
     virtual void discardInput();
+    // True when bytes (or an end of the line) wait to be read: in the device's buffer or
+    // at its descriptor; also when the device has no descriptor to look at.
+    bool inputPending() const;
+    // Writes to the device's descriptor without waiting; a socket overrides it so that a
+    // peer gone away gives an error instead of SIGPIPE.
+    virtual ssize_t writeHandle(int handle, const char *data, int count);
     // The descriptor the device's waits poll, so that an interrupt is watched beside
     // it; -1 (the default): none, and a wait under way does not see the interrupt.
     virtual int deviceHandle() const { return -1; }
@@ -134,10 +142,15 @@ private:
     qint64 replyDeadline() const;
     enum class Wait { Input, TimedOut, Failed };
     Wait waitForInput(qint64 deadlineMs);
-    bool waitBesideInterrupt(qint64 deadlineMs);
+    Wait waitOnHandle(int handle, qint64 deadlineMs);
+    Wait waitOnDevice(qint64 deadlineMs);
+    Wait interrupted();
+    bool failed();
     int readAvailable(char *data, int room);
     int receiveOpen(char *data, int count, bool exact); //!< receive, receiveExact
     int readReply(char *data, int count, bool exact);
+    int writeAtOnce(const char *data, int count);
+    int writeThroughDevice(const char *data, int count);
     bool checkEcho(const char *sent, int count);
     void swallowUntilQuiet();
     void reconnectIfGone();

@@ -2,6 +2,8 @@
 
 #include "portsettings.h"
 
+#include <sys/socket.h>
+
 TcpLink::TcpLink(const QString &host, quint16 port, const ProtocolSettings &protocol)
     : StreamLink(protocol), m_host(host), m_port(port)
 {
@@ -66,4 +68,9 @@ QString TcpLink::deviceFailure() const
 int TcpLink::deviceHandle() const
 {
     return int(m_socket.socketDescriptor());
+}
+
+ssize_t TcpLink::writeHandle(int handle, const char *data, int count)
+{
+    return ::send(handle, data, size_t(count), MSG_NOSIGNAL);
 }

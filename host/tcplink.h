@@ -35,6 +35,7 @@ protected:
     void closeDevice() override;
     QString deviceFailure() const override;
     int deviceHandle() const override;
+    ssize_t writeHandle(int handle, const char *data, int count) override;
 
 private:
     QString endpoint() const;

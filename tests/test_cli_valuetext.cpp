@@ -186,6 +186,28 @@ TEST(WatchLog, CsvFieldsAndAges)
         EXPECT_EQ(WatchTable::ageText(c.ms).toStdString(), c.text) << c.ms;
 }
 
+// Time stamps keep the text of their second between samples: every millisecond, second
+// and day boundary (before 1970 too) must read as Qt's own ISO text, and a sample line
+// as the CSV of its fields.
+TEST(WatchLog, TimeStampsAndSampleLinesReadAsTheirFields)
+{
+    const qint64 times[] = {0, 999, 1000, 1001, 1796584801042, 1796584801999, 1796584802000,
+                            1796630399999, 1796630400000, 1796584801042, -1, -999, -1000,
+                            -1001, -86400001};
+    for (const qint64 ms : times) {
+        const QDateTime time = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+        EXPECT_EQ(WatchLog::timeText(time).toStdString(),
+                  time.toString(Qt::ISODateWithMs).toStdString()) << ms;
+    }
+    const QDateTime time = QDateTime::fromMSecsSinceEpoch(1796584801042, Qt::UTC);
+    EXPECT_EQ(WatchLog::csvSample(time, QStringLiteral("INT16:12"), QStringLiteral("1, 2"),
+                                  QString()).toStdString(),
+              "2026-12-06T19:20:01.042Z,INT16:12,\"1, 2\",");
+    EXPECT_EQ(WatchLog::csvSample(time, QStringLiteral("INT16:12"), QString(),
+                                  QStringLiteral("no \"reply\"")).toStdString(),
+              "2026-12-06T19:20:01.042Z,INT16:12,,\"no \"\"reply\"\"\"");
+}
+
 TEST(WatchTable, LinesAreCutToTheTerminalWidth)
 {
     WatchTable table({QStringLiteral("INT16:101:0")});

@@ -12,6 +12,11 @@
 
 #include <memory>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 using LustBusSim::FaultKind;
 using LustBusSim::Simulator;
 
@@ -200,6 +205,65 @@ TEST(SerialLinkOnPty, BadSettingsFailToOpen)
     EXPECT_TRUE(link.errorString().contains(QStringLiteral("data bits \"9\"")));
     char byte;
     EXPECT_LT(link.receive(&byte, 1), 1);
+}
+
+// What the other side of a terminal has received, until it stays quiet for quietMs.
+QByteArray drainTerminal(int fd, int quietMs)
+{
+    QByteArray heard;
+    pollfd poller{fd, POLLIN, 0};
+    char buffer[4096];
+    while (poll(&poller, 1, quietMs) > 0) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        heard.append(buffer, int(got));
+    }
+    return heard;
+}
+
+// Every send reports the bytes the line took, also the one that finds the terminal full
+// because nobody reads it; the other side then hears exactly those bytes, in order.
+TEST(SerialLinkOnPty, ASendCountsWhatTheLineTookAlsoWhenItIsFull)
+{
+    const struct {
+        const char *name;
+        int blockSize;
+        int sends; //!< at most; a short send ends the case
+        bool fillsUp;
+    } cases[] = {
+        {"one telegram of the largest size", LustBus::BufferSize, 1, false},
+        {"a line nobody reads", 700, 2000, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(grantpt(master), 0);
+        ASSERT_EQ(unlockpt(master), 0);
+        SerialLink link(QString::fromLocal8Bit(ptsname(master)),
+                        QStringLiteral("RS485,57600,NONE,8,1"), ProtocolSettings(50, 0, 1, 0));
+        ASSERT_TRUE(link.open()) << qPrintable(link.errorString());
+        QByteArray block(c.blockSize, 0);
+        for (int i = 0; i < block.size(); ++i)
+            block[i] = char('A' + i % 26);
+        QByteArray reported;
+        int result = c.blockSize;
+        for (int i = 0; i < c.sends && result == c.blockSize && link.errorString().isEmpty();
+             ++i) {
+            result = link.send(block.constData(), c.blockSize);
+            reported.append(block.left(qMax(result, 0)));
+        }
+        EXPECT_EQ(result < c.blockSize, c.fillsUp) << result;
+        EXPECT_EQ(link.errorString().startsWith(QStringLiteral("send timed out with")),
+                  c.fillsUp)
+            << qPrintable(link.errorString());
+        const QByteArray heard = drainTerminal(master, 100);
+        EXPECT_EQ(heard.size(), reported.size());
+        EXPECT_TRUE(heard == reported);
+        link.close();
+        close(master);
+    }
 }
 
 } // namespace
