@@ -13,14 +13,10 @@ seconds=${2:-3}
 rounds=${3:-5}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
-trap 'kill $responder 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill ${responder:-} 2>/dev/null; rm -rf "$work"' EXIT
 
-cc -O2 -o "$work/responder" "$here/responder.c"
-cc -O2 -o "$work/master" "$here/master.c"
-"$work/responder" >"$work/pty" &
-responder=$!
-while [ ! -s "$work/pty" ]; do sleep 0.05; done
-pty=$(cat "$work/pty")
+. "$here/responder.sh"
+lean_start_responder master
 
 round=0
 while [ "$round" -lt "$rounds" ]; do

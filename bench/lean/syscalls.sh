@@ -14,14 +14,10 @@ seconds=${2:-2}
 here=$(cd "$(dirname "$0")" && pwd)
 lustbus=$build/cli/lustbus
 work=$(mktemp -d)
-trap 'kill $responder ${gateway:-} ${relay:-} 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill ${responder:-} ${gateway:-} ${relay:-} 2>/dev/null; rm -rf "$work"' EXIT
 
-cc -O2 -o "$work/responder" "$here/responder.c"
-cc -O2 -o "$work/relay" "$here/relay.c"
-"$work/responder" >"$work/pty" &
-responder=$!
-while [ ! -s "$work/pty" ]; do sleep 0.05; done
-pty=$(cat "$work/pty")
+. "$here/responder.sh"
+lean_start_responder relay
 
 # $1: strace summary, $2: exchanges, $3: label
 report() {
