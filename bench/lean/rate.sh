@@ -15,6 +15,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'kill ${responder:-} 2>/dev/null; rm -rf "$work"' EXIT
 
+# shellcheck source-path=SCRIPTDIR source=responder.sh
 . "$here/responder.sh"
 lean_start_responder master
 

@@ -1,3 +1,4 @@
+# shellcheck shell=sh disable=SC2034,SC2154
 # Sourced by the lean scripts, after they made $work and set their trap: builds the
 # minimal responder and the C programs named (from this folder, into $work), starts the
 # responder on a new pseudo-terminal and sets $responder and $pty.

@@ -16,6 +16,7 @@ lustbus=$build/cli/lustbus
 work=$(mktemp -d)
 trap 'kill ${responder:-} ${gateway:-} ${relay:-} 2>/dev/null; rm -rf "$work"' EXIT
 
+# shellcheck source-path=SCRIPTDIR source=responder.sh
 . "$here/responder.sh"
 lean_start_responder relay
 
