@@ -47,15 +47,6 @@ QString csvField(const QString &text)
     return QLatin1Char('"') + doubled + QLatin1Char('"');
 }
 
-QString csvLine(const QStringList &fields)
-{
-    QStringList quoted;
-    quoted.reserve(fields.size());
-    for (const QString &field : fields)
-        quoted.append(csvField(field));
-    return quoted.join(QLatin1Char(','));
-}
-
 QString csvHeader()
 {
     return QStringLiteral("time,address,value,error");

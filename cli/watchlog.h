@@ -16,7 +16,6 @@
 #include <QtCore/QDateTime>
 #include <QtCore/QJsonObject>
 #include <QtCore/QString>
-#include <QtCore/QStringList>
 
 class RequestAddress;
 
@@ -25,7 +24,6 @@ namespace WatchLog {
 QString timeText(const QDateTime &time);
 
 QString csvField(const QString &text);
-QString csvLine(const QStringList &fields); //!< without the line end
 QString csvHeader();
 // One sample: value is empty when error is not.
 QString csvSample(const QDateTime &time, const QString &address, const QString &value,

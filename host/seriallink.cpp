@@ -178,12 +178,10 @@ QString SerialLink::deviceFailure() const
     }
 }
 
-void SerialLink::discardInput()
+void SerialLink::dropInput()
 {
-    if (!inputPending())
-        return;
     m_port.clear(QSerialPort::Input);
-    StreamLink::discardInput();
+    StreamLink::dropInput();
 }
 
 int SerialLink::deviceHandle() const

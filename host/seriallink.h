@@ -57,7 +57,7 @@ protected:
     bool openDevice() override;
     void closeDevice() override;
     QString deviceFailure() const override;
-    void discardInput() override;
+    void dropInput() override;
     int deviceHandle() const override;
 
 private:

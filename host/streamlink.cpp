@@ -407,8 +407,12 @@ void StreamLink::reconnectIfGone()
 
 void StreamLink::discardInput()
 {
-    if (!inputPending())
-        return;
+    if (inputPending())
+        dropInput();
+}
+
+void StreamLink::dropInput()
+{
     m_device->readAll();
     while (m_device->waitForReadyRead(0))
         m_device->readAll();

@@ -124,11 +124,9 @@ protected:
     // True while openDevice() runs to reopen a device that went away, false when open()
     // calls it: a reopen may refuse what it finds where the device was.
     bool isReopening() const { return m_reopening; }
-    // Drops what the device has buffered and what has arrived without being read.
-    virtual void discardInput();
-    // True when bytes (or an end of the line) wait to be read: in the device's buffer or
-    // at its descriptor; also when the device has no descriptor to look at.
-    bool inputPending() const;
+    // Drops what the device has buffered and what has arrived without being read;
+    // called only when inputPending() found something.
+    virtual void dropInput();
     // Writes to the device's descriptor without waiting; a socket overrides it so that a
     // peer gone away gives an error instead of SIGPIPE.
     virtual ssize_t writeHandle(int handle, const char *data, int count);
@@ -146,6 +144,11 @@ private:
     Wait waitOnDevice(qint64 deadlineMs);
     Wait interrupted();
     bool failed();
+    // Drops pending input (dropInput), after one look that does not wait.
+    void discardInput();
+    // True when bytes (or an end of the line) wait to be read: in the device's buffer or
+    // at its descriptor; also when the device has no descriptor to look at.
+    bool inputPending() const;
     int readAvailable(char *data, int room);
     int receiveOpen(char *data, int count, bool exact); //!< receive, receiveExact
     int readReply(char *data, int count, bool exact);
