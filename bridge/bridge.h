@@ -136,6 +136,9 @@ public:
     QString stationTopic(int station) const;
     const Settings &settings() const { return m_settings; }
     const LustBus::Catalogue &catalogue() const { return m_catalogue; }
+    // The bridge has taken the broker connection up (its conventions were told), and
+    // no loss came since: on its own thread, unlike MqttClient::isConnected().
+    bool isConnected() const { return m_connected; }
 
     // Told of what happens from now on; the bridge does not own it.
     void addConvention(BridgeConvention *convention) { m_conventions.append(convention); }

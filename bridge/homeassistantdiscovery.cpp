@@ -162,8 +162,9 @@ void HomeAssistantDiscovery::announceAll()
 
 void HomeAssistantDiscovery::announce(int station)
 {
-    // Before the connection they wait for connected(), which sends them all.
-    if (!m_client.isConnected())
+    // Before the bridge took the connection up they wait for connected(), which sends
+    // them all: the client's own flag turns earlier, and would send them twice.
+    if (!m_bridge.isConnected())
         return;
     const QJsonObject device = m_devices.value(station);
     for (const CatalogueEntry *entry : qAsConst(m_polled)) {
