@@ -305,6 +305,24 @@ class Browser:
         """The Trend tab with names added to the plot."""
         self.one("#tabs button[data-tab='trend']").click()
         for name in names:
-            self.one("#trend-name").send_keys(name)
-            self.one("#trend-add").click()
-            self.one(f"#trend-chosen .chip[data-series='{name}']")
+            chip = f"#trend-chosen .chip[data-series='{name}']"
+            # On a loaded machine headless Chromium has lost the click on the button
+            # once (the name's suggestion list open over the form, it seems): no chip
+            # and no message. A refusal says why in the message line and fails at once;
+            # a lost click is tried again, as a user would.
+            for attempt in (1, 2, 3):
+                self.one("#trend-name").clear()
+                self.one("#trend-name").send_keys(name)
+                before = self.text("#trend-message")
+                self.one("#trend-add").click()
+                try:
+                    wait_until(lambda: self.css(chip)
+                               or self.text("#trend-message") not in ("", before), 5,
+                               f"the chip of {name}")
+                except AssertionError:
+                    if attempt == 3:
+                        raise
+                    continue
+                if self.css(chip):
+                    break
+                raise AssertionError(f"{name} not added: {self.text('#trend-message')}")
